@@ -1,0 +1,87 @@
+#include "CopyWithApron.h"
+
+#include <cstring>
+
+#include "ApronCopyMath.h"
+#include "KernelLaunch.h"
+#include "MemSpace.h"
+#include "device/Parallel.h"
+
+#define OPIX_SOURCE "core/CopyWithApron"
+
+namespace opix {
+
+namespace {
+
+// Source words of one row, read as the CUDA driver reads them; bytes past the
+// row's end within its last word are never used by the maths.
+struct HostSourceRow {
+  const unsigned char* row;
+  int64_t rowBytes;
+  uint32_t word(int64_t i) const {
+    uint32_t w = 0;
+    const int64_t n = rowBytes - 4 * i < 4 ? rowBytes - 4 * i : 4;
+    std::memcpy(&w, row + 4 * i, static_cast<size_t>(n));
+    return w;
+  }
+};
+
+int bytesPerPixel(opixSurfaceFormat_t f) {
+  switch (f) {
+    case OPIX_I8: return 1;
+    case OPIX_I10:
+    case OPIX_I12:
+    case OPIX_I14:
+    case OPIX_I16: return 2;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+void launchApronCopyHost(const ApronCopy& c) {
+  const int rows = c.y0 + c.height + c.apron;
+  const int64_t first = apronFirstWord(c.byteX);
+  const int64_t last = apronLastWord(c.byteX, c.rowBytes);
+  host::parallelRows(rows, [&](int64_t r) {
+    const int srcRow = apronSourceRow(static_cast<int>(r), c.y0, c.height);
+    const HostSourceRow src{c.src + static_cast<int64_t>(srcRow) * c.srcPitch, c.rowBytes};
+    unsigned char* dstRow = c.dst + r * c.dstPitch;
+    for (int64_t wd = first; wd <= last; ++wd) {
+      uint32_t old;
+      std::memcpy(&old, dstRow + 4 * wd, 4);
+      const uint32_t w = apronWord(src, wd, c.byteX, c.rowBytes, old);
+      std::memcpy(dstRow + 4 * wd, &w, 4);
+    }
+  });
+}
+
+void copyWithOffsetAndApron(const SurfaceView& src, const SurfaceView& dst, int apron, uint32_t xOffset,
+                            uint32_t y0) {
+  const int bpp = bytesPerPixel(src.format);
+  if (bpp != 0 && src.plane[0] && src.width > 0 && src.height > 0) {
+    ApronCopy c{src.plane[0], src.pitch, dst.plane[0], dst.pitch, int64_t{src.width} * bpp,
+                int64_t{xOffset} * bpp, static_cast<int>(y0), apron, static_cast<int>(src.height)};
+    if (src.format == OPIX_I8 && (apron != 0 || xOffset != 0)) {
+      if (onCuda())
+        OPIX_CUDA_DRIVER(launchApronCopyCuda(c));
+      else
+        host::launch([&] { launchApronCopyHost(c); });
+    } else {
+      unsigned char* dstImage = c.dst + static_cast<int64_t>(c.y0) * c.dstPitch + c.byteX;
+      copy2D(dstImage, c.dstPitch, c.src, c.srcPitch, static_cast<size_t>(c.rowBytes), src.height,
+             device::CopyKind::DeviceToDevice);
+      // Margin rows, one copy each, from the image row they mirror.
+      const int rows = c.y0 + c.height + c.apron;
+      for (int r = 0; r < rows; ++r) {
+        if (r >= c.y0 && r < c.y0 + c.height) continue;
+        const int from = apronSourceRow(r, c.y0, c.height);
+        copyAsync(c.dst + static_cast<int64_t>(r) * c.dstPitch + c.byteX, c.src + static_cast<int64_t>(from) * c.srcPitch,
+                  static_cast<size_t>(c.rowBytes), device::CopyKind::DeviceToDevice);
+      }
+    }
+  }
+  launchCheck("MemCopyWithOffsetAndFillApronVertically");
+}
+
+}  // namespace opix

@@ -1,0 +1,22 @@
+#include <cstdio>
+#include <cstring>
+
+#include "opix.h"
+
+extern "C" const char* opixBuildDate(void) {
+  // __DATE__ is "Mmm dd yyyy".
+  static char text[40];
+  static const bool done = [] {
+    static const char* const months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const char* d = __DATE__;
+    char mon[4] = {d[0], d[1], d[2], 0};
+    const char* found = std::strstr(months, mon);
+    const int month = found ? static_cast<int>(found - months) / 3 + 1 : 0;
+    int day = 0, year = 0;
+    std::sscanf(d + 4, "%d %d", &day, &year);
+    std::snprintf(text, sizeof text, "%4d-%02d-%02d", year, month, day);
+    return true;
+  }();
+  (void)done;
+  return text;
+}

@@ -1,0 +1,156 @@
+// The device layer: every runtime service the SDK uses, behind one narrow
+// interface with two implementations chosen once per process.
+//
+//  - CUDA: the CUDA runtime (linked statically) and the kernels built by nvcc.
+//  - host: stands in for the GPU where there is none. "Device" memory is
+//    aligned host memory, copies are memcpy, the SDK stream runs each piece of
+//    work at once in issue order, events read a steady clock and kernels run on
+//    all CPU cores.
+//
+// Every call returns an Error whose values are those of cudaError_t, so callers
+// map failures to the same statuses on both backends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace opix::device {
+
+enum class Backend { None, Cuda, Host };
+
+// The backend in use; None until opixInit or opixInitHost succeeded.
+Backend backend();
+// Chosen once per process by the initialisation functions.
+void setBackend(Backend b);
+// True when this build contains the CUDA backend.
+bool cudaCompiledIn();
+
+using Error = int;
+constexpr Error kSuccess = 0;
+constexpr Error kErrorInvalidValue = 1;
+constexpr Error kErrorMemoryAllocation = 2;
+constexpr Error kErrorInitializationError = 3;
+constexpr Error kErrorInvalidPitchValue = 12;
+constexpr Error kErrorNoDevice = 100;
+constexpr Error kErrorInvalidDevice = 101;
+constexpr Error kErrorInvalidResourceHandle = 400;
+constexpr Error kErrorNotReady = 600;
+constexpr Error kErrorLaunchFailure = 719;
+constexpr Error kErrorNotSupported = 801;
+
+enum class CopyKind { HostToHost = 0, HostToDevice = 1, DeviceToHost = 2, DeviceToDevice = 3, Default = 4 };
+
+struct DeviceProperties {
+  char name[256];
+  int major;
+  int minor;
+  int tccDriver;
+  int multiProcessorCount;
+  size_t totalGlobalMem;
+  size_t sharedMemPerBlock;
+  size_t sharedMemPerMultiprocessor;
+};
+
+// Device enumeration and selection.
+Error getDeviceCount(int* count);
+Error getDeviceProperties(DeviceProperties* props, int device);
+Error driverGetVersion(int* version);
+Error runtimeGetVersion(int* version);
+Error setDevice(int device);
+Error deviceGetPCIBusId(char* busId, int length, int device);
+Error memGetInfo(size_t* freeBytes, size_t* totalBytes);
+
+// Memory. Device blocks are aligned to at least 256 bytes on both backends.
+Error malloc(void** pointer, size_t size);
+Error free(void* pointer);
+Error mallocHost(void** pointer, size_t size);
+Error freeHost(void* pointer);
+
+// Copies. The synchronous copy runs on the default stream; the asynchronous
+// ones on the SDK stream.
+Error memcpy(void* dst, const void* src, size_t count, CopyKind kind);
+Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind);
+Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width,
+                    size_t height, CopyKind kind);
+
+// Ordering.
+Error streamSynchronize();
+Error deviceSynchronize();
+
+// Events. An event is recorded on the SDK stream unless onDefaultStream is set.
+using Event = void*;
+Error eventCreate(Event* event);
+Error eventDestroy(Event event);
+Error eventRecord(Event event, bool onDefaultStream = false);
+Error eventSynchronize(Event event);
+Error eventElapsedTime(float* ms, Event start, Event stop);
+
+// Errors.
+Error getLastError();
+const char* errorString(Error error);
+
+// CUDA arrays and texture objects.
+enum class ChannelKind { Signed = 0, Unsigned = 1, Float = 2 };
+struct ChannelFormat {
+  int x, y, z, w;  // bits per component
+  ChannelKind kind;
+};
+struct Extent {
+  size_t width, height, depth;  // width in elements for arrays, in bytes for linear memory
+};
+struct Pos {
+  size_t x, y, z;
+};
+struct PitchedPtr {
+  void* ptr;
+  size_t pitch;
+  size_t xsize;
+  size_t ysize;
+};
+using Array = void*;
+struct Memcpy3DParms {
+  Array srcArray = nullptr;
+  Pos srcPos = {0, 0, 0};
+  PitchedPtr srcPtr = {nullptr, 0, 0, 0};
+  Array dstArray = nullptr;
+  Pos dstPos = {0, 0, 0};
+  PitchedPtr dstPtr = {nullptr, 0, 0, 0};
+  Extent extent = {0, 0, 0};
+  CopyKind kind = CopyKind::Default;
+};
+enum class AddressMode { Wrap = 0, Clamp = 1, Mirror = 2, Border = 3 };
+enum class FilterMode { Point = 0, Linear = 1 };
+enum class ReadMode { ElementType = 0, NormalizedFloat = 1 };
+struct TextureDesc {
+  AddressMode addressMode[3] = {AddressMode::Clamp, AddressMode::Clamp, AddressMode::Clamp};
+  FilterMode filterMode = FilterMode::Point;
+  ReadMode readMode = ReadMode::ElementType;
+  bool normalizedCoords = false;
+};
+using TextureObject = unsigned long long;
+
+Error malloc3DArray(Array* array, const ChannelFormat& format, Extent extent);
+Error freeArray(Array array);
+Error memcpy3D(const Memcpy3DParms& parms);
+Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc);
+Error destroyTextureObject(TextureObject texture);
+
+// What the host backend keeps behind an array and a texture object; host
+// kernel drivers sample through it.
+struct HostArray {
+  ChannelFormat format;
+  Extent extent;
+  size_t elementBytes;
+  unsigned char* data;  // extent.width x height x depth elements, rows packed
+};
+struct HostTexture {
+  const HostArray* array;
+  TextureDesc desc;
+};
+const HostTexture* hostTexture(TextureObject texture);
+
+// Facts about the processor for the host backend's device lines.
+const char* hostProcessorName();
+uint64_t hostAvailableMemory();
+
+}  // namespace opix::device

@@ -1,0 +1,30 @@
+// How host kernel drivers use the CPU: work split over all cores.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace opix::host {
+
+// Runs body(begin, end) over consecutive chunks covering [0, n) on all cores
+// and returns when every chunk is done. Called from inside a chunk it runs
+// serially. An exception of a chunk is rethrown to the caller.
+void parallelFor(int64_t n, const std::function<void(int64_t begin, int64_t end)>& body);
+
+// Calls rowFn(y) for every y in [0, height), rows spread over the cores.
+template <class RowFn>
+void parallelRows(int64_t height, RowFn&& rowFn) {
+  parallelFor(height, [&rowFn](int64_t begin, int64_t end) {
+    for (int64_t y = begin; y < end; ++y) rowFn(y);
+  });
+}
+
+// Runs a host kernel driver. A failure is reported as a failed launch through
+// the device layer's last error, where the launch check finds it, exactly as
+// a failed CUDA launch.
+void launch(const std::function<void()>& driver) noexcept;
+
+// Number of worker threads (all cores).
+int threadCount();
+
+}  // namespace opix::host

@@ -1,0 +1,88 @@
+// GPU timers: a pair of events around work on the SDK stream.
+#include "GlobalMethods.h"
+#include "HandleSignature.h"
+#include "device/Device.h"
+
+#define OPIX_SOURCE "core/opixGpuTimer"
+
+struct opixGpuTimerRecord {
+  uint32_t signature = opix::kHandleSignature;
+  opix::device::Event* start = nullptr;
+  opix::device::Event* stop = nullptr;
+};
+
+namespace {
+
+void check(opixGpuTimerHandle_t timer) { opix::checkHandle(timer); }
+
+void must(opix::device::Error e, int line) {
+  if (e != opix::device::kSuccess) throw opixException(OPIX_INTERNAL_ERROR, OPIX_SOURCE, line, e, nullptr);
+}
+
+// Frees a timer's events and cells; the first failure is reported.
+void destroyEvents(opixGpuTimerRecord* t, int& failedLine) {
+  for (opix::device::Event** cell : {&t->start, &t->stop}) {
+    if (*cell && **cell && opix::device::eventDestroy(**cell) != opix::device::kSuccess && !failedLine)
+      failedLine = __LINE__;
+    delete *cell;
+    *cell = nullptr;
+  }
+}
+
+}  // namespace
+
+extern "C" opixStatus_t opixGpuTimerCreate(opixGpuTimerHandle_t* handle) {
+  return opix::runQuiet([&] {
+    if (!handle) OPIX_THROW(OPIX_INVALID_VALUE);
+    opix::requireInitialised();
+    auto timer = std::make_unique<opixGpuTimerRecord>();
+    timer->start = new opix::device::Event(nullptr);
+    timer->stop = new opix::device::Event(nullptr);
+    int failed = 0;
+    if (opix::device::eventCreate(timer->start) != opix::device::kSuccess) failed = __LINE__;
+    else if (opix::device::eventCreate(timer->stop) != opix::device::kSuccess) failed = __LINE__;
+    if (failed) {
+      int ignored = 0;
+      destroyEvents(timer.get(), ignored);
+      throw opixException(OPIX_INTERNAL_ERROR, OPIX_SOURCE, failed);
+    }
+    *handle = timer.release();
+  });
+}
+
+extern "C" opixStatus_t opixGpuTimerStart(opixGpuTimerHandle_t handle) {
+  return opix::runQuiet([&] {
+    check(handle);
+    must(opix::device::eventRecord(*handle->start), __LINE__);
+  });
+}
+
+extern "C" opixStatus_t opixGpuTimerStop(opixGpuTimerHandle_t handle) {
+  return opix::runQuiet([&] {
+    check(handle);
+    must(opix::device::eventRecord(*handle->stop), __LINE__);
+  });
+}
+
+extern "C" opixStatus_t opixGpuTimerGetTime(opixGpuTimerHandle_t handle, float* elapsedMs) {
+  return opix::runQuiet([&] {
+    check(handle);
+    if (!elapsedMs) OPIX_THROW(OPIX_INVALID_VALUE);
+    must(opix::device::eventSynchronize(*handle->stop), __LINE__);
+    must(opix::device::eventElapsedTime(elapsedMs, *handle->start, *handle->stop), __LINE__);
+  });
+}
+
+extern "C" opixStatus_t opixGpuTimerDestroy(opixGpuTimerHandle_t handle) {
+  if (!handle) return OPIX_OK;
+  return opix::runQuiet([&] {
+    check(handle);
+    // The record is freed even when an event cannot be destroyed; the failure
+    // is still reported.
+    int failed = 0;
+    destroyEvents(handle, failed);
+    handle->signature = 0;
+    delete handle;
+    if (failed) throw opixException(OPIX_INTERNAL_ERROR, OPIX_SOURCE, failed);
+  });
+}

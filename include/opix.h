@@ -1,0 +1,252 @@
+/*
+ * opix SDK: public C interface.
+ *
+ * Every function returns an opixStatus_t and lets no exception out. Objects are
+ * made by a Create function that fills an opaque handle, driven by Transform or
+ * Copy, and ended by Destroy. Components are chained by handing the destination
+ * buffer of one Create to the next Create as its source buffer.
+ */
+#ifndef OPIX_H
+#define OPIX_H
+
+#include <stddef.h>
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define OPIX_VERSION_MAJOR 0
+#define OPIX_VERSION_MINOR 18
+#define OPIX_VERSION_PATCH 1
+#define OPIX_VERSION_BUILD 0
+
+/* ------------------------------------------------------------------ statuses */
+
+typedef enum {
+  OPIX_OK = 0,
+  OPIX_INVALID_DEVICE = 2,
+  OPIX_INCOMPATIBLE_DEVICE = 3,
+  OPIX_INSUFFICIENT_DEVICE_MEMORY = 4,
+  OPIX_INSUFFICIENT_HOST_MEMORY = 5,
+  OPIX_INVALID_HANDLE = 6,
+  OPIX_INVALID_VALUE = 7,
+  OPIX_UNAPPLICABLE_OPERATION = 8,
+  OPIX_INVALID_SIZE = 9,
+  OPIX_UNALIGNED_DATA = 10,
+  OPIX_INVALID_TABLE = 11,
+  OPIX_BITSTREAM_CORRUPT = 12,
+  OPIX_EXECUTION_FAILURE = 13,
+  OPIX_INTERNAL_ERROR = 14,
+  OPIX_UNSUPPORTED_SURFACE = 15,
+  OPIX_IO_ERROR = 16,
+  OPIX_INVALID_FORMAT = 17,
+  OPIX_UNSUPPORTED_FORMAT = 18,
+  OPIX_END_OF_STREAM = 19,
+  OPIX_CHILD_PROCESS_ERROR = 20,
+  OPIX_TIMEOUT = 21,
+  OPIX_OPEN_FILE_ERROR = 22,
+  OPIX_UNRECOGNIZED_ERROR = 23
+} opixStatus_t;
+
+/* Returned by opixInit when the CUDA driver is older than the CUDA runtime. */
+#define OPIX_DRIVER_OLDER_THAN_RUNTIME 24
+
+/* ----------------------------------------------------------- enumerations */
+
+typedef enum {
+  OPIX_I8 = 0,
+  OPIX_I10 = 1,
+  OPIX_I12 = 2,
+  OPIX_I14 = 3,
+  OPIX_I16 = 4,
+  OPIX_RGB8 = 5,
+  OPIX_BGR8 = 6,
+  OPIX_RGB12 = 7,
+  OPIX_RGB16 = 8,
+  OPIX_BGRX8 = 9,
+  OPIX_CrCbY = 10,
+  OPIX_YCbCr = 11,
+  OPIX_RGB32 = 12,
+  OPIX_RGB12_PLANAR = 13,
+  OPIX_RGB16_PLANAR = 14
+} opixSurfaceFormat_t;
+
+typedef enum {
+  OPIX_BAYER_NONE = 0,
+  OPIX_BAYER_RGGB = 1,
+  OPIX_BAYER_BGGR = 2,
+  OPIX_BAYER_GBRG = 3,
+  OPIX_BAYER_GRBG = 4
+} opixBayerPattern_t;
+
+typedef enum {
+  OPIX_DFPD = 0,
+  OPIX_HQLI = 1,
+  OPIX_MG = 2,
+  OPIX_MG2 = 3,
+  OPIX_MG_V2 = 4,
+  OPIX_BINNING_2x2 = 5,
+  OPIX_BINNING_4x4 = 6,
+  OPIX_BINNING_8x8 = 7,
+  OPIX_L7 = 8,
+  OPIX_AMAZE = 9
+} opixDebayerType_t;
+
+typedef enum {
+  OPIX_GAUSSIAN_SHARPEN = 1,
+  OPIX_LUT_8_8 = 2,
+  OPIX_LUT_8_8_C = 3,
+  OPIX_LUT_8_12 = 4,
+  OPIX_LUT_8_12_C = 5,
+  OPIX_LUT_8_16 = 6,
+  OPIX_LUT_8_16_C = 7,
+  OPIX_LUT_8_16_BAYER = 8,
+  OPIX_LUT_10_16 = 9,
+  OPIX_LUT_10_16_BAYER = 10,
+  OPIX_LUT_12_8 = 11,
+  OPIX_LUT_12_8_C = 12,
+  OPIX_LUT_12_12 = 13,
+  OPIX_LUT_12_12_C = 14,
+  OPIX_LUT_12_16 = 15,
+  OPIX_LUT_12_16_C = 16,
+  OPIX_LUT_12_16_BAYER = 17,
+  OPIX_LUT_14_16 = 18,
+  OPIX_LUT_14_16_BAYER = 19,
+  OPIX_LUT_16_16 = 20,
+  OPIX_LUT_16_16_C = 21,
+  OPIX_LUT_16_8 = 22,
+  OPIX_LUT_16_8_C = 23,
+  OPIX_LUT_16_16_BAYER = 24,
+  OPIX_LUT_16_16_FR = 25,
+  OPIX_LUT_16_16_FR_C = 26,
+  OPIX_LUT_16_16_FR_BAYER = 27,
+  OPIX_HSV_LUT_3D = 28,
+  OPIX_RGB_LUT_3D = 29,
+  OPIX_TONE_CURVE = 30,
+  OPIX_SAM = 31,
+  OPIX_SAM16 = 32,
+  OPIX_BASE_COLOR_CORRECTION = 33,
+  OPIX_WHITE_BALANCE = 34,
+  OPIX_COLUMN_FILTER = 35,
+  OPIX_COLOR_SATURATION_HSL = 36,
+  OPIX_COLOR_SATURATION_HSV = 37,
+  OPIX_MEDIAN = 38,
+  OPIX_BAYER_BLACK_SHIFT = 39,
+  OPIX_DEFRINGE = 40,
+  OPIX_BAD_PIXEL_CORRECTION_5x5 = 41,
+  OPIX_BINNING = 42,
+  OPIX_GAUSSIAN_BLUR = 43,
+  OPIX_FFC = 44
+} opixImageFilterType_t;
+
+typedef enum {
+  OPIX_OP_REPLACE = 0,
+  OPIX_OP_ADD = 1,
+  OPIX_OP_MULTIPLY = 2
+} opixColorSaturationOperationType_t;
+
+typedef enum {
+  OPIX_BINNING_NONE = 0,
+  OPIX_BINNING_SUM = 1,
+  OPIX_BINNING_AVERAGE = 2
+} opixBinningMode_t;
+
+typedef enum {
+  OPIX_CONVERT_NONE = 0,
+  OPIX_CONVERT_BGR = 1
+} opixConvertType_t;
+
+typedef enum {
+  OPIX_BIT_DEPTH_CONVERTER = 0
+} opixSurfaceConverter_t;
+
+/* Display names; every function falls back to a fixed text for values outside
+ * its table and never fails. */
+const char* opixStatusName(int status);
+const char* opixSurfaceFormatName(opixSurfaceFormat_t format);
+const char* opixBayerPatternName(opixBayerPattern_t pattern);
+const char* opixDebayerTypeName(opixDebayerType_t type);
+const char* opixImageFilterTypeName(opixImageFilterType_t type);
+const char* opixOperationTypeName(opixColorSaturationOperationType_t op);
+const char* opixBinningModeName(opixBinningMode_t mode);
+const char* opixConvertTypeName(opixConvertType_t convert);
+
+/* Unaligned row size in bytes of a row of `width` pixels (0 for an unknown format). */
+uint32_t opixRowBytes(opixSurfaceFormat_t format, uint32_t width);
+/* Byte size of a width x height image (0 for an unknown format). */
+uint64_t opixImageSize(opixSurfaceFormat_t format, uint32_t width, uint32_t height);
+/* a x b x c rounded up to a multiple of d. */
+uint64_t opixRoundUpProduct(uint64_t a, uint64_t b, uint64_t c, uint64_t d);
+/* Channels, significant bits per channel and bytes per stored element of a format (0 if unknown). */
+uint32_t opixFormatChannels(opixSurfaceFormat_t format);
+uint32_t opixFormatBits(opixSurfaceFormat_t format);
+float opixFormatBytesPerElement(opixSurfaceFormat_t format);
+
+/* --------------------------------------------------- device surface buffer */
+
+/* A device surface buffer: the output of one component and the input of the
+ * next. Owned by the component that produced it. */
+typedef struct opixDeviceSurfaceBuffer_t {
+  uint8_t external;        /* 0: pixels at *memorySpaceBase + offset; else at directPointer */
+  void** memorySpaceBase;  /* the owning component's memory-space pointer field */
+  uint64_t offset;
+  uint64_t size;
+  void* directPointer;
+  opixSurfaceFormat_t surfaceFormat;
+  uint32_t maxWidth;
+  uint32_t maxHeight;
+  uint32_t maxPitch;
+  uint32_t pitchAlignment;
+  uint32_t width;
+  uint32_t height;
+  uint32_t pitch;
+  float bytesPerElement;
+  uint32_t channels;
+} opixDeviceSurfaceBuffer_t;
+
+typedef opixDeviceSurfaceBuffer_t* opixDeviceSurfaceBufferHandle_t;
+
+/* ------------------------------------------------------------------ handles */
+
+typedef struct opixDebayerHandleRecord* opixDebayerHandle_t;
+typedef struct opixSurfaceConverterHandleRecord* opixSurfaceConverterHandle_t;
+typedef struct opixImageFilterHandleRecord* opixImageFilterHandle_t;
+typedef struct opixGpuTimerRecord* opixGpuTimerHandle_t;
+
+/* The SDK's build date, "yyyy-mm-dd". */
+const char* opixBuildDate(void);
+
+/* ----------------------------------------------------------- initialisation */
+
+/* Selects the CUDA device given by the lowest set bit of deviceMask. With
+ * interop set the device is bound for graphics interoperation. */
+opixStatus_t opixInit(uint32_t deviceMask, bool interop);
+/* Selects the host backend: the SDK runs every component on the CPU. */
+opixStatus_t opixInitHost(void);
+
+/* ------------------------------------------------------ page-locked memory */
+
+opixStatus_t opixHostMalloc(void** pointer, size_t size);
+opixStatus_t opixHostFree(void* pointer);
+
+/* ---------------------------------------------------------------- trace log */
+
+opixStatus_t opixTraceCreate(const char* path);
+opixStatus_t opixTraceSetPrintTables(bool printTables);
+opixStatus_t opixTraceClose(void);
+
+/* ---------------------------------------------------------------- GPU timer */
+
+opixStatus_t opixGpuTimerCreate(opixGpuTimerHandle_t* handle);
+opixStatus_t opixGpuTimerStart(opixGpuTimerHandle_t handle);
+opixStatus_t opixGpuTimerStop(opixGpuTimerHandle_t handle);
+opixStatus_t opixGpuTimerGetTime(opixGpuTimerHandle_t handle, float* elapsedMs);
+opixStatus_t opixGpuTimerDestroy(opixGpuTimerHandle_t handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OPIX_H */

@@ -237,6 +237,16 @@ opixStatus_t opixTraceCreate(const char* path);
 opixStatus_t opixTraceSetPrintTables(bool printTables);
 opixStatus_t opixTraceClose(void);
 
+/* ----------------------------------------------------------------- debayer */
+
+opixStatus_t opixDebayerCreate(opixDebayerHandle_t* handle, opixDebayerType_t type, uint32_t maxWidth,
+                               uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+                               opixDeviceSurfaceBufferHandle_t* destination);
+opixStatus_t opixDebayerTransform(opixDebayerHandle_t handle, opixBayerPattern_t pattern, uint32_t width,
+                                  uint32_t height);
+opixStatus_t opixDebayerDestroy(opixDebayerHandle_t handle);
+opixStatus_t opixDebayerGetAllocatedGpuMemorySize(opixDebayerHandle_t handle, uint64_t* size);
+
 /* ---------------------------------------------------------------- GPU timer */
 
 opixStatus_t opixGpuTimerCreate(opixGpuTimerHandle_t* handle);

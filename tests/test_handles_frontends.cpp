@@ -12,16 +12,7 @@ using opix::example::Invert;
 
 namespace {
 
-// A source surface whose pixels live outside any component.
-struct Source {
-  Source(uint32_t w, uint32_t h, opixSurfaceFormat_t f) : block(opixImageSize(f, w, h)) {
-    buffer = createSurfaceBuffer(w, h, f);
-    buffer->external = 1;
-    buffer->directPointer = block.get();
-  }
-  test::DeviceBlock block;
-  SurfaceBufferPtr buffer;
-};
+using Source = test::ExternalSurface;
 
 struct Fixture : ::testing::Test {
   void SetUp() override {

@@ -2,6 +2,7 @@
 
 #include "Checks.h"
 #include "KernelLaunch.h"
+#include "HostRows.h"
 #include "MalvarMath.h"
 #include "bayerTraits.h"
 #include "device/Parallel.h"
@@ -22,44 +23,20 @@ void opixDebayerMalvar::Launch(opixBayerPattern_t pattern, const WorkView& work,
 
 namespace {
 
-// One output row: pixels in pairs so that each call has a fixed site.
-template <class T, class Store>
-void malvarRow(const WorkSamples<T>& s, int y, int w, int sx, int hi, Store&& store) {
-  const bool blueRow = y & 1;
-  int x = 0;
-  auto one = [&](int dx) {
-    const int X = dx + sx;
-    const bool odd = X & 1;
-    Rgb p;
-    if (!blueRow)
-      p = odd ? malvarClamp<1>(malvarPixel<1>(s, X, y), hi) : malvarClamp<0>(malvarPixel<0>(s, X, y), hi);
-    else
-      p = odd ? malvarClamp<3>(malvarPixel<3>(s, X, y), hi) : malvarClamp<2>(malvarPixel<2>(s, X, y), hi);
-    store(dx, p);
-  };
-  if (sx) one(x++);  // bring the phased column to even
-  for (; x + 1 < w; x += 2) {
-    const int X = x + sx;  // even
-    Rgb a, b;
-    if (!blueRow) {
-      a = malvarClamp<0>(malvarPixel<0>(s, X, y), hi);
-      b = malvarClamp<1>(malvarPixel<1>(s, X + 1, y), hi);
-    } else {
-      a = malvarClamp<2>(malvarPixel<2>(s, X, y), hi);
-      b = malvarClamp<3>(malvarPixel<3>(s, X + 1, y), hi);
-    }
-    store(x, a);
-    store(x + 1, b);
+template <class T>
+struct MalvarRowPixels {
+  WorkSamples<T> s;  // phased position (0, 0) at work (A, A)
+  int sx, y, hi;
+  template <int Site>
+  Rgb at(int x) const {
+    return malvarClamp<Site>(malvarPixel<Site>(s, x + sx, y), hi);
   }
-  if (x < w) one(x);
-}
+};
 
 template <class T>
 WorkSamples<T> phasedSamples(const WorkView& work) {
-  // Phased position (0, 0) is the image's first sample shifted back by the copy's shift.
   const int64_t pitch = work.pitch / sizeof(T);
-  const T* base = reinterpret_cast<const T*>(work.base);
-  return {base + int64_t(work.apron) * pitch + work.apron, pitch};
+  return {reinterpret_cast<const T*>(work.base) + int64_t(work.apron) * pitch + work.apron, pitch};
 }
 
 }  // namespace
@@ -70,24 +47,14 @@ void launchMalvarHost(const WorkView& work, const SurfaceView& d, int sx, int sy
   if (work.format == OPIX_I8) {
     const WorkSamples<uint8_t> s = phasedSamples<uint8_t>(work);
     host::parallelRows(d.height, [&](int64_t y) {
-      unsigned char* out = d.plane[0] + y * d.pitch;
-      malvarRow(s, int(y) + sy, w, sx, hi, [&](int x, Rgb p) {
-        out[3 * x] = static_cast<unsigned char>(p.r);
-        out[3 * x + 1] = static_cast<unsigned char>(p.g);
-        out[3 * x + 2] = static_cast<unsigned char>(p.b);
-      });
+      const int Y = int(y) + sy;
+      forEachSiteOfRow(w, sx, Y, MalvarRowPixels<uint8_t>{s, sx, Y, hi}, Rgb8Row{d.plane[0] + y * d.pitch});
     });
   } else {
     const WorkSamples<uint16_t> s = phasedSamples<uint16_t>(work);
     host::parallelRows(d.height, [&](int64_t y) {
-      auto* r = reinterpret_cast<uint16_t*>(d.plane[0] + y * d.pitch);
-      auto* g = reinterpret_cast<uint16_t*>(d.plane[1] + y * d.pitch);
-      auto* b = reinterpret_cast<uint16_t*>(d.plane[2] + y * d.pitch);
-      malvarRow(s, int(y) + sy, w, sx, hi, [&](int x, Rgb p) {
-        r[x] = static_cast<uint16_t>(p.r);
-        g[x] = static_cast<uint16_t>(p.g);
-        b[x] = static_cast<uint16_t>(p.b);
-      });
+      const int Y = int(y) + sy;
+      forEachSiteOfRow(w, sx, Y, MalvarRowPixels<uint16_t>{s, sx, Y, hi}, planarRow(d, y));
     });
   }
 }

@@ -25,6 +25,13 @@ constexpr int maxEstimate(opixSurfaceFormat_t source) {
 // blue row, 3 blue.
 OPIX_HD int sitePhase(int x, int y) { return (x & 1) | ((y & 1) << 1); }
 
+// Site of image position (x, y) under a pattern (1 to 4), as sitePhase.
+OPIX_HD int bayerSite(int pattern, int x, int y) {
+  const int sx = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GRBG) ? 1 : 0;
+  const int sy = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GBRG) ? 1 : 0;
+  return sitePhase(x + sx, y + sy);
+}
+
 // The padded work image a debayer reads: the image at (originX, originY),
 // mirrored margins around it.
 struct WorkView {

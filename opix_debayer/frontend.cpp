@@ -1,6 +1,8 @@
 // The debayer's interface functions.
 #include <memory>
 
+#include "DebayerBinning.h"
+#include "DebayerL7.h"
 #include "DebayerMalvar.h"
 #include "GlobalMethods.h"
 
@@ -22,6 +24,12 @@ std::unique_ptr<IDebayer> makeDebayer(opixDebayerType_t type, opixSurfaceFormat_
   if (isBinning(type) && source == OPIX_I12) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
   switch (type) {
     case OPIX_HQLI: return std::make_unique<opixDebayerMalvar>();
+    case OPIX_L7:
+      if (source == OPIX_I8) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);  // no 8-bit kernel
+      return std::make_unique<DebayerL7>();
+    case OPIX_BINNING_2x2:
+    case OPIX_BINNING_4x4:
+    case OPIX_BINNING_8x8: return std::make_unique<DebayerBinning>();
     default: OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);
   }
 }

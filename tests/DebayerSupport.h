@@ -62,6 +62,7 @@ class DebayerRun {
     source_.block.upload(bytes);
     // Guard bytes everywhere in the destination, to see what the debayer writes.
     const uint64_t dstBytes = opixImageSize(destination->surfaceFormat, destination->maxWidth, destination->maxHeight);
+    if (dstBytes == 0) return opixDebayerTransform(handle_, pattern, m.width, m.height);
     std::vector<uint8_t> guard(dstBytes, kGuard);
     EXPECT_EQ(device::memcpy(deviceAddress(*destination), guard.data(), guard.size(), device::CopyKind::HostToDevice),
               device::kSuccess);
@@ -96,8 +97,8 @@ class DebayerRun {
     const size_t planeBytes = planar ? size_t(d.maxPitch) * d.maxHeight : raw.size();
     for (size_t i = 0; i < raw.size(); ++i) {
       const size_t inPlane = i % planeBytes;
-      const size_t y = inPlane / d.pitch, x = inPlane % d.pitch;
-      const bool pixel = y < d.height && x < rowBytes;
+      const size_t y = d.pitch ? inPlane / d.pitch : 0, x = d.pitch ? inPlane % d.pitch : 0;
+      const bool pixel = d.pitch && y < d.height && x < rowBytes;
       if (!pixel && raw[i] != kGuard) {
         ADD_FAILURE() << "byte " << x << " of row " << y << " written";
         return false;

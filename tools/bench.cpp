@@ -1,0 +1,165 @@
+// Throughput of the SDK's kernels on the backend in use, against the
+// memory-bandwidth floor: the bytes each algorithm must read and write once,
+// over the measured device-to-device copy bandwidth.
+//
+//   opix_bench [--backend=auto|host|cuda] [--sizes=3840x2160,8192x8192] [--filter=TEXT]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DebayerHarness.h"
+
+using namespace opix;
+
+namespace {
+
+struct Size {
+  uint32_t w, h;
+};
+
+// Median milliseconds of `run` between two GPU timer events, after a
+// warm-up; at least 3 and at most 50 runs, about a second in all.
+double medianMs(const std::function<void()>& run) {
+  opixGpuTimerHandle_t timer = nullptr;
+  opixGpuTimerCreate(&timer);
+  run();
+  std::vector<float> times;
+  const auto start = std::chrono::steady_clock::now();
+  while (times.size() < 3 ||
+         (times.size() < 50 && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1000))) {
+    opixGpuTimerStart(timer);
+    run();
+    opixGpuTimerStop(timer);
+    float ms = 0;
+    opixGpuTimerGetTime(timer, &ms);
+    times.push_back(ms);
+  }
+  opixGpuTimerDestroy(timer);
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+// Device-to-device copy bandwidth in bytes per second (read plus written).
+double copyBandwidth() {
+  const size_t bytes = size_t(256) << 20;
+  void *a = nullptr, *b = nullptr;
+  device::malloc(&a, bytes);
+  device::malloc(&b, bytes);
+  device::memcpy(a, b, bytes, device::CopyKind::DeviceToDevice);  // first touch
+  const double ms = medianMs([&] { device::memcpyAsync(b, a, bytes, device::CopyKind::DeviceToDevice); });
+  device::free(a);
+  device::free(b);
+  return 2.0 * double(bytes) / (ms * 1e-3);
+}
+
+struct DebayerCase {
+  const char* name;
+  opixDebayerType_t type;
+  opixSurfaceFormat_t format;
+  int apron;
+  double intermediateBytesPerPixel;  // written and read again between passes
+};
+
+// Bytes a debayer must move: the source read and the work image written by
+// the copy, the work image read and the destination written by the kernels,
+// and intermediate planes written and read.
+double debayerBytes(const DebayerCase& c, Size s, uint32_t outW, uint32_t outH) {
+  const double bps = c.format == OPIX_I8 ? 1.0 : 2.0;
+  const double pixels = double(s.w) * s.h;
+  const double out = double(outW) * outH * 3.0 * bps;
+  if (c.apron == 0) return pixels * bps + out;  // binning reads the source directly
+  const double work = double(s.w + 2 * c.apron) * (s.h + 2 * c.apron) * bps;
+  return pixels * bps + work + work + out + 2.0 * c.intermediateBytesPerPixel * pixels;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string backend = "auto", filter;
+  std::vector<Size> sizes = {{3840, 2160}, {8192, 8192}};
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a.rfind("--backend=", 0) == 0) {
+      backend = a.substr(10);
+    } else if (a.rfind("--filter=", 0) == 0) {
+      filter = a.substr(9);
+    } else if (a.rfind("--sizes=", 0) == 0) {
+      sizes.clear();
+      std::string list = a.substr(8);
+      size_t pos = 0;
+      while (pos < list.size()) {
+        const size_t comma = list.find(',', pos);
+        const std::string item = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        unsigned w = 0, h = 0;
+        if (std::sscanf(item.c_str(), "%ux%u", &w, &h) == 2) sizes.push_back({w, h});
+        pos = comma == std::string::npos ? list.size() : comma + 1;
+      }
+    } else {
+      std::fprintf(stderr, "usage: opix_bench [--backend=auto|host|cuda] [--sizes=WxH,...] [--filter=TEXT]\n");
+      return 2;
+    }
+  }
+  try {
+    backend = tools::initBackend(backend);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  device::DeviceProperties props{};
+  device::getDeviceProperties(&props, backend == "host" ? -1 : 0);
+  const double bandwidth = copyBandwidth();
+  std::printf("opix_bench: %s backend, %s; device-to-device copy %.1f GB/s (read + written)\n", backend.c_str(),
+              props.name, bandwidth / 1e9);
+  std::printf("%-22s %11s %9s %11s %9s %9s\n", "case", "size", "ms", "Mpixel/s", "GB/s", "of floor");
+
+  const DebayerCase cases[] = {
+      {"HQLI 8-bit", OPIX_HQLI, OPIX_I8, 2, 0},
+      {"HQLI 12-bit", OPIX_HQLI, OPIX_I12, 2, 0},
+      {"HQLI 16-bit", OPIX_HQLI, OPIX_I16, 2, 0},
+      {"DFPD 8-bit", OPIX_DFPD, OPIX_I8, 6, 0},
+      {"DFPD 12-bit", OPIX_DFPD, OPIX_I12, 6, 1.5},
+      {"DFPD 16-bit", OPIX_DFPD, OPIX_I16, 6, 1.5},
+      {"L7 12-bit", OPIX_L7, OPIX_I12, 3, 0},
+      {"L7 16-bit", OPIX_L7, OPIX_I16, 3, 0},
+      {"binning 2x2 8-bit", OPIX_BINNING_2x2, OPIX_I8, 0, 0},
+      {"binning 4x4 8-bit", OPIX_BINNING_4x4, OPIX_I8, 0, 0},
+      {"binning 8x8 8-bit", OPIX_BINNING_8x8, OPIX_I8, 0, 0},
+      {"binning 2x2 16-bit", OPIX_BINNING_2x2, OPIX_I16, 0, 0},
+      {"binning 4x4 16-bit", OPIX_BINNING_4x4, OPIX_I16, 0, 0},
+      {"binning 8x8 16-bit", OPIX_BINNING_8x8, OPIX_I16, 0, 0},
+  };
+  int failures = 0;
+  for (const Size& s : sizes)
+    for (const DebayerCase& c : cases) {
+      if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
+      char size[32];
+      std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+      tools::DebayerHarness run(c.type, s.w, s.h, c.format);
+      if (run.status() != OPIX_OK) {
+        std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(run.status()));
+        ++failures;
+        continue;
+      }
+      std::mt19937 rng(1);
+      const uint32_t hi = c.format == OPIX_I8 ? 255 : c.format == OPIX_I12 ? 4095 : 65535;
+      std::vector<uint16_t> mosaic(size_t(s.w) * s.h);
+      for (auto& v : mosaic) v = uint16_t(rng() % (hi + 1));
+      run.upload(mosaic);
+      opixStatus_t status = OPIX_OK;
+      const double ms = medianMs([&] { status = run.transform(OPIX_BAYER_GRBG); });
+      if (status != OPIX_OK) {
+        std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(status));
+        ++failures;
+        continue;
+      }
+      const double bytes = debayerBytes(c, s, run.destination()->width, run.destination()->height);
+      const double floorMs = bytes / bandwidth * 1e3;
+      std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", c.name, size, ms, double(s.w) * s.h / (ms * 1e3),
+                  bytes / (ms * 1e6), 100.0 * floorMs / ms);
+    }
+  return failures ? 1 : 0;
+}

@@ -1,0 +1,59 @@
+// The interface of the surface converters.
+#include "GlobalMethods.h"
+#include "opixBitDepthConverter.h"
+
+namespace {
+
+const opix::ObjectNames kNames{"SurfaceConverter. Create", "SurfaceConverter. Transform", "SurfaceConverter. Destroy",
+                               "SurfaceConverter. Destroyed."};
+
+}  // namespace
+
+extern "C" opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t* handle, opixSurfaceConverter_t type,
+                                                   const void* staticParameters, uint32_t maxWidth,
+                                                   uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+                                                   opixDeviceSurfaceBufferHandle_t* destination) {
+  using namespace opix;
+  opixDeviceSurfaceBufferHandle_t created = nullptr;
+  return createFrontend(
+      kNames, handle,
+      [&] {
+        trace::value("max width", maxWidth);
+        trace::value("max height", maxHeight);
+        trace::value("surface converter type", type);
+        trace::value("static surface converter parameters", staticParameters);
+        trace::buffer("source buffer", source);
+        if (!destination) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_surfaceConverter/frontend");
+      },
+      [&] {
+        auto converter = std::make_unique<opixBitDepthConverter>();
+        converter->Init(type, staticParameters, maxWidth, maxHeight, source, &created);
+        return converter;
+      },
+      [&](ISurfaceConverter&) {
+        *destination = created;
+        trace::buffer("destination buffer", created);
+      });
+}
+
+extern "C" opixStatus_t opixSurfaceConverterTransform(opixSurfaceConverterHandle_t handle, const void* parameters,
+                                                      uint32_t width, uint32_t height) {
+  using namespace opix;
+  return transformFrontend(
+      kNames, handle,
+      [&] {
+        trace::value("surface converter parameters", parameters);
+        trace::value("width", width);
+        trace::value("height", height);
+      },
+      [&](ISurfaceConverter& converter) { converter.Transform(parameters, width, height); });
+}
+
+extern "C" opixStatus_t opixSurfaceConverterDestroy(opixSurfaceConverterHandle_t handle) {
+  return opix::destroyFrontend(kNames, handle);
+}
+
+extern "C" opixStatus_t opixSurfaceConverterGetAllocatedGpuMemorySize(opixSurfaceConverterHandle_t handle,
+                                                                      uint64_t* bytes) {
+  return opix::memorySizeFrontend(handle, bytes);
+}

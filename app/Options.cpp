@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "ImageFiles.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -38,16 +40,6 @@ bool matches(const char* word, const char* name, bool cutAtEquals) {
 uint32_t atLeastOne(int32_t v) { return v == 0 ? 1u : static_cast<uint32_t>(v); }
 
 }  // namespace
-
-bool hasExtension(const char* path, const char* extension) {
-  if (!path) return false;
-  const char* dot = std::strrchr(path, '.');
-  const char* ext = dot ? dot : path;
-  if (std::strlen(ext) != std::strlen(extension)) return false;
-  for (size_t i = 0; ext[i]; ++i)
-    if (std::tolower(static_cast<unsigned char>(ext[i])) != extension[i]) return false;
-  return true;
-}
 
 bool BaseOptions::isPresent(const char* name) const {
   for (int i = 1; i < argc_; ++i)
@@ -95,14 +87,14 @@ bool BaseOptions::parse(int argc, char** argv) {
       std::fprintf(stderr, "Input path parameter is not found\n");
       return false;
     }
-    if (hasExtension(inputPath, ".bmp") || hasExtension(inputPath, ".dib") || hasExtension(inputPath, ".jpg") ||
-        hasExtension(inputPath, ".jpeg"))
+    const std::string in = inputPath;
+    if (hasExtension(in, ".bmp") || hasExtension(in, ".dib") || hasExtension(in, ".jpg") || hasExtension(in, ".jpeg"))
       inputSurfaceFormat = OPIX_BGR8;
-    else if (hasExtension(inputPath, ".ppm"))
+    else if (hasExtension(in, ".ppm"))
       inputSurfaceFormat = OPIX_RGB8;
-    else if (hasExtension(inputPath, ".ppm16"))
+    else if (hasExtension(in, ".ppm16"))
       inputSurfaceFormat = OPIX_RGB16;
-    else if (hasExtension(inputPath, ".pgm16"))
+    else if (hasExtension(in, ".pgm16"))
       inputSurfaceFormat = OPIX_I16;
     else
       inputSurfaceFormat = OPIX_I8;
@@ -113,7 +105,7 @@ bool BaseOptions::parse(int argc, char** argv) {
       std::fprintf(stderr, "Output file parameter is not found\n");
       return false;
     }
-    outputNeedsBgr = hasExtension(outputPath, ".bmp") || hasExtension(outputPath, ".jpg");
+    outputNeedsBgr = hasExtension(std::string(outputPath), ".bmp") || hasExtension(std::string(outputPath), ".jpg");
   }
   isBatch = isPresent("if");
 

@@ -74,10 +74,6 @@ class DebayerSampleOptions : public BaseOptions {
   bool parseWhiteBalance();
 };
 
-// True when the last extension of `path` (from its last '.'; the whole name
-// without one), lowered, equals `extension`.
-bool hasExtension(const char* path, const char* extension);
-
 // The usage text, on standard output.
 void printUsage();
 

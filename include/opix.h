@@ -17,6 +17,14 @@
 extern "C" {
 #endif
 
+/* Every enumeration is a 32-bit signed integer; C++ callers get that as the
+ * fixed underlying type, so any 32-bit value may be stored and checked. */
+#ifdef __cplusplus
+#define OPIX_ENUM_BASE : int32_t
+#else
+#define OPIX_ENUM_BASE
+#endif
+
 #define OPIX_VERSION_MAJOR 0
 #define OPIX_VERSION_MINOR 18
 #define OPIX_VERSION_PATCH 1
@@ -24,7 +32,7 @@ extern "C" {
 
 /* ------------------------------------------------------------------ statuses */
 
-typedef enum {
+typedef enum OPIX_ENUM_BASE {
   OPIX_OK = 0,
   OPIX_INVALID_DEVICE = 2,
   OPIX_INCOMPATIBLE_DEVICE = 3,
@@ -55,7 +63,7 @@ typedef enum {
 
 /* ----------------------------------------------------------- enumerations */
 
-typedef enum {
+typedef enum OPIX_ENUM_BASE {
   OPIX_I8 = 0,
   OPIX_I10 = 1,
   OPIX_I12 = 2,
@@ -73,7 +81,7 @@ typedef enum {
   OPIX_RGB16_PLANAR = 14
 } opixSurfaceFormat_t;
 
-typedef enum {
+typedef enum OPIX_ENUM_BASE {
   OPIX_BAYER_NONE = 0,
   OPIX_BAYER_RGGB = 1,
   OPIX_BAYER_BGGR = 2,
@@ -81,7 +89,7 @@ typedef enum {
   OPIX_BAYER_GRBG = 4
 } opixBayerPattern_t;
 
-typedef enum {
+typedef enum OPIX_ENUM_BASE {
   OPIX_DFPD = 0,
   OPIX_HQLI = 1,
   OPIX_MG = 2,
@@ -94,7 +102,7 @@ typedef enum {
   OPIX_AMAZE = 9
 } opixDebayerType_t;
 
-typedef enum {
+typedef enum OPIX_ENUM_BASE {
   OPIX_GAUSSIAN_SHARPEN = 1,
   OPIX_LUT_8_8 = 2,
   OPIX_LUT_8_8_C = 3,
@@ -141,24 +149,24 @@ typedef enum {
   OPIX_FFC = 44
 } opixImageFilterType_t;
 
-typedef enum {
+typedef enum OPIX_ENUM_BASE {
   OPIX_OP_REPLACE = 0,
   OPIX_OP_ADD = 1,
   OPIX_OP_MULTIPLY = 2
 } opixColorSaturationOperationType_t;
 
-typedef enum {
+typedef enum OPIX_ENUM_BASE {
   OPIX_BINNING_NONE = 0,
   OPIX_BINNING_SUM = 1,
   OPIX_BINNING_AVERAGE = 2
 } opixBinningMode_t;
 
-typedef enum {
+typedef enum OPIX_ENUM_BASE {
   OPIX_CONVERT_NONE = 0,
   OPIX_CONVERT_BGR = 1
 } opixConvertType_t;
 
-typedef enum {
+typedef enum OPIX_ENUM_BASE {
   OPIX_BIT_DEPTH_CONVERTER = 0
 } opixSurfaceConverter_t;
 

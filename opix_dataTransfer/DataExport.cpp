@@ -55,7 +55,8 @@ void traceExportParameters(const opixExportParameters_t* parameters) {
 }
 
 DataExport::DataExport(opixDeviceSurfaceBufferHandle_t source)
-    : MemoryAdapter(required(source).surfaceFormat, source->maxWidth, source->maxHeight), source_(source) {
+    : MemoryAdapter(required(source).surfaceFormat, required(source).maxWidth, required(source).maxHeight),
+      source_(source) {
   if (!accepted(format_)) unsupported(format_);
   intermediate_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, deliveredFormat(format_));
   Allocate();

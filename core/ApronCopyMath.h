@@ -1,6 +1,7 @@
 // The maths of the copy with offset and vertical apron: which image row a
-// destination row shows, and how a destination word is assembled from the
-// source row when the image starts at an arbitrary byte.
+// destination row shows (both drivers), and how the device assembles an
+// aligned destination word from the source row when the image starts at an
+// arbitrary byte (the host places the bytes directly).
 #pragma once
 
 #include <cstdint>

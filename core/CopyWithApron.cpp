@@ -13,19 +13,6 @@ namespace opix {
 
 namespace {
 
-// Source words of one row, read as the CUDA driver reads them; bytes past the
-// row's end within its last word are never used by the maths.
-struct HostSourceRow {
-  const unsigned char* row;
-  int64_t rowBytes;
-  uint32_t word(int64_t i) const {
-    uint32_t w = 0;
-    const int64_t n = rowBytes - 4 * i < 4 ? rowBytes - 4 * i : 4;
-    std::memcpy(&w, row + 4 * i, static_cast<size_t>(n));
-    return w;
-  }
-};
-
 int bytesPerPixel(opixSurfaceFormat_t f) {
   switch (f) {
     case OPIX_I8: return 1;
@@ -40,19 +27,11 @@ int bytesPerPixel(opixSurfaceFormat_t f) {
 }  // namespace
 
 void launchApronCopyHost(const ApronCopy& c) {
-  const int rows = c.y0 + c.height + c.apron;
-  const int64_t first = apronFirstWord(c.byteX);
-  const int64_t last = apronLastWord(c.byteX, c.rowBytes);
-  host::parallelRows(rows, [&](int64_t r) {
-    const int srcRow = apronSourceRow(static_cast<int>(r), c.y0, c.height);
-    const HostSourceRow src{c.src + static_cast<int64_t>(srcRow) * c.srcPitch, c.rowBytes};
-    unsigned char* dstRow = c.dst + r * c.dstPitch;
-    for (int64_t wd = first; wd <= last; ++wd) {
-      uint32_t old;
-      std::memcpy(&old, dstRow + 4 * wd, 4);
-      const uint32_t w = apronWord(src, wd, c.byteX, c.rowBytes, old);
-      std::memcpy(dstRow + 4 * wd, &w, 4);
-    }
+  // The host places bytes at any column directly; the device assembles
+  // aligned words for the same result.
+  host::parallelRows(c.y0 + c.height + c.apron, [&](int64_t r) {
+    const int from = apronSourceRow(static_cast<int>(r), c.y0, c.height);
+    std::memcpy(c.dst + r * c.dstPitch + c.byteX, c.src + int64_t(from) * c.srcPitch, size_t(c.rowBytes));
   });
 }
 

@@ -57,26 +57,29 @@ struct ObjectNames {
 
 // Create: traces the call and its arguments, builds the component (which
 // validates, creates its destination buffer and allocates) and hands out a
-// new handle. A component whose build fails is deleted again, its memory
-// released, and the caller's out-parameters are left as they were.
+// new handle and the destination buffer. A component whose build fails is
+// deleted again, its memory released, and the caller's out-parameters are
+// left as they were.
 //   traceArgs(): writes the argument lines.
-//   build(): returns a std::unique_ptr to the initialised component.
-//   traceOutput(component): writes the output lines.
-template <class Record, class TraceArgs, class Build, class TraceOutput>
-opixStatus_t createFrontend(const ObjectNames& names, Record** handle, TraceArgs&& traceArgs, Build&& build,
-                            TraceOutput&& traceOutput) noexcept {
+//   build(opixDeviceSurfaceBufferHandle_t* destination): returns a
+//     std::unique_ptr to the initialised component and sets *destination.
+template <class Record, class TraceArgs, class Build>
+opixStatus_t createFrontend(const ObjectNames& names, Record** handle, opixDeviceSurfaceBufferHandle_t* destination,
+                            TraceArgs&& traceArgs, Build&& build) noexcept {
   return runTraced([&] {
     trace::text(names.create);
     traceArgs();
     trace::deviceMemory(0);
     requireInitialised();
-    if (!handle) OPIX_THROW_AT(OPIX_INVALID_VALUE, "core/GlobalMethods");
+    if (!handle || !destination) OPIX_THROW_AT(OPIX_INVALID_VALUE, "core/GlobalMethods");
     auto record = std::make_unique<Record>();
-    auto component = build();
+    opixDeviceSurfaceBufferHandle_t built = nullptr;
+    auto component = build(&built);
     record->component = component.release();
     *handle = record.release();
+    *destination = built;
     trace::value("handle", static_cast<const void*>(*handle));
-    traceOutput(*(*handle)->component);
+    trace::buffer("destination buffer", built);
     uint64_t bytes = 0;
     (*handle)->component->GetAllocatedGpuMemorySize(&bytes);
     trace::deviceMemory(bytes);

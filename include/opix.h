@@ -237,6 +237,71 @@ opixStatus_t opixTraceCreate(const char* path);
 opixStatus_t opixTraceSetPrintTables(bool printTables);
 opixStatus_t opixTraceClose(void);
 
+/* ----------------------------------------------------------------- debayer */
+
+opixStatus_t opixDebayerCreate(opixDebayerHandle_t* handle, opixDebayerType_t type, uint32_t maxWidth,
+                               uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+                               opixDeviceSurfaceBufferHandle_t* destination);
+opixStatus_t opixDebayerTransform(opixDebayerHandle_t handle, opixBayerPattern_t pattern, uint32_t width,
+                                  uint32_t height);
+opixStatus_t opixDebayerDestroy(opixDebayerHandle_t handle);
+opixStatus_t opixDebayerGetAllocatedGpuMemorySize(opixDebayerHandle_t handle, uint64_t* size);
+
+/* ------------------------------------------------------------ image filters */
+
+/* SAM (OPIX_SAM): per-pixel black shift, then per-pixel gain, on gray mosaics.
+ * The filter copies both matrices at Create (and at a Transform that brings a
+ * record); either may be NULL. Host layout, for a filter of max width W and
+ * max height H:
+ *   blackShiftMatrix: H rows of round4(W) signed bytes (W rounded up to a
+ *                     multiple of 4), the value of pixel (x, y) at y * round4(W) + x;
+ *   correctionMatrix: H rows of W floats. */
+typedef struct {
+  const int8_t* blackShiftMatrix;
+  const float* correctionMatrix;
+} opixSam_t;
+
+/* SAM16 (OPIX_SAM16): as SAM with signed 16-bit black shifts, H rows of W
+ * rounded up to an even count of values. */
+typedef struct {
+  const int16_t* blackShiftMatrix;
+  const float* correctionMatrix;
+} opixSam16_t;
+
+/* White balance: the gain of each Bayer site; G1 is the green of the cell's
+ * first row, G2 that of its second. */
+typedef struct {
+  float R;
+  float G1;
+  float G2;
+  float B;
+  opixBayerPattern_t bayerPattern;
+} opixWhiteBalance_t;
+
+/* Bayer black shift: black levels of red, green and blue sites. */
+typedef struct {
+  float blackShift[3];
+  opixBayerPattern_t bayerPattern;
+} opixBayerBlackShift_t;
+
+/* Base colour correction: row c gives output channel c (red, green, blue)
+ * as matrix[c][0..2] times the white-limited input minus matrix[c][3]; gray
+ * sources use matrix[0][0] and matrix[0][3] only. */
+typedef struct {
+  float matrix[12];
+  int32_t whiteLevel[3];
+} opixBaseColorCorrection_t;
+
+opixStatus_t opixImageFilterCreate(opixImageFilterHandle_t* handle, opixImageFilterType_t type,
+                                   const void* staticParameters, uint32_t maxWidth, uint32_t maxHeight,
+                                   opixDeviceSurfaceBufferHandle_t source,
+                                   opixDeviceSurfaceBufferHandle_t* destination);
+/* NULL parameters keep those in force; a record replaces them before the pass. */
+opixStatus_t opixImageFilterTransform(opixImageFilterHandle_t handle, const void* parameters, uint32_t width,
+                                      uint32_t height);
+opixStatus_t opixImageFilterDestroy(opixImageFilterHandle_t handle);
+opixStatus_t opixImageFilterGetAllocatedGpuMemorySize(opixImageFilterHandle_t handle, uint64_t* size);
+
 /* ---------------------------------------------------------------- GPU timer */
 
 opixStatus_t opixGpuTimerCreate(opixGpuTimerHandle_t* handle);

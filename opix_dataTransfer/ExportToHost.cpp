@@ -15,7 +15,7 @@ extern "C" opixStatus_t opixExportToHostCreate(opixExportToHostHandle_t* handle,
       kNames, handle,
       [&] {
         trace::buffer("source buffer", source);
-        if (!format) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_dataTransfer/ExportToHost");
+        if (!format || !source) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_dataTransfer/ExportToHost");
       },
       [&] { return std::make_unique<opixExportToHostStruct>(source); },
       [&](opixExportToHostStruct& object) {

@@ -14,25 +14,19 @@ extern "C" opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t*
                                                    uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                                                    opixDeviceSurfaceBufferHandle_t* destination) {
   using namespace opix;
-  opixDeviceSurfaceBufferHandle_t created = nullptr;
   return createFrontend(
-      kNames, handle,
+      kNames, handle, destination,
       [&] {
         trace::value("max width", maxWidth);
         trace::value("max height", maxHeight);
         trace::value("surface converter type", type);
         trace::value("static surface converter parameters", staticParameters);
         trace::buffer("source buffer", source);
-        if (!destination) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_surfaceConverter/frontend");
       },
-      [&] {
+      [&](opixDeviceSurfaceBufferHandle_t* built) {
         auto converter = std::make_unique<opixBitDepthConverter>();
-        converter->Init(type, staticParameters, maxWidth, maxHeight, source, &created);
+        converter->Init(type, staticParameters, maxWidth, maxHeight, source, built);
         return converter;
-      },
-      [&](ISurfaceConverter&) {
-        *destination = created;
-        trace::buffer("destination buffer", created);
       });
 }
 

@@ -15,6 +15,7 @@
 
 #include "device/Device.h"
 #include "opix.h"
+#include "opixDeviceSurfaceBuffer.h"
 #include "opixException.h"
 
 namespace opix::test {
@@ -58,6 +59,18 @@ class DeviceBlock {
  private:
   void* p_ = nullptr;
   size_t bytes_;
+};
+
+// A source surface whose pixels live outside any component, as a producer
+// component's destination buffer would.
+struct ExternalSurface {
+  ExternalSurface(uint32_t w, uint32_t h, opixSurfaceFormat_t f) : block(opixImageSize(f, w, h)) {
+    buffer = createSurfaceBuffer(w, h, f);
+    buffer->external = 1;
+    buffer->directPointer = block.get();
+  }
+  DeviceBlock block;
+  SurfaceBufferPtr buffer;
 };
 
 inline std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {

@@ -1,1 +1,140 @@
+// Device surface buffers, sub-buffer placement and the component life cycle.
+#include "Components.h"
 #include "TestSupport.h"
+#include "TraceFile.h"
+#include "opixDeviceSurfaceBuffer.h"
+
+using namespace opix;
+
+TEST(SurfaceBuffer, CreationAndCurrentSize) {
+  auto b = createSurfaceBuffer(100, 30, OPIX_I8);
+  EXPECT_EQ(b->maxPitch, 100u);
+  EXPECT_EQ(b->pitch, 100u);
+  EXPECT_EQ(b->pitchAlignment, 4u);
+  EXPECT_EQ(b->width, 100u);
+  EXPECT_EQ(b->height, 30u);
+  EXPECT_EQ(b->external, 0);
+  EXPECT_EQ(b->memorySpaceBase, nullptr);
+  EXPECT_EQ(b->channels, 1u);
+  EXPECT_EQ(b->bytesPerElement, 1.0f);
+
+  setCurrentSize(*b, 50, 30);
+  EXPECT_EQ(b->pitch, 52u);
+  EXPECT_EQ(b->maxPitch, 100u);
+  setCurrentSize(*b, 100, 30);
+  test::expectStatus(OPIX_INVALID_SIZE, [&] { setCurrentSize(*b, 101, 30); });
+  test::expectStatus(OPIX_INVALID_SIZE, [&] { setCurrentSize(*b, 100, 31); });
+  EXPECT_EQ(b->width, 100u);
+
+  auto rgb = createSurfaceBuffer(7, 3, OPIX_RGB16);
+  EXPECT_EQ(rgb->pitch, 44u);
+  EXPECT_EQ(maxElementCount(*rgb), 3u * 22);
+  setCurrentSize(*rgb, 2, 1);
+  EXPECT_EQ(currentElementCount(*rgb), 6u);
+}
+
+TEST(SurfaceBuffer, UnplacedBufferHasNoAddress) {
+  auto b = createSurfaceBuffer(64, 64, OPIX_I8);
+  test::expectStatus(OPIX_INTERNAL_ERROR, [&] { deviceAddress(*b); });
+  b->external = 1;
+  b->directPointer = reinterpret_cast<void*>(0x1000);
+  EXPECT_EQ(deviceAddress(*b), reinterpret_cast<unsigned char*>(0x1000));
+}
+
+TEST(SurfaceBuffer, PlanarPlanesUse64BitOffsets) {
+  // Three planes of 80000 x 40000 bytes: the third starts beyond 2^32.
+  auto b = createSurfaceBuffer(40000, 40000, OPIX_RGB16_PLANAR);
+  void* fakeBase = reinterpret_cast<void*>(uintptr_t{1} << 40);
+  b->memorySpaceBase = &fakeBase;
+  b->offset = 256;
+  setCurrentSize(*b, 1000, 10);  // planes stay max pitch x max height apart
+  const SurfaceView v = surfaceView(*b);
+  const auto base = reinterpret_cast<uintptr_t>(fakeBase) + 256;
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(v.plane[0]), base);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(v.plane[1]), base + 3200000000ull);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(v.plane[2]), base + 6400000000ull);
+  EXPECT_EQ(v.pitch, 2000u);
+  b = createSurfaceBuffer(64, 64, OPIX_I16);
+  b->memorySpaceBase = &fakeBase;
+  EXPECT_EQ(surfaceView(*b).plane[1], nullptr);
+}
+
+namespace {
+
+// A component with two sub-buffers of chosen sizes.
+class TwoBuffers : public BaseComponent {
+ public:
+  TwoBuffers(uint64_t a, uint64_t b) : a_(a), b_(b) {}
+  void ComputeMemorySize() override {
+    offsetA = memSpace_.reserve(a_);
+    offsetB = memSpace_.reserve(b_);
+  }
+  void OnAllocated() override { base = memSpace_.pointer(); }
+  uint64_t offsetA = 0, offsetB = 0;
+  void* base = nullptr;
+
+ private:
+  uint64_t a_, b_;
+};
+
+class Attacher : public AttachableComponent {
+ public:
+  explicit Attacher(opixDeviceSurfaceBufferHandle_t s) { source_ = s; }
+  opixDeviceSurfaceBufferHandle_t source() const { return source_; }
+};
+
+}  // namespace
+
+TEST(Components, SubBuffersStartAt128ByteMultiples) {
+  TwoBuffers c(1000, 3000);
+  c.Allocate();
+  EXPECT_EQ(c.offsetA, 0u);
+  EXPECT_EQ(c.offsetB, 1024u);
+  uint64_t bytes = 0;
+  c.GetAllocatedGpuMemorySize(&bytes);
+  EXPECT_EQ(bytes, 4096u);
+  ASSERT_NE(c.base, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(c.base) % 128, 0u);
+
+  // Buffers placed by a component follow its block.
+  MemSpace space;
+  auto b1 = createSurfaceBuffer(65, 3, OPIX_I8);
+  auto b2 = createSurfaceBuffer(5, 5, OPIX_RGB8);
+  reserveSurfaceBuffer(*b1, space);
+  reserveSurfaceBuffer(*b2, space);
+  EXPECT_EQ(b1->offset, 0u);
+  EXPECT_EQ(b1->size, 204u);
+  EXPECT_EQ(b2->offset, 256u);
+  space.allocate();
+  EXPECT_EQ(deviceAddress(*b2), static_cast<unsigned char*>(space.pointer()) + 256);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(deviceAddress(*b2)) % 128, 0u);
+}
+
+TEST(Components, AllocatingTwiceIsAnInternalError) {
+  TwoBuffers c(10, 10);
+  c.Allocate();
+  test::expectStatus(OPIX_INTERNAL_ERROR, [&] { c.Allocate(); });
+}
+
+TEST(Components, AttachNeedsTheSameGeometryAndFormat) {
+  auto original = createSurfaceBuffer(64, 64, OPIX_I8);
+  Attacher c(original.get());
+  auto wider = createSurfaceBuffer(65, 64, OPIX_I8);
+  auto taller = createSurfaceBuffer(64, 65, OPIX_I8);
+  auto other = createSurfaceBuffer(64, 64, OPIX_I16);
+  auto same = createSurfaceBuffer(64, 64, OPIX_I8);
+  test::TraceCapture trace;
+  test::expectStatus(OPIX_INVALID_SIZE, [&] { c.Attach(wider.get()); });
+  test::expectStatus(OPIX_INVALID_SIZE, [&] { c.Attach(taller.get()); });
+  test::expectStatus(OPIX_UNSUPPORTED_SURFACE, [&] { c.Attach(other.get()); });
+  EXPECT_EQ(c.source(), original.get());
+  c.Attach(same.get());
+  EXPECT_EQ(c.source(), same.get());
+  trace::boundary();
+  const std::string log = trace.finish();
+  EXPECT_NE(log.find("Input width does not match surface width\n"
+                     "Input height does not match surface height\n"
+                     "\tUnsupported surface format: I8\n"),
+            std::string::npos)
+      << log;
+}

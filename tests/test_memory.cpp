@@ -1,1 +1,160 @@
+// Memory spaces, typed arrays, page-locked host memory and the device layer's
+// copies, arrays and textures.
+#include <cstring>
+
+#include "MemSpace.h"
 #include "TestSupport.h"
+
+using namespace opix;
+
+TEST(MemSpace, EmptySpaceAllocatesNothing) {
+  MemSpace space;
+  space.allocate();
+  EXPECT_EQ(space.pointer(), nullptr);
+  EXPECT_EQ(space.allocatedSize(), 0u);
+  test::expectStatus(OPIX_INTERNAL_ERROR, [&] { sliceAddress(space.pointerField(), 0); });
+  test::expectStatus(OPIX_INTERNAL_ERROR, [&] { sliceAddress(nullptr, 0); });
+}
+
+TEST(MemSpace, DoubleAllocationAndRelease) {
+  MemSpace space;
+  EXPECT_EQ(space.reserve(1), 0u);
+  EXPECT_EQ(space.reserve(129), 128u);
+  EXPECT_EQ(space.reserve(0), 384u);
+  EXPECT_EQ(space.requestedSize(), 384u);
+  space.allocate();
+  EXPECT_EQ(space.allocatedSize(), 384u);
+  test::expectStatus(OPIX_INTERNAL_ERROR, [&] { space.allocate(); });
+  space.release();
+  EXPECT_EQ(space.pointer(), nullptr);
+  space.release();  // releasing an empty space is harmless
+}
+
+TEST(MemSpace, HugeRequestFailsCleanly) {
+  MemSpace space;
+  space.reserve(uint64_t{1} << 62);
+  test::expectStatus(OPIX_INSUFFICIENT_DEVICE_MEMORY, [&] { space.allocate(); });
+  EXPECT_EQ(space.pointer(), nullptr);
+}
+
+TEST(TypedArray, UploadUpToCapacityAndNoFurther) {
+  MemSpace space;
+  TypedArray<uint16_t> before, table;
+  before.place(space, 3);
+  table.place(space, 100);
+  test::expectStatus(OPIX_INTERNAL_ERROR, [&] { table.data(); });  // not yet allocated
+  space.allocate();
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(table.data()) - reinterpret_cast<uintptr_t>(before.data()), 128u);
+
+  std::vector<uint16_t> values(101);
+  for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<uint16_t>(i * 650);
+  table.upload(values.data(), 100);
+  std::vector<uint16_t> back(100);
+  ASSERT_EQ(device::streamSynchronize(), 0);
+  ASSERT_EQ(device::memcpy(back.data(), table.data(), 200, device::CopyKind::DeviceToHost), 0);
+  EXPECT_TRUE(std::equal(back.begin(), back.end(), values.begin()));
+
+  // One element too many is refused before anything is copied.
+  std::vector<uint16_t> other(101, 7);
+  test::expectStatus(OPIX_INTERNAL_ERROR, [&] { table.upload(other.data(), 101); });
+  ASSERT_EQ(device::memcpy(back.data(), table.data(), 200, device::CopyKind::DeviceToHost), 0);
+  EXPECT_EQ(back[0], 0);
+}
+
+TEST(TypedArray, CopyFromAPageLockedArray) {
+  MemSpace host(MemSpace::Kind::PinnedHost), dev;
+  TypedArray<uint32_t> staged, table, shorter;
+  staged.place(host, 64);
+  table.place(dev, 64);
+  shorter.place(dev, 63);
+  host.allocate();
+  dev.allocate();
+  for (uint32_t i = 0; i < 64; ++i) staged.data()[i] = i * 0x01010101u;
+  table.copyFrom(staged);
+  staged.data()[0] = 99;  // the copy has finished when copyFrom returns
+  std::vector<uint32_t> back(64);
+  ASSERT_EQ(device::memcpy(back.data(), table.data(), 256, device::CopyKind::DeviceToHost), 0);
+  for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(back[i], i * 0x01010101u);
+  test::expectStatus(OPIX_INTERNAL_ERROR, [&] { shorter.copyFrom(staged); });
+}
+
+TEST(HostMemory, PageLockedAllocator) {
+  void* p = nullptr;
+  ASSERT_EQ(opixHostMalloc(&p, 1000), OPIX_OK);
+  ASSERT_NE(p, nullptr);
+  std::memset(p, 0xAB, 1000);
+  EXPECT_EQ(opixHostFree(p), OPIX_OK);
+  EXPECT_EQ(opixHostMalloc(nullptr, 10), OPIX_INVALID_VALUE);
+  EXPECT_EQ(opixHostMalloc(&p, ~size_t{0} - 16), OPIX_INSUFFICIENT_HOST_MEMORY);
+
+  OpixAllocator allocator;
+  BaseAllocator& base = allocator;
+  void* q = base.allocate(4096);
+  ASSERT_NE(q, nullptr);
+  base.release(q);
+  EXPECT_THROW(base.allocate(~size_t{0} - 16), std::bad_alloc);
+}
+
+TEST(DeviceLayer, PitchedCopies) {
+  const auto src = test::randomBytes(10 * 16, 3);
+  test::DeviceBlock a(10 * 16), b(10 * 24);
+  a.upload(src);
+  copy2D(b.get() + 2, 24, a.get(), 16, 13, 10, device::CopyKind::DeviceToDevice);
+  const auto out = b.download();
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 13; ++x) ASSERT_EQ(out[y * 24 + 2 + x], src[y * 16 + x]);
+  // A row longer than a pitch is refused with the runtime's status.
+  try {
+    copy2D(b.get(), 24, a.get(), 16, 17, 2, device::CopyKind::DeviceToDevice);
+    ADD_FAILURE() << "no exception";
+  } catch (const opixException& e) {
+    EXPECT_EQ(e.status(), OPIX_EXECUTION_FAILURE);
+    EXPECT_EQ(e.cudaError(), device::kErrorInvalidPitchValue);
+    EXPECT_STREQ(e.cudaCall(), "cudaMemcpy2DAsync");
+  }
+}
+
+TEST(DeviceLayer, ArraysAnd3DCopies) {
+  // A 5 x 3 x 2 array of 4-byte elements, filled from pitched memory and read back.
+  const device::ChannelFormat fmt{8, 8, 8, 8, device::ChannelKind::Unsigned};
+  device::Array array = nullptr;
+  ASSERT_EQ(device::malloc3DArray(&array, fmt, {5, 3, 2}), 0);
+  const size_t pitch = 32;
+  auto src = test::randomBytes(pitch * 3 * 2, 4);
+  test::DeviceBlock in(src.size()), out(src.size());
+  in.upload(src);
+  device::Memcpy3DParms up;
+  up.srcPtr = {in.get(), pitch, 5, 3};
+  up.dstArray = array;
+  up.extent = {5, 3, 2};
+  up.kind = device::CopyKind::DeviceToDevice;
+  ASSERT_EQ(device::memcpy3D(up), 0);
+  device::Memcpy3DParms down;
+  down.srcArray = array;
+  down.dstPtr = {out.get(), pitch, 5, 3};
+  down.extent = {5, 3, 2};
+  down.kind = device::CopyKind::DeviceToDevice;
+  ASSERT_EQ(device::memcpy3D(down), 0);
+  const auto back = out.download();
+  for (size_t z = 0; z < 2; ++z)
+    for (size_t y = 0; y < 3; ++y)
+      for (size_t x = 0; x < 20; ++x) ASSERT_EQ(back[(z * 3 + y) * pitch + x], src[(z * 3 + y) * pitch + x]);
+
+  device::Memcpy3DParms outside = up;
+  outside.extent = {6, 3, 2};  // wider than the array
+  EXPECT_NE(device::memcpy3D(outside), 0);
+
+  device::TextureObject tex = 0;
+  device::TextureDesc desc;
+  desc.filterMode = device::FilterMode::Linear;
+  ASSERT_EQ(device::createTextureObject(&tex, array, desc), 0);
+  EXPECT_NE(tex, 0u);
+  if (test::g_backend == test::Backend::Host) {
+    const device::HostTexture* t = device::hostTexture(tex);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->array->elementBytes, 4u);
+    EXPECT_EQ(t->desc.filterMode, device::FilterMode::Linear);
+  }
+  EXPECT_EQ(device::destroyTextureObject(tex), 0);
+  EXPECT_EQ(device::freeArray(array), 0);
+}

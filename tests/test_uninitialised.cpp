@@ -1,1 +1,25 @@
+// Before opixInit or opixInitHost nothing may run: components are refused and
+// no handle is handed out.
 #include <gtest/gtest.h>
+
+#include "device/Device.h"
+#include "example/Invert.h"
+#include "opixDeviceSurfaceBuffer.h"
+
+TEST(Uninitialised, CreateFailsWithInvalidDeviceAndNoHandle) {
+  auto src = opix::createSurfaceBuffer(64, 64, OPIX_I8);
+  opixImageFilterHandle_t h = nullptr;
+  opixDeviceSurfaceBufferHandle_t dst = nullptr;
+  EXPECT_EQ(exampleInvertCreate(&h, 64, 64, src.get(), &dst), OPIX_INVALID_DEVICE);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(dst, nullptr);
+  EXPECT_EQ(opix::device::backend(), opix::device::Backend::None);
+}
+
+TEST(Uninitialised, OnlyOneBackendPerProcess) {
+  EXPECT_EQ(opixInit(0, false), OPIX_INVALID_DEVICE);
+  ASSERT_EQ(opixInitHost(), OPIX_OK);
+  EXPECT_EQ(opixInitHost(), OPIX_OK);
+  EXPECT_EQ(opixInit(1, false), OPIX_UNAPPLICABLE_OPERATION);
+  EXPECT_EQ(opix::device::backend(), opix::device::Backend::Host);
+}

@@ -1,155 +1,257 @@
-// Throughput of import, export and the bit-depth converter on the backend in
-// use (--backend=cuda|host; the default is CUDA when a device is usable).
+// Throughput of the SDK's kernels on the backend in use, against the
+// memory-bandwidth floor: the bytes each algorithm must read and write once,
+// over the measured device-to-device copy bandwidth. Import and export are
+// given in GB/s of host image bytes; their floor is the host link, not
+// device memory, so they have no floor column.
 //
-// Import and export are reported in GB/s of host image bytes. Each converter
-// kernel is reported against its memory-bandwidth floor: the bytes it must
-// read and write once, divided by the measured device-to-device copy
-// bandwidth (bytes read plus written per second).
+//   opix_bench [--backend=auto|host|cuda] [--sizes=3840x2160,8192x8192] [--filter=TEXT]
 #include <algorithm>
-#include <cstdio>
+#include <chrono>
 #include <cstring>
+#include <cstdio>
+#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
-#include "device/Device.h"
-#include "opix.h"
+#include "DebayerHarness.h"
+
+using namespace opix;
 
 namespace {
 
-void check(opixStatus_t s, const char* what) {
-  if (s != OPIX_OK) {
-    std::fprintf(stderr, "%s failed: %s\n", what, opixStatusName(s));
-    std::exit(1);
+struct Size {
+  uint32_t w, h;
+};
+
+// Median milliseconds of `run` between two GPU timer events, after a
+// warm-up; at least 3 and at most 50 runs, about a second in all.
+double medianMs(const std::function<void()>& run) {
+  opixGpuTimerHandle_t timer = nullptr;
+  opixGpuTimerCreate(&timer);
+  run();
+  std::vector<float> times;
+  const auto start = std::chrono::steady_clock::now();
+  while (times.size() < 3 ||
+         (times.size() < 50 && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1000))) {
+    opixGpuTimerStart(timer);
+    run();
+    opixGpuTimerStop(timer);
+    float ms = 0;
+    opixGpuTimerGetTime(timer, &ms);
+    times.push_back(ms);
   }
+  opixGpuTimerDestroy(timer);
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
 }
 
+// Device-to-device copy bandwidth in bytes per second (read plus written).
+double copyBandwidth() {
+  const size_t bytes = size_t(256) << 20;
+  void *a = nullptr, *b = nullptr;
+  device::malloc(&a, bytes);
+  device::malloc(&b, bytes);
+  device::memcpy(a, b, bytes, device::CopyKind::DeviceToDevice);  // first touch
+  const double ms = medianMs([&] { device::memcpyAsync(b, a, bytes, device::CopyKind::DeviceToDevice); });
+  device::free(a);
+  device::free(b);
+  return 2.0 * double(bytes) / (ms * 1e-3);
+}
+
+struct DebayerCase {
+  const char* name;
+  opixDebayerType_t type;
+  opixSurfaceFormat_t format;
+  int apron;
+  double intermediateBytesPerPixel;  // written and read again between passes
+};
+
+// Bytes a debayer must move: the source read and the work image written by
+// the copy, the work image read and the destination written by the kernels,
+// and intermediate planes written and read.
+double debayerBytes(const DebayerCase& c, Size s, uint32_t outW, uint32_t outH) {
+  const double bps = c.format == OPIX_I8 ? 1.0 : 2.0;
+  const double pixels = double(s.w) * s.h;
+  const double out = double(outW) * outH * 3.0 * bps;
+  if (c.apron == 0) return pixels * bps + out;  // binning reads the source directly
+  const double work = double(s.w + 2 * c.apron) * (s.h + 2 * c.apron) * bps;
+  return pixels * bps + work + work + out + 2.0 * c.intermediateBytesPerPixel * pixels;
+}
+
+// Page-locked host memory for the transfer cases.
 struct PinnedImage {
   void* p = nullptr;
   explicit PinnedImage(size_t bytes) {
-    check(opixHostMalloc(&p, bytes), "opixHostMalloc");
-    std::memset(p, 0x37, bytes);
+    if (opixHostMalloc(&p, bytes) == OPIX_OK) std::memset(p, 0x37, bytes);
   }
   ~PinnedImage() { opixHostFree(p); }
 };
 
-// Median time in milliseconds of `body` over `runs` runs after one warm-up,
-// read from a GPU timer (a steady clock on the host backend).
-template <class Body>
-double medianMs(int runs, Body&& body) {
-  opixGpuTimerHandle_t timer = nullptr;
-  check(opixGpuTimerCreate(&timer), "opixGpuTimerCreate");
-  body();
-  std::vector<double> t;
-  for (int i = 0; i < runs; ++i) {
-    check(opixGpuTimerStart(timer), "opixGpuTimerStart");
-    body();
-    check(opixGpuTimerStop(timer), "opixGpuTimerStop");
-    float ms = 0;
-    check(opixGpuTimerGetTime(timer, &ms), "opixGpuTimerGetTime");
-    t.push_back(ms);
-  }
-  opixGpuTimerDestroy(timer);
-  std::sort(t.begin(), t.end());
-  return t[t.size() / 2];
-}
-
-double gbps(double bytes, double ms) { return bytes / (ms * 1e6); }
-
-// Bytes read plus written per second by a device-to-device copy of 256 MiB.
-double copyBandwidth(int runs) {
-  const size_t bytes = size_t{256} << 20;
-  void *a = nullptr, *b = nullptr;
-  if (opix::device::malloc(&a, bytes) || opix::device::malloc(&b, bytes)) {
-    std::fprintf(stderr, "cannot allocate the copy benchmark's buffers\n");
-    std::exit(1);
-  }
-  // Touch every page of the source, so the copy reads real memory.
-  const std::vector<unsigned char> pattern(bytes, 0x5A);
-  opix::device::memcpy(a, pattern.data(), bytes, opix::device::CopyKind::HostToDevice);
-  const double ms = medianMs(runs, [&] {
-    opix::device::memcpyAsync(b, a, bytes, opix::device::CopyKind::DeviceToDevice);
-  });
-  opix::device::free(a);
-  opix::device::free(b);
-  return 2.0 * bytes / (ms * 1e-3);
-}
-
-void transfers(uint32_t w, uint32_t h, opixSurfaceFormat_t f, int runs) {
-  const uint32_t bytesPerPixel = f == OPIX_I8 ? 1 : 2;
-  const size_t bytes = size_t{w} * h * bytesPerPixel;
-  PinnedImage host(bytes);
+// Import and export of an 8- or 16-bit gray frame; false on a failure.
+bool transferCase(opixSurfaceFormat_t format, Size s, const std::string& filter) {
+  const double bytes = double(s.w) * s.h * (format == OPIX_I8 ? 1 : 2);
+  const uint32_t pitch = s.w * (format == OPIX_I8 ? 1 : 2);
+  PinnedImage host{static_cast<size_t>(bytes)};
   opixImportFromHostHandle_t in = nullptr;
   opixDeviceSurfaceBufferHandle_t buffer = nullptr;
-  check(opixImportFromHostCreate(&in, f, w, h, &buffer), "opixImportFromHostCreate");
   opixExportToHostHandle_t out = nullptr;
   opixSurfaceFormat_t delivered;
-  check(opixExportToHostCreate(&out, &delivered, buffer), "opixExportToHostCreate");
-  const double importMs = medianMs(runs, [&] {
-    check(opixImportFromHostCopy(in, host.p, w, w * bytesPerPixel, h), "opixImportFromHostCopy");
-  });
-  const double exportMs = medianMs(runs, [&] {
-    check(opixExportToHostCopy(out, host.p, w, w * bytesPerPixel, h, nullptr), "opixExportToHostCopy");
-  });
-  std::printf("  %-4s %5u x %-5u  import %7.2f GB/s (%8.3f ms)   export %7.2f GB/s (%8.3f ms)\n",
-              opixSurfaceFormatName(f), w, h, gbps(bytes, importMs), importMs, gbps(bytes, exportMs), exportMs);
-  opixExportToHostDestroy(out);
-  opixImportFromHostDestroy(in);
+  opixStatus_t status = host.p ? opixImportFromHostCreate(&in, format, s.w, s.h, &buffer) : OPIX_INSUFFICIENT_HOST_MEMORY;
+  if (status == OPIX_OK) status = opixExportToHostCreate(&out, &delivered, buffer);
+  char size[32];
+  std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+  const std::string names[2] = {std::string("import ") + opixSurfaceFormatName(format),
+                                std::string("export ") + opixSurfaceFormatName(format)};
+  for (int k = 0; k < 2 && status == OPIX_OK; ++k) {
+    if (!filter.empty() && names[k].find(filter) == std::string::npos) continue;
+    const double ms = medianMs([&] {
+      if (status != OPIX_OK) return;
+      status = k == 0 ? opixImportFromHostCopy(in, host.p, s.w, pitch, s.h)
+                      : opixExportToHostCopy(out, host.p, s.w, pitch, s.h, nullptr);
+      if (k == 0 && status == OPIX_OK) device::streamSynchronize();
+    });
+    if (status == OPIX_OK)
+      std::printf("%-22s %11s %9.3f %11.1f %9.1f %9s\n", names[k].c_str(), size, ms, double(s.w) * s.h / (ms * 1e3),
+                  bytes / (ms * 1e6), "-");
+  }
+  if (status != OPIX_OK) std::printf("%-22s %11s %s\n", names[0].c_str(), size, opixStatusName(status));
+  if (out) opixExportToHostDestroy(out);
+  if (in) opixImportFromHostDestroy(in);
+  return status == OPIX_OK;
 }
 
-struct Conversion {
+struct ConverterCase {
   const char* name;
-  opixSurfaceFormat_t host;  // imported as this
+  opixSurfaceFormat_t host;  // imported as this, converted from its device layout
   uint32_t target;
   double bytesPerPixel;  // read plus written
 };
 
-void converter(const Conversion& c, uint32_t w, uint32_t h, double bandwidth, int runs) {
+// One bit-depth conversion kernel against the floor; false on a failure.
+bool converterCase(const ConverterCase& c, Size s, double bandwidth) {
   opixImportFromHostHandle_t in = nullptr;
-  opixDeviceSurfaceBufferHandle_t source = nullptr;
-  check(opixImportFromHostCreate(&in, c.host, w, h, &source), "opixImportFromHostCreate");
+  opixDeviceSurfaceBufferHandle_t source = nullptr, dst = nullptr;
   opixSurfaceConverterHandle_t conv = nullptr;
-  opixDeviceSurfaceBufferHandle_t dst = nullptr;
   const opixBitDepthConverter_t p{0, false, c.target};
-  check(opixSurfaceConverterCreate(&conv, OPIX_BIT_DEPTH_CONVERTER, &p, w, h, source, &dst),
-        "opixSurfaceConverterCreate");
-  const double ms = medianMs(runs, [&] { check(opixSurfaceConverterTransform(conv, nullptr, w, h), "Transform"); });
-  const double bytes = c.bytesPerPixel * w * h;
-  const double floorMs = bytes / bandwidth * 1e3;
-  std::printf("  %-14s %5u x %-5u %8.3f ms  %7.1f Mpixel/s  %7.2f GB/s  floor %8.3f ms  %5.1f %% of floor\n", c.name,
-              w, h, ms, w * double(h) / (ms * 1e3), gbps(bytes, ms), floorMs, 100.0 * floorMs / ms);
-  opixSurfaceConverterDestroy(conv);
-  opixImportFromHostDestroy(in);
+  opixStatus_t status = opixImportFromHostCreate(&in, c.host, s.w, s.h, &source);
+  if (status == OPIX_OK)
+    status = opixSurfaceConverterCreate(&conv, OPIX_BIT_DEPTH_CONVERTER, &p, s.w, s.h, source, &dst);
+  char size[32];
+  std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+  if (status == OPIX_OK) {
+    const double ms = medianMs([&] {
+      if (status == OPIX_OK) status = opixSurfaceConverterTransform(conv, nullptr, s.w, s.h);
+    });
+    const double bytes = c.bytesPerPixel * s.w * s.h;
+    const double floorMs = bytes / bandwidth * 1e3;
+    if (status == OPIX_OK)
+      std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", c.name, size, ms, double(s.w) * s.h / (ms * 1e3),
+                  bytes / (ms * 1e6), 100.0 * floorMs / ms);
+  }
+  if (status != OPIX_OK) std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(status));
+  if (conv) opixSurfaceConverterDestroy(conv);
+  if (in) opixImportFromHostDestroy(in);
+  return status == OPIX_OK;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string backend;
-  int runs = 0;
+  std::string backend = "auto", filter;
+  std::vector<Size> sizes = {{3840, 2160}, {8192, 8192}};
   for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--backend=", 10) == 0) backend = argv[i] + 10;
-    else if (std::strncmp(argv[i], "--runs=", 7) == 0) runs = std::atoi(argv[i] + 7);
+    const std::string a = argv[i];
+    if (a.rfind("--backend=", 0) == 0) {
+      backend = a.substr(10);
+    } else if (a.rfind("--filter=", 0) == 0) {
+      filter = a.substr(9);
+    } else if (a.rfind("--sizes=", 0) == 0) {
+      sizes.clear();
+      std::string list = a.substr(8);
+      size_t pos = 0;
+      while (pos < list.size()) {
+        const size_t comma = list.find(',', pos);
+        const std::string item = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        unsigned w = 0, h = 0;
+        if (std::sscanf(item.c_str(), "%ux%u", &w, &h) == 2) sizes.push_back({w, h});
+        pos = comma == std::string::npos ? list.size() : comma + 1;
+      }
+    } else {
+      std::fprintf(stderr, "usage: opix_bench [--backend=auto|host|cuda] [--sizes=WxH,...] [--filter=TEXT]\n");
+      return 2;
+    }
   }
-  opixStatus_t s = OPIX_INVALID_DEVICE;
-  if (backend != "host") s = opixInit(1u, false);
-  if (s != OPIX_OK && backend != "cuda") s = opixInitHost();
-  check(s, "initialisation");
-  const bool cuda = opix::device::backend() == opix::device::Backend::Cuda;
-  if (runs <= 0) runs = cuda ? 20 : 5;
-  std::printf("opix_bench: %s backend, median of %d runs\n", cuda ? "CUDA" : "host", runs);
+  try {
+    backend = tools::initBackend(backend);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  device::DeviceProperties props{};
+  device::getDeviceProperties(&props, backend == "host" ? -1 : 0);
+  const double bandwidth = copyBandwidth();
+  std::printf("opix_bench: %s backend, %s; device-to-device copy %.1f GB/s (read + written)\n", backend.c_str(),
+              props.name, bandwidth / 1e9);
+  std::printf("%-22s %11s %9s %11s %9s %9s\n", "case", "size", "ms", "Mpixel/s", "GB/s", "of floor");
 
-  std::printf("import / export (host image bytes):\n");
-  for (auto [w, h] : {std::pair<uint32_t, uint32_t>{3840, 2160}, {8192, 8192}})
-    for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16}) transfers(w, h, f, runs);
-
-  const double bandwidth = copyBandwidth(runs);
-  std::printf("device-to-device copy: %.2f GB/s (read plus written)\n", bandwidth / 1e9);
-  std::printf("bit-depth converter at 8192 x 8192:\n");
-  const Conversion conversions[] = {
-      {"gray 8->16", OPIX_I8, 16, 3},         {"gray 16->8", OPIX_I16, 8, 3},
-      {"16->16", OPIX_I16, 12, 4},            {"colour 8->16", OPIX_RGB8, 16, 9},
-      {"colour 16->8", OPIX_RGB16, 8, 9},
+  const DebayerCase cases[] = {
+      {"HQLI 8-bit", OPIX_HQLI, OPIX_I8, 2, 0},
+      {"HQLI 12-bit", OPIX_HQLI, OPIX_I12, 2, 0},
+      {"HQLI 16-bit", OPIX_HQLI, OPIX_I16, 2, 0},
+      {"DFPD 8-bit", OPIX_DFPD, OPIX_I8, 6, 0},
+      {"DFPD 12-bit", OPIX_DFPD, OPIX_I12, 6, 1.5},
+      {"DFPD 16-bit", OPIX_DFPD, OPIX_I16, 6, 1.5},
+      {"L7 12-bit", OPIX_L7, OPIX_I12, 3, 0},
+      {"L7 16-bit", OPIX_L7, OPIX_I16, 3, 0},
+      {"binning 2x2 8-bit", OPIX_BINNING_2x2, OPIX_I8, 0, 0},
+      {"binning 4x4 8-bit", OPIX_BINNING_4x4, OPIX_I8, 0, 0},
+      {"binning 8x8 8-bit", OPIX_BINNING_8x8, OPIX_I8, 0, 0},
+      {"binning 2x2 16-bit", OPIX_BINNING_2x2, OPIX_I16, 0, 0},
+      {"binning 4x4 16-bit", OPIX_BINNING_4x4, OPIX_I16, 0, 0},
+      {"binning 8x8 16-bit", OPIX_BINNING_8x8, OPIX_I16, 0, 0},
   };
-  for (const Conversion& c : conversions) converter(c, 8192, 8192, bandwidth, runs);
-  return 0;
+  int failures = 0;
+  for (const Size& s : sizes)
+    for (const DebayerCase& c : cases) {
+      if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
+      char size[32];
+      std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+      tools::DebayerHarness run(c.type, s.w, s.h, c.format);
+      if (run.status() != OPIX_OK) {
+        std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(run.status()));
+        ++failures;
+        continue;
+      }
+      std::mt19937 rng(1);
+      const uint32_t hi = c.format == OPIX_I8 ? 255 : c.format == OPIX_I12 ? 4095 : 65535;
+      std::vector<uint16_t> mosaic(size_t(s.w) * s.h);
+      for (auto& v : mosaic) v = uint16_t(rng() % (hi + 1));
+      run.upload(mosaic);
+      opixStatus_t status = OPIX_OK;
+      const double ms = medianMs([&] { status = run.transform(OPIX_BAYER_GRBG); });
+      if (status != OPIX_OK) {
+        std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(status));
+        ++failures;
+        continue;
+      }
+      const double bytes = debayerBytes(c, s, run.destination()->width, run.destination()->height);
+      const double floorMs = bytes / bandwidth * 1e3;
+      std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", c.name, size, ms, double(s.w) * s.h / (ms * 1e3),
+                  bytes / (ms * 1e6), 100.0 * floorMs / ms);
+    }
+  const ConverterCase conversions[] = {
+      {"convert gray 8->16", OPIX_I8, 16, 3},    {"convert gray 16->8", OPIX_I16, 8, 3},
+      {"convert 16->16", OPIX_I16, 12, 4},       {"convert colour 8->16", OPIX_RGB8, 16, 9},
+      {"convert colour 16->8", OPIX_RGB16, 8, 9},
+  };
+  for (const Size& s : sizes) {
+    for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16})
+      if (!transferCase(f, s, filter)) ++failures;
+    for (const ConverterCase& c : conversions) {
+      if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
+      if (!converterCase(c, s, bandwidth)) ++failures;
+    }
+  }
+  return failures ? 1 : 0;
 }

@@ -1,0 +1,65 @@
+// The debayer component: a Bayer mosaic in a device surface buffer becomes a
+// colour image in a buffer of its own.
+//
+// opixDebayer<N> serves every algorithm that works from a padded copy of the
+// source (the work image): Transform copies the source into the work image
+// with mirrored margins of the algorithm's apron A, then calls Launch, which
+// each algorithm implements by starting its kernels.
+#pragma once
+
+#include <cstdint>
+
+#include "Components.h"
+#include "DebayerMath.h"
+#include "opix.h"
+#include "opixDeviceSurfaceBuffer.h"
+
+namespace opix {
+
+// Apron of each algorithm with a work image.
+constexpr int debayerApron(opixDebayerType_t type) {
+  return type == OPIX_DFPD ? 6 : type == OPIX_HQLI ? 2 : type == OPIX_MG ? 12 : type == OPIX_L7 ? 3 : 0;
+}
+
+// Destination format of a source format; OPIX_UNSUPPORTED_FORMAT for others.
+opixSurfaceFormat_t debayerDestinationFormat(opixSurfaceFormat_t source);
+
+// The part of the pattern shift (sx, sy) that the copy applies, per algorithm
+// and bit depth; the kernels take the rest.
+struct CopyShift {
+  int cx, cy;
+};
+CopyShift debayerCopyShift(opixDebayerType_t type, opixSurfaceFormat_t source, int sx, int sy);
+
+template <opixDebayerType_t N>
+class opixDebayer : public IDebayer, public AttachableComponent {
+ public:
+  static constexpr int kApron = debayerApron(N);
+
+  void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
+            opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;
+  void Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t height) override;
+  // Starts the algorithm's kernels on the prepared work image.
+  virtual void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination,
+                      int flag) = 0;
+
+  void ComputeMemorySize() override;
+
+ protected:
+  opixSurfaceFormat_t sourceFormat_ = OPIX_I8;
+  uint32_t workWidth_ = 0;
+  uint32_t workPitch_ = 0;
+  uint32_t workHeight_ = 0;
+  uint32_t workHeightRounded_ = 0;
+  uint64_t workSize_ = 0;
+  uint64_t workOffset_ = 0;
+  SurfaceBufferPtr destination_;
+};
+
+// Fills the left (apron + cx) and right (apron) margin columns of every work
+// row by mirroring, then runs the launch check.
+void fillWorkApron(const WorkView& work);
+void launchApronFillCuda(const WorkView& work);
+void launchApronFillHost(const WorkView& work);
+
+}  // namespace opix

@@ -1,0 +1,46 @@
+#include "DebayerL7.h"
+
+#include "HostRows.h"
+#include "KernelLaunch.h"
+#include "L7Math.h"
+#include "device/Parallel.h"
+
+namespace opix {
+
+void DebayerL7::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
+  // An 8-bit source never gets here: Create refuses it.
+  if (work.format != OPIX_I12 && work.format != OPIX_I16) return;
+  if (onCuda())
+    OPIX_CUDA_DRIVER(launchL7Cuda(work, destination, pattern));
+  else
+    host::launch([&] { launchL7Host(work, destination, pattern); });
+  launchCheck("GPUDebayerL7");
+}
+
+namespace {
+
+struct L7RowPixels {
+  WorkSamples<uint16_t> s;
+  int y, hi;
+  template <int Site>
+  Rgb at(int x) const {
+    return l7Pixel<Site>(s, x, y, hi);
+  }
+};
+
+}  // namespace
+
+void launchL7Host(const WorkView& work, const SurfaceView& d, int pattern) {
+  const int64_t pitch = work.pitch / 2;
+  const WorkSamples<uint16_t> s{reinterpret_cast<const uint16_t*>(work.base) + int64_t(work.apron) * (pitch + 1),
+                                pitch};
+  const int hi = maxEstimate(work.format);
+  // Sites of the pattern as phased positions: the shift that makes it RGGB.
+  const int sx = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GRBG) ? 1 : 0;
+  const int sy = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GBRG) ? 1 : 0;
+  host::parallelRows(d.height, [&](int64_t y) {
+    forEachSiteOfRow(static_cast<int>(d.width), sx, int(y) + sy, L7RowPixels{s, int(y), hi}, planarRow(d, y));
+  });
+}
+
+}  // namespace opix

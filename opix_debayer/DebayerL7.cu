@@ -1,0 +1,62 @@
+// CUDA driver of L7: 32 x 4 threads per block over a 64 x 16 tile with a
+// 3-sample apron in shared memory, 2 x 4 pixels per thread, 32-bit stores.
+#include "DebayerL7.h"
+#include "L7Math.h"
+
+namespace opix {
+
+namespace {
+
+constexpr int kTileW = 64, kTileH = 16, kApron = 3;
+constexpr int kWords = (kTileW + 2 * kApron) / 2;  // 35
+constexpr int kRows = kTileH + 2 * kApron;         // 22
+
+struct L7Tile {
+  const uint16_t* tile;
+  int ox, oy;  // image position of tile sample (0, 0)
+  __device__ int operator()(int x, int y) const { return tile[(y - oy) * (2 * kWords) + (x - ox)]; }
+};
+
+__global__ void L7Kernel16(WorkView w, SurfaceView d, int pattern, int hi) {
+  __shared__ uint32_t tile[kRows * kWords];
+  const int x0 = blockIdx.x * kTileW, y0 = blockIdx.y * kTileH;
+  const bool checked = blockIdx.x == gridDim.x - 1 || blockIdx.y == gridDim.y - 1;
+  const int pitchWords = w.pitch / 4;
+  const int tid = threadIdx.y * blockDim.x + threadIdx.x;
+  for (int i = tid; i < kRows * kWords; i += blockDim.x * blockDim.y) {
+    const int r = i / kWords, c = i % kWords;
+    const int gy = y0 + r, gx = x0 / 2 + c;  // work row and word; work (0, 0) is image (-3, -3)
+    const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base) + size_t(gy) * pitchWords + gx;
+    tile[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? *src : 0u;
+  }
+  __syncthreads();
+
+  const L7Tile s{reinterpret_cast<const uint16_t*>(tile), x0 - kApron, y0 - kApron};
+  const int width = int(d.width), height = int(d.height);
+  const int x = x0 + 2 * threadIdx.x;
+  if (x >= width) return;
+  for (int j = 0; j < 4; ++j) {
+    const int y = y0 + 4 * threadIdx.y + j;
+    if (y >= height) return;
+    const Rgb a = l7At(s, pattern, x, y, hi);
+    const Rgb b = l7At(s, pattern, x + 1, y, hi);
+    const size_t offset = size_t(y) * d.pitch + 2 * size_t(x);
+    const int va[3] = {a.r, a.g, a.b}, vb[3] = {b.r, b.g, b.b};
+    for (int c = 0; c < 3; ++c) {
+      if (x + 1 < width)
+        *reinterpret_cast<uint32_t*>(d.plane[c] + offset) = uint32_t(va[c]) | (uint32_t(vb[c]) << 16);
+      else
+        *reinterpret_cast<uint16_t*>(d.plane[c] + offset) = uint16_t(va[c]);
+    }
+  }
+}
+
+}  // namespace
+
+void launchL7Cuda(const WorkView& work, const SurfaceView& d, int pattern) {
+  const dim3 block(32, 4, 1);
+  const dim3 grid((d.width + kTileW - 1) / kTileW, (d.height + kTileH - 1) / kTileH, 1);
+  L7Kernel16<<<grid, block, 0, cudaStreamPerThread>>>(work, d, pattern, maxEstimate(work.format));
+}
+
+}  // namespace opix

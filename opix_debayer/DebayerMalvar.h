@@ -1,0 +1,18 @@
+#pragma once
+
+#include "Debayer.h"
+
+namespace opix {
+
+// HQLI for I8, I12 and I16 sources: one kernel per frame.
+class opixDebayerMalvar : public opixDebayer<OPIX_HQLI> {
+ public:
+  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) override;
+};
+
+// The two drivers: the work image is RGGB-phased; destination pixel (x, y)
+// is phased position (x + sx, y + sy).
+void launchMalvarCuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);
+void launchMalvarHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
+
+}  // namespace opix

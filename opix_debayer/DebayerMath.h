@@ -1,0 +1,57 @@
+// Pieces of maths shared by the demosaic algorithms and their drivers.
+#pragma once
+
+#include <cstdint>
+
+#include "Hd.h"
+#include "opix.h"
+
+namespace opix {
+
+struct Rgb {
+  int r, g, b;
+};
+
+// Limits v to [0, hi].
+OPIX_HD int clampSample(int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
+
+// Largest value of an estimated sample for a source format: 8-bit results
+// saturate at 255, 16-bit at 65535, and 12-bit sources are limited to 4095.
+constexpr int maxEstimate(opixSurfaceFormat_t source) {
+  return source == OPIX_I8 ? 255 : source == OPIX_I12 ? 4095 : 65535;
+}
+
+// Site of an RGGB-phased position: 0 red, 1 green in a red row, 2 green in a
+// blue row, 3 blue.
+OPIX_HD int sitePhase(int x, int y) { return (x & 1) | ((y & 1) << 1); }
+
+// Site of image position (x, y) under a pattern (1 to 4), as sitePhase.
+OPIX_HD int bayerSite(int pattern, int x, int y) {
+  const int sx = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GRBG) ? 1 : 0;
+  const int sy = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GBRG) ? 1 : 0;
+  return sitePhase(x + sx, y + sy);
+}
+
+// The padded work image a debayer reads: the image at (originX, originY),
+// mirrored margins around it.
+struct WorkView {
+  opixSurfaceFormat_t format;  // of the samples: I8, I12 or I16
+  unsigned char* base;
+  uint32_t pitch;   // bytes, multiple of 128
+  uint32_t width;   // w + 2A + cx
+  uint32_t height;  // h + 2A + cy
+  uint32_t imageWidth;
+  uint32_t imageHeight;
+  int apron;
+  int cx, cy;  // part of the pattern shift applied by the copy
+};
+
+// Sample access over a work image for the host drivers and the tests.
+template <class T>
+struct WorkSamples {
+  const T* origin;  // sample at the image's (0, 0) in work coordinates
+  int64_t pitch;    // in samples
+  int operator()(int x, int y) const { return origin[y * pitch + x]; }
+};
+
+}  // namespace opix

@@ -1,0 +1,55 @@
+// HQLI: the gradient-corrected linear demosaic. Every missing colour is a
+// fixed 5 x 5 linear combination of the mosaic: the bilinear estimate
+// corrected by the Laplacian of the channel present, in integers.
+#pragma once
+
+#include "DebayerMath.h"
+
+namespace opix {
+
+// The pixel at RGGB-phased position (x, y) of site `Phase` (sitePhase). `s`
+// returns the sample at a phased position. Unclamped.
+template <int Phase, class Src>
+OPIX_HD Rgb malvarPixel(const Src& s, int x, int y) {
+  const int c = s(x, y);
+  const int n2 = s(x, y - 2) + s(x, y + 2);  // N2 + S2
+  const int w2 = s(x - 2, y) + s(x + 2, y);  // W2 + E2
+  if (Phase == 0 || Phase == 3) {
+    const int cross1 = s(x, y - 1) + s(x, y + 1) + s(x - 1, y) + s(x + 1, y);
+    const int d = s(x - 1, y - 1) + s(x + 1, y - 1) + s(x - 1, y + 1) + s(x + 1, y + 1);
+    const int g = (4 * c + 2 * cross1 - (n2 + w2)) >> 3;
+    const int other = (12 * c + 4 * d - 3 * (n2 + w2)) >> 4;
+    return Phase == 0 ? Rgb{c, g, other} : Rgb{other, g, c};
+  }
+  const int d = s(x - 1, y - 1) + s(x + 1, y - 1) + s(x - 1, y + 1) + s(x + 1, y + 1);
+  // Colour of the row neighbours, then of the column neighbours.
+  const int along = (10 * c - 2 * d - 2 * w2 + n2 + 8 * (s(x - 1, y) + s(x + 1, y))) >> 4;
+  const int across = (10 * c - 2 * d + w2 - 2 * n2 + 8 * (s(x, y - 1) + s(x, y + 1))) >> 4;
+  return Phase == 1 ? Rgb{along, c, across} : Rgb{across, c, along};
+}
+
+// Clamps the estimated channels; the site's own sample stays as it is.
+template <int Phase>
+OPIX_HD Rgb malvarClamp(Rgb p, int hi) {
+  if (Phase != 0) p.r = clampSample(p.r, hi);
+  if (Phase == 0 || Phase == 3) p.g = clampSample(p.g, hi);
+  if (Phase != 3) p.b = clampSample(p.b, hi);
+  return p;
+}
+
+}  // namespace opix
+
+namespace opix {
+
+// The clamped pixel at any phased position.
+template <class Src>
+OPIX_HD Rgb malvarAt(const Src& s, int x, int y, int hi) {
+  switch (sitePhase(x, y)) {
+    case 0: return malvarClamp<0>(malvarPixel<0>(s, x, y), hi);
+    case 1: return malvarClamp<1>(malvarPixel<1>(s, x, y), hi);
+    case 2: return malvarClamp<2>(malvarPixel<2>(s, x, y), hi);
+    default: return malvarClamp<3>(malvarPixel<3>(s, x, y), hi);
+  }
+}
+
+}  // namespace opix

@@ -1,0 +1,80 @@
+// The debayer's interface functions.
+#include <memory>
+
+#include "DebayerBinning.h"
+#include "DebayerDFPD.h"
+#include "DebayerL7.h"
+#include "DebayerMalvar.h"
+#include "GlobalMethods.h"
+
+#define OPIX_SOURCE "opix_debayer/frontend"
+
+namespace opix {
+
+namespace {
+
+const ObjectNames kNames{"Debayer. Create", "Debayer. Transform", "Debayer. Destroy", "Debayer. Destroyed."};
+
+bool isBinning(opixDebayerType_t t) {
+  return t == OPIX_BINNING_2x2 || t == OPIX_BINNING_4x4 || t == OPIX_BINNING_8x8;
+}
+
+// The component of a type and source format. Types without a component, and
+// algorithms without a kernel for the source's bit depth, build nothing.
+std::unique_ptr<IDebayer> makeDebayer(opixDebayerType_t type, opixSurfaceFormat_t source) {
+  if (isBinning(type) && source == OPIX_I12) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
+  switch (type) {
+    case OPIX_HQLI: return std::make_unique<opixDebayerMalvar>();
+    case OPIX_DFPD:
+      if (source == OPIX_I8) return std::make_unique<opixDFPD8>();
+      return std::make_unique<opixDFPD16>();
+    case OPIX_L7:
+      if (source == OPIX_I8) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);  // no 8-bit kernel
+      return std::make_unique<DebayerL7>();
+    case OPIX_BINNING_2x2:
+    case OPIX_BINNING_4x4:
+    case OPIX_BINNING_8x8: return std::make_unique<DebayerBinning>();
+    default: OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);
+  }
+}
+
+}  // namespace
+
+}  // namespace opix
+
+using namespace opix;
+
+extern "C" opixStatus_t opixDebayerCreate(opixDebayerHandle_t* handle, opixDebayerType_t type, uint32_t maxWidth,
+                                          uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+                                          opixDeviceSurfaceBufferHandle_t* destination) {
+  return createFrontend(
+      kNames, handle, destination,
+      [&] {
+        trace::value("debayer type", type);
+        trace::buffer("source buffer", source);
+      },
+      [&](opixDeviceSurfaceBufferHandle_t* built) {
+        if (!source) OPIX_THROW(OPIX_INVALID_VALUE);
+        auto component = makeDebayer(type, source->surfaceFormat);
+        component->Init(source->surfaceFormat, type, maxWidth, maxHeight, source, built);
+        return component;
+      });
+}
+
+extern "C" opixStatus_t opixDebayerTransform(opixDebayerHandle_t handle, opixBayerPattern_t pattern, uint32_t width,
+                                             uint32_t height) {
+  return transformFrontend(
+      kNames, handle,
+      [&] {
+        trace::value("bayer pattern", pattern);
+        trace::value("width", width);
+        trace::value("height", height);
+      },
+      [&](IDebayer& c) { c.Transform(pattern, width, height); });
+}
+
+extern "C" opixStatus_t opixDebayerDestroy(opixDebayerHandle_t handle) { return destroyFrontend(kNames, handle); }
+
+extern "C" opixStatus_t opixDebayerGetAllocatedGpuMemorySize(opixDebayerHandle_t handle, uint64_t* bytes) {
+  return memorySizeFrontend(handle, bytes);
+}

@@ -1,7 +1,8 @@
 // CUDA driver of the word-group kernels (see WordGroups.h). Every warp works
-// on one row segment of 32 groups: it loads the segment's input words with
-// coalesced 32-bit loads into shared memory, each lane applies the maths to
-// its group, and the warp stores the output words coalesced again. A block is
+// on row segments of 32 groups: it loads the segments' input words with
+// coalesced 32-bit loads and passes them through shared memory, each lane
+// applies the maths to its group, and the warp stores the output words
+// coalesced again. A block is
 // 32 x kWarps threads and covers kWarps x kRows rows; blocks that reach past
 // the last full group or the last row take the bounds-checked path, all
 // others none.
@@ -27,17 +28,31 @@ __device__ __forceinline__ void wordGroupRows(const WordGroupJob& j, uint32_t* i
   const int lane = threadIdx.x;
   const uint32_t inBase = blockIdx.x * 32u * Op::kInWords;
   const uint32_t outBase = blockIdx.x * 32u * Op::kOutWords;
+  const uint32_t firstRow = blockIdx.y * kRows * kWarps + threadIdx.y;
+  // Every row's loads are issued before any is used, so each warp keeps
+  // kRows rows of reads in flight.
+  uint32_t loaded[kRows][Op::kInPlanes][Op::kInWords];
+#pragma unroll
   for (int r = 0; r < kRows; ++r) {
-    const uint32_t y = (blockIdx.y * kRows + r) * kWarps + threadIdx.y;
-    if (Checked && y >= j.height) return;  // the same for the whole warp
+    const uint32_t y = firstRow + r * kWarps;
+#pragma unroll
     for (int p = 0; p < Op::kInPlanes; ++p) {
       const uint32_t* row = reinterpret_cast<const uint32_t*>(j.in[p]) + size_t{y} * j.inPitchWords + inBase;
 #pragma unroll
       for (int k = 0; k < Op::kInWords; ++k) {
         const int w = lane + 32 * k;
-        inTile[p * kInTile + skew(w)] = (!Checked || inBase + w < j.inPitchWords) ? row[w] : 0u;
+        loaded[r][p][k] = (!Checked || (y < j.height && inBase + w < j.inPitchWords)) ? row[w] : 0u;
       }
     }
+  }
+#pragma unroll
+  for (int r = 0; r < kRows; ++r) {
+    const uint32_t y = firstRow + r * kWarps;
+    if (Checked && y >= j.height) return;  // the same for the whole warp
+#pragma unroll
+    for (int p = 0; p < Op::kInPlanes; ++p)
+#pragma unroll
+      for (int k = 0; k < Op::kInWords; ++k) inTile[p * kInTile + skew(lane + 32 * k)] = loaded[r][p][k];
     __syncwarp();
     uint32_t a[Op::kInPlanes][Op::kInWords];
     uint32_t b[Op::kOutPlanes][Op::kOutWords];
@@ -51,6 +66,7 @@ __device__ __forceinline__ void wordGroupRows(const WordGroupJob& j, uint32_t* i
 #pragma unroll
       for (int i = 0; i < Op::kOutWords; ++i) outTile[p * kOutTile + skew(lane * Op::kOutWords + i)] = b[p][i];
     __syncwarp();
+#pragma unroll
     for (int p = 0; p < Op::kOutPlanes; ++p) {
       uint32_t* row = reinterpret_cast<uint32_t*>(j.out[p]) + size_t{y} * j.outPitchWords + outBase;
 #pragma unroll

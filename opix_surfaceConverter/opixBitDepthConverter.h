@@ -18,9 +18,6 @@ class opixBitDepthConverter : public SurfaceConverterBase {
   // bit depths replace the stored ones from this call on.
   void Transform(const void* parameters, uint32_t width, uint32_t height) override;
 
-  uint32_t sourceBits() const { return sourceBits_; }
-  uint32_t targetBits() const { return targetBits_; }
-
  private:
   // The shift for source bits s and target bits t with the chosen kernel;
   // OPIX_INVALID_VALUE when it would be negative or above 15. `left` tells

@@ -1,10 +1,13 @@
 // Throughput of the SDK's kernels on the backend in use, against the
 // memory-bandwidth floor: the bytes each algorithm must read and write once,
-// over the measured device-to-device copy bandwidth.
+// over the measured device-to-device copy bandwidth. Import and export are
+// given in GB/s of host image bytes; their floor is the host link, not
+// device memory, so they have no floor column.
 //
 //   opix_bench [--backend=auto|host|cuda] [--sizes=3840x2160,8192x8192] [--filter=TEXT]
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -74,6 +77,82 @@ double debayerBytes(const DebayerCase& c, Size s, uint32_t outW, uint32_t outH) 
   if (c.apron == 0) return pixels * bps + out;  // binning reads the source directly
   const double work = double(s.w + 2 * c.apron) * (s.h + 2 * c.apron) * bps;
   return pixels * bps + work + work + out + 2.0 * c.intermediateBytesPerPixel * pixels;
+}
+
+// Page-locked host memory for the transfer cases.
+struct PinnedImage {
+  void* p = nullptr;
+  explicit PinnedImage(size_t bytes) {
+    if (opixHostMalloc(&p, bytes) == OPIX_OK) std::memset(p, 0x37, bytes);
+  }
+  ~PinnedImage() { opixHostFree(p); }
+};
+
+// Import and export of an 8- or 16-bit gray frame; false on a failure.
+bool transferCase(opixSurfaceFormat_t format, Size s, const std::string& filter) {
+  const double bytes = double(s.w) * s.h * (format == OPIX_I8 ? 1 : 2);
+  const uint32_t pitch = s.w * (format == OPIX_I8 ? 1 : 2);
+  PinnedImage host{static_cast<size_t>(bytes)};
+  opixImportFromHostHandle_t in = nullptr;
+  opixDeviceSurfaceBufferHandle_t buffer = nullptr;
+  opixExportToHostHandle_t out = nullptr;
+  opixSurfaceFormat_t delivered;
+  opixStatus_t status = host.p ? opixImportFromHostCreate(&in, format, s.w, s.h, &buffer) : OPIX_INSUFFICIENT_HOST_MEMORY;
+  if (status == OPIX_OK) status = opixExportToHostCreate(&out, &delivered, buffer);
+  char size[32];
+  std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+  const std::string names[2] = {std::string("import ") + opixSurfaceFormatName(format),
+                                std::string("export ") + opixSurfaceFormatName(format)};
+  for (int k = 0; k < 2 && status == OPIX_OK; ++k) {
+    if (!filter.empty() && names[k].find(filter) == std::string::npos) continue;
+    const double ms = medianMs([&] {
+      if (status != OPIX_OK) return;
+      status = k == 0 ? opixImportFromHostCopy(in, host.p, s.w, pitch, s.h)
+                      : opixExportToHostCopy(out, host.p, s.w, pitch, s.h, nullptr);
+      if (k == 0 && status == OPIX_OK) device::streamSynchronize();
+    });
+    if (status == OPIX_OK)
+      std::printf("%-22s %11s %9.3f %11.1f %9.1f %9s\n", names[k].c_str(), size, ms, double(s.w) * s.h / (ms * 1e3),
+                  bytes / (ms * 1e6), "-");
+  }
+  if (status != OPIX_OK) std::printf("%-22s %11s %s\n", names[0].c_str(), size, opixStatusName(status));
+  if (out) opixExportToHostDestroy(out);
+  if (in) opixImportFromHostDestroy(in);
+  return status == OPIX_OK;
+}
+
+struct ConverterCase {
+  const char* name;
+  opixSurfaceFormat_t host;  // imported as this, converted from its device layout
+  uint32_t target;
+  double bytesPerPixel;  // read plus written
+};
+
+// One bit-depth conversion kernel against the floor; false on a failure.
+bool converterCase(const ConverterCase& c, Size s, double bandwidth) {
+  opixImportFromHostHandle_t in = nullptr;
+  opixDeviceSurfaceBufferHandle_t source = nullptr, dst = nullptr;
+  opixSurfaceConverterHandle_t conv = nullptr;
+  const opixBitDepthConverter_t p{0, false, c.target};
+  opixStatus_t status = opixImportFromHostCreate(&in, c.host, s.w, s.h, &source);
+  if (status == OPIX_OK)
+    status = opixSurfaceConverterCreate(&conv, OPIX_BIT_DEPTH_CONVERTER, &p, s.w, s.h, source, &dst);
+  char size[32];
+  std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+  if (status == OPIX_OK) {
+    const double ms = medianMs([&] {
+      if (status == OPIX_OK) status = opixSurfaceConverterTransform(conv, nullptr, s.w, s.h);
+    });
+    const double bytes = c.bytesPerPixel * s.w * s.h;
+    const double floorMs = bytes / bandwidth * 1e3;
+    if (status == OPIX_OK)
+      std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", c.name, size, ms, double(s.w) * s.h / (ms * 1e3),
+                  bytes / (ms * 1e6), 100.0 * floorMs / ms);
+  }
+  if (status != OPIX_OK) std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(status));
+  if (conv) opixSurfaceConverterDestroy(conv);
+  if (in) opixImportFromHostDestroy(in);
+  return status == OPIX_OK;
 }
 
 }  // namespace
@@ -161,5 +240,18 @@ int main(int argc, char** argv) {
       std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", c.name, size, ms, double(s.w) * s.h / (ms * 1e3),
                   bytes / (ms * 1e6), 100.0 * floorMs / ms);
     }
+  const ConverterCase conversions[] = {
+      {"convert gray 8->16", OPIX_I8, 16, 3},    {"convert gray 16->8", OPIX_I16, 8, 3},
+      {"convert 16->16", OPIX_I16, 12, 4},       {"convert colour 8->16", OPIX_RGB8, 16, 9},
+      {"convert colour 16->8", OPIX_RGB16, 8, 9},
+  };
+  for (const Size& s : sizes) {
+    for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16})
+      if (!transferCase(f, s, filter)) ++failures;
+    for (const ConverterCase& c : conversions) {
+      if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
+      if (!converterCase(c, s, bandwidth)) ++failures;
+    }
+  }
   return failures ? 1 : 0;
 }

@@ -1,0 +1,42 @@
+#include "FuzzSupport.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "opix.h"
+
+namespace opix::fuzz {
+
+void setUp() {
+  if (opixInitHost() != OPIX_OK) std::abort();
+  const int null = open("/dev/null", O_WRONLY);
+  if (null < 0 || dup2(null, STDOUT_FILENO) < 0) std::abort();
+  close(null);
+}
+
+const std::string& scratchFile(const uint8_t* data, size_t size, const char* extension) {
+  static std::string path;
+  const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  path = std::string(dir) + "/opix_fuzz_" + std::to_string(getpid()) + extension;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0) std::abort();
+  return path;
+}
+
+void touch(const DecodedImage& image) {
+  const uint64_t bytesPerSample = image.bits > 8 ? 2 : 1;
+  if (!image.data || image.width == 0 || image.height == 0 ||
+      uint64_t{image.width} * image.channels * bytesPerSample > image.pitch)
+    std::abort();
+  const uint64_t bytes = uint64_t{image.pitch} * image.height;
+  volatile unsigned char sink = 0;
+  unsigned char sum = 0;
+  for (uint64_t i = 0; i < bytes; ++i) sum = static_cast<unsigned char>(sum + image.data[i]);
+  sink = sum;
+  (void)sink;
+}
+
+}  // namespace opix::fuzz

@@ -9,18 +9,29 @@
 #include "opix.h"
 
 namespace opix::fuzz {
+namespace {
+
+std::string& scratchPath() {
+  static std::string path;
+  return path;
+}
+
+void removeScratch() { unlink(scratchPath().c_str()); }
+
+}  // namespace
 
 void setUp() {
+  const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  scratchPath() = std::string(dir) + "/opix_fuzz_" + std::to_string(getpid());
+  std::atexit(removeScratch);
   if (opixInitHost() != OPIX_OK) std::abort();
   const int null = open("/dev/null", O_WRONLY);
   if (null < 0 || dup2(null, STDOUT_FILENO) < 0) std::abort();
   close(null);
 }
 
-const std::string& scratchFile(const uint8_t* data, size_t size, const char* extension) {
-  static std::string path;
-  const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  path = std::string(dir) + "/opix_fuzz_" + std::to_string(getpid()) + extension;
+const std::string& scratchFile(const uint8_t* data, size_t size) {
+  const std::string& path = scratchPath();
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0) std::abort();
   return path;

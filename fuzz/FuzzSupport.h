@@ -14,9 +14,8 @@ namespace opix::fuzz {
 // readers print their diagnostics.
 void setUp();
 
-// Writes `data` to this process's scratch file ending in `extension` and
-// returns its path.
-const std::string& scratchFile(const uint8_t* data, size_t size, const char* extension);
+// Writes `data` to this process's scratch file and returns its path.
+const std::string& scratchFile(const uint8_t* data, size_t size);
 
 // Reads every byte of a decoded image so that the sanitizers see any
 // buffer smaller than pitch x height, and checks the geometry invariants.

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   opix::HostImage matrix;
   uint32_t width = 0, pitch = 0, height = 0, channels = 0;
   const opixStatus_t s =
-      opix::readMatrixA(opix::fuzz::scratchFile(data, size, ".bin"), matrix, width, pitch, 4, height, channels);
+      opix::readMatrixA(opix::fuzz::scratchFile(data, size), matrix, width, pitch, 4, height, channels);
   if (s == OPIX_OK) {
     if (pitch != uint64_t{width} * channels || 14 + uint64_t{pitch} * height * 4 > size) std::abort();
     volatile float sink = 0;

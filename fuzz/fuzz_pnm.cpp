@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   opix::DecodedImage image;
   try {
-    if (opix::readPnm(opix::fuzz::scratchFile(data, size, ".pgm"), image)) opix::fuzz::touch(image);
+    if (opix::readPnm(opix::fuzz::scratchFile(data, size), image)) opix::fuzz::touch(image);
   } catch (const std::bad_alloc&) {
   }
   return 0;

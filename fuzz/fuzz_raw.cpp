@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint32_t width = data[0] % 64, height = data[1] % 64, bits = data[2] % 24;
   opix::DecodedImage image;
   try {
-    if (opix::readRaw(opix::fuzz::scratchFile(data + 3, size - 3, ".raw"), width, height, bits, image))
+    if (opix::readRaw(opix::fuzz::scratchFile(data + 3, size - 3), width, height, bits, image))
       opix::fuzz::touch(image);
   } catch (const std::bad_alloc&) {
   }

@@ -45,9 +45,10 @@ uint32_t bitsOf(uint64_t maxval) {
 
 void swapBytes16(unsigned char* row, uint64_t words) {
   for (uint64_t i = 0; i < words; ++i) {
-    const unsigned char t = row[2 * i];
-    row[2 * i] = row[2 * i + 1];
-    row[2 * i + 1] = t;
+    uint16_t v;
+    std::memcpy(&v, row + 2 * i, 2);
+    v = __builtin_bswap16(v);
+    std::memcpy(row + 2 * i, &v, 2);
   }
 }
 

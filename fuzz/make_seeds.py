@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Writes the small seed files of the fuzz targets into corpus/<target>/."""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def put(target, name, data):
+    d = os.path.join(HERE, "corpus", target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), "wb") as f:
+        f.write(data)
+
+
+def pnm():
+    put("pnm", "p5_8bit", b"P5\n# seed\n5 3\n255\n" + bytes(range(15)))
+    put("pnm", "p5_12bit", b"P5 3 2 4095\n" + bytes(range(12)))
+    put("pnm", "p15_16bit", b"P15\n2 2\n65535\n" + bytes(range(8)))
+    put("pnm", "p6_8bit", b"P6\n2 2\n255\n" + bytes(range(12)))
+    put("pnm", "p16_16bit", b"P16\n1 2\n65535\n" + bytes(range(12)))
+    put("pnm", "p2_ascii", b"P2\n3 2\n300\n0 1 2\n299 300 7\n")
+
+
+def bmp(bits, width, height, palette=None):
+    channels = bits // 8
+    row = (bits * abs(width) + 31) // 32 * 4
+    entries = 256 if bits == 8 else 0
+    pal = palette if palette is not None else b"".join(bytes((i, i, i, 0)) for i in range(entries))
+    pixels = bytes((i * 7) & 255 for i in range(row * abs(height)))
+    off = 54 + len(pal)
+    head = b"BM" + struct.pack("<IIIIiiHHIIiiII", off + len(pixels), 0, off, 40, width, height, 1, bits, 0,
+                               len(pixels), 0, 0, entries, 0)
+    return head + pal + pixels
+
+
+def bmps():
+    put("bmp", "gray8", bmp(8, 5, 3))
+    put("bmp", "rgb24_topdown", bmp(24, 3, -2))
+    inverted = b"".join(bytes((255 - i, 255 - i, 255 - i, 0)) for i in range(256))
+    put("bmp", "gray8_inverted", bmp(8, 4, 2, inverted))
+
+
+def ifd(entries, next_offset=0):
+    out = struct.pack("<H", len(entries))
+    for tag, typ, count, value in sorted(entries):
+        # A single SHORT sits in the first half of the value field; anything
+        # longer than four bytes is an offset (a LONG).
+        if typ == 3 and count == 1:
+            out += struct.pack("<HHIHH", tag, typ, count, value, 0)
+        else:
+            out += struct.pack("<HHII", tag, typ, count, value)
+    return out + struct.pack("<I", next_offset)
+
+
+def tiffs():
+    # Strips: 4 x 3, 16 bits, one channel, one strip.
+    w, h = 4, 3
+    data = bytes(range(w * h * 2))
+    entries = [(256, 4, 1, w), (257, 4, 1, h), (258, 3, 1, 16), (259, 3, 1, 1), (262, 3, 1, 1),
+               (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, h), (279, 4, 1, len(data))]
+    put("tiff", "strip16", b"II*\x00" + struct.pack("<I", 8 + len(data)) + data + ifd(entries))
+    # Tiles: 20 x 18 RGB 8-bit in 16 x 16 tiles (2 x 2 tiles).
+    w, h, tw, tl = 20, 18, 16, 16
+    tile_bytes = tw * tl * 3
+    tiles = bytes((i * 3) & 255 for i in range(4 * tile_bytes))
+    offsets_at = 8 + len(tiles)
+    counts_at = offsets_at + 16
+    bits_at = counts_at + 16
+    ifd_at = bits_at + 6
+    arrays = (struct.pack("<4I", *(8 + i * tile_bytes for i in range(4))) + struct.pack("<4I", *([tile_bytes] * 4))
+              + struct.pack("<3H", 8, 8, 8))
+    entries = [(256, 4, 1, w), (257, 4, 1, h), (258, 3, 3, bits_at), (259, 3, 1, 1), (262, 3, 1, 2),
+               (277, 3, 1, 3), (284, 3, 1, 1), (322, 4, 1, tw), (323, 4, 1, tl), (324, 4, 4, offsets_at),
+               (325, 4, 4, counts_at)]
+    put("tiff", "tiled_rgb8", b"II*\x00" + struct.pack("<I", ifd_at) + tiles + arrays + ifd(entries))
+
+
+def raws():
+    # First three bytes: width, height, bits (see fuzz_raw.cpp).
+    put("raw", "gray8", bytes((4, 2, 8)) + bytes(range(8)))
+    put("raw", "gray12", bytes((3, 2, 12)) + bytes(range(12)))
+
+
+def matrices():
+    put("matrix", "a_4x2", b"P7" + struct.pack("<III", 4, 2, 1) + struct.pack("<8f", *[0.5 * i for i in range(8)]))
+    put("matrix", "a_2x1x3", b"P7" + struct.pack("<III", 2, 1, 3) + struct.pack("<6f", *range(6)))
+
+
+pnm()
+bmps()
+tiffs()
+raws()
+matrices()

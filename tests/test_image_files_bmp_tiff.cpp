@@ -1,0 +1,335 @@
+// BMP and TIFF files: reading, writing and refusing malformed files. TIFF
+// output is read back with libtiff itself, BMP output with a decoder written
+// here from the format's definition.
+#include <tiffio.h>
+
+#include <cstring>
+
+#include "ImageFilesTestSupport.h"
+#include "TestSupport.h"
+
+namespace opix::test {
+namespace {
+
+class BmpFiles : public ImageFilesTest {};
+class TiffFiles : public ImageFilesTest {};
+
+void le16(Bytes& b, size_t at, uint32_t v) {
+  b[at] = v & 0xff;
+  b[at + 1] = (v >> 8) & 0xff;
+}
+void le32(Bytes& b, size_t at, uint32_t v) {
+  le16(b, at, v & 0xffff);
+  le16(b, at + 2, v >> 16);
+}
+uint32_t get32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
+uint32_t get16(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8; }
+
+// A BMP with the given info header size and palette; rows as stored.
+Bytes makeBmp(int32_t width, int32_t height, uint16_t bits, const Bytes& palette, const Bytes& rows,
+              uint32_t infoSize = 40) {
+  Bytes b(14 + infoSize, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  const uint32_t offset = 14 + infoSize + static_cast<uint32_t>(palette.size());
+  le32(b, 2, offset + static_cast<uint32_t>(rows.size()));
+  le32(b, 10, offset);
+  le32(b, 14, infoSize);
+  le32(b, 18, static_cast<uint32_t>(width));
+  le32(b, 22, static_cast<uint32_t>(height));
+  le16(b, 26, 1);
+  le16(b, 28, bits);
+  le32(b, 46, static_cast<uint32_t>(palette.size() / 4));
+  b.insert(b.end(), palette.begin(), palette.end());
+  b.insert(b.end(), rows.begin(), rows.end());
+  return b;
+}
+Bytes grayPalette(bool inverted) {
+  Bytes p;
+  for (int i = 0; i < 256; ++i) {
+    const uint8_t v = static_cast<uint8_t>(inverted ? 255 - i : i);
+    p.insert(p.end(), {v, v, v, 0});
+  }
+  return p;
+}
+
+TEST_F(BmpFiles, RowOrderFollowsTheSignOfTheHeight) {
+  // 3 pixels of 24 bits: 9 bytes and 3 of padding per stored row.
+  const Bytes rows = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0, 0, 0};
+  HostImage up, down;
+  ASSERT_EQ(readCaptured(put("up.bmp", makeBmp(3, 2, 24, {}, rows)), up).status, OPIX_OK);
+  ASSERT_EQ(readCaptured(put("down.dib", makeBmp(3, -2, 24, {}, rows)), down).status, OPIX_OK);
+  EXPECT_EQ(up.surfaceFormat, OPIX_BGR8);
+  EXPECT_EQ(up.pitch, 12u);
+  EXPECT_EQ(up.height, 2u);
+  EXPECT_EQ(up.data[0], 11);  // the last stored row is the top row
+  EXPECT_EQ(up.data[12], 1);
+  EXPECT_EQ(down.data[0], 1);
+  EXPECT_EQ(down.data[12], 11);
+}
+
+TEST_F(BmpFiles, GrayPalettesMapSamples) {
+  const Bytes rows = {0, 1, 254, 255};
+  HostImage img;
+  ASSERT_EQ(readCaptured(put("inv.bmp", makeBmp(4, 1, 8, grayPalette(true), rows)), img).status, OPIX_OK);
+  EXPECT_EQ(img.surfaceFormat, OPIX_I8);
+  EXPECT_EQ(Bytes(img.data.get(), img.data.get() + 4), (Bytes{255, 254, 1, 0}));
+
+  // A version 5 info header (124 bytes) puts the palette after it.
+  ASSERT_EQ(readCaptured(put("v5.bmp", makeBmp(4, 1, 8, grayPalette(true), rows, 124)), img).status, OPIX_OK);
+  EXPECT_EQ(Bytes(img.data.get(), img.data.get() + 4), (Bytes{255, 254, 1, 0}));
+
+  // A short palette: indices past its end name no colour.
+  const Bytes four = {0, 0, 0, 0, 9, 9, 9, 0, 20, 20, 20, 0, 30, 30, 30, 0};
+  ASSERT_EQ(readCaptured(put("p4.bmp", makeBmp(4, 1, 8, four, {3, 2, 1, 0})), img).status, OPIX_OK);
+  EXPECT_EQ(Bytes(img.data.get(), img.data.get() + 4), (Bytes{30, 20, 9, 0}));
+  EXPECT_EQ(readCaptured(put("p4b.bmp", makeBmp(4, 1, 8, four, {3, 2, 1, 4})), img).status, OPIX_INVALID_FORMAT);
+}
+
+TEST_F(BmpFiles, MalformedFilesGetTheirCodes) {
+  const Bytes rows(8, 0);
+  const Bytes good = makeBmp(4, 2, 8, grayPalette(false), rows);
+  auto variant = [&](size_t at, uint32_t v, bool wide = true) {
+    Bytes b = good;
+    wide ? le32(b, at, v) : le16(b, at, v);
+    return b;
+  };
+  Bytes colored = good;
+  colored[54 + 4 * 7 + 2] = 1;  // entry 7: red differs
+  Bytes notBm = good;
+  notBm[1] = 'A';
+  const struct {
+    const char* what;
+    Bytes file;
+    opixStatus_t status;
+  } cases[] = {
+      {"not BM", notBm, OPIX_INVALID_FORMAT},
+      {"height 0", variant(22, 0), OPIX_INVALID_FORMAT},
+      {"257 colours", variant(46, 257), OPIX_INVALID_FORMAT},
+      {"image size too small", variant(34, 7), OPIX_INVALID_FORMAT},
+      {"data offset inside palette", variant(10, 1000), OPIX_INVALID_FORMAT},
+      {"file size too small", variant(2, 1000), OPIX_INVALID_FORMAT},
+      {"32 bits", variant(28, 32, false), OPIX_UNSUPPORTED_FORMAT},
+      {"RLE", variant(30, 1), OPIX_UNSUPPORTED_FORMAT},
+      {"width 0", variant(18, 0), OPIX_UNSUPPORTED_FORMAT},
+      {"OS/2 header", variant(14, 12), OPIX_UNSUPPORTED_FORMAT},
+      {"coloured palette", colored, OPIX_UNSUPPORTED_FORMAT},
+      // 4 GiB of pixels cannot be announced within the 32-bit file size.
+      {"pixels past 4 GiB", makeBmp(65536, 65537, 8, grayPalette(false), rows), OPIX_INVALID_FORMAT},
+  };
+  for (const auto& c : cases) {
+    HostImage img;
+    const ReadResult r = readCaptured(put("m.bmp", c.file), img);
+    EXPECT_EQ(r.status, c.status) << c.what;
+    EXPECT_EQ(r.err, "Input file has unappropriate format\n") << c.what;
+    EXPECT_EQ(img.data, nullptr);
+  }
+  for (size_t cut : {0, 1, 2, 6, 10, 13, 14, 18, 22, 26, 28, 30, 34, 38, 46, 50, 53, 54, 500, 1077, 1078, 1085}) {
+    HostImage img;
+    EXPECT_EQ(readCaptured(put("cut.bmp", Bytes(good.begin(), good.begin() + cut)), img).status, OPIX_IO_ERROR)
+        << "cut at " << cut;
+  }
+}
+
+// Decodes a BMP written by us from the format's definition: bottom-up rows
+// of 4-byte multiples, palette indices looked up.
+std::vector<uint8_t> decodeBmp(const Bytes& b, uint32_t& w, uint32_t& h, uint32_t& c) {
+  w = get32(b, 18);
+  h = get32(b, 22);
+  c = get16(b, 28) / 8;
+  const uint32_t row = (get16(b, 28) * w + 31) / 32 * 4;
+  std::vector<uint8_t> px;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t i = 0; i < w * c; ++i) {
+      const uint8_t v = b[get32(b, 10) + (h - 1 - y) * row + i];
+      px.push_back(c == 1 ? b[54 + 4 * v] : v);
+    }
+  return px;
+}
+
+TEST_F(BmpFiles, WriterGoldenBytesAndRoundTrip) {
+  const Bytes gray = {1, 2, 3, 4, 5, 0xaa, 0xaa, 0xaa, 6, 7, 8, 9, 10, 0xaa, 0xaa, 0xaa};
+  ASSERT_TRUE(writeBmp(path("g.bmp"), gray.data(), 1, 2, 5, 8));
+  const Bytes g = load(path("g.bmp"));
+  ASSERT_EQ(g.size(), 1078u + 2 * 8);
+  Bytes head(54, 0);
+  head[0] = 'B';
+  head[1] = 'M';
+  le32(head, 2, 1094);
+  le32(head, 10, 1078);
+  le32(head, 14, 40);
+  le32(head, 18, 5);
+  le32(head, 22, 2);
+  le16(head, 26, 1);
+  le16(head, 28, 8);
+  le32(head, 34, 16);
+  le32(head, 46, 256);
+  le32(head, 50, 256);
+  EXPECT_EQ(Bytes(g.begin(), g.begin() + 54), head);
+  EXPECT_EQ(Bytes(g.begin() + 54, g.begin() + 1078), grayPalette(false));
+  EXPECT_EQ(Bytes(g.begin() + 1078, g.end()), (Bytes{6, 7, 8, 9, 10, 0, 0, 0, 1, 2, 3, 4, 5, 0, 0, 0}));
+
+  for (opixSurfaceFormat_t format : {OPIX_I8, OPIX_BGR8}) {
+    const uint32_t w = 13, h = 6, pitch = opixRowBytes(format, w), c = opixFormatChannels(format);
+    const Bytes src = randomBytes(size_t{pitch} * h, 7 + format);
+    std::string name = path("r.bmp");
+    ASSERT_EQ(writeImage(name, src.data(), format, h, w, pitch), OPIX_OK);
+    uint32_t dw, dh, dc;
+    const std::vector<uint8_t> px = decodeBmp(load(name), dw, dh, dc);
+    HostImage img;
+    ASSERT_EQ(readCaptured(name, img).status, OPIX_OK);
+    ASSERT_EQ(img.surfaceFormat, format);
+    ASSERT_EQ(img.pitch, pitch);
+    ASSERT_EQ(dc, c);
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t i = 0; i < w * c; ++i) {
+        ASSERT_EQ(px[y * w * c + i], src[y * pitch + i]);
+        ASSERT_EQ(img.data[y * pitch + i], src[y * pitch + i]);
+      }
+  }
+}
+
+TEST_F(TiffFiles, WriterGoldenBytesReadBackByLibtiff) {
+  const uint16_t rgb[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};  // 2 x 2 RGB16, pitch 12
+  ASSERT_TRUE(writeTiff(path("c.tif"), rgb, 2, 12, 2, 2, 3));
+  const Bytes t = load(path("c.tif"));
+  ASSERT_EQ(t.size(), 8u + 24 + 2 + 8 * 12 + 4);
+  EXPECT_EQ(Bytes(t.begin(), t.begin() + 8), (Bytes{'I', 'I', 42, 0, 32, 0, 0, 0}));
+  EXPECT_EQ(std::memcmp(t.data() + 8, rgb, 24), 0);
+  EXPECT_EQ(get16(t, 32), 8u);
+  const uint32_t expected[8][3] = {{256, 4, 2},    {257, 4, 2},  {258, 3, 16}, {262, 3, 2},
+                                   {273, 4, 8},    {277, 3, 3},  {278, 4, 2},  {279, 4, 24}};
+  for (int i = 0; i < 8; ++i) {
+    const size_t e = 34 + 12 * i;
+    EXPECT_EQ(get16(t, e), expected[i][0]);
+    EXPECT_EQ(get16(t, e + 2), expected[i][1]);
+    EXPECT_EQ(get32(t, e + 4), 1u);
+    EXPECT_EQ(get32(t, e + 8), expected[i][2]);
+  }
+  EXPECT_EQ(get32(t, t.size() - 4), 0u);
+
+  // An odd-sized 8-bit gray image through libtiff's own API.
+  const uint32_t w = 5, h = 3, pitch = 8;
+  const Bytes gray = randomBytes(pitch * h, 3);
+  std::string name = path("g.tiff");
+  ASSERT_EQ(writeImage(name, gray.data(), OPIX_I8, h, w, pitch), OPIX_OK);
+  TIFF* tif = TIFFOpen(name.c_str(), "r");
+  ASSERT_NE(tif, nullptr);
+  uint32_t tw = 0, th = 0;
+  uint16_t spp = 0, bps = 0, photometric = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &tw);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &th);
+  TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+  TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bps);
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  EXPECT_EQ(tw, w);
+  EXPECT_EQ(th, h);
+  EXPECT_EQ(spp, 1);
+  EXPECT_EQ(bps, 8);
+  EXPECT_EQ(photometric, 32803);
+  std::vector<uint8_t> line(TIFFScanlineSize(tif));
+  for (uint32_t y = 0; y < h; ++y) {
+    ASSERT_EQ(TIFFReadScanline(tif, line.data(), y, 0), 1);
+    EXPECT_EQ(std::memcmp(line.data(), gray.data() + y * pitch, w), 0) << "row " << y;
+  }
+  TIFFClose(tif);
+}
+
+// Writes a TIFF through libtiff: strips, or tiles of tile x tile pixels.
+void writeWithLibtiff(const std::string& name, const char* mode, uint32_t w, uint32_t h, uint16_t spp, uint16_t bps,
+                      uint32_t tile, const Bytes& px, uint16_t planar = PLANARCONFIG_CONTIG, int pages = 1) {
+  TIFF* tif = TIFFOpen(name.c_str(), mode);
+  ASSERT_NE(tif, nullptr);
+  for (int page = 0; page < pages; ++page) {
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, planar);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spp == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    const size_t row = (size_t{w} * spp * bps + 7) / 8;
+    if (tile) {
+      TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
+      TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
+      const size_t bpp = spp * bps / 8;
+      std::vector<uint8_t> buf(TIFFTileSize(tif));
+      for (uint32_t y = 0; y < h; y += tile)
+        for (uint32_t x = 0; x < w; x += tile) {
+          std::fill(buf.begin(), buf.end(), 0);
+          for (uint32_t j = 0; j < tile && y + j < h; ++j)
+            std::memcpy(buf.data() + j * tile * bpp, px.data() + (y + j) * row + x * bpp,
+                        std::min(tile, w - x) * bpp);
+          ASSERT_GE(TIFFWriteTile(tif, buf.data(), x, y, 0, 0), 0);
+        }
+    } else {
+      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 2);
+      for (uint32_t y = 0; y < h; ++y) {
+        // libtiff swaps the bytes of a big-endian file in the buffer it is given.
+        std::vector<uint8_t> line(px.begin() + y * row, px.begin() + (y + 1) * row);
+        ASSERT_EQ(TIFFWriteScanline(tif, line.data(), y, 0), 1);
+      }
+    }
+    TIFFWriteDirectory(tif);
+  }
+  TIFFClose(tif);
+}
+
+TEST_F(TiffFiles, ReadsStripsAndTilesOfAnyByteOrder) {
+  const uint32_t w = 37, h = 21;
+  struct Case {
+    const char* mode;
+    uint16_t spp, bps;
+    uint32_t tile;
+    opixSurfaceFormat_t format;
+  };
+  for (const Case& c : {Case{"w", 1, 16, 0, OPIX_I16}, Case{"wb", 1, 16, 0, OPIX_I16}, Case{"w", 3, 8, 0, OPIX_RGB8},
+                        Case{"wb", 1, 16, 16, OPIX_I16}, Case{"w", 3, 8, 32, OPIX_RGB8}}) {
+    const size_t row = size_t{w} * c.spp * c.bps / 8;
+    Bytes px = randomBytes(row * h, c.tile + c.spp);
+    // libtiff takes and gives samples in the host's byte order.
+    writeWithLibtiff(path("s.tif"), c.mode, w, h, c.spp, c.bps, c.tile, px);
+    HostImage img;
+    ASSERT_EQ(readCaptured(path("s.tif"), img).status, OPIX_OK) << c.mode << c.tile;
+    EXPECT_EQ(img.surfaceFormat, c.format);
+    ASSERT_EQ(img.pitch, (row + 3) / 4 * 4);
+    for (uint32_t y = 0; y < h; ++y)
+      ASSERT_EQ(std::memcmp(img.data.get() + y * img.pitch, px.data() + y * row, row), 0)
+          << c.mode << " tile " << c.tile << " row " << y;
+  }
+}
+
+TEST_F(TiffFiles, UnsupportedLayoutsAreRefused) {
+  HostImage img;
+  writeWithLibtiff(path("pages.tif"), "w", 4, 4, 1, 8, 0, Bytes(16, 1), PLANARCONFIG_CONTIG, 2);
+  ReadResult r = readCaptured(path("pages.tif"), img);
+  EXPECT_EQ(r.status, OPIX_IO_ERROR);
+  EXPECT_EQ(r.err, "Number of directories more than 1 (2)\nInput file has unappropriate format\n");
+
+  writeWithLibtiff(path("packed.tif"), "w", 8, 4, 1, 12, 0, Bytes(48, 1));
+  writeWithLibtiff(path("planar.tif"), "w", 4, 4, 3, 8, 0, Bytes(48, 1), PLANARCONFIG_SEPARATE);
+  writeWithLibtiff(path("bits1.tif"), "w", 16, 2, 1, 1, 0, Bytes(4, 1));
+  for (const char* name : {"packed.tif", "planar.tif", "bits1.tif"}) {
+    r = readCaptured(path(name), img);
+    EXPECT_EQ(r.status, OPIX_IO_ERROR) << name;
+    EXPECT_EQ(r.err, "Input file has unappropriate format\n") << name;
+  }
+
+  // Our own uncompressed file cut short of its pixels or its directory.
+  const Bytes px(64 * 8, 5);
+  ASSERT_TRUE(writeTiff(path("whole.tif"), px.data(), 64, 64, 8, 1, 1));
+  const Bytes whole = load(path("whole.tif"));
+  for (size_t cut : {size_t{4}, size_t{200}, whole.size() - 20}) {
+    Bytes b(whole.begin(), whole.begin() + cut);
+    EXPECT_EQ(readCaptured(put("cut.tif", b), img).status, OPIX_IO_ERROR) << cut;
+  }
+  // The directory intact and moved up, 100 of the 512 pixel bytes before it.
+  Bytes shortPixels = whole;
+  shortPixels.erase(shortPixels.begin() + 108, shortPixels.end() - 102);
+  le32(shortPixels, 4, 108);
+  EXPECT_EQ(readCaptured(put("short.tif", shortPixels), img).status, OPIX_IO_ERROR);
+  EXPECT_EQ(img.data, nullptr);
+}
+
+}  // namespace
+}  // namespace opix::test

@@ -57,6 +57,28 @@ TEST_F(PnmFiles, SixteenBitByteOrderFollowsTheMagic) {
   EXPECT_EQ(sample16(rgb, 2, 0), 0x0800);
 }
 
+// A frame of several hundred kilobytes is read in runs of rows: every sample
+// of every run, the last one partial, is swapped exactly once.
+TEST_F(PnmFiles, LargeSixteenBitFramesAreSwappedInEveryRun) {
+  const uint32_t w = 300, h = 1001;
+  Bytes px(size_t{w} * h * 2);
+  for (size_t i = 0; i < px.size() / 2; ++i) {
+    px[2 * i] = static_cast<uint8_t>(i >> 8);
+    px[2 * i + 1] = static_cast<uint8_t>(i);
+  }
+  const Bytes file = concat("P5\n300 1001\n65535\n", px);
+  HostImage img;
+  ASSERT_EQ(readCaptured(put("big.pgm", file), img).status, OPIX_OK);
+  ASSERT_EQ(img.pitch, 2 * w);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      ASSERT_EQ(sample16(img, x, y), static_cast<uint16_t>(y * w + x)) << x << "," << y;
+
+  HostImage cut;
+  EXPECT_EQ(readCaptured(put("cut.pgm", Bytes(file.begin(), file.end() - 1)), cut).status, OPIX_IO_ERROR);
+  EXPECT_EQ(cut.data, nullptr);
+}
+
 TEST_F(PnmFiles, RowsArePaddedToFourBytesAndACommentIsSkipped) {
   const Bytes px = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   HostImage img;

@@ -1,5 +1,6 @@
 // PGM and PPM files: binary P5/P6 (16-bit samples most significant byte
 // first), their little-endian variants P15/P16 and ASCII P2.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -128,17 +129,21 @@ bool readPnm(const std::string& path, DecodedImage& out) {
         }
       }
     }
-  } else if (pitch == rowBytes) {
-    if (!file.read(data, bytes)) return false;
   } else {
-    for (uint64_t r = 0; r < height; ++r)
-      if (!file.read(data + r * pitch, rowBytes)) return false;
+    // Rows are read in runs of about 256 KiB and put in memory order while
+    // they are still in the cache. Unpadded rows are contiguous in the file
+    // and in the buffer, so a run of them is one read.
+    const bool swap = b == 2 && bigEndian;
+    const uint64_t runRows = pitch == rowBytes ? std::max<uint64_t>(1, (uint64_t{256} << 10) / rowBytes) : 1;
+    for (uint64_t r = 0; r < height; r += runRows) {
+      const uint64_t rows = std::min(runRows, height - r);
+      unsigned char* run = data + r * pitch;
+      if (!file.read(run, rows * rowBytes)) return false;
+      if (swap) swapBytes16(run, rows * rowBytes / 2);
+    }
   }
-  for (uint64_t r = 0; r < height; ++r) {
-    unsigned char* row = data + r * pitch;
-    if (b == 2 && bigEndian && !ascii) swapBytes16(row, rowBytes / 2);
-    std::memset(row + rowBytes, 0, pitch - rowBytes);
-  }
+  if (pitch != rowBytes)
+    for (uint64_t r = 0; r < height; ++r) std::memset(data + r * pitch + rowBytes, 0, pitch - rowBytes);
   img.width = static_cast<uint32_t>(width);
   img.height = static_cast<uint32_t>(height);
   img.pitch = pitch;

@@ -1,8 +1,10 @@
 #include "Pipeline.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "Batch.h"
 #include "ImageFiles.h"
@@ -86,10 +88,26 @@ bool isBinning(opixDebayerType_t t) { return scaleOf(t) != 1; }
 // Matrices A and B as the SAM filter takes them; unused ones stay empty.
 struct Matrices {
   HostImage a;  // floats, one per pixel
-  HostImage b;  // black shifts, one sample per pixel
+  HostImage b;  // black shifts as read, one sample per pixel
+  // Matrix B's samples at the row stride the filter reads: W bytes (8-bit
+  // file) or W 16-bit words (deeper file), rounded up to 4 bytes. A reader's
+  // pitch need not be that (RAW rows are unpadded).
+  std::vector<unsigned char> shifts;
+  bool wideShifts = false;  // 16-bit shifts: the SAM16 filter
   bool useA = false;
   bool useB = false;
 };
+
+// Copies matrix B's rows into the layout of the SAM filters.
+void layOutShifts(Matrices& m) {
+  const HostImage& b = m.b;
+  m.wideShifts = b.surfaceFormat != OPIX_I8;
+  const uint64_t rowBytes = uint64_t{b.width} * (m.wideShifts ? 2 : 1);
+  const uint64_t stride = (rowBytes + 3) / 4 * 4;
+  m.shifts.assign(stride * b.height, 0);
+  for (uint64_t y = 0; y < b.height; ++y)
+    std::memcpy(m.shifts.data() + y * stride, b.data.get() + y * b.pitch, rowBytes);
+}
 
 opixStatus_t loadMatrices(const DebayerSampleOptions& o, Matrices& m) {
   if (o.matrixAPath) {
@@ -117,12 +135,23 @@ opixStatus_t loadMatrices(const DebayerSampleOptions& o, Matrices& m) {
       std::fprintf(stderr, "Matrix B file must not be color\n");
       bad = true;
     }
-    if (m.b.height != o.maxHeight || m.b.width != o.maxWidth) {
+    // 16-bit shifts need a filter for deeper mosaics; an 8-bit mosaic cannot
+    // take them.
+    const bool deeperThanInput = (f == OPIX_I12 || f == OPIX_I16) && o.inputSurfaceFormat == OPIX_I8;
+    if (m.b.height != o.maxHeight || m.b.width != o.maxWidth || deeperThanInput) {
       std::fprintf(stderr, "Input and matrix B file parameters mismatch\n");
       bad = true;
     }
     if (bad) std::fprintf(stderr, "Matrix B file reading error. Ignore parameters\n");
     m.useB = !bad;
+    if (m.useB) {
+      try {
+        layOutShifts(m);
+      } catch (const std::bad_alloc& e) {
+        std::fprintf(stderr, "Memory allocation failed: %s\n", e.what());
+        return OPIX_INSUFFICIENT_HOST_MEMORY;
+      }
+    }
   }
   return OPIX_OK;
 }
@@ -179,10 +208,15 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
                                           current, &current));
   }
   if (m.useA || m.useB) {
-    opixSam_t sam{};
-    sam.blackShiftMatrix = m.useB ? reinterpret_cast<const int8_t*>(m.b.data.get()) : nullptr;
-    sam.correctionMatrix = m.useA ? reinterpret_cast<const float*>(m.a.data.get()) : nullptr;
-    OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM, &sam, o_.maxWidth, o_.maxHeight, current, &current));
+    const float* gains = m.useA ? reinterpret_cast<const float*>(m.a.data.get()) : nullptr;
+    if (m.useB && m.wideShifts) {
+      // A 12- or 16-bit matrix B keeps its 16-bit values.
+      const opixSam16_t sam{reinterpret_cast<const int16_t*>(m.shifts.data()), gains};
+      OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM16, &sam, o_.maxWidth, o_.maxHeight, current, &current));
+    } else {
+      const opixSam_t sam{m.useB ? reinterpret_cast<const int8_t*>(m.shifts.data()) : nullptr, gains};
+      OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM, &sam, o_.maxWidth, o_.maxHeight, current, &current));
+    }
   }
   if (o_.isWhiteBalance) {
     opixWhiteBalance_t wb{};

@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <regex>
 
 #include "DebayerSupport.h"
@@ -256,4 +259,141 @@ TEST_F(Cli, SixteenBitResultToBmpIsRefusedAndTraceIsWritten) {
   EXPECT_EQ(twelve.status, 0) << twelve.err;
   EXPECT_NE(twelve.out.find("Output surface format: RGB12\n"), std::string::npos);
   EXPECT_TRUE(exists(path("out.tif")));
+}
+
+namespace {
+
+// The per-pixel stages ahead of the debayer, from their definitions: black
+// shift (never on a saturated sample), gain, rounding half up; then white
+// balance by RGGB site. The factors are multiples of 1/8, so every product
+// is exact and the reference needs no float subtleties.
+Mosaic correct(const Mosaic& in, const std::vector<int>* shifts, const std::vector<double>* gains, double wbR,
+               double wbB) {
+  const int hi = in.format == OPIX_I8 ? 255 : 4095;
+  Mosaic out = in;
+  for (uint32_t y = 0; y < in.height; ++y)
+    for (uint32_t x = 0; x < in.width; ++x) {
+      const size_t i = size_t(y) * in.width + x;
+      double v = in.samples[i];
+      if (shifts && in.samples[i] != hi) v -= (*shifts)[i];
+      if (gains) v *= (*gains)[i];
+      int p = std::clamp(int(std::floor(v + 0.5)), 0, hi);
+      const double k = (x % 2 == 0 && y % 2 == 0) ? wbR : (x % 2 == 1 && y % 2 == 1) ? wbB : 1.0;
+      out.samples[i] = std::clamp(int(std::floor(p * k + 0.5)), 0, hi);
+    }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(Cli, MatricesAndWhiteBalanceCorrectTheMosaic) {
+  const uint32_t w = 66, h = 64;  // rows of 66 bytes: padded in a PGM, not in a RAW file
+  const Mosaic m = writePgm("in.pgm", w, h, false, 11);
+  std::mt19937 rng(12);
+  std::vector<double> gains(size_t{w} * h);
+  std::vector<int> shifts(size_t{w} * h);
+  for (double& g : gains) g = double(6 + rng() % 5) / 8;  // 0.75 ... 1.25
+  for (int& s : shifts) s = int(rng() % 19) - 6;          // -6 ... 12
+  {
+    std::ofstream a(path("a.mat"), std::ios::binary);
+    const uint32_t header[3] = {w, h, 1};
+    a.write("P7", 2).write(reinterpret_cast<const char*>(header), sizeof header);
+    for (double g : gains) {
+      const float f = float(g);
+      a.write(reinterpret_cast<const char*>(&f), 4);
+    }
+    std::ofstream b(path("b.pgm"), std::ios::binary), raw(path("b.raw"), std::ios::binary);
+    b << "P5\n" << w << " " << h << "\n255\n";
+    for (int s : shifts) b.put(char(s)), raw.put(char(s));
+    std::ofstream small(path("small.mat"), std::ios::binary);
+    const uint32_t smallHeader[3] = {w / 2, h, 1};
+    small.write("P7", 2).write(reinterpret_cast<const char*>(smallHeader), sizeof smallHeader);
+    small << std::string(size_t{w / 2} * h * 4, '\0');
+  }
+  auto reference = [&](const Mosaic& corrected, const std::string& name) {
+    std::ofstream out(path("ref.pgm"), std::ios::binary);
+    out << "P5\n" << w << " " << h << "\n255\n";
+    for (int v : corrected.samples) out.put(char(v));
+    out.close();
+    const Result r = run({"-i", "ref.pgm", "-o", name, "-type", "HQLI"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return readFile(path(name));
+  };
+
+  const std::string all = reference(correct(m, &shifts, &gains, 1.5, 0.5), "ref_all.ppm");
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "HQLI", "-matrixA", "a.mat", "-matrixB", "b.pgm",
+                        "-wb_r", "1.5", "-wb_b", "0.5", "-info"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("Debayer algorithm: HQLI\n\nMatrix A: a\\.mat\n\nMatrix B: b\\.pgm\n"
+                                                  "\nRequested GPU memory space")))
+      << r.out;
+  EXPECT_TRUE(std::regex_search(
+      r.out, std::regex("Host-to-device transfer = \\d+\\.\\d\\d ms\nMAD time = \\d+\\.\\d\\d ms\n"
+                        "Color correction time = \\d+\\.\\d\\d ms\nEffective debayer")))
+      << r.out;
+  EXPECT_TRUE(readFile(path("out.ppm")) == all) << "out.ppm differs";
+
+  // The same black shifts from an 8-bit RAW file of maxWidth x maxHeight bytes.
+  const Result raw = run({"-i", "in.pgm", "-o", "out_raw.ppm", "-type", "HQLI", "-matrixA", "a.mat", "-matrixB",
+                          "b.raw", "-wb_r", "1.5", "-wb_b", "0.5"});
+  ASSERT_EQ(raw.status, 0) << raw.err;
+  EXPECT_TRUE(readFile(path("out_raw.ppm")) == all) << "out_raw.ppm differs";
+
+  // A matrix A of another size is dropped and the run goes on with matrix B;
+  // white balance factors of exactly 1 create no filter.
+  const std::string shiftOnly = reference(correct(m, &shifts, nullptr, 1.0, 1.0), "ref_b.ppm");
+  const Result mismatch = run({"-i", "in.pgm", "-o", "out_b.ppm", "-type", "HQLI", "-matrixA", "small.mat",
+                               "-matrixB", "b.pgm", "-wb_r", "1.0", "-info"});
+  ASSERT_EQ(mismatch.status, 0) << mismatch.err;
+  EXPECT_EQ(mismatch.err,
+            "Input and matrix A file parameters mismatch\nMatrix A file reading error. Ignore parameters\n");
+  EXPECT_NE(mismatch.out.find("MAD time"), std::string::npos);
+  EXPECT_EQ(mismatch.out.find("Color correction time"), std::string::npos);
+  EXPECT_TRUE(readFile(path("out_b.ppm")) == shiftOnly) << "out_b.ppm differs";
+
+  // A colour matrix B is dropped; a missing matrix A ends the run.
+  std::ofstream(path("colour.ppm"), std::ios::binary) << "P6\n" << w << " " << h << "\n255\n"
+                                                      << std::string(size_t{w} * h * 3, '\0');
+  const Result colour = run({"-i", "in.pgm", "-o", "out_c.ppm", "-type", "HQLI", "-matrixB", "colour.ppm"});
+  ASSERT_EQ(colour.status, 0) << colour.err;
+  EXPECT_EQ(colour.err, "Matrix B file must not be color\nMatrix B file reading error. Ignore parameters\n");
+  EXPECT_EQ(colour.out.find("MAD time"), std::string::npos);
+  const Result missing = run({"-i", "in.pgm", "-o", "out_m.ppm", "-matrixA", "none.mat"});
+  EXPECT_EQ(missing.status, 255);
+  EXPECT_EQ(missing.err, "Failed to open/access file\n");
+  EXPECT_FALSE(exists(path("out_m.ppm")));
+}
+
+// A matrix B of 16-bit samples holds 16-bit black shifts: it corrects a
+// 12-bit mosaic with its values as stored, and an 8-bit mosaic cannot take it.
+TEST_F(Cli, SixteenBitBlackShiftMatrix) {
+  const uint32_t w = 66, h = 64;
+  const Mosaic m = writePgm("in12.pgm", w, h, true, 13);
+  std::mt19937 rng(14);
+  std::vector<int> shifts(size_t{w} * h);
+  for (int& s : shifts) s = int(rng() % 601) - 300;  // beyond what 8 bits hold
+  {
+    std::ofstream b(path("b16.pgm"), std::ios::binary);
+    b << "P5\n" << w << " " << h << "\n65535\n";
+    for (int s : shifts) b.put(char((s >> 8) & 0xFF)).put(char(s & 0xFF));
+    const Mosaic corrected = correct(m, &shifts, nullptr, 1.0, 1.0);
+    std::ofstream ref(path("ref12.pgm"), std::ios::binary);
+    ref << "P5\n" << w << " " << h << "\n4095\n";
+    for (int v : corrected.samples) ref.put(char(v >> 8)).put(char(v & 0xFF));
+  }
+  const Result ref = run({"-i", "ref12.pgm", "-o", "ref.tif", "-type", "HQLI"});
+  ASSERT_EQ(ref.status, 0) << ref.err;
+  const Result r = run({"-i", "in12.pgm", "-o", "out.tif", "-type", "HQLI", "-matrixB", "b16.pgm"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(readFile(path("out.tif")) == readFile(path("ref.tif"))) << "out.tif differs";
+
+  const Mosaic eight = writePgm("in8.pgm", w, h, false, 15);
+  const Result narrow = run({"-i", "in8.pgm", "-o", "out8.ppm", "-type", "HQLI", "-matrixB", "b16.pgm"});
+  ASSERT_EQ(narrow.status, 0) << narrow.err;
+  EXPECT_EQ(narrow.err, "Input and matrix B file parameters mismatch\nMatrix B file reading error. Ignore parameters\n");
+  DebayerRun sdk(OPIX_HQLI, w, h, OPIX_I8);
+  ASSERT_EQ(sdk.run(eight, OPIX_BAYER_RGGB), OPIX_OK);
+  EXPECT_TRUE(readFile(path("out8.ppm")) == ppm(sdk)) << "out8.ppm differs";
 }

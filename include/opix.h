@@ -247,6 +247,73 @@ opixStatus_t opixDebayerTransform(opixDebayerHandle_t handle, opixBayerPattern_t
 opixStatus_t opixDebayerDestroy(opixDebayerHandle_t handle);
 opixStatus_t opixDebayerGetAllocatedGpuMemorySize(opixDebayerHandle_t handle, uint64_t* size);
 
+/* ------------------------------------------------------------ image filters */
+
+/* SAM (OPIX_SAM) and SAM16 (OPIX_SAM16): a per-pixel black shift subtracted
+ * from every unsaturated sample, then a per-pixel intensity factor.
+ *
+ * Host layouts, for the source's current width W and height H when the record
+ * is given (at Create: its size then; at Transform: the frame's size):
+ *  - correctionMatrix: H rows of W floats, no padding.
+ *  - blackShiftMatrix of opixSam_t: H rows of signed bytes, each row
+ *    4 x ceil(W / 4) bytes long (W rounded up to a multiple of 4; the values
+ *    past W are read but do not matter).
+ *  - blackShiftMatrix of opixSam16_t: H rows of signed 16-bit values, each row
+ *    W rounded up to an even count of values long.
+ * The whole matrix, H full rows, is copied: the caller must provide all of it.
+ * Either pointer may be null: that correction is then skipped. The filter
+ * keeps no pointer after the call. A Transform of another frame size reads
+ * the matrices with the row length of its own width, so give a new record
+ * whenever the frame width changes. */
+typedef struct {
+  const int8_t* blackShiftMatrix;
+  const float* correctionMatrix;
+} opixSam_t;
+
+typedef struct {
+  const int16_t* blackShiftMatrix;
+  const float* correctionMatrix;
+} opixSam16_t;
+
+/* White balance (OPIX_WHITE_BALANCE): the gain of each sample's Bayer site.
+ * G1 is the green of row 0 of the pattern's cell, G2 the green of row 1. */
+typedef struct {
+  float R;
+  float G1;
+  float G2;
+  float B;
+  opixBayerPattern_t bayerPattern;
+} opixWhiteBalance_t;
+
+/* Bayer black shift (OPIX_BAYER_BLACK_SHIFT): black levels of the red, green
+ * and blue sites, subtracted from each sample. */
+typedef struct {
+  float blackShift[3];
+  opixBayerPattern_t bayerPattern;
+} opixBayerBlackShift_t;
+
+/* Base colour correction (OPIX_BASE_COLOR_CORRECTION). Colour sources: each
+ * channel is first limited to its white level, then output channel c is
+ * matrix[4c] R + matrix[4c+1] G + matrix[4c+2] B - matrix[4c+3]. Grey
+ * sources: matrix[0] p - matrix[3]. */
+typedef struct {
+  float matrix[12];
+  int32_t whiteLevel[3];
+} opixBaseColorCorrection_t;
+
+/* Creates a filter of `type` on `source`. staticParameters points to the
+ * type's record (or is null: the filter then needs a record at Transform).
+ * Transform applies a record given to it before its pass; null keeps the
+ * record in force. */
+opixStatus_t opixImageFilterCreate(opixImageFilterHandle_t* handle, opixImageFilterType_t type,
+                                   const void* staticParameters, uint32_t maxWidth, uint32_t maxHeight,
+                                   opixDeviceSurfaceBufferHandle_t source,
+                                   opixDeviceSurfaceBufferHandle_t* destination);
+opixStatus_t opixImageFilterTransform(opixImageFilterHandle_t handle, const void* parameters, uint32_t width,
+                                      uint32_t height);
+opixStatus_t opixImageFilterDestroy(opixImageFilterHandle_t handle);
+opixStatus_t opixImageFilterGetAllocatedGpuMemorySize(opixImageFilterHandle_t handle, uint64_t* size);
+
 /* ---------------------------------------------------------------- GPU timer */
 
 opixStatus_t opixGpuTimerCreate(opixGpuTimerHandle_t* handle);

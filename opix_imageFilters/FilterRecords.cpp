@@ -15,10 +15,15 @@ bool header(const char* name, const void* r) {
   return r != nullptr;
 }
 
-template <class T>
-std::string joined(const T* v, int n) {
+std::string joined(const float* v, int n) {
   std::ostringstream s;
-  for (int i = 0; i < n; ++i) s << (i ? ", " : "") << formatFloat(static_cast<double>(v[i]));
+  for (int i = 0; i < n; ++i) s << (i ? ", " : "") << formatFloat(v[i]);
+  return s.str();
+}
+
+std::string joined(const int32_t* v, int n) {
+  std::ostringstream s;
+  for (int i = 0; i < n; ++i) s << (i ? ", " : "") << v[i];
   return s.str();
 }
 

@@ -252,19 +252,18 @@ opixStatus_t opixDebayerGetAllocatedGpuMemorySize(opixDebayerHandle_t handle, ui
 /* SAM (OPIX_SAM) and SAM16 (OPIX_SAM16): a per-pixel black shift subtracted
  * from every unsaturated sample, then a per-pixel intensity factor.
  *
- * Host layouts, for the source's current width W and height H when the record
- * is given (at Create: its size then; at Transform: the frame's size):
+ * Host layouts, for the max width W and max height H of the source buffer:
  *  - correctionMatrix: H rows of W floats, no padding.
  *  - blackShiftMatrix of opixSam_t: H rows of signed bytes, each row
  *    4 x ceil(W / 4) bytes long (W rounded up to a multiple of 4; the values
- *    past W are read but do not matter).
+ *    past W are not used); the value of pixel (x, y) at y * 4 ceil(W / 4) + x.
  *  - blackShiftMatrix of opixSam16_t: H rows of signed 16-bit values, each row
  *    W rounded up to an even count of values long.
- * The whole matrix, H full rows, is copied: the caller must provide all of it.
- * Either pointer may be null: that correction is then skipped. The filter
- * keeps no pointer after the call. A Transform of another frame size reads
- * the matrices with the row length of its own width, so give a new record
- * whenever the frame width changes. */
+ * The whole matrix, H full rows, is copied at Create, and at a Transform that
+ * brings a record: the caller must provide all of it. A frame smaller than
+ * the max size uses the top-left part. Either pointer may be null: that
+ * correction is then skipped (a record replaces both). The filter keeps no
+ * pointer after the call. */
 typedef struct {
   const int8_t* blackShiftMatrix;
   const float* correctionMatrix;

@@ -18,8 +18,8 @@ void ImageFilterMad::ComputeMemorySize() {
 }
 
 // The matrices of a record replace those in force; a null pointer turns its
-// correction off. Both are laid out for the source's current size and copied
-// whole.
+// correction off. Both cover the source at its max size, whatever the current
+// frame, and are copied whole: a smaller frame reads their top-left part.
 void ImageFilterMad::ApplyParameters(const void* record) {
   const void* shift = nullptr;
   const float* factor = nullptr;
@@ -32,7 +32,7 @@ void ImageFilterMad::ApplyParameters(const void* record) {
     shift = r->blackShiftMatrix;
     factor = r->correctionMatrix;
   }
-  const uint32_t w = source_->width, h = source_->height;
+  const uint32_t w = source_->maxWidth, h = source_->maxHeight;
   if (shift) shift_.upload(static_cast<const uint8_t*>(shift), uint64_t{madShiftPitch(wide(), w)} * h);
   if (factor) factor_.upload(factor, uint64_t{w} * h);
   hasShift_ = shift != nullptr;
@@ -50,8 +50,9 @@ void ImageFilterMad::Launch(const SurfaceView& source, const SurfaceView& destin
                   static_cast<int>(opixFormatBits(source.format)),
                   wide(),
                   hasShift_ ? shift_.data() : nullptr,
-                  madShiftPitch(wide(), source.width),
-                  hasFactor_ ? factor_.data() : nullptr};
+                  madShiftPitch(wide(), source_->maxWidth),
+                  hasFactor_ ? factor_.data() : nullptr,
+                  source_->maxWidth};
   OPIX_FILTER_LAUNCH(wide() ? "GPUMad16" : "GPUMad", launchMadCuda(a), launchMadHost(a));
 }
 
@@ -65,7 +66,7 @@ void madRows(const MadArgs& a) {
     T* d = reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch);
     const S* b = a.shift ? reinterpret_cast<const S*>(static_cast<const uint8_t*>(a.shift) + y * a.shiftPitch)
                          : nullptr;
-    const float* f = a.factor ? a.factor + y * int64_t{a.src.width} : nullptr;
+    const float* f = a.factor ? a.factor + y * int64_t{a.factorPitch} : nullptr;
     for (uint32_t x = 0; x < a.src.width; ++x)
       d[x] = static_cast<T>(madSample(s[x], b != nullptr, b ? b[x] : 0, f != nullptr, f ? f[x] : 1.0f, hi));
   });

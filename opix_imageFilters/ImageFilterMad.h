@@ -14,7 +14,8 @@ struct MadArgs {
   bool wideShift;        // black shift values of 16 bits (SAM16), else 8
   const void* shift;     // black shift matrix, or null when absent
   uint32_t shiftPitch;   // bytes per matrix row, a multiple of 4
-  const float* factor;   // correction matrix (rows of width floats), or null
+  const float* factor;   // correction matrix, or null
+  uint32_t factorPitch;  // floats per correction matrix row
 };
 
 // Bytes per black shift matrix row for a frame width: the kernels read whole

@@ -218,6 +218,15 @@ TEST(Sam, NullRecordsAndRecordsAtTransform) {
   for (uint32_t y = 0; y < c.h; ++y)
     for (uint32_t x = 0; x < c.w; ++x) ASSERT_EQ(run.out.at(x, y), m.expected(c, in, x, y, false, true));
 
+  // A smaller frame reads the top-left part of the max-size matrices.
+  const opixSam16_t both{m.shift16.data(), m.factor.data()};
+  const Image small = randomImage(33, 20, c.format, 2);
+  setCurrentSize(run.source(), small.width, small.height);
+  ASSERT_EQ(run.run(small, &both), OPIX_OK);
+  for (uint32_t y = 0; y < small.height; ++y)
+    for (uint32_t x = 0; x < small.width; ++x) ASSERT_EQ(run.out.at(x, y), m.expected(c, small, x, y, true, true));
+  EXPECT_TRUE(run.onlyPixelsWritten());
+
   // A record with neither matrix copies the source.
   const opixSam_t none{nullptr, nullptr};
   FilterRun copy(OPIX_SAM, &none, c.w, c.h, OPIX_I12);

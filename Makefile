@@ -20,8 +20,12 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The main job: the bundled mosaics, 8-bit PGM and 12-bit RAW, to colour images.
 run: build
-	@$(BUILD)/bin/opix_smoke
+	@mkdir -p out
+	@$(BUILD)/bin/opix_debayer -i samples/astronaut_rggb.pgm -o out/astronaut.bmp -info
+	@$(BUILD)/bin/opix_debayer -i samples/astronaut_rggb_12bit.raw -w 512 -h 512 -bits 12 -o out/astronaut_12bit.tif -info
+	@echo "Output written to out/astronaut.bmp and out/astronaut_12bit.tif"
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -160,11 +160,15 @@ std::string formatFloat(double v) {
 void value(const char* name, const char* s) { indented(name, s ? s : "(null)"); }
 void value(const char* name, const std::string& s) { indented(name, s); }
 
+std::string formatPointer(const void* p) {
+  std::ostringstream s;
+  s << "0x" << std::hex << reinterpret_cast<uintptr_t>(p);
+  return s.str();
+}
+
 void value(const char* name, const void* pointer) {
   if (!active()) return;
-  std::ostringstream s;
-  s << "0x" << std::hex << reinterpret_cast<uintptr_t>(pointer);
-  indented(name, s.str());
+  indented(name, formatPointer(pointer));
 }
 
 void value(const char* name, uint32_t v) { indented(name, std::to_string(v)); }
@@ -186,6 +190,11 @@ void field(const char* name, const std::string& v) {
   line() << kIndent2 << name << ": " << v << "\n";
 }
 
+void field(const char* name, const void* pointer) {
+  if (!active()) return;
+  field(name, formatPointer(pointer));
+}
+
 void status(int s) { indented("Status", opixStatusName(s)); }
 
 void buffer(const char* name, const opixDeviceSurfaceBuffer_t* b) {
@@ -196,7 +205,7 @@ void buffer(const char* name, const opixDeviceSurfaceBuffer_t* b) {
     return;
   }
   out << kIndent1 << name << ":\n";
-  out << kIndent2 << "pointer: 0x" << std::hex << reinterpret_cast<uintptr_t>(b) << std::dec << "\n";
+  out << kIndent2 << "pointer: " << formatPointer(b) << "\n";
   out << kIndent2 << "surface format: " << static_cast<int>(b->surfaceFormat) << "\n";
   out << kIndent2 << "pitch alignment: " << b->pitchAlignment << "\n";
   out << kIndent2 << "max size: width = " << b->maxWidth << ", height = " << b->maxHeight

@@ -54,6 +54,7 @@ void value(const char* name, opixSurfaceConverter_t v);
 
 // Record printers write fields at two tabs.
 void field(const char* name, const std::string& value);
+void field(const char* name, const void* pointer);
 template <class T>
 void field(const char* name, T v) {
   if (!active()) return;
@@ -77,5 +78,7 @@ void boundary();
 
 // A float in the trace's format: 3 significant digits.
 std::string formatFloat(double v);
+// A pointer in the trace's format: "0x" and its hexadecimal digits.
+std::string formatPointer(const void* p);
 
 }  // namespace opix::trace

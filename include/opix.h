@@ -321,6 +321,63 @@ opixStatus_t opixGpuTimerStop(opixGpuTimerHandle_t handle);
 opixStatus_t opixGpuTimerGetTime(opixGpuTimerHandle_t handle, float* elapsedMs);
 opixStatus_t opixGpuTimerDestroy(opixGpuTimerHandle_t handle);
 
+/* --------------------------------------------------------- import from host */
+
+/* Copies host images into a device surface buffer of the import's own,
+ * converting host layouts the device components do not work on: BGR8 and
+ * BGRX8 arrive as RGB8, RGB12 and RGB16 as RGB12_PLANAR and RGB16_PLANAR. */
+typedef struct opixImportFromHostStruct* opixImportFromHostHandle_t;
+
+opixStatus_t opixImportFromHostCreate(opixImportFromHostHandle_t* handle, opixSurfaceFormat_t surfaceFormat,
+                                      uint32_t maxWidth, uint32_t maxHeight,
+                                      opixDeviceSurfaceBufferHandle_t* destinationBuffer);
+/* Note the order: width, pitch (bytes between host rows), height. Returns
+ * without waiting for the device. */
+opixStatus_t opixImportFromHostCopy(opixImportFromHostHandle_t handle, const void* source, uint32_t width,
+                                    uint32_t pitch, uint32_t height);
+opixStatus_t opixImportFromHostDestroy(opixImportFromHostHandle_t handle);
+opixStatus_t opixImportFromHostGetAllocatedGpuMemorySize(opixImportFromHostHandle_t handle, uint64_t* bytes);
+
+/* ----------------------------------------------------------- export to host */
+
+typedef struct opixExportToHostStruct* opixExportToHostHandle_t;
+
+typedef struct {
+  opixConvertType_t convert; /* OPIX_CONVERT_BGR: RGB8 delivered in blue-green-red order */
+} opixExportParameters_t;
+
+/* Writes the host format Copy delivers: the source's, with RGB12_PLANAR and
+ * RGB16_PLANAR interleaved as RGB12 and RGB16. */
+opixStatus_t opixExportToHostCreate(opixExportToHostHandle_t* handle, opixSurfaceFormat_t* surfaceFormat,
+                                    opixDeviceSurfaceBufferHandle_t sourceBuffer);
+/* width and height must be the source's current size; parameters may be
+ * NULL. Returns when the image is in host memory. */
+opixStatus_t opixExportToHostCopy(opixExportToHostHandle_t handle, void* destination, uint32_t width, uint32_t pitch,
+                                  uint32_t height, const opixExportParameters_t* parameters);
+opixStatus_t opixExportToHostDestroy(opixExportToHostHandle_t handle);
+opixStatus_t opixExportToHostGetAllocatedGpuMemorySize(opixExportToHostHandle_t handle, uint64_t* bytes);
+
+/* -------------------------------------------------------- surface converter */
+
+/* Parameters of OPIX_BIT_DEPTH_CONVERTER, static at Create and optional at
+ * Transform. Values are only shifted: widening leaves the new low bits zero,
+ * narrowing drops the low bits. */
+typedef struct {
+  uint32_t overrideSourceBitsPerChannel; /* used instead of the source format's depth ... */
+  bool isOverrideSourceBitsPerChannel;   /* ... when this is set */
+  uint32_t targetBitsPerChannel;
+} opixBitDepthConverter_t;
+
+opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t* handle, opixSurfaceConverter_t type,
+                                        const void* staticParameters, uint32_t maxWidth, uint32_t maxHeight,
+                                        opixDeviceSurfaceBufferHandle_t sourceBuffer,
+                                        opixDeviceSurfaceBufferHandle_t* destinationBuffer);
+/* parameters may be NULL, which keeps the bit depths in use. */
+opixStatus_t opixSurfaceConverterTransform(opixSurfaceConverterHandle_t handle, const void* parameters,
+                                           uint32_t width, uint32_t height);
+opixStatus_t opixSurfaceConverterDestroy(opixSurfaceConverterHandle_t handle);
+opixStatus_t opixSurfaceConverterGetAllocatedGpuMemorySize(opixSurfaceConverterHandle_t handle, uint64_t* bytes);
+
 #ifdef __cplusplus
 }
 #endif

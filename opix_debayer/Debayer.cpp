@@ -22,8 +22,7 @@ opixSurfaceFormat_t debayerDestinationFormat(opixSurfaceFormat_t source) {
 }
 
 CopyShift debayerCopyShift(opixDebayerType_t type, opixSurfaceFormat_t source, int sx, int sy) {
-  if (source == OPIX_I8 || type == OPIX_HQLI) return {sx, sy};
-  if (type == OPIX_DFPD) return {0, sy};
+  if (source == OPIX_I8 || type == OPIX_HQLI || type == OPIX_DFPD) return {sx, sy};
   return {0, 0};  // MG and L7 kernels take the whole pattern
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "DebayerMath.h"
+#include "PixelMath.h"
 
 namespace opix {
 
@@ -42,22 +43,14 @@ OPIX_HD float l7Opposite(const Src& s, int x, int y) {
   return 0.7f * float(s(x, y)) - 0.175f * float(axis2) + 0.175f * float(diag1) + 0.0375f * float(outer);
 }
 
-// Rounds half up and saturates to [0, hi].
-OPIX_HD int l7Round(float v, int hi) {
-  const float r = v + 0.5f;
-  if (!(r > 0.0f)) return 0;
-  if (r >= float(hi)) return hi;
-  return int(r);
-}
-
 // The pixel of site `Site` at image position (x, y); the own sample is kept.
 template <int Site, class Src>
 OPIX_HD Rgb l7Pixel(const Src& s, int x, int y, int hi) {
   const int c = s(x, y);
-  if (Site == 0) return {c, l7Round(l7Green(s, x, y), hi), l7Round(l7Opposite(s, x, y), hi)};
-  if (Site == 3) return {l7Round(l7Opposite(s, x, y), hi), l7Round(l7Green(s, x, y), hi), c};
-  const int alongRow = l7Round(l7Side<true>(s, x, y), hi);
-  const int alongColumn = l7Round(l7Side<false>(s, x, y), hi);
+  if (Site == 0) return {c, roundHalfUpClamp(l7Green(s, x, y), hi), roundHalfUpClamp(l7Opposite(s, x, y), hi)};
+  if (Site == 3) return {roundHalfUpClamp(l7Opposite(s, x, y), hi), roundHalfUpClamp(l7Green(s, x, y), hi), c};
+  const int alongRow = roundHalfUpClamp(l7Side<true>(s, x, y), hi);
+  const int alongColumn = roundHalfUpClamp(l7Side<false>(s, x, y), hi);
   return Site == 1 ? Rgb{alongRow, c, alongColumn} : Rgb{alongColumn, c, alongRow};
 }
 

@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "DebayerBinning.h"
+#include "DebayerDFPD.h"
 #include "DebayerL7.h"
 #include "DebayerMalvar.h"
 #include "GlobalMethods.h"
@@ -24,6 +25,9 @@ std::unique_ptr<IDebayer> makeDebayer(opixDebayerType_t type, opixSurfaceFormat_
   if (isBinning(type) && source == OPIX_I12) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
   switch (type) {
     case OPIX_HQLI: return std::make_unique<opixDebayerMalvar>();
+    case OPIX_DFPD:
+      if (source == OPIX_I8) return std::make_unique<opixDFPD8>();
+      return std::make_unique<opixDFPD16>();
     case OPIX_L7:
       if (source == OPIX_I8) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);  // no 8-bit kernel
       return std::make_unique<DebayerL7>();

@@ -8,18 +8,14 @@
 #include <cstdint>
 
 #include "Hd.h"
+#include "PixelMath.h"
 
 namespace opix {
 
-// Round half up by adding 0.5 and truncating, clamped to 0 ... hi. `t` is the
-// value with its 0.5 already added; NaN gives 0.
-OPIX_HD uint32_t truncateClamp(float t, uint32_t hi) {
-  if (!(t > 0.0f)) return 0;
-  if (t >= static_cast<float>(hi)) return hi;
-  return static_cast<uint32_t>(t);
+// Round half up by adding 0.5 and truncating, clamped to 0 ... hi (NaN gives 0).
+OPIX_HD uint32_t roundClamp(float v, uint32_t hi) {
+  return static_cast<uint32_t>(roundHalfUpClamp(v, static_cast<int>(hi)));
 }
-
-OPIX_HD uint32_t roundClamp(float v, uint32_t hi) { return truncateClamp(v + 0.5f, hi); }
 
 // SAM: the black shift b is skipped for a saturated sample (p == hi).
 OPIX_HD uint32_t madSample(uint32_t p, bool hasShift, int32_t b, bool hasFactor, float a, uint32_t hi) {
@@ -45,7 +41,7 @@ OPIX_HD int siteColour(int site) { return site == kSiteR ? 0 : site == kSiteB ? 
 
 // White balance: p x k + 0.5 as one fused multiply-add.
 OPIX_HD uint32_t whiteBalanceSample(uint32_t p, float k, uint32_t hi) {
-  return truncateClamp(fmaf(static_cast<float>(p), k, 0.5f), hi);
+  return static_cast<uint32_t>(saturateTruncate(fmaf(static_cast<float>(p), k, 0.5f), static_cast<int>(hi)));
 }
 
 OPIX_HD uint32_t blackShiftSample(uint32_t p, float b, uint32_t hi) {

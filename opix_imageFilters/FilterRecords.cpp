@@ -30,11 +30,8 @@ std::string joined(const int32_t* v, int n) {
 template <class Sam>
 void samRecord(const char* name, const Sam* r) {
   if (!active() || !header(name, r)) return;
-  std::ostringstream shift, factor;
-  shift << "0x" << std::hex << reinterpret_cast<uintptr_t>(r->blackShiftMatrix);
-  factor << "0x" << std::hex << reinterpret_cast<uintptr_t>(r->correctionMatrix);
-  field("black shift matrix pointer", shift.str());
-  field("correction matrix pointer", factor.str());
+  field("black shift matrix pointer", static_cast<const void*>(r->blackShiftMatrix));
+  field("correction matrix pointer", static_cast<const void*>(r->correctionMatrix));
 }
 
 }  // namespace

@@ -3,7 +3,11 @@
 // and compared with the original by CPSNR over the three channels, a border
 // of 10 pixels left out.
 //
-//   opix_quality [--backend=auto|host|cuda] [--pattern=RGGB] [--bits=8|16] photo.ppm...
+//   opix_quality [--backend=auto|host|cuda] [--pattern=RGGB] [--bits=8|16] [--check] photo.ppm...
+//
+// With --check the run fails unless, for the bundled photos, HQLI is within
+// 0.1 dB of the published gradient-corrected linear filter, DFPD within
+// 0.3 dB of the published directional filter (or above), and DFPD beats HQLI.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -57,6 +61,15 @@ int colourAt(opixBayerPattern_t p, uint32_t x, uint32_t y) {
   return cells[p][(x & 1) + 2 * (y & 1)];
 }
 
+// CPSNR of independent floating-point implementations of the two published
+// filters, 8-bit RGGB, 10-pixel crop.
+struct Reference {
+  const char* photo;
+  double linear, directional;
+};
+const Reference kReferences[] = {
+    {"astronaut.ppm", 34.48, 35.96}, {"chelsea.ppm", 38.35, 40.65}, {"coffee.ppm", 33.17, 34.27}};
+
 double cpsnr(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b, uint32_t w, uint32_t h, double peak,
              uint32_t crop) {
   double sum = 0;
@@ -77,11 +90,14 @@ int main(int argc, char** argv) {
   std::string backend = "auto";
   opixBayerPattern_t pattern = OPIX_BAYER_RGGB;
   int bits = 8;
+  bool check = false;
   std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a.rfind("--backend=", 0) == 0) {
       backend = a.substr(10);
+    } else if (a == "--check") {
+      check = true;
     } else if (a.rfind("--bits=", 0) == 0) {
       bits = std::stoi(a.substr(7));
     } else if (a.rfind("--pattern=", 0) == 0) {
@@ -126,7 +142,9 @@ int main(int argc, char** argv) {
         mosaic[size_t(y) * photo.width + x] =
             truth[(size_t(y) * photo.width + x) * 3 + colourAt(pattern, x, y)];
     std::printf("%-16s", photo.name.c_str());
-    for (opixDebayerType_t type : types) {
+    double scores[3] = {0, 0, 0};
+    for (int t = 0; t < 3; ++t) {
+      const opixDebayerType_t type = types[t];
       tools::DebayerHarness run(type, photo.width, photo.height, format);
       if (run.status() != OPIX_OK) {
         std::printf(" %8s", "-");  // no kernel for this bit depth
@@ -139,9 +157,20 @@ int main(int argc, char** argv) {
         ++failures;
         continue;
       }
-      std::printf(" %8.2f", cpsnr(run.download(), truth, photo.width, photo.height, peak, 10));
+      scores[t] = cpsnr(run.download(), truth, photo.width, photo.height, peak, 10);
+      std::printf(" %8.2f", scores[t]);
     }
     std::printf("\n");
+    if (!check) continue;
+    for (const Reference& r : kReferences) {
+      if (photo.name != r.photo) continue;
+      const bool ok = scores[0] >= r.linear - 0.1 && scores[1] >= r.directional - 0.3 && scores[1] > scores[0];
+      if (!ok) {
+        std::fprintf(stderr, "%s: HQLI %.2f (reference %.2f), DFPD %.2f (reference %.2f): below the bar\n",
+                     r.photo, scores[0], r.linear, scores[1], r.directional);
+        ++failures;
+      }
+    }
   }
   return failures ? 1 : 0;
 }

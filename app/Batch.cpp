@@ -1,0 +1,38 @@
+#include "Batch.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace opix::app {
+
+std::vector<std::string> findFiles(const std::string& mask) {
+  std::string m = mask;
+  std::replace(m.begin(), m.end(), '\\', '/');
+  const size_t slash = m.find_last_of('/');
+  const std::string dirPart = slash == std::string::npos ? std::string() : m.substr(0, slash + 1);
+  const std::string pattern = slash == std::string::npos ? m : m.substr(slash + 1);
+  std::vector<std::string> paths;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(dirPart.empty() ? "." : dirPart.c_str()), closedir);
+  if (!dir) return paths;
+  while (const dirent* e = readdir(dir.get())) {
+    if (e->d_name[0] == '.' || fnmatch(pattern.c_str(), e->d_name, 0) != 0) continue;
+    const std::string path = dirPart + e->d_name;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+    paths.push_back(path);
+  }
+  std::sort(paths.begin(), paths.end());  // bytewise; a prefix sorts first
+  return paths;
+}
+
+std::string outputName(const std::string& mask, size_t index) {
+  const size_t star = mask.find('*');
+  if (star == std::string::npos) return mask;
+  return mask.substr(0, star) + std::to_string(index) + mask.substr(star + 1);
+}
+
+}  // namespace opix::app

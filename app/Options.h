@@ -1,0 +1,80 @@
+// Command-line options of the sample programs: the generic record every
+// program of this kind understands, and the debayer program's own.
+#pragma once
+
+#include <cstdint>
+
+#include "opix.h"
+
+namespace opix::app {
+
+class BaseOptions {
+ public:
+  virtual ~BaseOptions() = default;
+  // Reads the options; false after a failure, reported on standard error.
+  virtual bool parse(int argc, char** argv);
+
+  const char* inputPath = nullptr;
+  const char* outputPath = nullptr;
+  bool isBatch = false;
+  bool async = false;
+  uint32_t rawWidth = 0;
+  uint32_t rawHeight = 0;
+  uint32_t bits = 0;
+  const char* lutPath = nullptr;
+  bool info = false;
+  bool binfo = false;
+  bool help = false;
+  bool outputNeedsBgr = false;
+  bool exclusive = false;
+  int32_t deviceId = 0;
+  uint32_t maxWidth = 0;
+  uint32_t maxHeight = 0;
+  opixSurfaceFormat_t inputSurfaceFormat = OPIX_I8;
+  uint32_t repeat = 0;
+  uint32_t threads = 1;
+  uint32_t readerThreads = 1;
+  uint32_t writerThreads = 1;
+  bool multiprocess = false;
+  const char* logPath = nullptr;
+  bool isInputOptional = false;
+  bool isOutputOptional = false;
+  bool isMaxSizeOptional = false;
+  bool discard = false;
+  uint32_t batchSize = 1;
+  uint32_t queueSize = 16;
+  bool cpu = false;
+
+ protected:
+  // Lookup over argv[1] ... argv[argc - 1]; every word takes part, values included.
+  bool isPresent(const char* name) const;
+  const char* textValue(const char* name) const;
+  int32_t integerValue(const char* name, int32_t fallback) const;
+  double realValue(const char* name, double fallback) const;
+
+  int argc_ = 0;
+  char** argv_ = nullptr;
+};
+
+class DebayerSampleOptions : public BaseOptions {
+ public:
+  bool parse(int argc, char** argv) override;
+
+  opixDebayerType_t debayerType = OPIX_DFPD;
+  opixBayerPattern_t bayerPattern = OPIX_BAYER_RGGB;
+  uint32_t matrixIndex = 0;
+  const char* matrixAPath = nullptr;
+  const char* matrixBPath = nullptr;
+  float whiteBalance[4] = {1.0f, 1.0f, 1.0f, 1.0f};  // R, G1, G2, B
+  bool isWhiteBalance = false;
+
+ private:
+  bool parseTypeAndPattern();
+  bool parseMatrices();
+  bool parseWhiteBalance();
+};
+
+// The usage text, on standard output.
+void printUsage();
+
+}  // namespace opix::app

@@ -1,0 +1,372 @@
+#include "Pipeline.h"
+
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "Batch.h"
+#include "ImageFiles.h"
+#include "MemSpace.h"
+#include "Report.h"
+
+namespace opix::app {
+
+const char* statusMessage(int status) {
+  switch (status) {
+    case 0: return "";
+    case 2:
+    case 3: return "Incompatible device or no CUDA-capable devices present\n";
+    case 4: return "Image file size exceeds GPU memory limits\n";
+    case 5: return "Image file size exceeds RAM limits\n";
+    case 6: return "Invalid handle\n";
+    case 7: return "Invalid API enum value\n";
+    case 8: return "This operation cannot be applied for current type of data\n";
+    case 9: return "Invalid image dimensions\n";
+    case 10: return "Buffer base pointers or pitch not properly aligned\n";
+    case 11: return "Invalid quantization / Huffman table\n";
+    case 12: return "Decoding error\n";
+    case 13: return "Device execution failure\n";
+    case 14: return "Internal error\n";
+    case 16: return "Failed to open/access file\n";
+    case 17: return "Invalid file format\n";
+    case 18: return "File format is unsupported by the current version\n";
+    case 19: return "End of stream\n";
+    case 20: return "Error in child process\n";
+    case 21: return "Free buffer item waiting error\n";
+    case 22: return "Open file error\n";
+    case 23: return "Unrecognized error\n";
+    default: return "Unknown statement\n";
+  }
+}
+
+namespace {
+
+#define OPIX_CHECK(call)                        \
+  do {                                          \
+    const opixStatus_t status_ = (call);        \
+    if (status_ != OPIX_OK) return status_;     \
+  } while (0)
+
+uint32_t bitsOf(opixSurfaceFormat_t f) {
+  switch (f) {
+    case OPIX_I10: return 10;
+    case OPIX_I12: return 12;
+    case OPIX_I14: return 14;
+    case OPIX_I16: return 16;
+    default: return 8;
+  }
+}
+
+const char* colourFormatName(opixSurfaceFormat_t f) {
+  switch (f) {
+    case OPIX_I8: return "RGB8";
+    case OPIX_I10:
+    case OPIX_I12: return "RGB12";
+    default: return "RGB16";
+  }
+}
+
+const char* debayerName(opixDebayerType_t t) {
+  switch (t) {
+    case OPIX_DFPD: return "DFPD";
+    case OPIX_HQLI: return "HQLI";
+    case OPIX_MG: return "MG";
+    case OPIX_L7: return "L7";
+    case OPIX_AMAZE: return "AMAZE";
+    default: return "Other";
+  }
+}
+
+uint32_t scaleOf(opixDebayerType_t t) {
+  return t == OPIX_BINNING_2x2 ? 2 : t == OPIX_BINNING_4x4 ? 4 : t == OPIX_BINNING_8x8 ? 8 : 1;
+}
+
+bool isBinning(opixDebayerType_t t) { return scaleOf(t) != 1; }
+
+// Matrices A and B as the SAM filter takes them; unused ones stay empty.
+struct Matrices {
+  HostImage a;  // floats, one per pixel
+  HostImage b;  // black shifts, one sample per pixel
+  bool useA = false;
+  bool useB = false;
+};
+
+opixStatus_t loadMatrices(const DebayerSampleOptions& o, Matrices& m) {
+  if (o.matrixAPath) {
+    std::printf("\nMatrix A: %s\n", o.matrixAPath);
+    uint32_t w = 0, pitch = 0, h = 0, channels = 0;
+    OPIX_CHECK(readMatrixA(o.matrixAPath, m.a, w, pitch, 4, h, channels));
+    bool bad = false;
+    if (channels != 1) {
+      std::fprintf(stderr, "Matrix A file must not be color\n");
+      bad = true;
+    }
+    if (h != o.maxHeight || w != o.maxWidth) {
+      std::fprintf(stderr, "Input and matrix A file parameters mismatch\n");
+      bad = true;
+    }
+    if (bad) std::fprintf(stderr, "Matrix A file reading error. Ignore parameters\n");
+    m.useA = !bad;
+  }
+  if (o.matrixBPath) {
+    std::printf("\nMatrix B: %s\n", o.matrixBPath);
+    OPIX_CHECK(readImage(o.matrixBPath, "", m.b, o.maxHeight, o.maxWidth));
+    bool bad = false;
+    const opixSurfaceFormat_t f = m.b.surfaceFormat;
+    if (f != OPIX_I8 && f != OPIX_I12 && f != OPIX_I16) {
+      std::fprintf(stderr, "Matrix B file must not be color\n");
+      bad = true;
+    }
+    if (m.b.height != o.maxHeight || m.b.width != o.maxWidth) {
+      std::fprintf(stderr, "Input and matrix B file parameters mismatch\n");
+      bad = true;
+    }
+    if (bad) std::fprintf(stderr, "Matrix B file reading error. Ignore parameters\n");
+    m.useB = !bad;
+  }
+  return OPIX_OK;
+}
+
+class DebayerPipeline {
+ public:
+  explicit DebayerPipeline(const DebayerSampleOptions& o) : o_(o) {}
+  ~DebayerPipeline() { destroy(); }
+
+  opixStatus_t build(const Matrices& m);
+  opixStatus_t process(std::vector<HostImage>& images);
+  // Destroys the components in the program's order; the first failure is returned.
+  opixStatus_t destroy();
+
+ private:
+  opixStatus_t processOne(HostImage& image, Report& report);
+
+  const DebayerSampleOptions& o_;
+  opixDebayerHandle_t debayer_ = nullptr;
+  opixImageFilterHandle_t sam_ = nullptr;
+  opixImageFilterHandle_t whiteBalance_ = nullptr;
+  opixImportFromHostHandle_t importer_ = nullptr;
+  opixExportToHostHandle_t exporter_ = nullptr;
+  opixSurfaceConverterHandle_t to16_ = nullptr;
+  opixSurfaceConverterHandle_t back_ = nullptr;
+  uint32_t scaleX_ = 1, scaleY_ = 1;
+  bool convertTo16_ = false;
+  opixSurfaceFormat_t exportFormat_ = OPIX_RGB8;
+  void* hostOutput_ = nullptr;
+};
+
+opixStatus_t DebayerPipeline::build(const Matrices& m) {
+  const opixDebayerType_t type = o_.debayerType;
+  const bool evenWidth = o_.maxWidth % 2 == 0;
+  // The binning types also need an even width here, like 2 x 2: every
+  // multiple of 4 passes.
+  if ((type == OPIX_MG || isBinning(type)) && !evenWidth) {
+    std::fprintf(stderr, "Unsupported image size\n");
+    return OPIX_INVALID_SIZE;
+  }
+  if (type == OPIX_MG && o_.inputSurfaceFormat == OPIX_I8) {
+    convertTo16_ = true;
+    std::printf("Debayer MG does not support 8 bits image. Image has been converted to 16 bits.");
+  } else if (isBinning(type) && o_.inputSurfaceFormat == OPIX_I12) {
+    convertTo16_ = true;
+    std::printf("Debayer Binning does not support 12 bits image. Image has been converted to 16 bits.");
+  }
+
+  opixDeviceSurfaceBufferHandle_t current = nullptr;
+  OPIX_CHECK(opixImportFromHostCreate(&importer_, o_.inputSurfaceFormat, o_.maxWidth, o_.maxHeight, &current));
+  if (convertTo16_) {
+    const opixBitDepthConverter_t to16{0, false, 16};
+    OPIX_CHECK(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, o_.maxWidth, o_.maxHeight,
+                                          current, &current));
+  }
+  if (m.useA || m.useB) {
+    opixSam_t sam{};
+    sam.blackShiftMatrix = m.useB ? reinterpret_cast<const int8_t*>(m.b.data.get()) : nullptr;
+    sam.correctionMatrix = m.useA ? reinterpret_cast<const float*>(m.a.data.get()) : nullptr;
+    OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM, &sam, o_.maxWidth, o_.maxHeight, current, &current));
+  }
+  if (o_.isWhiteBalance) {
+    opixWhiteBalance_t wb{};
+    wb.R = o_.whiteBalance[0];
+    wb.G1 = o_.whiteBalance[1];
+    wb.G2 = o_.whiteBalance[2];
+    wb.B = o_.whiteBalance[3];
+    wb.bayerPattern = o_.bayerPattern;
+    OPIX_CHECK(
+        opixImageFilterCreate(&whiteBalance_, OPIX_WHITE_BALANCE, &wb, o_.maxWidth, o_.maxHeight, current, &current));
+  }
+  OPIX_CHECK(opixDebayerCreate(&debayer_, type, o_.maxWidth, o_.maxHeight, current, &current));
+  scaleX_ = scaleY_ = scaleOf(type);
+  if (convertTo16_) {
+    const opixBitDepthConverter_t back{0, false, bitsOf(o_.inputSurfaceFormat)};
+    OPIX_CHECK(opixSurfaceConverterCreate(&back_, OPIX_BIT_DEPTH_CONVERTER, &back, o_.maxWidth / scaleX_,
+                                          o_.maxHeight / scaleY_, current, &current));
+  }
+  OPIX_CHECK(opixExportToHostCreate(&exporter_, &exportFormat_, current));
+
+  const uint64_t bytes =
+      uint64_t{opixRowBytes(exportFormat_, o_.maxWidth / scaleX_)} * (o_.maxHeight / scaleY_);
+  try {
+    hostOutput_ = OpixAllocator().allocate(static_cast<size_t>(bytes));
+  } catch (const std::bad_alloc& e) {
+    std::fprintf(stderr, "Memory allocation failed: %s\n", e.what());
+    return OPIX_INSUFFICIENT_HOST_MEMORY;
+  }
+
+  uint64_t total = 0, size = 0;
+  if (opixDebayerGetAllocatedGpuMemorySize(debayer_, &size) == OPIX_OK) total += size;
+  if (sam_ && opixImageFilterGetAllocatedGpuMemorySize(sam_, &size) == OPIX_OK) total += size;
+  if (whiteBalance_ && opixImageFilterGetAllocatedGpuMemorySize(whiteBalance_, &size) == OPIX_OK) total += size;
+  if (opixImportFromHostGetAllocatedGpuMemorySize(importer_, &size) == OPIX_OK) total += size;
+  std::printf("\nRequested GPU memory space: %.2f MB\n\n", double(total) / 1048576.0);
+  return OPIX_OK;
+}
+
+opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
+  const uint32_t w = image.width, h = image.height;
+  const uint32_t outW = w / scaleX_, outH = h / scaleY_;
+  const uint32_t outPitch = opixRowBytes(exportFormat_, outW);
+  const bool info = o_.info;
+  opixExportParameters_t exportParameters{};
+  exportParameters.convert = (hasExtension(image.outputFileName, ".bmp") || hasExtension(image.outputFileName, ".jpg"))
+                                 ? OPIX_CONVERT_BGR
+                                 : OPIX_CONVERT_NONE;
+  for (uint32_t r = 0; r < o_.repeat; ++r) {
+    report.start(Report::Import);
+    OPIX_CHECK(opixImportFromHostCopy(importer_, image.data.get(), w, image.pitch, h));
+    float t = report.stop(Report::Import);
+    if (info) std::printf("Host-to-device transfer = %.2f ms\n", double(t));
+    if (to16_) {
+      report.start(Report::Converter);
+      OPIX_CHECK(opixSurfaceConverterTransform(to16_, nullptr, w, h));
+      t = report.stop(Report::Converter);
+      if (info) std::printf("Converter to 16 time = %.2f ms\n", double(t));
+    }
+    if (sam_) {
+      report.start(Report::Sam);
+      OPIX_CHECK(opixImageFilterTransform(sam_, nullptr, w, h));
+      t = report.stop(Report::Sam);
+      if (info) std::printf("MAD time = %.2f ms\n", double(t));
+    }
+    if (whiteBalance_) {
+      report.start(Report::WhiteBalance);
+      OPIX_CHECK(opixImageFilterTransform(whiteBalance_, nullptr, w, h));
+      t = report.stop(Report::WhiteBalance);
+      if (info && o_.repeat == 1) std::printf("Color correction time = %.2f ms\n", double(t));
+    }
+    report.start(Report::Debayer);
+    OPIX_CHECK(opixDebayerTransform(debayer_, o_.bayerPattern, w, h));
+    t = report.stop(Report::Debayer);
+    report.addDebayerTime(t);
+    if (info)
+      std::printf("Effective debayer performance = %.2f Gpixel/s (%.2f ms)\n",
+                  double(float(static_cast<uint32_t>(w * h)) / t * 1e-6f), double(t));
+    // The device-to-host time includes the converter back.
+    report.start(Report::Export);
+    if (back_) {
+      report.start(Report::Converter);
+      OPIX_CHECK(opixSurfaceConverterTransform(back_, nullptr, outW, outH));
+      t = report.stop(Report::Converter);
+      if (info) std::printf("Converter 16 to %d time = %.2f ms\n", int(bitsOf(o_.inputSurfaceFormat)), double(t));
+    }
+    OPIX_CHECK(opixExportToHostCopy(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
+    t = report.stop(Report::Export);
+    if (info && o_.repeat == 1) std::printf("Device-to-host transfer = %.2f ms\n", double(t));
+  }
+  report.addPixels(double(w) * h * o_.repeat);
+  std::printf("Output image: %s\n\n", image.outputFileName.c_str());
+  const opixStatus_t s = writeImage(image.outputFileName, hostOutput_, exportFormat_, outH, outW, outPitch);
+  if (s != OPIX_OK) {
+    std::fprintf(stderr, "Could not save to file\n");
+    return s;
+  }
+  return OPIX_OK;
+}
+
+opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images) {
+  Report report(o_.info);
+  for (HostImage& image : images) {
+    std::printf("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(),
+                int(image.width), int(image.height), int(image.bitsPerChannel));
+    if (image.width > o_.maxWidth || image.height > o_.maxHeight ||
+        (o_.debayerType == OPIX_MG && image.width % 2 != 0)) {
+      std::fprintf(stderr, "Unsupported image size\n");
+      continue;
+    }
+    OPIX_CHECK(processOne(image, report));
+  }
+  report.printSummary(o_.repeat * static_cast<uint32_t>(images.size()));
+  return OPIX_OK;
+}
+
+opixStatus_t DebayerPipeline::destroy() {
+  opixStatus_t first = OPIX_OK;
+  auto keep = [&](opixStatus_t s) {
+    if (first == OPIX_OK) first = s;
+  };
+  if (debayer_) keep(opixDebayerDestroy(debayer_));
+  if (sam_) keep(opixImageFilterDestroy(sam_));
+  if (whiteBalance_) keep(opixImageFilterDestroy(whiteBalance_));
+  if (importer_) keep(opixImportFromHostDestroy(importer_));
+  if (exporter_) keep(opixExportToHostDestroy(exporter_));
+  if (back_) opixSurfaceConverterDestroy(back_);
+  if (to16_) opixSurfaceConverterDestroy(to16_);
+  debayer_ = nullptr;
+  sam_ = whiteBalance_ = nullptr;
+  importer_ = nullptr;
+  exporter_ = nullptr;
+  back_ = to16_ = nullptr;
+  if (hostOutput_) opixHostFree(hostOutput_);
+  hostOutput_ = nullptr;
+  return first;
+}
+
+opixStatus_t loadImages(DebayerSampleOptions& o, std::vector<HostImage>& images) {
+  if (o.isBatch) {
+    const std::vector<std::string> paths = findFiles(o.inputPath);
+    if (paths.empty()) {
+      std::fprintf(stderr, "No input files found\n");
+      return OPIX_IO_ERROR;
+    }
+    for (size_t i = 0; i < paths.size(); ++i) {
+      HostImage image;
+      OPIX_CHECK(readImage(paths[i], outputName(o.outputPath, i), image, o.rawHeight, o.rawWidth, o.bits));
+      images.push_back(std::move(image));
+    }
+    return OPIX_OK;
+  }
+  HostImage image;
+  OPIX_CHECK(readImage(o.inputPath, o.outputPath, image, o.rawHeight, o.rawWidth, o.bits));
+  if (o.maxHeight == 0) o.maxHeight = image.height;
+  if (o.maxWidth == 0) o.maxWidth = image.width;
+  images.push_back(std::move(image));
+  return OPIX_OK;
+}
+
+}  // namespace
+
+opixStatus_t run(DebayerSampleOptions& o) {
+  std::vector<HostImage> images;
+  OPIX_CHECK(loadImages(o, images));
+  for (const HostImage& image : images) {
+    if (image.surfaceFormat != OPIX_I8 && image.surfaceFormat != OPIX_I12 && image.surfaceFormat != OPIX_I16) {
+      std::fprintf(stderr, "Input file must not be color\n");
+      return OPIX_IO_ERROR;
+    }
+    o.inputSurfaceFormat = image.surfaceFormat;
+    o.bits = image.bitsPerChannel;
+  }
+  std::printf("Input surface format: grayscale\n");
+  std::printf("Pattern: %s\n", opixBayerPatternName(o.bayerPattern));
+  std::printf("Output surface format: %s\n", colourFormatName(o.inputSurfaceFormat));
+  std::printf("Debayer algorithm: %s\n", debayerName(o.debayerType));
+
+  Matrices matrices;
+  OPIX_CHECK(loadMatrices(o, matrices));
+  DebayerPipeline pipeline(o);
+  OPIX_CHECK(pipeline.build(matrices));
+  OPIX_CHECK(pipeline.process(images));
+  images.clear();
+  return pipeline.destroy();
+}
+
+}  // namespace opix::app

@@ -1,0 +1,56 @@
+#include "Report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace opix::app {
+
+Report::Report(bool info) : info_(info) {
+  opixGpuTimerCreate(&timers_[Debayer]);
+  if (info)
+    for (Stage s : {Import, Sam, WhiteBalance, Export, Converter}) opixGpuTimerCreate(&timers_[s]);
+}
+
+Report::~Report() {
+  for (opixGpuTimerHandle_t t : timers_) opixGpuTimerDestroy(t);
+}
+
+void Report::start(Stage s) {
+  if (timers_[s]) opixGpuTimerStart(timers_[s]);
+}
+
+float Report::stop(Stage s) {
+  if (!timers_[s]) return 0;
+  float ms = 0;
+  opixGpuTimerStop(timers_[s]);
+  opixGpuTimerGetTime(timers_[s], &ms);
+  total_ += ms;
+  return ms;
+}
+
+void Report::addDebayerTime(float ms) {
+  debayerSum_ += ms;
+  debayerMin_ = std::min(ms, debayerMin_);
+  debayerMax_ = std::max(ms, debayerMax_);
+}
+
+void Report::printSummary(uint32_t count) const {
+  auto mpixels = [&](float t) { return pixels_ / (double(t) * 1000.0); };
+  auto fps = [&](float t) { return double(count) * 1000.0 / double(t); };
+  if (info_) {
+    std::printf("Processing time on GPU for %d images including all transfers = %.2f ms; %.0f MPixel/s;  %.0f FPS\n",
+                int(count), double(total_), mpixels(total_), fps(total_));
+    std::printf(
+        "Processing time on GPU for %d images excluding host-to-device and device-to-host transfers: average = %.3f "
+        "ms (%.0f MPixel/s;  %.0f FPS), min = %.3f ms, max = %.3f ms\n",
+        int(count), double(debayerSum_ / float(count)), mpixels(debayerSum_), fps(debayerSum_), double(debayerMin_),
+        double(debayerMax_));
+  } else {
+    std::printf(
+        "Processing time on GPU for %d images excluding host-to-device and device-to-host transfers = %.2f ms; %.0f "
+        "MPixel/s;  %.0f FPS\n",
+        int(count), double(total_), mpixels(total_), fps(total_));
+  }
+}
+
+}  // namespace opix::app

@@ -1,0 +1,43 @@
+// GPU time per stage of one processing pass, the lines printed per
+// repetition and the summary after the last image.
+#pragma once
+
+#include <cstdint>
+
+#include "opix.h"
+
+namespace opix::app {
+
+class Report {
+ public:
+  explicit Report(bool info);
+  ~Report();
+  Report(const Report&) = delete;
+  Report& operator=(const Report&) = delete;
+
+  enum Stage { Import, Sam, WhiteBalance, Export, Converter, Debayer, kStages };
+
+  // Brackets a stage with its timer when that timer exists (the debayer's
+  // always does, the others with `info`).
+  void start(Stage s);
+  // Stops the stage's timer and returns the elapsed milliseconds, added to
+  // the total; 0 without a timer.
+  float stop(Stage s);
+  void addDebayerTime(float ms);
+  void addPixels(double pixels) { pixels_ += pixels; }
+  bool timed(Stage s) const { return timers_[s] != nullptr; }
+
+  // The summary lines for `count` images (repetitions included).
+  void printSummary(uint32_t count) const;
+
+ private:
+  bool info_;
+  opixGpuTimerHandle_t timers_[kStages] = {};
+  float total_ = 0;
+  float debayerSum_ = 0;
+  float debayerMin_ = 99999.0f;
+  float debayerMax_ = -99999.0f;
+  double pixels_ = 0;
+};
+
+}  // namespace opix::app

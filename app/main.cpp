@@ -1,0 +1,43 @@
+// opix_debayer: restores colour images from raw Bayer mosaics.
+#include <cstdio>
+
+#include "DeviceStartup.h"
+#include "ImageFiles.h"
+#include "Options.h"
+#include "Pipeline.h"
+
+using namespace opix;
+
+int main(int argc, char** argv) {
+  app::DebayerSampleOptions options;
+  if (!options.parse(argc, argv) || options.help) {
+    app::printUsage();
+    return 0;
+  }
+  app::printVersion();
+  const opixStatus_t device = app::startDevice(options.deviceId, options.cpu);
+  if (device != OPIX_OK) {
+    std::fputs(app::statusMessage(device), stderr);
+    return 0;
+  }
+  if (options.logPath && opixTraceCreate(options.logPath) == OPIX_OK) opixTraceSetPrintTables(true);
+
+  const bool inputOk = options.inputPath && isFileType(options.inputPath, kFileGrayInput);
+  const bool outputOk = options.outputPath && isFileType(options.outputPath, kFileColorOutput);
+  if (!inputOk || !outputOk) {
+    if (!inputOk && !outputOk)
+      std::fprintf(stderr,
+          "Input and output file has unappropriate format.\nInput should be pgm, output should be ppm/bmp/tiff.\n");
+    else if (!inputOk)
+      std::fprintf(stderr, "Input file has unappropriate format.\nShould be pgm.\n");
+    else
+      std::fprintf(stderr, "Output file has unappropriate format.\nShould be ppm/bmp/tiff.\n");
+    if (options.logPath) opixTraceClose();
+    return -1;
+  }
+
+  const opixStatus_t status = app::run(options);
+  std::fputs(app::statusMessage(status), stderr);
+  if (options.logPath) opixTraceClose();
+  return status == OPIX_OK ? 0 : -1;
+}

@@ -1,0 +1,20 @@
+// Rounding and clamping of float results to integer samples, shared by every
+// kernel that computes in float.
+#pragma once
+
+#include "Hd.h"
+
+namespace opix {
+
+// Truncates a value that already carries its rounding offset, saturating to
+// [0, maxValue].
+OPIX_HD int saturateTruncate(float rounded, int maxValue) {
+  if (!(rounded > 0.0f)) return 0;
+  if (rounded >= float(maxValue)) return maxValue;
+  return int(rounded);
+}
+
+// Rounds half up (adds 0.5 and truncates) and saturates to [0, maxValue].
+OPIX_HD int roundHalfUpClamp(float v, int maxValue) { return saturateTruncate(v + 0.5f, maxValue); }
+
+}  // namespace opix

@@ -1,0 +1,17 @@
+// The BGRX packer of import: 4-byte blue-green-red-unused host pixels into
+// packed RGB8.
+#pragma once
+
+#include "WordGroups.h"
+#include "opixDeviceSurfaceBuffer.h"
+
+namespace opix {
+
+// A BGRX8 `src` into the RGB8 `dst`, then the launch check; any other source
+// format raises OPIX_INTERNAL_ERROR.
+void launchBGRXPacker(const SurfaceView& src, const SurfaceView& dst);
+
+// The CUDA driver.
+void bgrxPackerCuda(const WordGroupJob& job);
+
+}  // namespace opix

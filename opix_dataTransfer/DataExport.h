@@ -1,0 +1,38 @@
+// Export to host: copies the last device surface of a chain into host
+// memory, interleaving planar colour on the way and optionally delivering
+// 8-bit colour in blue-green-red order.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryAdapter.h"
+#include "opixDeviceSurfaceBuffer.h"
+
+namespace opix {
+
+class DataExport : public MemoryAdapter {
+ public:
+  // Validates the source buffer, creates the intermediate buffer and
+  // allocates the component's device memory. `source` must outlive it.
+  explicit DataExport(opixDeviceSurfaceBufferHandle_t source);
+
+  // The layout Copy delivers to host memory.
+  opixSurfaceFormat_t hostFormat() const { return intermediate_->surfaceFormat; }
+
+  // Copies the source's current image to `destination` (rows `pitch` bytes
+  // apart) and waits until it is there. `width` and `height` must be the
+  // source's current size. The source buffer is never modified.
+  void Copy(void* destination, uint32_t width, uint32_t pitch, uint32_t height,
+            const opixExportParameters_t* parameters);
+
+ private:
+  void ComputeMemorySize() override;
+
+  opixDeviceSurfaceBufferHandle_t source_;
+  SurfaceBufferPtr intermediate_;
+};
+
+// The trace printer of the export parameter record.
+void traceExportParameters(const opixExportParameters_t* parameters);
+
+}  // namespace opix

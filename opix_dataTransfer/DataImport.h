@@ -1,0 +1,32 @@
+// Import from host: copies a host image into a device surface buffer of its
+// own and, where the host layout is not one the device components work on,
+// converts it on the device.
+#pragma once
+
+#include <cstdint>
+
+#include "MemoryAdapter.h"
+#include "opixDeviceSurfaceBuffer.h"
+
+namespace opix {
+
+class DataImport : public MemoryAdapter {
+ public:
+  // Validates the host format and max size, creates the buffers and
+  // allocates the component's device memory.
+  DataImport(opixSurfaceFormat_t hostFormat, uint32_t maxWidth, uint32_t maxHeight);
+
+  // Copies `height` rows of `width` pixels, `pitch` bytes apart, from host
+  // memory and converts them; returns without waiting for the device.
+  void Copy(const void* source, uint32_t width, uint32_t pitch, uint32_t height);
+
+  opixDeviceSurfaceBufferHandle_t destination() const { return destination_.get(); }
+
+ private:
+  void ComputeMemorySize() override;
+
+  SurfaceBufferPtr staging_;  // the host layout on the device, when it needs converting
+  SurfaceBufferPtr destination_;
+};
+
+}  // namespace opix

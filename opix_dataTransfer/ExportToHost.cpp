@@ -1,0 +1,49 @@
+// The interface of export to host.
+#include "TransferFrontend.h"
+
+namespace {
+
+const opix::ObjectNames kNames{"Export to host. Create", "Export to host. Copy", "Export to host. Destroy",
+                               "Export to host. Destroyed."};
+
+}  // namespace
+
+extern "C" opixStatus_t opixExportToHostCreate(opixExportToHostHandle_t* handle, opixSurfaceFormat_t* format,
+                                               opixDeviceSurfaceBufferHandle_t source) {
+  using namespace opix;
+  return createTransfer(
+      kNames, handle,
+      [&] {
+        trace::buffer("source buffer", source);
+        if (!format || !source) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_dataTransfer/ExportToHost");
+      },
+      [&] { return std::make_unique<opixExportToHostStruct>(source); },
+      [&](opixExportToHostStruct& object) {
+        *format = object.hostFormat();
+        trace::value("surface format", *format);
+      });
+}
+
+extern "C" opixStatus_t opixExportToHostCopy(opixExportToHostHandle_t handle, void* destination, uint32_t width,
+                                             uint32_t pitch, uint32_t height,
+                                             const opixExportParameters_t* parameters) {
+  using namespace opix;
+  return copyTransfer(
+      kNames, handle,
+      [&] {
+        trace::value("destination pointer", static_cast<const void*>(destination));
+        trace::value("width", width);
+        trace::value("height", height);
+        trace::value("pitch", pitch);
+        trace::value("export parameters", static_cast<const void*>(parameters));
+      },
+      [&](opixExportToHostStruct& object) { object.Copy(destination, width, pitch, height, parameters); });
+}
+
+extern "C" opixStatus_t opixExportToHostDestroy(opixExportToHostHandle_t handle) {
+  return opix::destroyTransfer(kNames, handle);
+}
+
+extern "C" opixStatus_t opixExportToHostGetAllocatedGpuMemorySize(opixExportToHostHandle_t handle, uint64_t* bytes) {
+  return opix::memorySizeTransfer(handle, bytes);
+}

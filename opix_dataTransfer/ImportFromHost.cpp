@@ -1,0 +1,51 @@
+// The interface of import from host.
+#include "TransferFrontend.h"
+
+namespace {
+
+const opix::ObjectNames kNames{"Import from host. Create", "Import from host. Copy", "Import from host. Destroy",
+                               "Import from host. Destroyed."};
+
+}  // namespace
+
+extern "C" opixStatus_t opixImportFromHostCreate(opixImportFromHostHandle_t* handle, opixSurfaceFormat_t format,
+                                                 uint32_t maxWidth, uint32_t maxHeight,
+                                                 opixDeviceSurfaceBufferHandle_t* destination) {
+  using namespace opix;
+  return createTransfer(
+      kNames, handle,
+      [&] {
+        trace::value("surface format", format);
+        trace::value("max width", maxWidth);
+        trace::value("max height", maxHeight);
+        if (!destination) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_dataTransfer/ImportFromHost");
+      },
+      [&] { return std::make_unique<opixImportFromHostStruct>(format, maxWidth, maxHeight); },
+      [&](opixImportFromHostStruct& object) {
+        *destination = object.destination();
+        trace::buffer("destination buffer", *destination);
+      });
+}
+
+extern "C" opixStatus_t opixImportFromHostCopy(opixImportFromHostHandle_t handle, const void* source, uint32_t width,
+                                               uint32_t pitch, uint32_t height) {
+  using namespace opix;
+  return copyTransfer(
+      kNames, handle,
+      [&] {
+        trace::value("source pointer", source);
+        trace::value("width", width);
+        trace::value("height", height);
+        trace::value("pitch", pitch);
+      },
+      [&](opixImportFromHostStruct& object) { object.Copy(source, width, pitch, height); });
+}
+
+extern "C" opixStatus_t opixImportFromHostDestroy(opixImportFromHostHandle_t handle) {
+  return opix::destroyTransfer(kNames, handle);
+}
+
+extern "C" opixStatus_t opixImportFromHostGetAllocatedGpuMemorySize(opixImportFromHostHandle_t handle,
+                                                                    uint64_t* bytes) {
+  return opix::memorySizeTransfer(handle, bytes);
+}

@@ -1,0 +1,141 @@
+// The command line: option matching, defaults and keyword tables; batch
+// masks and output names.
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "Batch.h"
+#include "Options.h"
+#include "TestSupport.h"
+
+using namespace opix::app;
+
+namespace {
+
+// Parses a command line given as words (the program name added).
+struct Parsed {
+  explicit Parsed(std::vector<std::string> words) : storage(std::move(words)) {
+    storage.insert(storage.begin(), "opix_debayer");
+    for (auto& w : storage) argv.push_back(w.data());
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    ok = options.parse(int(argv.size()), argv.data());
+    out = ::testing::internal::GetCapturedStdout();
+    err = ::testing::internal::GetCapturedStderr();
+  }
+  std::vector<std::string> storage;
+  std::vector<char*> argv;
+  DebayerSampleOptions options;
+  bool ok;
+  std::string out, err;
+};
+
+}  // namespace
+
+TEST(Options, MatchingRules) {
+  for (const char* word : {"--INFO", "-info", "info=1", "info"}) {
+    Parsed p({"-i", "a.pgm", "-o", "b.bmp", word});
+    EXPECT_TRUE(p.ok);
+    EXPECT_TRUE(p.options.info) << word;
+  }
+  Parsed eq({"-i", "a.pgm", "-o", "b.bmp", "-w=100", "7"});
+  EXPECT_EQ(eq.options.rawWidth, 0u);
+  // A value spelled like an option is taken as the value and as the option.
+  Parsed value({"-i", "a.pgm", "-o", "-info"});
+  ASSERT_TRUE(value.ok);
+  EXPECT_STREQ(value.options.outputPath, "-info");
+  EXPECT_TRUE(value.options.info);
+  // The first match wins; trailing white space of a value is removed.
+  Parsed first({"-i", "a.pgm ", "-i", "b.pgm", "-o", "c.ppm"});
+  EXPECT_STREQ(first.options.inputPath, "a.pgm");
+  EXPECT_FALSE(first.options.outputNeedsBgr);
+  Parsed bgr({"-i", "a.pgm", "-o", "c.BMP"});
+  EXPECT_TRUE(bgr.options.outputNeedsBgr);
+}
+
+TEST(Options, DefaultsAndNumbers) {
+  Parsed p({"-i", "a.pgm", "-o", "b.bmp"});
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.options.repeat, 1u);
+  EXPECT_EQ(p.options.bits, 8u);
+  EXPECT_EQ(p.options.debayerType, OPIX_DFPD);
+  EXPECT_EQ(p.options.bayerPattern, OPIX_BAYER_RGGB);
+  EXPECT_FALSE(p.options.isWhiteBalance);
+  EXPECT_EQ(p.options.queueSize, 16u);
+  EXPECT_EQ(p.options.inputSurfaceFormat, OPIX_I8);
+
+  Parsed n({"-i", "a.pgm16", "-o", "b", "-repeat", "0", "-bits", "11", "-w", "2000", "-maxWidth", "1000", "-h",
+            "2000", "-maxHeight", "3000", "-d", "-3", "-cpu"});
+  EXPECT_EQ(n.options.repeat, 1u);
+  EXPECT_EQ(n.options.bits, 8u);
+  EXPECT_EQ(n.options.maxWidth, 2000u);
+  EXPECT_EQ(n.options.maxHeight, 3000u);
+  EXPECT_EQ(n.options.deviceId, -3);
+  EXPECT_TRUE(n.options.cpu);
+  EXPECT_EQ(n.options.inputSurfaceFormat, OPIX_I16);
+  for (const char* bits : {"10", "12", "14", "16", "32"}) {
+    Parsed b({"-i", "a", "-o", "b", "-bits", bits});
+    EXPECT_EQ(b.options.bits, uint32_t(std::stoi(bits)));
+  }
+  Parsed bits24({"-i", "a", "-o", "b", "-bits", "24"});
+  EXPECT_EQ(bits24.options.bits, 8u);
+
+  Parsed batch({"-i", "a", "-o", "b", "-b", "0"});
+  EXPECT_EQ(batch.out, "The specified batch size is invalid. Setting it to default.\n");
+  EXPECT_EQ(batch.options.batchSize, 1u);
+}
+
+TEST(Options, WhiteBalanceRealNumbers) {
+  Parsed p({"-i", "a", "-o", "b", "-wb_r", ".5", "-wb_g1", ".0", "-wb_g2", "0", "-wb_b", "abc"});
+  EXPECT_FLOAT_EQ(p.options.whiteBalance[0], 0.5f);
+  EXPECT_FLOAT_EQ(p.options.whiteBalance[1], 1.0f);  // atof gives 0 and the text does not begin with '0'
+  EXPECT_FLOAT_EQ(p.options.whiteBalance[2], 0.0f);
+  EXPECT_FLOAT_EQ(p.options.whiteBalance[3], 1.0f);
+  EXPECT_TRUE(p.options.isWhiteBalance);
+  Parsed ones({"-i", "a", "-o", "b", "-wb_r", "1.0", "-wb_b", "1"});
+  EXPECT_FALSE(ones.options.isWhiteBalance);
+  Parsed tiny({"-i", "a", "-o", "b", "-wb_g2", "1.0001"});
+  EXPECT_TRUE(tiny.options.isWhiteBalance);
+}
+
+TEST(Options, KeywordsAndFailures) {
+  Parsed t({"-i", "a", "-o", "b", "-type", "BINNING_2X2", "-pattern", "rggb"});
+  EXPECT_TRUE(t.ok);
+  EXPECT_EQ(t.options.debayerType, OPIX_DFPD);
+  EXPECT_EQ(t.options.bayerPattern, OPIX_BAYER_RGGB);
+  EXPECT_EQ(t.err, "Pattern BINNING_2X2 was not recognized.\nSet to DFPD\nPattern rggb was not recognized.\nSet to RGGB\n");
+  Parsed k({"-i", "a", "-o", "b", "-type", "binning_4x4", "-pattern", "GBRG", "-matrixA", "m.pfm"});
+  EXPECT_EQ(k.options.debayerType, OPIX_BINNING_4x4);
+  EXPECT_EQ(k.options.bayerPattern, OPIX_BAYER_GBRG);
+  EXPECT_STREQ(k.options.matrixAPath, "m.pfm");
+
+  Parsed noInput({"-o", "b"});
+  EXPECT_FALSE(noInput.ok);
+  EXPECT_EQ(noInput.err, "Input path parameter is not found\n");
+  Parsed noOutput({"-i", "a"});
+  EXPECT_FALSE(noOutput.ok);
+  EXPECT_EQ(noOutput.err, "Output file parameter is not found\n");
+  Parsed batch({"-if", "*.pgm", "-o", "*.bmp", "-maxWidth", "100"});
+  EXPECT_FALSE(batch.ok);
+  EXPECT_EQ(batch.err, "maxWidth or maxHeight option was not set\n");
+  Parsed help({"-help"});
+  EXPECT_TRUE(help.ok);
+  EXPECT_TRUE(help.options.help);
+  Parsed none({});
+  EXPECT_TRUE(none.options.help);
+}
+
+TEST(Batch, MasksAndOutputNames) {
+  char dirTemplate[] = "/tmp/opix_batch_XXXXXX";
+  const std::string dir = mkdtemp(dirTemplate);
+  for (const char* name : {"b.pgm", "a.pgm", ".hidden.pgm", "a.pgm.txt", "ab.pgm", "c.ppm"})
+    std::ofstream(dir + "/" + name) << "x";
+  mkdir((dir + "/x.pgm").c_str(), 0755);
+  const auto files = findFiles(dir + "\\*.pgm");
+  EXPECT_EQ(files, (std::vector<std::string>{dir + "/a.pgm", dir + "/ab.pgm", dir + "/b.pgm"}));
+  EXPECT_TRUE(findFiles(dir + "/*.tif").empty());
+  EXPECT_EQ(outputName("out/*.bmp", 0), "out/0.bmp");
+  EXPECT_EQ(outputName("out/*_*.bmp", 12), "out/12_*.bmp");
+  EXPECT_EQ(outputName("same.bmp", 3), "same.bmp");
+  std::system(("rm -rf " + dir).c_str());
+}

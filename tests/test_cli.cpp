@@ -1,0 +1,259 @@
+// The opix_debayer program end to end: it runs on files made here, and its
+// standard output, standard error, exit status and output files are compared
+// with what the program must give. Timing figures vary and are matched by
+// pattern, everything else exactly.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+
+#include "DebayerSupport.h"
+
+using namespace opix;
+using namespace opix::test;
+
+namespace {
+
+struct Result {
+  std::string out, err;
+  int status = -1;
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/opix_cli_XXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Runs the program in the test folder; the host backend unless the suite
+  // runs on CUDA.
+  Result run(std::vector<std::string> args, bool chooseBackend = true) {
+    if (chooseBackend && g_backend == Backend::Host) args.push_back("-cpu");
+    std::vector<char*> argv;
+    std::string program = OPIX_DEBAYER_PATH;
+    argv.push_back(program.data());
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string outPath = path(".stdout"), errPath = path(".stderr");
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(dir_.c_str()) != 0) _exit(127);
+      const int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1);
+      dup2(e, 2);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    Result r;
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.out = readFile(outPath);
+    r.err = readFile(errPath);
+    return r;
+  }
+
+  // An 8-bit (or 16-bit, maxval 4095) binary PGM of a random mosaic.
+  Mosaic writePgm(const std::string& name, uint32_t w, uint32_t h, bool twelveBit, uint32_t seed) {
+    const Mosaic m = randomMosaic(w, h, twelveBit ? OPIX_I12 : OPIX_I8, seed);
+    std::ofstream out(path(name), std::ios::binary);
+    out << "P5\n" << w << " " << h << "\n" << (twelveBit ? 4095 : 255) << "\n";
+    for (int v : m.samples) {
+      if (twelveBit) out.put(char(v >> 8));
+      out.put(char(v & 0xFF));
+    }
+    return m;
+  }
+
+  std::string dir_;
+};
+
+// The lines before the per-image part of a run on the host backend.
+const char* kHead =
+    "SDK version: 0\\.18\\.1\\.0 \\(build date: \\d{4}-\\d{2}-\\d{2}\\)\n"
+    "Processing unit: .+ \\(device id = -?\\d+\\)\n"
+    "Available GPU memory size: \\d+\\.\\d\\d GB\n"
+    "(TCC driver mode enabled\n)?"
+    "PCI-Express bandwidth test \\(host to device\\): \\d+ MByte/s\n\n";
+
+std::string quote(const std::string& s) { return std::regex_replace(s, std::regex(R"([.()\[\]*+?^$|{}\\])"), R"(\$&)"); }
+
+// The PPM a colour result must be written as: its header and rows.
+std::string ppm(const DebayerRun& run) {
+  const opixDeviceSurfaceBuffer_t& d = *run.destination;
+  std::string s = "P6\n" + std::to_string(d.width) + "\n" + std::to_string(d.height) + "\n255\n";
+  for (uint32_t y = 0; y < d.height; ++y)
+    for (uint32_t x = 0; x < d.width; ++x)
+      for (int c : run.pixel(x, y)) s.push_back(char(c));
+  return s;
+}
+
+}  // namespace
+
+TEST_F(Cli, UsageOnNoArgumentsAndOnAFailedParse) {
+  const Result none = run({}, false);
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.err, "");
+  EXPECT_EQ(none.out.rfind("Image debayer", 0), 0u);
+  EXPECT_NE(none.out.find("\nCompiled for Linux"), std::string::npos);
+  EXPECT_NE(none.out.find("The opix_debayer demonstrates demosaic functionality.\n\nSupported parameters\n"),
+            std::string::npos);
+  const Result failed = run({"-o", "x.ppm"}, false);
+  EXPECT_EQ(failed.status, 0);
+  EXPECT_EQ(failed.err, "Input path parameter is not found\n");
+  EXPECT_EQ(failed.out, none.out);
+}
+
+TEST_F(Cli, ExtensionOutcomes) {
+  struct Case {
+    const char* in;
+    const char* out;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"a.ppm", "b.ppm", "Input file has unappropriate format.\nShould be pgm.\n"},
+      {"a.pgm", "b.pgm", "Output file has unappropriate format.\nShould be ppm/bmp/tiff.\n"},
+      {"a.txt", "b.txt", "Input and output file has unappropriate format.\nInput should be pgm, output should be "
+                         "ppm/bmp/tiff.\n"},
+  };
+  for (const Case& c : cases) {
+    const Result r = run({"-i", c.in, "-o", c.out});
+    EXPECT_EQ(r.status, 255) << c.in;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(quote(c.message) + "$"))) << r.err;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(kHead))) << r.out;
+  }
+}
+
+TEST_F(Cli, OneImageHqliToPpm) {
+  const Mosaic m = writePgm("in.pgm", 67, 65, false, 3);
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "HQLI", "-pattern", "GBRG"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string expected = std::string(kHead) +
+                               "Input surface format: grayscale\nPattern: GBRG\nOutput surface format: RGB8\n"
+                               "Debayer algorithm: HQLI\n\nRequested GPU memory space: \\d+\\.\\d\\d MB\n\n"
+                               "Input image: in\\.pgm\nImage size: 67x65 pixels, 8 bits\n\n"
+                               "Output image: out\\.ppm\n\n"
+                               "Processing time on GPU for 1 images excluding host-to-device and device-to-host "
+                               "transfers = \\d+\\.\\d\\d ms; \\d+ MPixel/s;  \\d+ FPS\n";
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(expected))) << r.out;
+  EXPECT_EQ(r.err, g_backend == Backend::Host ? "" : "");
+  DebayerRun sdk(OPIX_HQLI, 67, 65, OPIX_I8);
+  ASSERT_EQ(sdk.run(m, OPIX_BAYER_GBRG), OPIX_OK);
+  EXPECT_EQ(readFile(path("out.ppm")), ppm(sdk));
+}
+
+TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
+  const Mosaic b = writePgm("b.pgm", 64, 64, false, 1);
+  const Mosaic a = writePgm("a.pgm", 66, 64, false, 2);
+  writePgm(".hidden.pgm", 64, 64, false, 3);
+  writePgm("c.pgm", 80, 64, false, 4);  // wider than the maximum: skipped
+  mkdir(path("x.pgm").c_str(), 0755);
+  const Result r = run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "70", "-maxHeight", "64", "-type", "HQLI",
+                        "-repeat", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "Unsupported image size\n");
+  const std::regex order("Input image: a\\.pgm\n[\\s\\S]*Output image: out_0\\.ppm\n\nInput image: b\\.pgm\n[\\s\\S]*"
+                         "Output image: out_1\\.ppm\n\nInput image: c\\.pgm\nImage size: 80x64 pixels, 8 bits\n\n"
+                         "Processing time on GPU for 6 images excluding");
+  EXPECT_TRUE(std::regex_search(r.out, order)) << r.out;
+  EXPECT_FALSE(exists(path("out_2.ppm")));
+  DebayerRun sdk(OPIX_HQLI, 70, 64, OPIX_I8);
+  ASSERT_EQ(sdk.run(a, OPIX_BAYER_RGGB), OPIX_OK);
+  EXPECT_EQ(readFile(path("out_0.ppm")), ppm(sdk));
+  ASSERT_EQ(sdk.run(b, OPIX_BAYER_RGGB), OPIX_OK);
+  EXPECT_EQ(readFile(path("out_1.ppm")), ppm(sdk));
+
+  const Result none = run({"-if", "*.raw", "-o", "*.ppm", "-maxWidth", "64", "-maxHeight", "64"});
+  EXPECT_EQ(none.status, 255);
+  EXPECT_EQ(none.err, "No input files found\nFailed to open/access file\n");
+  const Result noMax = run({"-if", "*.pgm", "-o", "*.ppm"});
+  EXPECT_EQ(noMax.status, 0);
+  EXPECT_EQ(noMax.err, "maxWidth or maxHeight option was not set\n");
+}
+
+TEST_F(Cli, RepeatsAndStageLines) {
+  writePgm("in.pgm", 64, 64, false, 5);
+  const Result once = run({"-i", "in.pgm", "-o", "out.bmp", "-type", "HQLI", "-info"});
+  ASSERT_EQ(once.status, 0) << once.err;
+  const std::string stage = "Host-to-device transfer = \\d+\\.\\d\\d ms\n"
+                            "Effective debayer performance = [\\d.inf]+ Gpixel/s \\(\\d+\\.\\d\\d ms\\)\n";
+  EXPECT_TRUE(std::regex_search(once.out, std::regex("pixels, 8 bits\n\n" + stage +
+                                                     "Device-to-host transfer = \\d+\\.\\d\\d ms\n"
+                                                     "Output image: out\\.bmp\n\n"
+                                                     "Processing time on GPU for 1 images including all transfers = "
+                                                     "\\d+\\.\\d\\d ms; \\d+ MPixel/s;  \\d+ FPS\n"
+                                                     "Processing time on GPU for 1 images excluding host-to-device "
+                                                     "and device-to-host transfers: average = \\d+\\.\\d{3} ms "
+                                                     "\\(\\d+ MPixel/s;  \\d+ FPS\\), min = \\d+\\.\\d{3} ms, max = "
+                                                     "\\d+\\.\\d{3} ms\n$")))
+      << once.out;
+  const Result twice = run({"-i", "in.pgm", "-o", "out.bmp", "-type", "HQLI", "-info", "-repeat", "2"});
+  ASSERT_EQ(twice.status, 0);
+  EXPECT_TRUE(std::regex_search(twice.out, std::regex("pixels, 8 bits\n\n" + stage + stage + "Output image")))
+      << twice.out;
+  EXPECT_NE(twice.out.find("for 2 images including"), std::string::npos);
+}
+
+TEST_F(Cli, BinningHalvesTheImage) {
+  const Mosaic m = writePgm("in.pgm", 66, 64, false, 6);
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "binning_2x2", "-pattern", "BGGR"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Debayer algorithm: Other\n"), std::string::npos);
+  DebayerRun sdk(OPIX_BINNING_2x2, 66, 64, OPIX_I8);
+  ASSERT_EQ(sdk.run(m, OPIX_BAYER_BGGR), OPIX_OK);
+  EXPECT_EQ(readFile(path("out.ppm")), ppm(sdk));
+  const Result odd = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "binning_2x2", "-maxWidth", "67"});
+  EXPECT_EQ(odd.status, 255);
+  EXPECT_EQ(odd.err, "Unsupported image size\nInvalid image dimensions\n");
+}
+
+TEST_F(Cli, MgConversionMessageAndUnknownWords) {
+  writePgm("in.pgm", 64, 64, false, 7);
+  const Result mg = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "MG"});
+  EXPECT_EQ(mg.status, 255);
+  EXPECT_NE(mg.out.find("Debayer algorithm: MG\nDebayer MG does not support 8 bits image. Image has been converted "
+                        "to 16 bits."),
+            std::string::npos)
+      << mg.out;
+  EXPECT_EQ(mg.err, "File format is unsupported by the current version\n");
+  const Result word = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "hqli", "-pattern", "XYZW"});
+  EXPECT_EQ(word.status, 0);
+  EXPECT_EQ(word.err, "Pattern hqli was not recognized.\nSet to DFPD\nPattern XYZW was not recognized.\nSet to RGGB\n");
+}
+
+TEST_F(Cli, SixteenBitResultToBmpIsRefusedAndTraceIsWritten) {
+  writePgm("in.pgm", 64, 64, true, 8);
+  const Result r = run({"-i", "in.pgm", "-o", "out.bmp", "-type", "HQLI", "-log", "trace.txt"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("Could not save to file\n[\\s\\S]*$"))) << r.err;
+  EXPECT_FALSE(exists(path("out.bmp")));
+  const std::string trace = readFile(path("trace.txt"));
+  EXPECT_EQ(trace.rfind("Product Name: ", 0), 0u);
+  EXPECT_NE(trace.find("Debayer. Create\n\tdebayer type: HQLI\n"), std::string::npos);
+  EXPECT_NE(trace.find("Debayer. Transform\n"), std::string::npos);
+  const Result twelve = run({"-i", "in.pgm", "-o", "out.tif", "-type", "HQLI"});
+  EXPECT_EQ(twelve.status, 0) << twelve.err;
+  EXPECT_NE(twelve.out.find("Output surface format: RGB12\n"), std::string::npos);
+  EXPECT_TRUE(exists(path("out.tif")));
+}

@@ -2,6 +2,7 @@
 
 #include "FilterLaunch.h"
 #include "FilterMath.h"
+#include "StreamGlobal.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterMad"
@@ -37,6 +38,8 @@ void ImageFilterMad::ApplyParameters(const void* record) {
   if (factor) factor_.upload(factor, uint64_t{w} * h);
   hasShift_ = shift != nullptr;
   hasFactor_ = factor != nullptr;
+  // The caller may reuse its matrices once the call returns, even page-locked ones.
+  if (shift || factor) streamSynchronize();
 }
 
 const char* ImageFilterMad::NotInitializedMessage() const {

@@ -257,27 +257,33 @@ opixStatus_t opixDebayerGetAllocatedGpuMemorySize(opixDebayerHandle_t handle, ui
 
 /* ------------------------------------------------------------ image filters */
 
-/* SAM (OPIX_SAM): per-pixel black shift, then per-pixel gain, on gray mosaics.
- * The filter copies both matrices at Create (and at a Transform that brings a
- * record); either may be NULL. Host layout, for a filter of max width W and
- * max height H:
- *   blackShiftMatrix: H rows of round4(W) signed bytes (W rounded up to a
- *                     multiple of 4), the value of pixel (x, y) at y * round4(W) + x;
- *   correctionMatrix: H rows of W floats. */
+/* SAM (OPIX_SAM) and SAM16 (OPIX_SAM16): a per-pixel black shift subtracted
+ * from every unsaturated sample, then a per-pixel intensity factor.
+ *
+ * Host layouts, for the max width W and max height H of the source buffer:
+ *  - correctionMatrix: H rows of W floats, no padding.
+ *  - blackShiftMatrix of opixSam_t: H rows of signed bytes, each row
+ *    4 x ceil(W / 4) bytes long (W rounded up to a multiple of 4; the values
+ *    past W are not used); the value of pixel (x, y) at y * 4 ceil(W / 4) + x.
+ *  - blackShiftMatrix of opixSam16_t: H rows of signed 16-bit values, each row
+ *    W rounded up to an even count of values long.
+ * The whole matrix, H full rows, is copied at Create, and at a Transform that
+ * brings a record: the caller must provide all of it. A frame smaller than
+ * the max size uses the top-left part. Either pointer may be null: that
+ * correction is then skipped (a record replaces both). The filter keeps no
+ * pointer after the call. */
 typedef struct {
   const int8_t* blackShiftMatrix;
   const float* correctionMatrix;
 } opixSam_t;
 
-/* SAM16 (OPIX_SAM16): as SAM with signed 16-bit black shifts, H rows of W
- * rounded up to an even count of values. */
 typedef struct {
   const int16_t* blackShiftMatrix;
   const float* correctionMatrix;
 } opixSam16_t;
 
-/* White balance: the gain of each Bayer site; G1 is the green of the cell's
- * first row, G2 that of its second. */
+/* White balance (OPIX_WHITE_BALANCE): the gain of each sample's Bayer site.
+ * G1 is the green of row 0 of the pattern's cell, G2 the green of row 1. */
 typedef struct {
   float R;
   float G1;
@@ -286,25 +292,30 @@ typedef struct {
   opixBayerPattern_t bayerPattern;
 } opixWhiteBalance_t;
 
-/* Bayer black shift: black levels of red, green and blue sites. */
+/* Bayer black shift (OPIX_BAYER_BLACK_SHIFT): black levels of the red, green
+ * and blue sites, subtracted from each sample. */
 typedef struct {
   float blackShift[3];
   opixBayerPattern_t bayerPattern;
 } opixBayerBlackShift_t;
 
-/* Base colour correction: row c gives output channel c (red, green, blue)
- * as matrix[c][0..2] times the white-limited input minus matrix[c][3]; gray
- * sources use matrix[0][0] and matrix[0][3] only. */
+/* Base colour correction (OPIX_BASE_COLOR_CORRECTION). Colour sources: each
+ * channel is first limited to its white level, then output channel c is
+ * matrix[4c] R + matrix[4c+1] G + matrix[4c+2] B - matrix[4c+3]. Grey
+ * sources: matrix[0] p - matrix[3]. */
 typedef struct {
   float matrix[12];
   int32_t whiteLevel[3];
 } opixBaseColorCorrection_t;
 
+/* Creates a filter of `type` on `source`. staticParameters points to the
+ * type's record (or is null: the filter then needs a record at Transform).
+ * Transform applies a record given to it before its pass; null keeps the
+ * record in force. */
 opixStatus_t opixImageFilterCreate(opixImageFilterHandle_t* handle, opixImageFilterType_t type,
                                    const void* staticParameters, uint32_t maxWidth, uint32_t maxHeight,
                                    opixDeviceSurfaceBufferHandle_t source,
                                    opixDeviceSurfaceBufferHandle_t* destination);
-/* NULL parameters keep those in force; a record replaces them before the pass. */
 opixStatus_t opixImageFilterTransform(opixImageFilterHandle_t handle, const void* parameters, uint32_t width,
                                       uint32_t height);
 opixStatus_t opixImageFilterDestroy(opixImageFilterHandle_t handle);

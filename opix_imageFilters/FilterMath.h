@@ -1,86 +1,78 @@
-// The per-pixel maths of the mosaic and colour correction filters. Each
-// operation is a small value type that both kernel drivers call per pixel.
+// The per-sample maths of the filters that run on one pixel at a time. Both
+// kernel drivers of every filter call these, so the backends agree bit for
+// bit (no compiler contracts float expressions here; fmaf is written where
+// one fused multiply-add is meant).
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 
-#include "DebayerMath.h"
 #include "Hd.h"
 #include "PixelMath.h"
 
 namespace opix {
 
-// Colour (0 red, 1 green, 2 blue) and cell row of mosaic position (x, y).
-OPIX_HD int mosaicColour(int pattern, int x, int y) {
-  const int site = bayerSite(pattern, x, y);
-  return site == 0 ? 0 : site == 3 ? 2 : 1;
+// Round half up by adding 0.5 and truncating, clamped to 0 ... hi (NaN gives 0).
+OPIX_HD uint32_t roundClamp(float v, uint32_t hi) {
+  return static_cast<uint32_t>(roundHalfUpClamp(v, static_cast<int>(hi)));
 }
 
-// SAM: a per-pixel black shift (never applied to a saturated sample), then a
-// per-pixel gain, rounded half up.
-struct MadOp {
-  const int8_t* shift8;    // SAM, or null
-  const int16_t* shift16;  // SAM16, or null
-  int64_t shiftStride;     // values per matrix row
-  const float* gain;       // or null
-  int64_t gainStride;
-  int maxValue;
-  OPIX_HD int operator()(int x, int y, int p) const {
-    float v = float(p);
-    if (p != maxValue) {
-      if (shift8) v = float(p - int(shift8[y * shiftStride + x]));
-      if (shift16) v = float(p - int(shift16[y * shiftStride + x]));
-    }
-    if (gain) v = v * gain[y * gainStride + x];
-    return roundHalfUpClamp(v, maxValue);
-  }
+// SAM: the black shift b is skipped for a saturated sample (p == hi).
+OPIX_HD uint32_t madSample(uint32_t p, bool hasShift, int32_t b, bool hasFactor, float a, uint32_t hi) {
+  float v = static_cast<float>(p);
+  if (hasShift && p != hi) v = static_cast<float>(p) - static_cast<float>(b);
+  if (hasFactor) v = v * a;
+  return roundClamp(v, hi);
+}
+
+// Bayer sites, in the order of the white balance gains.
+enum BayerSite { kSiteR = 0, kSiteG1 = 1, kSiteG2 = 2, kSiteB = 3 };
+
+// The site of position (x, y) under a pattern (1 to 4).
+OPIX_HD int bayerSite(int pattern, uint32_t x, uint32_t y) {
+  // Cell positions (0,0), (1,0), (0,1), (1,1) of RGGB, BGGR, GBRG, GRBG.
+  const int cell = static_cast<int>((x & 1u) | ((y & 1u) << 1));
+  const int cells = pattern == 1 ? 0xE4 : pattern == 2 ? 0x27 : pattern == 3 ? 0x8D : 0xB1;
+  return (cells >> (2 * cell)) & 3;
+}
+
+// The colour (0 red, 1 green, 2 blue) of a site.
+OPIX_HD int siteColour(int site) { return site == kSiteR ? 0 : site == kSiteB ? 2 : 1; }
+
+// White balance: p x k + 0.5 as one fused multiply-add.
+OPIX_HD uint32_t whiteBalanceSample(uint32_t p, float k, uint32_t hi) {
+  return static_cast<uint32_t>(saturateTruncate(fmaf(static_cast<float>(p), k, 0.5f), static_cast<int>(hi)));
+}
+
+OPIX_HD uint32_t blackShiftSample(uint32_t p, float b, uint32_t hi) {
+  return roundClamp(static_cast<float>(p) - b, hi);
+}
+
+// Base colour correction of a grey sample: m00 p - m03.
+OPIX_HD uint32_t colorCorrectGray(uint32_t p, const float* m, uint32_t hi) {
+  return roundClamp(m[0] * static_cast<float>(p) - m[3], hi);
+}
+
+struct Rgb3 {
+  uint32_t c[3];
 };
 
-// White balance: the sample times the gain of its site, with the rounding
-// offset in one fused multiply-add.
-struct WhiteBalanceOp {
-  float gain[4];  // R, G1, G2, B
-  int pattern;
-  int maxValue;
-  OPIX_HD int operator()(int x, int y, int p) const {
-    const int colour = mosaicColour(pattern, x, y);
-    const float k = colour == 0 ? gain[0] : colour == 2 ? gain[3] : ((y & 1) ? gain[2] : gain[1]);
-    return saturateTruncate(fmaf(float(p), k, 0.5f), maxValue);
+// Base colour correction of a colour pixel: the channels limited to their
+// white levels, then each output row of the 3 x 4 matrix, its fourth column
+// subtracted.
+OPIX_HD Rgb3 colorCorrectRgb(uint32_t r, uint32_t g, uint32_t b, const float* m, const int32_t* white, uint32_t hi) {
+  const float in[3] = {static_cast<float>(static_cast<int64_t>(r) < white[0] ? int64_t(r) : int64_t(white[0])),
+                       static_cast<float>(static_cast<int64_t>(g) < white[1] ? int64_t(g) : int64_t(white[1])),
+                       static_cast<float>(static_cast<int64_t>(b) < white[2] ? int64_t(b) : int64_t(white[2]))};
+  Rgb3 out{};
+  for (int c = 0; c < 3; ++c) {
+    const float* row = m + 4 * c;
+    out.c[c] = roundClamp(row[0] * in[0] + row[1] * in[1] + row[2] * in[2] - row[3], hi);
   }
-};
+  return out;
+}
 
-// Bayer black shift: the black level of the site's colour subtracted.
-struct BlackShiftOp {
-  float level[3];
-  int pattern;
-  int maxValue;
-  OPIX_HD int operator()(int x, int y, int p) const {
-    return roundHalfUpClamp(float(p) - level[mosaicColour(pattern, x, y)], maxValue);
-  }
-};
-
-// Base colour correction of gray samples: gain and offset.
-struct GrayCorrectionOp {
-  float gain, offset;
-  int maxValue;
-  OPIX_HD int operator()(int, int, int p) const { return roundHalfUpClamp(gain * float(p) - offset, maxValue); }
-};
-
-// Base colour correction of colour pixels: white levels, then the 3 x 4 matrix.
-struct ColourCorrectionOp {
-  float m[12];
-  int white[3];
-  int maxValue;
-  OPIX_HD Rgb operator()(int r, int g, int b) const {
-    const float in[3] = {float(r < white[0] ? r : white[0]), float(g < white[1] ? g : white[1]),
-                         float(b < white[2] ? b : white[2])};
-    int out[3];
-    for (int c = 0; c < 3; ++c)
-      out[c] = roundHalfUpClamp(m[4 * c] * in[0] + m[4 * c + 1] * in[1] + m[4 * c + 2] * in[2] - m[4 * c + 3],
-                                maxValue);
-    return {out[0], out[1], out[2]};
-  }
-};
+// Largest sample value of a bit depth.
+OPIX_HD uint32_t maxSample(int bits) { return (1u << bits) - 1u; }
 
 }  // namespace opix

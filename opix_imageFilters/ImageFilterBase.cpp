@@ -1,5 +1,7 @@
+#include "ImageFilterBase.h"
+
 #include "Checks.h"
-#include "ImageFilters.h"
+#include "FilterRecords.h"
 #include "TraceFile.h"
 #include "opixException.h"
 
@@ -7,54 +9,47 @@
 
 namespace opix {
 
-void ImageFilterBase::Init(opixSurfaceFormat_t, opixImageFilterType_t type, const void* staticParameters,
+void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
                            uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                            opixDeviceSurfaceBufferHandle_t* destination) {
+  trace::filterRecord(type, staticParameters);
   checks::maxWidthLimit(maxWidth);
   checks::maxHeightLimit(maxHeight);
   // A filter may be larger than its source, never smaller.
-  if (source->maxWidth > maxWidth) checks::fail("Input width does not match surface width", OPIX_INVALID_VALUE, __LINE__);
+  if (source->maxWidth > maxWidth)
+    checks::fail("Input width does not match surface width", OPIX_INVALID_VALUE, __LINE__);
   if (source->maxHeight > maxHeight)
     checks::fail("Input height does not match surface height", OPIX_INVALID_VALUE, __LINE__);
-  if (!acceptsType(type)) OPIX_THROW(OPIX_INVALID_VALUE);
   type_ = type;
-  maxWidth_ = maxWidth;
-  maxHeight_ = maxHeight;
+  format_ = sourceFormat;
   source_ = source;
   parametersSupplied_ = false;
-  destination_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, source->surfaceFormat);
+  destination_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, sourceFormat);
   *destination = destination_.get();
   Allocate();
   if (staticParameters) {
-    applyParameters(staticParameters);
+    ApplyParameters(staticParameters);
     parametersSupplied_ = true;
   }
 }
 
 void ImageFilterBase::ComputeMemorySize() { reserve(*destination_); }
 
-void ImageFilterBase::ChangeSourceBuffer(uint32_t maxWidth, uint32_t maxHeight,
-                                         opixDeviceSurfaceBufferHandle_t source) {
-  checks::widthMatches(maxWidth, maxWidth_);
-  checks::heightMatches(maxHeight, maxHeight_);
-  Attach(source);
-}
-
 void ImageFilterBase::Transform(const void* parameters, uint32_t width, uint32_t height) {
+  trace::filterRecord(type_, parameters);
   checks::widthMatches(width, source_->width);
   checks::heightMatches(height, source_->height);
   if (parameters) {
-    applyParameters(parameters);
+    ApplyParameters(parameters);
     parametersSupplied_ = true;
   }
-  if (!parametersSupplied_) checks::fail(notInitialisedMessage(), OPIX_INVALID_VALUE, __LINE__);
+  if (!parametersSupplied_) checks::fail(NotInitializedMessage(), OPIX_INVALID_VALUE, __LINE__);
   setCurrentSize(*destination_, width, height);
-  run(surfaceView(*source_), surfaceView(*destination_));
+  Launch(surfaceView(*source_), surfaceView(*destination_));
 }
 
-int ImageFilterBase::maxValue() const {
-  const uint32_t bits = opixFormatBits(source_->surfaceFormat);
-  return bits >= 16 ? 65535 : (1 << bits) - 1;
+void ImageFilterBase::requireType(opixImageFilterType_t type) const {
+  if (type_ != type) OPIX_THROW(OPIX_INVALID_VALUE);
 }
 
 }  // namespace opix

@@ -1,9 +1,12 @@
-// The image filters' interface functions and the dispatch by filter type and
-// source format.
+// The image filters' interface functions and the dispatch from a filter type
+// and a source format to a filter class.
 #include <memory>
 
 #include "GlobalMethods.h"
-#include "ImageFilters.h"
+#include "ImageFilterBaseColorCorrection.h"
+#include "ImageFilterBayerBlackShift.h"
+#include "ImageFilterMad.h"
+#include "ImageFilterWhiteBalance.h"
 
 #define OPIX_SOURCE "opix_imageFilters/frontend"
 
@@ -14,70 +17,99 @@ namespace {
 const ObjectNames kNames{"Image filter. Create", "Image filter. Transform", "Image filter. Destroy",
                          "Image filter. Destroyed."};
 
-constexpr uint32_t bit(opixSurfaceFormat_t f) { return 1u << f; }
-constexpr uint32_t kAny = ~0u;  // the class checks the format itself
-constexpr uint32_t kGray = bit(OPIX_I8) | bit(OPIX_I10) | bit(OPIX_I12) | bit(OPIX_I14) | bit(OPIX_I16);
-constexpr uint32_t kPlanar = bit(OPIX_RGB12_PLANAR) | bit(OPIX_RGB16_PLANAR);
-
-// Source formats each type accepts, by type 1 to 44.
-constexpr uint32_t kAccepted[45] = {
-    0,
-    kAny,                                      // 1 Gaussian sharpen
-    bit(OPIX_I8) | bit(OPIX_RGB8),             // 2
-    bit(OPIX_RGB8),                            // 3
-    bit(OPIX_I8) | bit(OPIX_RGB8),             // 4
-    bit(OPIX_RGB8),                            // 5
-    bit(OPIX_I8) | bit(OPIX_RGB8),             // 6
-    bit(OPIX_RGB8),                            // 7
-    bit(OPIX_I8),                              // 8
-    bit(OPIX_I10),                             // 9
-    bit(OPIX_I10),                             // 10
-    bit(OPIX_I12) | bit(OPIX_RGB12_PLANAR),    // 11
-    bit(OPIX_RGB12_PLANAR),                    // 12
-    bit(OPIX_I12) | bit(OPIX_RGB12_PLANAR),    // 13
-    bit(OPIX_RGB12_PLANAR),                    // 14
-    bit(OPIX_I12) | bit(OPIX_RGB12_PLANAR),    // 15
-    bit(OPIX_RGB12_PLANAR),                    // 16
-    bit(OPIX_I12),                             // 17
-    bit(OPIX_I14),                             // 18
-    bit(OPIX_I14),                             // 19
-    bit(OPIX_I16) | bit(OPIX_RGB16_PLANAR),    // 20
-    bit(OPIX_RGB16_PLANAR),                    // 21
-    bit(OPIX_I16) | bit(OPIX_RGB16_PLANAR),    // 22
-    bit(OPIX_RGB16_PLANAR),                    // 23
-    bit(OPIX_I16),                             // 24
-    bit(OPIX_I16) | bit(OPIX_RGB16_PLANAR),    // 25
-    bit(OPIX_RGB16_PLANAR),                    // 26
-    bit(OPIX_I16),                             // 27
-    kPlanar,                                   // 28 HSV 3D LUT
-    kPlanar,                                   // 29 RGB 3D LUT
-    bit(OPIX_RGB16_PLANAR),                    // 30 tone curve
-    kGray,                                     // 31 SAM
-    kGray & ~bit(OPIX_I8),                     // 32 SAM16
-    bit(OPIX_I8) | bit(OPIX_I12) | bit(OPIX_I16) | bit(OPIX_RGB8) | kPlanar,  // 33
-    bit(OPIX_I8) | bit(OPIX_I12) | bit(OPIX_I16),                            // 34 white balance
-    bit(OPIX_I12),                                                           // 35 column filter
-    bit(OPIX_RGB8) | kPlanar,                                                // 36
-    bit(OPIX_RGB8) | kPlanar,                                                // 37
-    bit(OPIX_I12) | bit(OPIX_I16) | kPlanar,                                 // 38 median
-    bit(OPIX_I12) | bit(OPIX_I16),                                           // 39 Bayer black shift
-    kPlanar,                                                                 // 40 defringe
-    kGray,                                                                   // 41 bad pixel correction
-    bit(OPIX_I12) | bit(OPIX_I16),                                           // 42 binning
-    kAny,                                                                    // 43 Gaussian blur
-    bit(OPIX_I12) | bit(OPIX_I16),                                           // 44 flat-field correction
+enum class FilterClass {
+  GaussianSharpen,
+  Lut,
+  LutBayer,
+  Lut3D,
+  ToneCurve,
+  Mad,
+  BaseColorCorrection,
+  WhiteBalance,
+  Column,
+  ColorSaturation,
+  Median,
+  BayerBlackShift,
+  Defringe,
+  BadPixelCorrection,
+  Binning,
+  Ffc,
 };
 
+constexpr uint32_t bit(opixSurfaceFormat_t f) { return 1u << f; }
+// The classes of types 1 and 43 check the source format themselves.
+constexpr uint32_t kByClass = ~0u;
+constexpr uint32_t kI8 = bit(OPIX_I8), kI10 = bit(OPIX_I10), kI12 = bit(OPIX_I12), kI14 = bit(OPIX_I14),
+                   kI16 = bit(OPIX_I16), kRgb8 = bit(OPIX_RGB8), kRgb12P = bit(OPIX_RGB12_PLANAR),
+                   kRgb16P = bit(OPIX_RGB16_PLANAR);
+constexpr uint32_t kGray = kI8 | kI10 | kI12 | kI14 | kI16;
+
+struct Dispatch {
+  FilterClass cls;
+  uint32_t sources;  // accepted source formats
+};
+
+// By filter type, 1 to 44.
+constexpr Dispatch kTable[44] = {
+    {FilterClass::GaussianSharpen, kByClass},                               // 1
+    {FilterClass::Lut, kI8 | kRgb8},                                        // 2 LUT 8->8
+    {FilterClass::Lut, kRgb8},                                              // 3
+    {FilterClass::Lut, kI8 | kRgb8},                                        // 4 LUT 8->12
+    {FilterClass::Lut, kRgb8},                                              // 5
+    {FilterClass::Lut, kI8 | kRgb8},                                        // 6 LUT 8->16
+    {FilterClass::Lut, kRgb8},                                              // 7
+    {FilterClass::LutBayer, kI8},                                           // 8
+    {FilterClass::Lut, kI10},                                               // 9 LUT 10->16
+    {FilterClass::LutBayer, kI10},                                          // 10
+    {FilterClass::Lut, kI12 | kRgb12P},                                     // 11 LUT 12->8
+    {FilterClass::Lut, kRgb12P},                                            // 12
+    {FilterClass::Lut, kI12 | kRgb12P},                                     // 13 LUT 12->12
+    {FilterClass::Lut, kRgb12P},                                            // 14
+    {FilterClass::Lut, kI12 | kRgb12P},                                     // 15 LUT 12->16
+    {FilterClass::Lut, kRgb12P},                                            // 16
+    {FilterClass::LutBayer, kI12},                                          // 17
+    {FilterClass::Lut, kI14},                                               // 18 LUT 14->16
+    {FilterClass::LutBayer, kI14},                                          // 19
+    {FilterClass::Lut, kI16 | kRgb16P},                                     // 20 LUT 16->16
+    {FilterClass::Lut, kRgb16P},                                            // 21
+    {FilterClass::Lut, kI16 | kRgb16P},                                     // 22 LUT 16->8
+    {FilterClass::Lut, kRgb16P},                                            // 23
+    {FilterClass::LutBayer, kI16},                                          // 24
+    {FilterClass::Lut, kI16 | kRgb16P},                                     // 25 full range
+    {FilterClass::Lut, kRgb16P},                                            // 26
+    {FilterClass::LutBayer, kI16},                                          // 27
+    {FilterClass::Lut3D, kRgb12P | kRgb16P},                                // 28 HSV 3D LUT
+    {FilterClass::Lut3D, kRgb12P | kRgb16P},                                // 29 RGB 3D LUT
+    {FilterClass::ToneCurve, kRgb16P},                                      // 30
+    {FilterClass::Mad, kGray},                                              // 31 SAM
+    {FilterClass::Mad, kI10 | kI12 | kI14 | kI16},                          // 32 SAM16
+    {FilterClass::BaseColorCorrection, kI8 | kI12 | kI16 | kRgb8 | kRgb12P | kRgb16P},  // 33
+    {FilterClass::WhiteBalance, kI8 | kI12 | kI16},                         // 34
+    {FilterClass::Column, kI12},                                            // 35
+    {FilterClass::ColorSaturation, kRgb8 | kRgb12P | kRgb16P},              // 36 HSL
+    {FilterClass::ColorSaturation, kRgb8 | kRgb12P | kRgb16P},              // 37 HSV
+    {FilterClass::Median, kI12 | kI16 | kRgb12P | kRgb16P},                 // 38
+    {FilterClass::BayerBlackShift, kI12 | kI16},                            // 39
+    {FilterClass::Defringe, kRgb12P | kRgb16P},                             // 40
+    {FilterClass::BadPixelCorrection, kGray},                               // 41
+    {FilterClass::Binning, kI12 | kI16},                                    // 42
+    {FilterClass::GaussianSharpen, kByClass},                               // 43 plain blur
+    {FilterClass::Ffc, kI12 | kI16},                                        // 44
+};
+
+// The filter of a type and source format. A class that is not built here
+// yet is refused with OPIX_INVALID_VALUE.
 std::unique_ptr<ImageFilterBase> makeFilter(opixImageFilterType_t type, opixSurfaceFormat_t source) {
   if (type < 1 || type > 44) OPIX_THROW(OPIX_INVALID_VALUE);
-  if (source < 0 || source > OPIX_RGB16_PLANAR || !(kAccepted[type] & bit(source))) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
-  switch (type) {
-    case OPIX_SAM:
-    case OPIX_SAM16: return std::make_unique<ImageFilterMad>();
-    case OPIX_WHITE_BALANCE: return std::make_unique<ImageFilterWhiteBalance>();
-    case OPIX_BAYER_BLACK_SHIFT: return std::make_unique<ImageFilterBayerBlackShift>();
-    case OPIX_BASE_COLOR_CORRECTION: return std::make_unique<ImageFilterBaseColorCorrection>();
-    default: OPIX_THROW(OPIX_INVALID_VALUE);  // a filter this build does not have
+  const Dispatch& d = kTable[type - 1];
+  if (source < OPIX_I8 || source > OPIX_RGB16_PLANAR || !(d.sources & bit(source)))
+    OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
+  switch (d.cls) {
+    case FilterClass::Mad: return std::make_unique<ImageFilterMad>();
+    case FilterClass::BaseColorCorrection: return std::make_unique<ImageFilterBaseColorCorrection>();
+    case FilterClass::WhiteBalance: return std::make_unique<ImageFilterWhiteBalance>();
+    case FilterClass::BayerBlackShift: return std::make_unique<ImageFilterBayerBlackShift>();
+    default: OPIX_THROW(OPIX_INVALID_VALUE);
   }
 }
 
@@ -117,7 +149,7 @@ extern "C" opixStatus_t opixImageFilterTransform(opixImageFilterHandle_t handle,
         trace::value("width", width);
         trace::value("height", height);
       },
-      [&](IImageFilter& f) { f.Transform(parameters, width, height); });
+      [&](IImageFilter& c) { c.Transform(parameters, width, height); });
 }
 
 extern "C" opixStatus_t opixImageFilterDestroy(opixImageFilterHandle_t handle) {

@@ -1,230 +1,408 @@
-// The image filters: dispatch, the common initialise and transform, SAM,
-// white balance, Bayer black shift and base colour correction.
-#include <cstring>
+// The image filter interface and its per-pixel filters: dispatch, sizes,
+// parameter records at Create and Transform, and every filter against its
+// formula on awkward sizes, every pattern and every format it takes.
+#include <cmath>
 
-#include "ImageFilters.h"
-#include "TestSupport.h"
+#include "FilterSupport.h"
 
 using namespace opix;
 using namespace opix::test;
 
 namespace {
 
-// A filter on an external source surface holding 16-bit or 8-bit samples.
-struct FilterRun {
-  FilterRun(opixImageFilterType_t type, const void* params, uint32_t w, uint32_t h, opixSurfaceFormat_t f,
-            uint32_t maxW = 0, uint32_t maxH = 0)
-      : source(w, h, f), format(f) {
-    status = opixImageFilterCreate(&handle, type, params, maxW ? maxW : w, maxH ? maxH : h, source.buffer.get(),
-                                   &destination);
+const opixBayerPattern_t kPatterns[] = {OPIX_BAYER_RGGB, OPIX_BAYER_BGGR, OPIX_BAYER_GBRG, OPIX_BAYER_GRBG};
+
+// Site of a position as the pattern names it: 'R', '1' (G1), '2' (G2), 'B'.
+char site(opixBayerPattern_t p, uint32_t x, uint32_t y) {
+  const char* cells[] = {"", "R12B", "B12R", "1BR2", "1RB2"};  // row 0 then row 1 of the cell
+  return cells[p][(x & 1) + 2 * (y & 1)];
+}
+
+// Round half up by +0.5 and truncation, clamped to 0 ... hi.
+uint32_t rounded(float v, uint32_t hi) {
+  const float t = v + 0.5f;
+  if (!(t > 0.0f)) return 0;
+  return t >= float(hi) ? hi : uint32_t(t);
+}
+
+opixStatus_t createStatus(opixImageFilterType_t type, opixSurfaceFormat_t f, const void* parameters = nullptr,
+                          uint32_t maxW = 64, uint32_t maxH = 64) {
+  ExternalSurface src(64, 64, f);
+  opixImageFilterHandle_t h = reinterpret_cast<opixImageFilterHandle_t>(0x1);
+  opixDeviceSurfaceBufferHandle_t d = nullptr;
+  const opixStatus_t s = opixImageFilterCreate(&h, type, parameters, maxW, maxH, src.buffer.get(), &d);
+  if (s == OPIX_OK) {
+    EXPECT_EQ(opixImageFilterDestroy(h), OPIX_OK);
+  } else {
+    EXPECT_EQ(h, reinterpret_cast<opixImageFilterHandle_t>(0x1)) << "a failed Create stored a handle";
+    EXPECT_EQ(d, nullptr);
   }
-  ~FilterRun() {
-    if (handle) {
-      EXPECT_EQ(opixImageFilterDestroy(handle), OPIX_OK);
-    }
+  return s;
+}
+
+}  // namespace
+
+TEST(ImageFilterDispatch, TypeThenFormatThenClass) {
+  const opixWhiteBalance_t wb{1, 1, 1, 1, OPIX_BAYER_RGGB};
+  EXPECT_EQ(createStatus(opixImageFilterType_t(0), OPIX_I8), OPIX_INVALID_VALUE);
+  EXPECT_EQ(createStatus(opixImageFilterType_t(45), OPIX_I8), OPIX_INVALID_VALUE);
+  EXPECT_EQ(createStatus(OPIX_SAM, OPIX_RGB8), OPIX_UNSUPPORTED_SURFACE);
+  EXPECT_EQ(createStatus(OPIX_SAM16, OPIX_I8), OPIX_UNSUPPORTED_SURFACE);
+  EXPECT_EQ(createStatus(OPIX_WHITE_BALANCE, OPIX_I10, &wb), OPIX_UNSUPPORTED_SURFACE);
+  EXPECT_EQ(createStatus(OPIX_BAYER_BLACK_SHIFT, OPIX_I8), OPIX_UNSUPPORTED_SURFACE);
+  EXPECT_EQ(createStatus(OPIX_BASE_COLOR_CORRECTION, OPIX_BGR8), OPIX_UNSUPPORTED_SURFACE);
+  // Filters whose classes come later: the format check still comes first.
+  EXPECT_EQ(createStatus(OPIX_LUT_8_8, OPIX_I16), OPIX_UNSUPPORTED_SURFACE);
+  EXPECT_EQ(createStatus(OPIX_LUT_8_8, OPIX_I8), OPIX_INVALID_VALUE);
+  EXPECT_EQ(createStatus(OPIX_GAUSSIAN_SHARPEN, OPIX_I8), OPIX_INVALID_VALUE);
+  EXPECT_EQ(createStatus(OPIX_FFC, OPIX_I8), OPIX_UNSUPPORTED_SURFACE);
+  EXPECT_EQ(createStatus(OPIX_FFC, OPIX_I16), OPIX_INVALID_VALUE);
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I10, OPIX_I12, OPIX_I14, OPIX_I16})
+    EXPECT_EQ(createStatus(OPIX_SAM, f), OPIX_OK) << opixSurfaceFormatName(f);
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16, OPIX_RGB8, OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR})
+    EXPECT_EQ(createStatus(OPIX_BASE_COLOR_CORRECTION, f), OPIX_OK) << opixSurfaceFormatName(f);
+}
+
+TEST(ImageFilterDispatch, SizesAtCreateAndTransform) {
+  EXPECT_EQ(createStatus(OPIX_SAM, OPIX_I12, nullptr, 100, 70), OPIX_OK);  // larger than the source
+  EXPECT_EQ(createStatus(OPIX_SAM, OPIX_I12, nullptr, 63, 64), OPIX_INVALID_VALUE);
+  EXPECT_EQ(createStatus(OPIX_SAM, OPIX_I12, nullptr, 64, 63), OPIX_INVALID_VALUE);
+  EXPECT_EQ(createStatus(OPIX_SAM, OPIX_I12, nullptr, 65536, 64), OPIX_INVALID_SIZE);
+  EXPECT_EQ(createStatus(OPIX_SAM, OPIX_I12, nullptr, 64, 65536), OPIX_INVALID_SIZE);
+
+  const opixSam_t none{nullptr, nullptr};
+  FilterRun run(OPIX_SAM, &none, 64, 64, OPIX_I12, 80, 90);
+  ASSERT_EQ(run.status, OPIX_OK);
+  EXPECT_EQ(run.destination->maxWidth, 64u);  // the destination follows the source
+  EXPECT_EQ(run.destination->surfaceFormat, OPIX_I12);
+  uint64_t bytes = 0;
+  EXPECT_EQ(opixImageFilterGetAllocatedGpuMemorySize(run.handle, &bytes), OPIX_OK);
+  // Destination, 64 x 64 floats, 64 x 64 bytes of black shift, each rounded to 128.
+  EXPECT_EQ(bytes, 8192u + 16384u + 4096u);
+  setCurrentSize(run.source(), 40, 30);
+  EXPECT_EQ(opixImageFilterTransform(run.handle, nullptr, 41, 30), OPIX_INVALID_SIZE);
+  EXPECT_EQ(opixImageFilterTransform(run.handle, nullptr, 40, 31), OPIX_INVALID_SIZE);
+  EXPECT_EQ(opixImageFilterTransform(run.handle, nullptr, 40, 30), OPIX_OK);
+  EXPECT_EQ(run.destination->width, 40u);
+  EXPECT_EQ(run.destination->pitch, 80u);
+}
+
+// ------------------------------------------------------------------- SAM
+
+TEST(Sam, WorkedExamples) {
+  {
+    const int8_t shift[4] = {-5, 10, 0, 0};
+    const float factor[4] = {1.0f, 0.5f, 1.0f, 1.0f};
+    const opixSam_t shiftOnly{shift, nullptr};
+    const opixSam_t both{shift, factor};
+    FilterRun a(OPIX_SAM, &shiftOnly, 4, 1, OPIX_I8);
+    FilterRun b(OPIX_SAM, &both, 4, 1, OPIX_I8);
+    ASSERT_EQ(a.status, OPIX_OK);
+    ASSERT_EQ(b.status, OPIX_OK);
+    const Image in{4, 1, OPIX_I8, {100, 255, 3, 250}};
+    ASSERT_EQ(a.run(in), OPIX_OK);
+    EXPECT_EQ(a.out.at(0, 0), 105u);  // 100 - (-5)
+    EXPECT_EQ(a.out.at(1, 0), 255u);  // saturated: never shifted
+    ASSERT_EQ(b.run(in), OPIX_OK);
+    EXPECT_EQ(b.out.at(1, 0), 128u);  // 255 x 0.5 = 127.5, rounded half up
   }
-  // Uploads samples (row-major, `channels` interleaved for RGB8, planes for planar).
-  opixStatus_t transform(const std::vector<int>& samples, const void* params = nullptr) {
-    const opixDeviceSurfaceBuffer_t& b = *source.buffer;
-    std::vector<uint8_t> bytes(opixImageSize(b.surfaceFormat, b.maxWidth, b.maxHeight));
-    const uint32_t perRow = format == OPIX_RGB8 ? 3 * b.width : b.width;
-    const int planes = format == OPIX_RGB12_PLANAR || format == OPIX_RGB16_PLANAR ? 3 : 1;
-    const size_t plane = size_t(b.maxPitch) * b.maxHeight;
-    for (int c = 0; c < planes; ++c)
-      for (uint32_t y = 0; y < b.height; ++y)
-        for (uint32_t x = 0; x < perRow; ++x) {
-          const int v = samples[(size_t(c) * b.height + y) * perRow + x];
-          if (b.bytesPerElement == 1)
-            bytes[c * plane + y * b.pitch + x] = uint8_t(v);
-          else
-            std::memcpy(&bytes[c * plane + y * b.pitch + 2 * x], &v, 2);
-        }
-    source.block.upload(bytes);
-    const opixStatus_t s = opixImageFilterTransform(handle, params, b.width, b.height);
-    out.clear();
-    if (s != OPIX_OK) return s;
-    std::vector<uint8_t> raw(opixImageSize(destination->surfaceFormat, destination->maxWidth, destination->maxHeight));
-    EXPECT_EQ(device::streamSynchronize(), device::kSuccess);
-    EXPECT_EQ(device::memcpy(raw.data(), deviceAddress(*destination), raw.size(), device::CopyKind::DeviceToHost), 0);
-    for (int c = 0; c < planes; ++c)
-      for (uint32_t y = 0; y < b.height; ++y)
-        for (uint32_t x = 0; x < perRow; ++x) {
-          const size_t at = c * plane + y * destination->pitch;
-          if (b.bytesPerElement == 1) {
-            out.push_back(raw[at + x]);
-          } else {
-            uint16_t v;
-            std::memcpy(&v, &raw[at + 2 * x], 2);
-            out.push_back(v);
-          }
-        }
-    return s;
+  {
+    const int8_t shift[4] = {20, 100, -100, 0};
+    const opixSam_t r{shift, nullptr};
+    FilterRun run(OPIX_SAM, &r, 3, 1, OPIX_I12);
+    ASSERT_EQ(run.run(Image{3, 1, OPIX_I12, {10, 4095, 4050}}), OPIX_OK);
+    EXPECT_EQ(run.out.at(0, 0), 0u);     // negative results clamp to 0
+    EXPECT_EQ(run.out.at(1, 0), 4095u);  // saturated
+    EXPECT_EQ(run.out.at(2, 0), 4095u);  // 4150 clamps to the maximum
   }
-  ExternalSurface source;
+  {
+    const float factor[2] = {1.1f, 1.1f};
+    const opixSam16_t r{nullptr, factor};
+    FilterRun run(OPIX_SAM16, &r, 2, 1, OPIX_I12);
+    ASSERT_EQ(run.run(Image{2, 1, OPIX_I12, {4000, 100}}), OPIX_OK);
+    EXPECT_EQ(run.out.at(0, 0), 4095u);
+    EXPECT_EQ(run.out.at(1, 0), 110u);
+  }
+}
+
+namespace {
+
+struct SamCase {
+  opixImageFilterType_t type;
   opixSurfaceFormat_t format;
-  opixImageFilterHandle_t handle = nullptr;
-  opixDeviceSurfaceBufferHandle_t destination = nullptr;
-  opixStatus_t status;
-  std::vector<int> out;
+  uint32_t w, h;
+};
+
+// The matrices of a frame in the documented host layout, and the expected result.
+struct SamMatrices {
+  std::vector<int8_t> shift8;
+  std::vector<int16_t> shift16;
+  std::vector<float> factor;
+  uint32_t stride;  // values per black shift row
+
+  SamMatrices(const SamCase& c, uint32_t seed) {
+    std::mt19937 rng(seed);
+    const bool wide = c.type == OPIX_SAM16;
+    stride = wide ? (c.w + 1) / 2 * 2 : (c.w + 3) / 4 * 4;
+    const uint32_t hi = formatMax(c.format);
+    for (uint32_t i = 0; i < stride * c.h; ++i) {
+      if (wide)
+        shift16.push_back(int16_t(int(rng() % (hi / 4)) - int(hi / 8)));
+      else
+        shift8.push_back(int8_t(rng()));
+    }
+    for (uint32_t i = 0; i < c.w * c.h; ++i) factor.push_back(0.5f + float(rng() % 1000) / 1000.0f);
+  }
+
+  uint32_t expected(const SamCase& c, const Image& in, uint32_t x, uint32_t y, bool useShift, bool useFactor) const {
+    const uint32_t hi = formatMax(c.format);
+    const uint32_t p = in.at(x, y);
+    float v = float(p);
+    const int b = c.type == OPIX_SAM16 ? shift16[y * stride + x] : shift8[y * stride + x];
+    if (useShift && p != hi) v = float(p) - float(b);
+    if (useFactor) v = v * factor[y * c.w + x];
+    return rounded(v, hi);
+  }
 };
 
 }  // namespace
 
-TEST(ImageFilter, DispatchAndCommonChecks) {
-  const opixSam_t sam{nullptr, nullptr};
-  EXPECT_EQ(FilterRun(opixImageFilterType_t(0), &sam, 64, 64, OPIX_I8).status, OPIX_INVALID_VALUE);
-  EXPECT_EQ(FilterRun(opixImageFilterType_t(45), &sam, 64, 64, OPIX_I8).status, OPIX_INVALID_VALUE);
-  EXPECT_EQ(FilterRun(OPIX_SAM, &sam, 64, 64, OPIX_RGB8).status, OPIX_UNSUPPORTED_SURFACE);
-  EXPECT_EQ(FilterRun(OPIX_SAM, &sam, 64, 64, OPIX_I12).status, OPIX_OK);
-  EXPECT_EQ(FilterRun(OPIX_SAM16, &sam, 64, 64, OPIX_I8).status, OPIX_UNSUPPORTED_SURFACE);
-  EXPECT_EQ(FilterRun(OPIX_WHITE_BALANCE, nullptr, 8, 8, OPIX_RGB8).status, OPIX_UNSUPPORTED_SURFACE);
-  // Types whose filters this build does not have, after the format check.
-  EXPECT_EQ(FilterRun(OPIX_LUT_8_8, nullptr, 8, 8, OPIX_I8).status, OPIX_INVALID_VALUE);
-  EXPECT_EQ(FilterRun(OPIX_LUT_8_8, nullptr, 8, 8, OPIX_I16).status, OPIX_UNSUPPORTED_SURFACE);
-  EXPECT_EQ(FilterRun(OPIX_MEDIAN, nullptr, 8, 8, OPIX_I16).status, OPIX_INVALID_VALUE);
-  // Larger than the source is fine, smaller is not; 65536 is too large.
-  EXPECT_EQ(FilterRun(OPIX_SAM, &sam, 64, 64, OPIX_I8, 100, 70).status, OPIX_OK);
-  EXPECT_EQ(FilterRun(OPIX_SAM, &sam, 64, 64, OPIX_I8, 63, 64).status, OPIX_INVALID_VALUE);
-  EXPECT_EQ(FilterRun(OPIX_SAM, &sam, 64, 64, OPIX_I8, 65536, 64).status, OPIX_INVALID_SIZE);
-
-  FilterRun f(OPIX_WHITE_BALANCE, nullptr, 8, 2, OPIX_I8);
-  ASSERT_EQ(f.status, OPIX_OK);
-  TraceCapture trace;
-  EXPECT_EQ(f.transform(std::vector<int>(16, 1)), OPIX_INVALID_VALUE);
-  EXPECT_EQ(opixImageFilterTransform(f.handle, nullptr, 7, 2), OPIX_INVALID_SIZE);
-  EXPECT_NE(trace.finish().find("\nWhite Balance filter is not initialized\n\tStatus: OPIX_INVALID_VALUE\n"),
-            std::string::npos);
-}
-
-TEST(Sam, ExamplesAndSaturation) {
-  // I8: p 100 with shift -5 gives 105; a saturated 255 is never shifted: 255 x 0.5 rounds to 128.
-  std::vector<int8_t> shift(8 * 2, 0);
-  std::vector<float> gain(8 * 2, 1.0f);
-  shift[0] = -5;
-  shift[1] = 10;
-  gain[1] = 0.5f;
-  shift[2] = 20;  // 10 - 20 clamps to 0
-  gain[3] = 3.0f;  // 100 x 3 clamps to 255
-  const opixSam_t both{shift.data(), gain.data()};
-  FilterRun f(OPIX_SAM, &both, 8, 2, OPIX_I8);
-  ASSERT_EQ(f.status, OPIX_OK);
-  std::vector<int> in(16, 7);
-  in[0] = 100, in[1] = 255, in[2] = 10, in[3] = 100;
-  ASSERT_EQ(f.transform(in), OPIX_OK);
-  EXPECT_EQ(std::vector<int>(f.out.begin(), f.out.begin() + 5), (std::vector<int>{105, 128, 0, 255, 7}));
-
-  // A record with both matrices null copies the image; a null record never initialises.
-  const opixSam_t none{nullptr, nullptr};
-  FilterRun copy(OPIX_SAM, &none, 5, 3, OPIX_I12);
-  std::vector<int> ramp(15);
-  for (int i = 0; i < 15; ++i) ramp[i] = i * 273;
-  ASSERT_EQ(copy.transform(ramp), OPIX_OK);
-  EXPECT_EQ(copy.out, ramp);
-  FilterRun empty(OPIX_SAM16, nullptr, 5, 3, OPIX_I12);
-  TraceCapture trace;
-  EXPECT_EQ(empty.transform(ramp), OPIX_INVALID_VALUE);
-  EXPECT_NE(trace.finish().find("MAD 16 filter is not initialized\n"), std::string::npos);
-  // A record given at Transform replaces the matrices and initialises the filter.
-  std::vector<int16_t> s16(6 * 3, -1000);  // rows of 5 values padded to 6
-  std::vector<float> g(5 * 3, 1.1f);
-  const opixSam16_t rec{s16.data(), g.data()};
-  ramp[0] = 4000;
-  ASSERT_EQ(empty.transform(ramp, &rec), OPIX_OK);
-  EXPECT_EQ(empty.out[0], 4095);              // (4000 + 1000) x 1.1 clamps to 4095
-  EXPECT_EQ(empty.out[1], int((273 + 1000) * 1.1f + 0.5f));
-  ASSERT_EQ(empty.transform(ramp), OPIX_OK);  // null keeps the record's matrices
-  EXPECT_EQ(empty.out[1], int((273 + 1000) * 1.1f + 0.5f));
-}
-
-TEST(Sam, MatrixRowsAtOddWidthsReachTheLastRow) {
-  // SAM on 16-bit data with width 5 (remainder 1 modulo 4): rows of 8 shift bytes.
-  const uint32_t w = 5, h = 7;
-  const uint64_t stride = ImageFilterMad::shiftStride(OPIX_SAM, w);
-  ASSERT_EQ(stride, 8u);
-  std::vector<int8_t> shift(stride * h, 0);
-  std::vector<float> gain(w * h, 1.0f);
-  for (uint32_t y = 0; y < h; ++y)
-    for (uint32_t x = 0; x < w; ++x) {
-      shift[y * stride + x] = int8_t(y * 10 + x);
-      gain[y * w + x] = 1.0f + 0.25f * float(x == y);
+TEST(Sam, EveryFormatAtOddWidthsAgainstItsFormula) {
+  // Widths of every remainder modulo 4, and ones just past a block of 1024.
+  std::vector<SamCase> cases;
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I10, OPIX_I12, OPIX_I14, OPIX_I16})
+    for (auto [w, h] : {std::pair{65u, 9u}, std::pair{66u, 17u}, std::pair{67u, 8u}, std::pair{1029u, 11u}, std::pair{5u, 3u}}) {
+      cases.push_back({OPIX_SAM, f, w, h});
+      if (f != OPIX_I8) cases.push_back({OPIX_SAM16, f, w, h});
     }
-  const opixSam_t sam{shift.data(), gain.data()};
-  FilterRun f(OPIX_SAM, &sam, w, h, OPIX_I16);
-  ASSERT_EQ(f.status, OPIX_OK);
-  std::vector<int> in(w * h, 1000);
-  ASSERT_EQ(f.transform(in), OPIX_OK);
-  for (uint32_t y = 0; y < h; ++y)
-    for (uint32_t x = 0; x < w; ++x)
-      EXPECT_EQ(f.out[y * w + x], int(float(1000 - int(y * 10 + x)) * (1.0f + 0.25f * float(x == y)) + 0.5f))
-          << x << "," << y;
-  uint64_t bytes = 0;
-  ASSERT_EQ(opixImageFilterGetAllocatedGpuMemorySize(f.handle, &bytes), OPIX_OK);
-  EXPECT_EQ(bytes, 128u + 256u + 128u);  // destination 70 bytes, 35 floats, 56 shift bytes
-}
-
-TEST(WhiteBalance, SitesOfEveryPatternAndClamping) {
-  const opixWhiteBalance_t rggb{2.0f, 1.0f, 1.0f, 0.5f, OPIX_BAYER_RGGB};
-  FilterRun f(OPIX_WHITE_BALANCE, &rggb, 2, 2, OPIX_I8);
-  ASSERT_EQ(f.transform({100, 50, 60, 201}), OPIX_OK);
-  EXPECT_EQ(f.out, (std::vector<int>{200, 50, 60, 101}));
-  // Distinct gains show which site each sample is: R 2, G1 3, G2 4, B 5.
-  const struct {
-    opixBayerPattern_t p;
-    std::vector<int> cell;
-  } cases[] = {{OPIX_BAYER_RGGB, {20, 30, 40, 50}},
-               {OPIX_BAYER_BGGR, {50, 30, 40, 20}},
-               {OPIX_BAYER_GBRG, {30, 50, 20, 40}},
-               {OPIX_BAYER_GRBG, {30, 20, 50, 40}}};
-  for (const auto& c : cases) {
-    const opixWhiteBalance_t wb{2.0f, 3.0f, 4.0f, 5.0f, c.p};
-    FilterRun g(OPIX_WHITE_BALANCE, &wb, 4, 2, OPIX_I12);
-    ASSERT_EQ(g.transform(std::vector<int>(8, 10)), OPIX_OK);
-    EXPECT_EQ((std::vector<int>{g.out[0], g.out[1], g.out[4], g.out[5]}), c.cell) << opixBayerPatternName(c.p);
+  for (const SamCase& c : cases) {
+    SCOPED_TRACE(std::string(opixImageFilterTypeName(c.type)) + " " + opixSurfaceFormatName(c.format) + " " +
+                 std::to_string(c.w) + "x" + std::to_string(c.h));
+    const SamMatrices m(c, c.w * 31 + c.h);
+    const opixSam_t r8{m.shift8.data(), m.factor.data()};
+    const opixSam16_t r16{m.shift16.data(), m.factor.data()};
+    const void* record = c.type == OPIX_SAM16 ? static_cast<const void*>(&r16) : &r8;
+    FilterRun run(c.type, record, c.w, c.h, c.format);
+    ASSERT_EQ(run.status, OPIX_OK);
+    Image in = randomImage(c.w, c.h, c.format, c.w + c.h);
+    in.at(c.w - 1, c.h - 1) = formatMax(c.format);  // a saturated pixel in the last row
+    ASSERT_EQ(run.run(in), OPIX_OK);
+    for (uint32_t y = 0; y < c.h; ++y)
+      for (uint32_t x = 0; x < c.w; ++x) ASSERT_EQ(run.out.at(x, y), m.expected(c, in, x, y, true, true)) << x << "," << y;
+    EXPECT_TRUE(run.onlyPixelsWritten());
   }
-  const opixWhiteBalance_t twice{2.0f, 2.0f, 2.0f, 2.0f, OPIX_BAYER_RGGB};
-  FilterRun h(OPIX_WHITE_BALANCE, &twice, 2, 2, OPIX_I12);
-  ASSERT_EQ(h.transform({3000, 1, 2047, 2048}), OPIX_OK);
-  EXPECT_EQ(h.out, (std::vector<int>{4095, 2, 4094, 4095}));
-  const opixWhiteBalance_t bad{1, 1, 1, 1, OPIX_BAYER_NONE};
-  FilterRun b(OPIX_WHITE_BALANCE, &bad, 2, 2, OPIX_I8);
-  EXPECT_EQ(b.transform({1, 2, 3, 4}), OPIX_INVALID_VALUE);
 }
 
-TEST(BayerBlackShiftAndColorCorrection, Examples) {
-  const opixBayerBlackShift_t levels{{64, 32, 16}, OPIX_BAYER_RGGB};
-  FilterRun s(OPIX_BAYER_BLACK_SHIFT, &levels, 2, 2, OPIX_I12);
-  ASSERT_EQ(s.transform({60, 100, 40, 200}), OPIX_OK);
-  EXPECT_EQ(s.out, (std::vector<int>{0, 68, 8, 184}));
-  const opixBayerBlackShift_t bad{{1, 1, 1}, opixBayerPattern_t(9)};
-  FilterRun b(OPIX_BAYER_BLACK_SHIFT, &bad, 2, 2, OPIX_I16);
-  EXPECT_EQ(b.transform({1, 2, 3, 4}), OPIX_INVALID_FORMAT);
+TEST(Sam, NullRecordsAndRecordsAtTransform) {
+  const SamCase c{OPIX_SAM16, OPIX_I16, 70, 66};
+  const SamMatrices m(c, 5);
+  const Image in = randomImage(c.w, c.h, c.format, 9);
 
-  const opixBaseColorCorrection_t identity{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}, {128, 255, 255}};
-  FilterRun c(OPIX_BASE_COLOR_CORRECTION, &identity, 1, 1, OPIX_RGB8);
-  ASSERT_EQ(c.transform({200, 100, 50}), OPIX_OK);
-  EXPECT_EQ(c.out, (std::vector<int>{128, 100, 50}));
-  const opixBaseColorCorrection_t mix{{0.5f, 0.5f, 0, 10, 0, 0, 2, 0, 1, 1, 1, -1}, {4095, 4095, 4095}};
-  FilterRun p(OPIX_BASE_COLOR_CORRECTION, &mix, 1, 1, OPIX_RGB12_PLANAR);
-  ASSERT_EQ(p.transform({1000, 2001, 3000}), OPIX_OK);  // planes R, G, B
-  EXPECT_EQ(p.out, (std::vector<int>{1491, 4095, 4095}));
-  const opixBaseColorCorrection_t gray{{1.5f, 0, 0, 100, 0, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0}};
-  FilterRun g(OPIX_BASE_COLOR_CORRECTION, &gray, 2, 1, OPIX_I12);
-  ASSERT_EQ(g.transform({1000, 10}), OPIX_OK);
-  EXPECT_EQ(g.out, (std::vector<int>{1400, 0}));
+  FilterRun run(OPIX_SAM16, nullptr, c.w, c.h, c.format);
+  ASSERT_EQ(run.status, OPIX_OK);
+  {
+    TraceCapture trace;
+    EXPECT_EQ(run.run(in), OPIX_INVALID_VALUE);
+    EXPECT_NE(trace.finish().find("\nMAD 16 filter is not initialized\n"), std::string::npos);
+  }
+  // A record at Transform initialises the filter; only the shift is given.
+  const opixSam16_t shiftOnly{m.shift16.data(), nullptr};
+  ASSERT_EQ(run.run(in, &shiftOnly), OPIX_OK);
+  for (uint32_t y = 0; y < c.h; ++y)
+    for (uint32_t x = 0; x < c.w; ++x) ASSERT_EQ(run.out.at(x, y), m.expected(c, in, x, y, true, false));
+  // Null keeps it in force; a new record replaces it whole.
+  ASSERT_EQ(run.run(in), OPIX_OK);
+  EXPECT_EQ(run.out.at(3, 3), m.expected(c, in, 3, 3, true, false));
+  const opixSam16_t factorOnly{nullptr, m.factor.data()};
+  ASSERT_EQ(run.run(in, &factorOnly), OPIX_OK);
+  for (uint32_t y = 0; y < c.h; ++y)
+    for (uint32_t x = 0; x < c.w; ++x) ASSERT_EQ(run.out.at(x, y), m.expected(c, in, x, y, false, true));
+
+  // A smaller frame reads the top-left part of the max-size matrices.
+  const opixSam16_t both{m.shift16.data(), m.factor.data()};
+  const Image small = randomImage(33, 20, c.format, 2);
+  setCurrentSize(run.source(), small.width, small.height);
+  ASSERT_EQ(run.run(small, &both), OPIX_OK);
+  for (uint32_t y = 0; y < small.height; ++y)
+    for (uint32_t x = 0; x < small.width; ++x) ASSERT_EQ(run.out.at(x, y), m.expected(c, small, x, y, true, true));
+  EXPECT_TRUE(run.onlyPixelsWritten());
+
+  // A record with neither matrix copies the source.
+  const opixSam_t none{nullptr, nullptr};
+  FilterRun copy(OPIX_SAM, &none, c.w, c.h, OPIX_I12);
+  const Image in12 = randomImage(c.w, c.h, OPIX_I12, 4);
+  ASSERT_EQ(copy.run(in12), OPIX_OK);
+  EXPECT_EQ(copy.out.v, in12.v);
 }
 
-TEST(ImageFilter, RecordTraces) {
+// ------------------------------------------------------------ white balance
+
+TEST(WhiteBalance, WorkedExamples) {
+  const opixWhiteBalance_t r{2.0f, 1.0f, 1.0f, 0.5f, OPIX_BAYER_RGGB};
+  FilterRun run(OPIX_WHITE_BALANCE, &r, 2, 2, OPIX_I8);
+  ASSERT_EQ(run.run(Image{2, 2, OPIX_I8, {100, 50, 60, 201}}), OPIX_OK);
+  EXPECT_EQ(run.out.v, (std::vector<uint32_t>{200, 50, 60, 101}));
+
+  const opixWhiteBalance_t two{2.0f, 2.0f, 2.0f, 2.0f, OPIX_BAYER_RGGB};
+  FilterRun twelve(OPIX_WHITE_BALANCE, &two, 2, 1, OPIX_I12);
+  ASSERT_EQ(twelve.run(Image{2, 1, OPIX_I12, {3000, 2047}}), OPIX_OK);
+  EXPECT_EQ(twelve.out.at(0, 0), 4095u);
+  EXPECT_EQ(twelve.out.at(1, 0), 4094u);
+}
+
+TEST(WhiteBalance, EverySiteOfEveryPatternAndFormat) {
+  const float gain[4] = {1.5f, 0.75f, 1.25f, 3.1f};  // R, G1, G2, B
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16})
+    for (auto [w, h] : {std::pair{67u, 35u}, std::pair{1030u, 17u}, std::pair{3u, 3u}}) {
+      FilterRun run(OPIX_WHITE_BALANCE, nullptr, w, h, f);
+      ASSERT_EQ(run.status, OPIX_OK);
+      const Image in = randomImage(w, h, f, w * h);
+      for (opixBayerPattern_t p : kPatterns) {
+        SCOPED_TRACE(std::string(opixSurfaceFormatName(f)) + " " + opixBayerPatternName(p) + " " + std::to_string(w));
+        const opixWhiteBalance_t r{gain[0], gain[1], gain[2], gain[3], p};
+        ASSERT_EQ(run.run(in, &r), OPIX_OK);
+        for (uint32_t y = 0; y < h; ++y)
+          for (uint32_t x = 0; x < w; ++x) {
+            const char s = site(p, x, y);
+            const float k = s == 'R' ? gain[0] : s == '1' ? gain[1] : s == '2' ? gain[2] : gain[3];
+            const float t = std::fmaf(float(in.at(x, y)), k, 0.5f);
+            ASSERT_EQ(run.out.at(x, y), t >= float(formatMax(f)) ? formatMax(f) : uint32_t(t)) << x << "," << y;
+          }
+        EXPECT_TRUE(run.onlyPixelsWritten());
+      }
+    }
+}
+
+TEST(WhiteBalance, PatternOutsideTheTableFailsTheTransform) {
+  const opixWhiteBalance_t r{1, 1, 1, 1, OPIX_BAYER_NONE};
+  FilterRun run(OPIX_WHITE_BALANCE, &r, 64, 64, OPIX_I8);
+  ASSERT_EQ(run.status, OPIX_OK);
+  EXPECT_EQ(run.run(uniformImage(64, 64, OPIX_I8, 1)), OPIX_INVALID_VALUE);
   TraceCapture trace;
-  const opixWhiteBalance_t wb{1.25f, 1.0f, 1.0f, 0.333333f, OPIX_BAYER_GBRG};
-  FilterRun f(OPIX_WHITE_BALANCE, &wb, 2, 2, OPIX_I8);
-  const opixSam_t sam{nullptr, nullptr};
-  FilterRun s(OPIX_SAM, &sam, 2, 2, OPIX_I8);
-  const std::string log = trace.finish();
-  EXPECT_NE(log.find("Image filter. Create\n\tfilter type: white balance\n\tfilter parameters: 0x"), std::string::npos);
-  EXPECT_NE(log.find("\topixWhiteBalance_t:\n\t\tR: 1.25\n\t\tG1: 1\n\t\tG2: 1\n\t\tB: 0.333\n\t\t\tbayer pattern: GBRG\n"),
-            std::string::npos)
-      << log;
-  EXPECT_NE(log.find("\topixSam_t:\n\t\tblack shift matrix pointer: 0x0\n\t\tcorrection matrix pointer: 0x0\n"),
-            std::string::npos)
-      << log;
+  FilterRun unset(OPIX_WHITE_BALANCE, nullptr, 64, 64, OPIX_I8);
+  EXPECT_EQ(unset.run(uniformImage(64, 64, OPIX_I8, 1)), OPIX_INVALID_VALUE);
+  EXPECT_NE(trace.finish().find("\nWhite Balance filter is not initialized\n"), std::string::npos);
+}
+
+// -------------------------------------------------------- Bayer black shift
+
+TEST(BayerBlackShift, WorkedExampleAndEveryPattern) {
+  const opixBayerBlackShift_t r{{64, 32, 16}, OPIX_BAYER_RGGB};
+  FilterRun run(OPIX_BAYER_BLACK_SHIFT, &r, 2, 2, OPIX_I12);
+  ASSERT_EQ(run.run(Image{2, 2, OPIX_I12, {60, 100, 40, 200}}), OPIX_OK);
+  EXPECT_EQ(run.out.v, (std::vector<uint32_t>{0, 68, 8, 184}));
+
+  const float level[3] = {100.25f, -7.5f, 3000.0f};  // a negative level raises the samples
+  for (opixSurfaceFormat_t f : {OPIX_I12, OPIX_I16})
+    for (auto [w, h] : {std::pair{65u, 65u}, std::pair{131u, 70u}, std::pair{1u, 2u}}) {
+      FilterRun big(OPIX_BAYER_BLACK_SHIFT, nullptr, w, h, f);
+      Image in = randomImage(w, h, f, w + h);
+      in.at(0, 0) = formatMax(f);
+      for (opixBayerPattern_t p : kPatterns) {
+        SCOPED_TRACE(std::string(opixSurfaceFormatName(f)) + " " + opixBayerPatternName(p));
+        const opixBayerBlackShift_t rp{{level[0], level[1], level[2]}, p};
+        ASSERT_EQ(big.run(in, &rp), OPIX_OK);
+        for (uint32_t y = 0; y < h; ++y)
+          for (uint32_t x = 0; x < w; ++x) {
+            const char s = site(p, x, y);
+            const float b = s == 'R' ? level[0] : s == 'B' ? level[2] : level[1];
+            ASSERT_EQ(big.out.at(x, y), rounded(float(in.at(x, y)) - b, formatMax(f))) << x << "," << y;
+          }
+        EXPECT_TRUE(big.onlyPixelsWritten());
+      }
+    }
+}
+
+TEST(BayerBlackShift, PatternOutsideTheTableIsAnInvalidFormat) {
+  const opixBayerBlackShift_t r{{1, 1, 1}, opixBayerPattern_t(5)};
+  FilterRun run(OPIX_BAYER_BLACK_SHIFT, &r, 64, 64, OPIX_I16);
+  EXPECT_EQ(run.run(uniformImage(64, 64, OPIX_I16, 9)), OPIX_INVALID_FORMAT);
+}
+
+// --------------------------------------------------- base colour correction
+
+TEST(BaseColorCorrection, WorkedExamples) {
+  opixBaseColorCorrection_t identity{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0}, {128, 255, 255}};
+  FilterRun rgb(OPIX_BASE_COLOR_CORRECTION, &identity, 1, 1, OPIX_RGB8);
+  ASSERT_EQ(rgb.run(Image{1, 1, OPIX_RGB8, {200, 100, 50}}), OPIX_OK);
+  EXPECT_EQ(rgb.out.v, (std::vector<uint32_t>{128, 100, 50}));
+
+  opixBaseColorCorrection_t gray{{1.5f, 9, 9, 100, 9, 9, 9, 9, 9, 9, 9, 9}, {0, 0, 0}};
+  FilterRun twelve(OPIX_BASE_COLOR_CORRECTION, &gray, 3, 1, OPIX_I12);
+  ASSERT_EQ(twelve.run(Image{3, 1, OPIX_I12, {1000, 50, 4000}}), OPIX_OK);
+  EXPECT_EQ(twelve.out.v, (std::vector<uint32_t>{1400, 0, 4095}));
+}
+
+TEST(BaseColorCorrection, EveryFormatAgainstItsFormula) {
+  const opixBaseColorCorrection_t r{{1.2f, -0.1f, -0.05f, 3.5f, -0.2f, 1.3f, -0.1f, -2.0f, 0.0f, -0.3f, 1.4f, 0.25f},
+                                    {60000, 3000, 200}};
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16, OPIX_RGB8, OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR})
+    for (auto [w, h] : {std::pair{67u, 33u}, std::pair{133u, 129u}, std::pair{2u, 1u}}) {
+      SCOPED_TRACE(std::string(opixSurfaceFormatName(f)) + " " + std::to_string(f) + " " + std::to_string(w));
+      FilterRun run(OPIX_BASE_COLOR_CORRECTION, &r, w, h, f);
+      ASSERT_EQ(run.status, OPIX_OK);
+      const Image in = randomImage(w, h, f, w ^ h);
+      ASSERT_EQ(run.run(in), OPIX_OK);
+      const uint32_t hi = formatMax(f);
+      for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+          if (in.channels() == 1) {
+            ASSERT_EQ(run.out.at(x, y), rounded(r.matrix[0] * float(in.at(x, y)) - r.matrix[3], hi));
+            continue;
+          }
+          float c[3];
+          for (int k = 0; k < 3; ++k) c[k] = float(std::min<int64_t>(in.at(x, y, k), r.whiteLevel[k]));
+          for (int k = 0; k < 3; ++k) {
+            const float* m = r.matrix + 4 * k;
+            ASSERT_EQ(run.out.at(x, y, k), rounded(m[0] * c[0] + m[1] * c[1] + m[2] * c[2] - m[3], hi))
+                << x << "," << y << " channel " << k;
+          }
+        }
+      EXPECT_TRUE(run.onlyPixelsWritten());
+    }
+}
+
+TEST(BaseColorCorrection, RecordAtTransformReplacesTheOneOfCreate) {
+  const opixBaseColorCorrection_t half{{0.5f, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 0.5f, 0}, {255, 255, 255}};
+  const opixBaseColorCorrection_t negate{{-1, 0, 0, -255, 0, -1, 0, -255, 0, 0, -1, -255}, {255, 255, 255}};
+  FilterRun run(OPIX_BASE_COLOR_CORRECTION, &half, 5, 1, OPIX_RGB8);
+  const Image in{5, 1, OPIX_RGB8, {10, 20, 30, 0, 255, 7, 1, 2, 3, 4, 5, 6, 200, 100, 51}};
+  ASSERT_EQ(run.run(in), OPIX_OK);
+  EXPECT_EQ(run.out.at(4, 0, 2), 26u);  // 25.5 rounds up
+  ASSERT_EQ(run.run(in, &negate), OPIX_OK);
+  EXPECT_EQ(run.out.at(0, 0, 0), 245u);
+  ASSERT_EQ(run.run(in), OPIX_OK);  // the new record stays in force
+  EXPECT_EQ(run.out.at(1, 0, 1), 0u);
+}
+
+// -------------------------------------------------------------------- trace
+
+TEST(ImageFilterTrace, RecordsAndCallLines) {
+  TraceCapture trace;
+  const int8_t shift[64 * 64] = {};
+  const opixSam_t sam{shift, nullptr};
+  const opixWhiteBalance_t wb{2.0f, 1.0f, 1.25f, 0.333333f, OPIX_BAYER_GBRG};
+  const opixBayerBlackShift_t bbs{{64, 32, 16.5f}, OPIX_BAYER_GRBG};
+  const opixBaseColorCorrection_t bcc{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0.5f}, {128, 255, 4095}};
+  {
+    FilterRun a(OPIX_SAM, &sam, 64, 64, OPIX_I8);
+    FilterRun b(OPIX_WHITE_BALANCE, &wb, 64, 64, OPIX_I8);
+    FilterRun c(OPIX_BAYER_BLACK_SHIFT, &bbs, 64, 64, OPIX_I12);
+    FilterRun d(OPIX_BASE_COLOR_CORRECTION, &bcc, 64, 64, OPIX_I12);
+    FilterRun e(OPIX_SAM16, nullptr, 64, 64, OPIX_I12);
+    ASSERT_EQ(a.run(uniformImage(64, 64, OPIX_I8, 3)), OPIX_OK);
+  }
+  const std::string t = trace.finish();
+  std::ostringstream shiftLine;
+  shiftLine << "\topixSam_t:\n\t\tblack shift matrix pointer: 0x" << std::hex
+            << reinterpret_cast<uintptr_t>(shift) << "\n\t\tcorrection matrix pointer: 0x0\n";
+  for (const std::string& want :
+       {std::string("Image filter. Create\n\tfilter type: SAM\n"), shiftLine.str(),
+        std::string("\topixWhiteBalance_t:\n\t\tR: 2\n\t\tG1: 1\n\t\tG2: 1.25\n\t\tB: 0.333\n\t\t\tbayer pattern: GBRG\n"),
+        std::string("\topixBayerBlackShift_t:\n\t\tblack shift coefficients: 64, 32, 16.5\n\t\tbayer pattern: GRBG\n"),
+        std::string("\topixBaseColorCorrection_t:\n\t\twhite level: 128, 255, 4095\n"
+                    "\t\tmatrix: 1, 0, 0, 0; 0, 1, 0, 0; 0, 0, 1, 0.5\n"),
+        std::string("\topixSam16_t: NULL\n"), std::string("Image filter. Transform\n"),
+        std::string("\theight: 64\n\topixSam_t: NULL\n"), std::string("Image filter. Destroyed.\n")})
+    EXPECT_NE(t.find(want), std::string::npos) << "missing:\n" << want;
 }

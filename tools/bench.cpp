@@ -2,7 +2,7 @@
 // memory-bandwidth floor: the bytes each algorithm must read and write once,
 // over the measured device-to-device copy bandwidth. Import and export are
 // given in GB/s of host image bytes; their floor is the host link, not
-// device memory, so they have no floor column.
+// device memory, so they have no floor column. The image filters come last.
 //
 //   opix_bench [--backend=auto|host|cuda] [--sizes=3840x2160,8192x8192] [--filter=TEXT]
 #include <algorithm>
@@ -155,6 +155,115 @@ bool converterCase(const ConverterCase& c, Size s, double bandwidth) {
   return status == OPIX_OK;
 }
 
+// An image filter on a device source of one size and format, with random
+// source samples and its parameter record.
+class FilterBench {
+ public:
+  FilterBench(opixImageFilterType_t type, const void* record, uint32_t w, uint32_t h, opixSurfaceFormat_t f)
+      : w_(w), h_(h) {
+    source_ = createSurfaceBuffer(w, h, f);
+    const uint64_t bytes = opixImageSize(f, w, h);
+    if (device::malloc(&memory_, bytes) != device::kSuccess) throw std::runtime_error("no device memory");
+    source_->external = 1;
+    source_->directPointer = memory_;
+    std::vector<uint8_t> noise(bytes);
+    std::mt19937 rng(2);
+    for (auto& b : noise) b = uint8_t(rng());
+    if (f != OPIX_I8 && f != OPIX_RGB8)  // keep 16-bit samples within the format's bits
+      for (size_t i = 1; i < noise.size(); i += 2) noise[i] &= uint8_t(0xFF >> (16 - opixFormatBits(f)));
+    device::memcpy(memory_, noise.data(), bytes, device::CopyKind::HostToDevice);
+    status_ = opixImageFilterCreate(&handle_, type, record, w, h, source_.get(), &destination_);
+  }
+  ~FilterBench() {
+    if (handle_) opixImageFilterDestroy(handle_);
+    device::free(memory_);
+  }
+  FilterBench(const FilterBench&) = delete;
+  FilterBench& operator=(const FilterBench&) = delete;
+
+  opixStatus_t status() const { return status_; }
+  opixStatus_t transform() { return opixImageFilterTransform(handle_, nullptr, w_, h_); }
+
+ private:
+  uint32_t w_, h_;
+  SurfaceBufferPtr source_;
+  void* memory_ = nullptr;
+  opixImageFilterHandle_t handle_ = nullptr;
+  opixDeviceSurfaceBufferHandle_t destination_ = nullptr;
+  opixStatus_t status_ = OPIX_OK;
+};
+
+struct FilterCase {
+  const char* name;
+  opixImageFilterType_t type;
+  opixSurfaceFormat_t format;
+};
+
+// The per-pixel filters read the image once and write it once; SAM also reads
+// its two matrices once (a float and one black shift value per pixel).
+double filterBytes(const FilterCase& c, Size s) {
+  double bytes = 2.0 * double(opixImageSize(c.format, s.w, s.h));
+  if (c.type == OPIX_SAM || c.type == OPIX_SAM16) {
+    const uint64_t shiftRow = c.type == OPIX_SAM16 ? (2 * uint64_t{s.w} + 3) / 4 * 4 : (uint64_t{s.w} + 3) / 4 * 4;
+    bytes += 4.0 * s.w * s.h + double(shiftRow) * s.h;
+  }
+  return bytes;
+}
+
+// Runs every filter case at every size; returns the number of failures.
+int benchFilters(const std::vector<Size>& sizes, const std::string& filter, double bandwidth) {
+  const FilterCase cases[] = {
+      {"SAM 8-bit", OPIX_SAM, OPIX_I8},
+      {"SAM 16-bit", OPIX_SAM, OPIX_I16},
+      {"SAM16 16-bit", OPIX_SAM16, OPIX_I16},
+      {"white balance 8-bit", OPIX_WHITE_BALANCE, OPIX_I8},
+      {"white balance 16-bit", OPIX_WHITE_BALANCE, OPIX_I16},
+      {"black shift 16-bit", OPIX_BAYER_BLACK_SHIFT, OPIX_I16},
+      {"color corr. gray 16", OPIX_BASE_COLOR_CORRECTION, OPIX_I16},
+      {"color corr. RGB8", OPIX_BASE_COLOR_CORRECTION, OPIX_RGB8},
+      {"color corr. RGB16", OPIX_BASE_COLOR_CORRECTION, OPIX_RGB16_PLANAR},
+  };
+  int failures = 0;
+  for (const Size& s : sizes) {
+    // Matrices at this size: a black shift of up to 16 and factors near 1.
+    std::vector<int16_t> shift(size_t((s.w + 1) / 2 * 2) * s.h);
+    std::vector<float> factor(size_t(s.w) * s.h);
+    std::mt19937 rng(3);
+    for (auto& v : shift) v = int16_t(rng() % 17);
+    for (auto& v : factor) v = 0.9f + float(rng() % 200) / 1000.0f;
+    // SAM reads the same bytes as 8-bit values: more than it needs.
+    const opixSam_t sam{reinterpret_cast<const int8_t*>(shift.data()), factor.data()};
+    const opixSam16_t sam16{shift.data(), factor.data()};
+    const opixWhiteBalance_t wb{1.8f, 1.0f, 1.0f, 1.4f, OPIX_BAYER_GRBG};
+    const opixBayerBlackShift_t bbs{{64.0f, 60.0f, 66.0f}, OPIX_BAYER_GRBG};
+    const opixBaseColorCorrection_t bcc{{1.2f, -0.1f, -0.1f, 2.0f, -0.1f, 1.2f, -0.1f, 2.0f, -0.1f, -0.1f, 1.2f, 2.0f},
+                                        {65535, 65535, 65535}};
+    for (const FilterCase& c : cases) {
+      if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
+      const void* record = c.type == OPIX_SAM                 ? static_cast<const void*>(&sam)
+                           : c.type == OPIX_SAM16             ? static_cast<const void*>(&sam16)
+                           : c.type == OPIX_WHITE_BALANCE     ? static_cast<const void*>(&wb)
+                           : c.type == OPIX_BAYER_BLACK_SHIFT ? static_cast<const void*>(&bbs)
+                                                              : static_cast<const void*>(&bcc);
+      char size[32];
+      std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+      FilterBench run(c.type, record, s.w, s.h, c.format);
+      opixStatus_t status = run.status();
+      const double ms = status == OPIX_OK ? medianMs([&] { status = run.transform(); }) : 0.0;
+      if (status != OPIX_OK) {
+        std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(status));
+        ++failures;
+        continue;
+      }
+      const double bytes = filterBytes(c, s);
+      const double floorMs = bytes / bandwidth * 1e3;
+      std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", c.name, size, ms, double(s.w) * s.h / (ms * 1e3),
+                  bytes / (ms * 1e6), 100.0 * floorMs / ms);
+    }
+  }
+  return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,5 +362,6 @@ int main(int argc, char** argv) {
       if (!converterCase(c, s, bandwidth)) ++failures;
     }
   }
+  failures += benchFilters(sizes, filter, bandwidth);
   return failures ? 1 : 0;
 }

@@ -1,0 +1,17 @@
+// Trace printers of the image filters' parameter records.
+#pragma once
+
+#include "opix.h"
+
+namespace opix::trace {
+
+void record(const opixSam_t* r);
+void record(const opixSam16_t* r);
+void record(const opixWhiteBalance_t* r);
+void record(const opixBayerBlackShift_t* r);
+void record(const opixBaseColorCorrection_t* r);
+
+// The record of a filter type, or nothing for a type without one here.
+void filterRecord(opixImageFilterType_t type, const void* r);
+
+}  // namespace opix::trace

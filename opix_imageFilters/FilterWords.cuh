@@ -1,0 +1,66 @@
+// Word access of the filter kernels: samples of a row in whole 32-bit words,
+// four 8-bit or two 16-bit samples each.
+#pragma once
+
+#include <cstdint>
+
+#include "opixDeviceSurfaceBuffer.h"
+
+namespace opix {
+
+template <class T>
+struct Words {
+  static constexpr int kPerWord = 4 / static_cast<int>(sizeof(T));
+  static constexpr uint32_t kMask = sizeof(T) == 1 ? 0xFFu : 0xFFFFu;
+
+  __device__ static uint32_t get(uint32_t word, int i) { return (word >> (8 * sizeof(T) * i)) & kMask; }
+  __device__ static uint32_t put(uint32_t word, int i, uint32_t v) {
+    return word | ((v & kMask) << (8 * sizeof(T) * i));
+  }
+};
+
+// Row y of a pitched surface as 32-bit words.
+__device__ inline const uint32_t* wordRow(const unsigned char* base, uint32_t pitch, uint32_t y) {
+  return reinterpret_cast<const uint32_t*>(base + size_t(y) * pitch);
+}
+__device__ inline uint32_t* wordRow(unsigned char* base, uint32_t pitch, uint32_t y) {
+  return reinterpret_cast<uint32_t*>(base + size_t(y) * pitch);
+}
+
+// Stores the first `n` samples of a word (all of them when n >= per word).
+template <class T>
+__device__ void storePartial(uint32_t* row, uint32_t wordIndex, uint32_t word, uint32_t n) {
+  if (n >= uint32_t(Words<T>::kPerWord)) {
+    row[wordIndex] = word;
+    return;
+  }
+  T* samples = reinterpret_cast<T*>(row + wordIndex);
+  for (uint32_t i = 0; i < n; ++i) samples[i] = static_cast<T>(Words<T>::get(word, int(i)));
+}
+
+// Word `wx` of row y: every sample p at column x becomes fn(p, x). Checked:
+// rows and columns beyond the image are left alone.
+template <class T, bool Checked, class Fn>
+__device__ void wordAt(const SurfaceView& s, const SurfaceView& d, uint32_t wx, uint32_t y, const Fn& fn) {
+  constexpr int kPerWord = Words<T>::kPerWord;
+  const uint32_t x = wx * kPerWord;
+  if (Checked && (x >= s.width || y >= s.height)) return;
+  const uint32_t in = wordRow(s.plane[0], s.pitch, y)[wx];
+  uint32_t out = 0;
+  for (int i = 0; i < kPerWord; ++i) out = Words<T>::put(out, i, fn(Words<T>::get(in, i), x + uint32_t(i)));
+  uint32_t* row = wordRow(d.plane[0], d.pitch, y);
+  if (Checked)
+    storePartial<T>(row, wx, out, s.width - x);
+  else
+    row[wx] = out;
+}
+
+// Whether this block is in the last block column or row, where bounds matter.
+__device__ inline bool edgeBlock() { return blockIdx.x + 1 == gridDim.x || blockIdx.y + 1 == gridDim.y; }
+
+// Words in a row of `width` samples of type T.
+__host__ __device__ inline uint32_t wordsPerRow(uint32_t width, uint32_t sampleBytes) {
+  return (width * sampleBytes + 3) / 4;
+}
+
+}  // namespace opix

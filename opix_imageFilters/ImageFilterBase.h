@@ -1,0 +1,44 @@
+// The common part of every image filter: the size checks of Create and
+// Transform, the destination buffer, the parameter record's life, and the
+// single pass each filter runs.
+#pragma once
+
+#include <cstdint>
+
+#include "Components.h"
+#include "opix.h"
+#include "opixDeviceSurfaceBuffer.h"
+
+namespace opix {
+
+class ImageFilterBase : public virtual IImageFilter, public AttachableComponent {
+ public:
+  // Checks the sizes, creates the destination (the source's format and max
+  // size), allocates, then applies the static parameters when given.
+  void Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
+            uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+            opixDeviceSurfaceBufferHandle_t* destination) override;
+  // Checks the size, applies a given record, requires one to be in force,
+  // sizes the destination and runs the filter's pass.
+  void Transform(const void* parameters, uint32_t width, uint32_t height) override;
+  // Reserves the destination buffer.
+  void ComputeMemorySize() override;
+
+ protected:
+  // Takes a record: copies or uploads what the pass needs.
+  virtual void ApplyParameters(const void* record) = 0;
+  // The trace line of a Transform without parameters.
+  virtual const char* NotInitializedMessage() const = 0;
+  // Runs the pass from the source to the destination, current sizes set.
+  virtual void Launch(const SurfaceView& source, const SurfaceView& destination) = 0;
+
+  // Raises OPIX_INVALID_VALUE unless the filter was made for `type`.
+  void requireType(opixImageFilterType_t type) const;
+
+  opixImageFilterType_t type_ = OPIX_GAUSSIAN_SHARPEN;
+  opixSurfaceFormat_t format_ = OPIX_I8;
+  bool parametersSupplied_ = false;
+  SurfaceBufferPtr destination_;
+};
+
+}  // namespace opix

@@ -1,0 +1,54 @@
+// CUDA driver of the Bayer black shift: 32 x 8 threads per block, each thread
+// one 32-bit word (2 samples) in each of 8 rows, 64 x 64 pixels per block, the
+// pattern fixed at compile time.
+#include "FilterMath.h"
+#include "FilterWords.cuh"
+#include "ImageFilterBayerBlackShift.h"
+
+namespace opix {
+
+namespace {
+
+constexpr int kBlockX = 32, kBlockY = 8, kRows = 8;
+
+template <int Bits, int Pattern>
+__global__ void BayerBlackShiftKernel16(BayerBlackShiftArgs a) {
+  const uint32_t wx = blockIdx.x * kBlockX + threadIdx.x;
+  const uint32_t y0 = (blockIdx.y * kBlockY + threadIdx.y) * kRows;
+  const bool checked = edgeBlock();
+  for (int r = 0; r < kRows; ++r) {
+    const uint32_t y = y0 + uint32_t(r);
+    const float b0 = a.level[siteColour(bayerSite(Pattern, 0, y))];
+    const float b1 = a.level[siteColour(bayerSite(Pattern, 1, y))];
+    auto fn = [&](uint32_t p, uint32_t x) { return blackShiftSample(p, (x & 1) ? b1 : b0, maxSample(Bits)); };
+    if (checked)
+      wordAt<uint16_t, true>(a.src, a.dst, wx, y, fn);
+    else
+      wordAt<uint16_t, false>(a.src, a.dst, wx, y, fn);
+  }
+}
+
+template <int Bits>
+void launchBits(const BayerBlackShiftArgs& a, dim3 grid, dim3 block) {
+  switch (a.pattern) {
+    case 1: BayerBlackShiftKernel16<Bits, 1><<<grid, block, 0, cudaStreamPerThread>>>(a); break;
+    case 2: BayerBlackShiftKernel16<Bits, 2><<<grid, block, 0, cudaStreamPerThread>>>(a); break;
+    case 3: BayerBlackShiftKernel16<Bits, 3><<<grid, block, 0, cudaStreamPerThread>>>(a); break;
+    default: BayerBlackShiftKernel16<Bits, 4><<<grid, block, 0, cudaStreamPerThread>>>(a); break;
+  }
+}
+
+}  // namespace
+
+void launchBayerBlackShiftCuda(const BayerBlackShiftArgs& a) {
+  const dim3 block(kBlockX, kBlockY, 1);
+  const uint32_t perBlockY = kBlockY * kRows;
+  const dim3 grid((a.src.width + 2 * kBlockX - 1) / (2 * kBlockX), (a.src.height + perBlockY - 1) / perBlockY, 1);
+  if (grid.x == 0 || grid.y == 0) return;
+  if (a.bits == 12)
+    launchBits<12>(a, grid, block);
+  else
+    launchBits<16>(a, grid, block);
+}
+
+}  // namespace opix

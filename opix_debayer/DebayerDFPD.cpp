@@ -1,143 +1,255 @@
 #include "DebayerDFPD.h"
 
-#include <memory>
+#include <vector>
 
 #include "Checks.h"
 #include "KernelLaunch.h"
+#include "MemSpace.h"
 #include "MenonMath.h"
 #include "bayerTraits.h"
 #include "device/Parallel.h"
+
+#define OPIX_SOURCE "opix_debayer/DebayerDFPD"
 
 namespace opix {
 
 namespace {
 
-void requirePattern(opixBayerPattern_t pattern) {
+PatternShift checkedShift(opixBayerPattern_t pattern) {
   if (pattern < OPIX_BAYER_RGGB || pattern > OPIX_BAYER_GRBG)
     checks::fail("Unsupported bayer format", OPIX_UNSUPPORTED_FORMAT, __LINE__);
+  return patternShift(pattern);
 }
 
-// Planes of one frame on the host, over the whole work image in phased
-// positions: x from -A, y from -A.
-template <class T>
-struct HostPlane {
-  T* data;
-  int64_t width;
-  int apron;
-  T& at(int x, int y) const { return data[(int64_t(y) + apron) * width + x + apron]; }
+}  // namespace
+
+void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
+  const PatternShift s = checkedShift(pattern);
+  if (work.format != OPIX_I8) return;
+  if (onCuda())
+    OPIX_CUDA_DRIVER(launchMenon8Cuda(work, destination, s.sx, s.sy));
+  else
+    host::launch([&] { launchMenonHost(work, destination, s.sx, s.sy); });
+  launchCheck("GPUMenonDebayer8Bit");
+}
+
+void opixDFPD16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth,
+                      uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+                      opixDeviceSurfaceBufferHandle_t* destination) {
+  maxWidth_ = maxWidth;
+  maxHeight_ = maxHeight;
+  opixDebayer<OPIX_DFPD>::Init(sourceFormat, type, maxWidth, maxHeight, source, destination);
+}
+
+void opixDFPD16::ComputeMemorySize() {
+  opixDebayer<OPIX_DFPD>::ComputeMemorySize();
+  const uint64_t w2 = uint64_t{maxWidth_} + kTileWidth + 5;
+  const uint64_t rows = (uint64_t{maxHeight_} + kTileHeight + 6) / 2;
+  const uint64_t greenBytes = alignUp(w2 & ~uint64_t{1}, 128) * rows;
+  const uint64_t flagBytes = alignUp(w2 / 2, 128) * rows;
+  for (int i = 0; i < 4; ++i) planeOffset_[i] = memSpace_.reserve(i < 2 ? greenBytes : flagBytes);
+}
+
+void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
+  const PatternShift s = checkedShift(pattern);
+  if (work.format != OPIX_I12 && work.format != OPIX_I16) return;
+  if (!onCuda()) {
+    host::launch([&] { launchMenonHost(work, destination, s.sx, s.sy); });
+    launchCheck("GPUMenonDebayer 2");
+    return;
+  }
+  const uint32_t halfWidth = (destination.width + 5 + kTileWidth) / 2;
+  const uint32_t halfHeight = (destination.height + 5 + s.sy + kTileHeight) / 2;
+  const MenonPlanes planes{{sliceAddress(memSpace_.pointerField(), planeOffset_[0]),
+                            sliceAddress(memSpace_.pointerField(), planeOffset_[1])},
+                           {sliceAddress(memSpace_.pointerField(), planeOffset_[2]),
+                            sliceAddress(memSpace_.pointerField(), planeOffset_[3])},
+                           static_cast<uint32_t>(alignUp(2 * uint64_t{halfWidth}, 128)),
+                           static_cast<uint32_t>(alignUp(halfWidth, 128)),
+                           halfWidth,
+                           halfHeight};
+  OPIX_CUDA_DRIVER(launchMenon16Cuda(work, planes, destination, s.sx, s.sy));
+}
+
+// The host driver works through bands of output rows. For each band it
+// evaluates every step once per position over whole rows of half-resolution
+// arrays (one entry per site, or per green, of a row), each array holding
+// the rows the next step needs: estimates and gradients reach four rows
+// beyond the band, decisions two, green colours one.
+namespace {
+
+constexpr int kBand = 32;
+constexpr int kReach = 4;  // rows of estimates beyond the band
+constexpr int kFirst = -3;  // half index of entry 0: position 2 * (n + kFirst) + parity
+
+struct BandRows {
+  int n;  // entries per row
+  int rows;
+  std::vector<int> sample, gh, gv, ch, cv, dh, dv, green, diff, rowColour, colColour, greenDiff;
+  std::vector<unsigned char> horizontal;
+  std::vector<int> out[3];  // one output row: own colour, green, other colour
+  BandRows(int entries, int width)
+      : n(entries),
+        rows(kBand + 2 * kReach),
+        sample(size_t(n) * rows), gh(sample), gv(sample), ch(sample), cv(sample), dh(sample), dv(sample),
+        green(sample), diff(sample), rowColour(sample), colColour(sample), greenDiff(sample),
+        horizontal(sample.size()),
+        out{std::vector<int>(size_t(width)), std::vector<int>(size_t(width)), std::vector<int>(size_t(width))} {}
+  // Row r of an array, r counted from the band's first row minus kReach.
+  template <class T>
+  T* row(std::vector<T>& a, int r) {
+    return a.data() + size_t(r) * n;
+  }
 };
 
 template <class T>
-void dfpdHost(const WorkView& work, const SurfaceView& d, int sx, int sy) {
-  const int A = work.apron;
-  const int64_t W = work.width, H = work.height;
-  const int64_t pitch = work.pitch / sizeof(T);
-  const T* origin = reinterpret_cast<const T*>(work.base) + A * pitch + A;
-  const WorkSamples<T> s{origin, pitch};
-  const int hi = maxEstimate(work.format), gmax = menonGradientMax(work.format);
+struct PhasedRows {
+  const unsigned char* base;  // phased row 0, phased column 0
+  int64_t pitch;
+  const T* row(int y) const { return reinterpret_cast<const T*>(base + y * pitch); }
+};
+
+template <class T>
+PhasedRows<T> phasedRows(const WorkView& w, int sx) {
+  // The copy applied (cx, cy); cy equals the pattern's row shift.
+  const int64_t col = int64_t(w.apron) + w.cx - sx;
+  return {w.base + int64_t(w.apron) * w.pitch + col * int64_t(sizeof(T)), w.pitch};
+}
+
+template <class T, class Store>
+void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int sx, int hi, Store&& store) {
+  const int n = b.n;
+  const int top = y0 - kReach;  // phased row of band row 0
+  const int gmax = menonGradientMax(hi);
+  // Estimates and colour differences at sites in [sx - 4, sx + w + 3].
+  for (int y = y0 - kReach; y < y1 + kReach; ++y) {
+    const int p = y & 1, r = y - top;
+    const T *s = img.row(y), *u1 = img.row(y - 1), *u2 = img.row(y - 2), *d1 = img.row(y + 1), *d2 = img.row(y + 2);
+    int *S = b.row(b.sample, r), *GH = b.row(b.gh, r), *GV = b.row(b.gv, r), *CH = b.row(b.ch, r),
+        *CV = b.row(b.cv, r);
+    const int iLo = (sx - 4 - p + 1) >> 1, iHi = (sx + w + 3 - p) >> 1;
+    for (int i = iLo; i <= iHi; ++i) {
+      const int x = 2 * i + p, k = i - kFirst;
+      const int c = s[x];
+      const int h = menonEstimate(c, s[x - 1], s[x + 1], s[x - 2], s[x + 2], hi);
+      const int v = menonEstimate(c, u1[x], d1[x], u2[x], d2[x], hi);
+      S[k] = c;
+      GH[k] = h;
+      GV[k] = v;
+      CH[k] = c - h;
+      CV[k] = c - v;
+    }
+  }
+  // Gradients to the next site of the same colour along the row and column.
+  for (int r = 0; r < b.rows; ++r) {
+    const int *CH = b.row(b.ch, r), *CV = b.row(b.cv, r), *CV2 = b.row(b.cv, r + 2 < b.rows ? r + 2 : r);
+    int *DH = b.row(b.dh, r), *DV = b.row(b.dv, r);
+    for (int k = 0; k + 1 < n; ++k) DH[k] = menonGradient(CH[k], CH[k + 1], gmax);
+    for (int k = 0; k < n; ++k) DV[k] = menonGradient(CV[k], CV2[k], gmax);
+  }
+  // Decisions and final green, two rows beyond the band.
+  for (int y = y0 - 2; y < y1 + 2; ++y) {
+    const int p = y & 1, r = y - top;
+    const int *H = b.row(b.dh, r), *Hu2 = b.row(b.dh, r - 2), *Hd2 = b.row(b.dh, r + 2), *Hu1 = b.row(b.dh, r - 1),
+              *Hd1 = b.row(b.dh, r + 1);
+    const int *V = b.row(b.dv, r), *Vu2 = b.row(b.dv, r - 2), *Vu1 = b.row(b.dv, r - 1);
+    const int *S = b.row(b.sample, r), *GH = b.row(b.gh, r), *GV = b.row(b.gv, r);
+    int *G = b.row(b.green, r), *D = b.row(b.diff, r);
+    unsigned char* HZ = b.row(b.horizontal, r);
+    for (int k = 1; k + 1 < n; ++k) {
+      const int q = k + p - 1;  // the site at (x - 1) in the rows above and below
+      const int sh = menonSum(H[k - 1], H[k], Hu2[k - 1], Hu2[k], Hd2[k - 1], Hd2[k], Hu1[q], Hd1[q]);
+      const int sv = menonSum(Vu2[k], V[k], Vu2[k - 1], V[k - 1], Vu2[k + 1], V[k + 1], Vu1[q], Vu1[q + 1]);
+      const bool horizontal = sh <= sv;
+      HZ[k] = horizontal;
+      G[k] = horizontal ? GH[k] : GV[k];
+      D[k] = S[k] - G[k];
+    }
+  }
+  // Colours of the greens, one row beyond the band: green j of a row is at
+  // 2j + 1 - parity; its row neighbours are sites j - parity and j - parity + 1,
+  // its column neighbours sites j of the rows above and below.
+  for (int y = y0 - 1; y < y1 + 1; ++y) {
+    const int p = y & 1, r = y - top;
+    const T* s = img.row(y);
+    const int *D = b.row(b.diff, r), *Du = b.row(b.diff, r - 1), *Dd = b.row(b.diff, r + 1);
+    int *RC = b.row(b.rowColour, r), *CC = b.row(b.colColour, r), *GD = b.row(b.greenDiff, r);
+    const int jLo = (sx - 1 - 1 + p + 1) >> 1, jHi = (sx + w - 1 + p) >> 1;
+    for (int j = jLo; j <= jHi; ++j) {
+      const int k = j - kFirst;
+      const GreenColours c = menonGreenColours(s[2 * j + 1 - p], D[k - p], D[k - p + 1], Du[k], Dd[k], hi);
+      RC[k] = c.row;
+      CC[k] = c.column;
+      GD[k] = c.column - c.row;
+    }
+  }
+  // The band's pixels: sites, then greens, into whole rows, then stored.
+  for (int y = y0; y < y1; ++y) {
+    const int p = y & 1, r = y - top;
+    const int *S = b.row(b.sample, r), *G = b.row(b.green, r), *GD = b.row(b.greenDiff, r),
+              *GDu = b.row(b.greenDiff, r - 1), *GDd = b.row(b.greenDiff, r + 1), *RC = b.row(b.rowColour, r),
+              *CC = b.row(b.colColour, r);
+    const unsigned char* HZ = b.row(b.horizontal, r);
+    const T* s = img.row(y);
+    int *own = b.out[0].data(), *green = b.out[1].data(), *other = b.out[2].data();
+    const int iLo = (sx - p + 1) >> 1, iHi = (sx + w - 1 - p) >> 1;
+    for (int i = iLo; i <= iHi; ++i) {
+      const int k = i - kFirst, x = 2 * i + p - sx;
+      const int c = S[k];
+      const int alongRow = menonMissingAlongRow(c, GD[k - 1 + p], GD[k + p], hi);
+      const int alongColumn = menonMissingAlongColumn(c, GDu[k], GDd[k], hi);
+      own[x] = c;
+      green[x] = G[k];
+      other[x] = HZ[k] ? alongRow : alongColumn;
+    }
+    const int jLo = (sx - 1 + p + 1) >> 1, jHi = (sx + w - 2 + p) >> 1;
+    for (int j = jLo; j <= jHi; ++j) {
+      const int k = j - kFirst, x = 2 * j + 1 - p - sx;
+      own[x] = RC[k];
+      green[x] = s[x + sx];
+      other[x] = CC[k];
+    }
+    // In a red row the own colour is red, in a blue row blue.
+    const int *red = p ? other : own, *blue = p ? own : other;
+    for (int x = 0; x < w; ++x) store(y, x, Rgb{red[x], green[x], blue[x]});
+  }
+}
+
+template <class T, class Store>
+void menonHost(const WorkView& work, const SurfaceView& d, int sx, int sy, Store&& store) {
+  const PhasedRows<T> img = phasedRows<T>(work, sx);
   const int w = int(d.width), h = int(d.height);
-  const int xEnd = w + sx, yEnd = h + sy;  // phased image end
-
-  std::unique_ptr<uint16_t[]> dhMem(new uint16_t[W * H]), dvMem(new uint16_t[W * H]), gMem(new uint16_t[W * H]);
-  std::unique_ptr<uint8_t[]> hMem(new uint8_t[W * H]);
-  const HostPlane<uint16_t> dh{dhMem.get(), W, A}, dv{dvMem.get(), W, A}, g{gMem.get(), W, A};
-  const HostPlane<uint8_t> hz{hMem.get(), W, A};
-
-  // Gradients at the red and blue sites the classifiers read.
-  host::parallelRows(yEnd + 8, [&](int64_t r) {
-    const int y = int(r) - 4;
-    for (int x = -4 + ((y + 4) & 1); x <= xEnd + 3; x += 2) {
-      dh.at(x, y) = uint16_t(x <= xEnd + 1 ? menonDh(s, x, y, hi, gmax) : 0);
-      dv.at(x, y) = uint16_t(y <= yEnd + 1 ? menonDv(s, x, y, hi, gmax) : 0);
-    }
-  });
-  // Decision and green at the sites the pixels read.
-  auto dhAt = [&](int x, int y) { return int(dh.at(x, y)); };
-  auto dvAt = [&](int x, int y) { return int(dv.at(x, y)); };
-  host::parallelRows(yEnd + 4, [&](int64_t r) {
-    const int y = int(r) - 2;
-    for (int x = -2 + ((y + 2) & 1); x <= xEnd + 1; x += 2) {
-      const bool horizontal = menonHorizontal(dhAt, dvAt, x, y);
-      hz.at(x, y) = horizontal;
-      g.at(x, y) = uint16_t(horizontal ? menonGh(s, x, y, hi) : menonGv(s, x, y, hi));
-    }
-  });
-  auto gAt = [&](int x, int y) { return int(g.at(x, y)); };
-  auto hAt = [&](int x, int y) { return hz.at(x, y) != 0; };
-  host::parallelRows(h, [&](int64_t y) {
-    const int Y = int(y) + sy;
-    if (work.format == OPIX_I8) {
-      unsigned char* out = d.plane[0] + y * d.pitch;
-      for (int x = 0; x < w; ++x) {
-        const Rgb p = menonPixel(s, gAt, hAt, x + sx, Y, hi);
-        out[3 * x] = uint8_t(p.r);
-        out[3 * x + 1] = uint8_t(p.g);
-        out[3 * x + 2] = uint8_t(p.b);
-      }
-    } else {
-      uint16_t* r = reinterpret_cast<uint16_t*>(d.plane[0] + y * d.pitch);
-      uint16_t* gr = reinterpret_cast<uint16_t*>(d.plane[1] + y * d.pitch);
-      uint16_t* b = reinterpret_cast<uint16_t*>(d.plane[2] + y * d.pitch);
-      for (int x = 0; x < w; ++x) {
-        const Rgb p = menonPixel(s, gAt, hAt, x + sx, Y, hi);
-        r[x] = uint16_t(p.r);
-        gr[x] = uint16_t(p.g);
-        b[x] = uint16_t(p.b);
-      }
+  const int entries = (w + sx + 8) / 2 + 3 - kFirst;
+  const int64_t bands = (h + kBand - 1) / kBand;
+  const int hi = maxEstimate(work.format);
+  host::parallelFor(bands, [&](int64_t first, int64_t last) {
+    BandRows rows(entries, w);
+    for (int64_t band = first; band < last; ++band) {
+      const int y0 = int(band) * kBand;
+      const int y1 = y0 + kBand < h ? y0 + kBand : h;
+      menonBand(img, rows, y0 + sy, y1 + sy, w, sx, hi, [&](int y, int x, Rgb px) { store(y - sy, x, px); });
     }
   });
 }
 
 }  // namespace
 
-void launchDfpdHost(const WorkView& work, const SurfaceView& d, int sx, int sy) {
-  if (work.format == OPIX_I8)
-    dfpdHost<uint8_t>(work, d, sx, sy);
-  else
-    dfpdHost<uint16_t>(work, d, sx, sy);
-}
-
-void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
-  requirePattern(pattern);
-  if (work.format != OPIX_I8) return;
-  const PatternShift s = patternShift(pattern);
-  if (onCuda())
-    OPIX_CUDA_DRIVER(launchDfpd8Cuda(work, destination, s.sx, s.sy));
-  else
-    host::launch([&] { launchDfpdHost(work, destination, s.sx, s.sy); });
-  launchCheck("GPUMenonDebayer8Bit");
-}
-
-void opixDFPD16::ComputeMemorySize() {
-  opixDebayer<OPIX_DFPD>::ComputeMemorySize();
-  const uint32_t maxW = destination_->maxWidth, maxH = destination_->maxHeight;
-  const uint64_t w2 = uint64_t{maxW} + kTileWidth + 5, h2 = uint64_t{maxH} + kTileHeight + 6;
-  const uint64_t greenBytes = alignUp(w2 & ~uint64_t{1}, 128) * (h2 / 2);
-  const uint64_t flagBytes = alignUp(w2 / 2, 128) * (h2 / 2);
-  planeOffset_[0] = memSpace_.reserve(greenBytes);
-  planeOffset_[1] = memSpace_.reserve(greenBytes);
-  planeOffset_[2] = memSpace_.reserve(flagBytes);
-  planeOffset_[3] = memSpace_.reserve(flagBytes);
-}
-
-void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
-  requirePattern(pattern);
-  if (work.format != OPIX_I12 && work.format != OPIX_I16) return;
-  const PatternShift s = patternShift(pattern);
-  if (onCuda()) {
-    const uint32_t halfWidth = (destination.width + 5 + kTileWidth) / 2;
-    MenonPlanes planes{};
-    for (int k = 0; k < 2; ++k) {
-      planes.green[k] = reinterpret_cast<uint16_t*>(sliceAddress(memSpace_.pointerField(), planeOffset_[k]));
-      planes.horizontal[k] = sliceAddress(memSpace_.pointerField(), planeOffset_[2 + k]);
-    }
-    planes.greenPitch = static_cast<uint32_t>(alignUp(2 * uint64_t{halfWidth}, 128));
-    planes.flagPitch = static_cast<uint32_t>(alignUp(halfWidth, 128));
-    OPIX_CUDA_DRIVER(launchDfpd16Cuda(work, destination, planes, s.sx, s.sy));
+void launchMenonHost(const WorkView& work, const SurfaceView& d, int sx, int sy) {
+  if (work.format == OPIX_I8) {
+    menonHost<uint8_t>(work, d, sx, sy, [&](int y, int x, Rgb p) {
+      unsigned char* out = d.plane[0] + int64_t(y) * d.pitch + 3 * x;
+      out[0] = static_cast<unsigned char>(p.r);
+      out[1] = static_cast<unsigned char>(p.g);
+      out[2] = static_cast<unsigned char>(p.b);
+    });
   } else {
-    host::launch([&] { launchDfpdHost(work, destination, s.sx, s.sy); });
+    menonHost<uint16_t>(work, d, sx, sy, [&](int y, int x, Rgb p) {
+      const int64_t at = int64_t(y) * d.pitch + 2 * x;
+      *reinterpret_cast<uint16_t*>(d.plane[0] + at) = static_cast<uint16_t>(p.r);
+      *reinterpret_cast<uint16_t*>(d.plane[1] + at) = static_cast<uint16_t>(p.g);
+      *reinterpret_cast<uint16_t*>(d.plane[2] + at) = static_cast<uint16_t>(p.b);
+    });
   }
-  launchCheck("GPUMenonDebayer 2");
 }
 
 }  // namespace opix

@@ -1,7 +1,8 @@
-// CUDA drivers of DFPD. The 8-bit kernel computes every pixel from the work
-// image alone; the 16-bit path first stores the decision and green of every
-// red and blue site in the half-resolution planes, then builds the pixels
-// from them.
+// CUDA drivers of DFPD. 8-bit: one kernel, the 128 x 16 tile and its apron of
+// 6 loaded into shared memory as aligned 32-bit words, every step evaluated
+// per pixel from the tile, packed 32-bit stores. 16-bit: pass 1 computes the
+// final green and the decision of every site into the half-resolution
+// planes, pass 2 rebuilds the pixels from the samples and those planes.
 #include "DebayerDFPD.h"
 #include "MenonMath.h"
 #include "StreamGlobal.h"
@@ -10,122 +11,178 @@ namespace opix {
 
 namespace {
 
+constexpr int kThreads = 256;
+
+// Samples of a shared tile addressed by phased position.
 template <class T>
-struct Samples {
-  const unsigned char* base;  // work image
-  uint32_t pitch;
-  int apron;
-  __device__ int operator()(int x, int y) const {
-    return __ldg(reinterpret_cast<const T*>(base + size_t(y + apron) * pitch) + x + apron);
-  }
+struct SharedTile {
+  const T* tile;
+  int stride;  // samples per tile row
+  int ox, oy;  // phased position of tile sample (0, 0)
+  __device__ int operator()(int x, int y) const { return tile[(y - oy) * stride + (x - ox)]; }
 };
 
-template <class T>
-struct Gradients {
-  Samples<T> s;
-  int hi, gmax;
-  bool vertical;
-  __device__ int operator()(int x, int y) const {
-    return vertical ? menonDv(s, x, y, hi, gmax) : menonDh(s, x, y, hi, gmax);
+// Loads rows x words of the work image from word column wx and row wy;
+// outside the work image (checked blocks only) the tile holds zeros.
+__device__ void loadTile(uint32_t* tile, int rows, int words, const WorkView& w, int wx, int wy, bool checked) {
+  const int pitchWords = int(w.pitch / 4);
+  for (int i = threadIdx.x; i < rows * words; i += blockDim.x) {
+    const int r = i / words, c = i % words;
+    const int gy = wy + r, gx = wx + c;
+    const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base) + size_t(gy) * pitchWords + gx;
+    tile[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? *src : 0u;
   }
-};
-
-template <class T>
-struct Decision {
-  Samples<T> s;
-  int hi, gmax;
-  __device__ bool operator()(int x, int y) const {
-    return menonHorizontal(Gradients<T>{s, hi, gmax, false}, Gradients<T>{s, hi, gmax, true}, x, y);
-  }
-};
-
-template <class T>
-struct Green {
-  Samples<T> s;
-  int hi, gmax;
-  __device__ int operator()(int x, int y) const {
-    return Decision<T>{s, hi, gmax}(x, y) ? menonGh(s, x, y, hi) : menonGv(s, x, y, hi);
-  }
-};
-
-__global__ void menonKernelBGR(Samples<uint8_t> s, SurfaceView d, int sx, int sy) {
-  const int x = blockIdx.x * blockDim.x + threadIdx.x;
-  const int y = blockIdx.y * blockDim.y + threadIdx.y;
-  if (x >= int(d.width) || y >= int(d.height)) return;
-  const Rgb p = menonPixel(s, Green<uint8_t>{s, 255, 255}, Decision<uint8_t>{s, 255, 255}, x + sx, y + sy, 255);
-  unsigned char* out = d.plane[0] + size_t(y) * d.pitch + 3 * size_t(x);
-  out[0] = uint8_t(p.r);
-  out[1] = uint8_t(p.g);
-  out[2] = uint8_t(p.b);
 }
 
-// Pass 1: one thread per cell, both of its sites.
-__global__ void MenonGpuGrGbKernel16(Samples<uint16_t> s, MenonPlanes planes, int cellsX, int cellsY, int xEnd,
-                                     int yEnd, int hi) {
-  const int i = blockIdx.x * blockDim.x + threadIdx.x;
-  const int j = blockIdx.y * blockDim.y + threadIdx.y;
-  if (i >= cellsX || j >= cellsY) return;
-  for (int k = 0; k < 2; ++k) {
-    const int x = 2 * i - 2 + k, y = 2 * j - 2 + k;
-    bool horizontal = true;
-    int green = 0;
-    if (x <= xEnd + 1 && y <= yEnd + 1) {
-      horizontal = Decision<uint16_t>{s, hi, 65535}(x, y);
-      green = horizontal ? menonGh(s, x, y, hi) : menonGv(s, x, y, hi);
+constexpr int kTw8 = 128, kTh8 = 16, kApron = 6;
+constexpr int kWords8 = (kTw8 + 2 * kApron + 4) / 4;  // one more word for the column shift
+constexpr int kRows8 = kTh8 + 2 * kApron;
+
+__global__ void MenonKernel8(WorkView w, SurfaceView d, int sx, int sy) {
+  __shared__ uint32_t tile[kRows8 * kWords8];
+  const int x0 = blockIdx.x * kTw8, y0 = blockIdx.y * kTh8;
+  const int width = int(d.width), height = int(d.height);
+  const bool checked = x0 + 4 * kWords8 > int(w.pitch) || y0 + sy + kRows8 > int(w.height) || x0 + kTw8 > width ||
+                       y0 + kTh8 > height;
+  // Phased column X lies at work column apron + cx - sx + X (cx = sx for 8 bits).
+  loadTile(tile, kRows8, kWords8, w, x0 / 4, y0 + sy, checked);
+  __syncthreads();
+
+  const SharedTile<uint8_t> s{reinterpret_cast<const uint8_t*>(tile), 4 * kWords8, x0 - w.apron - w.cx + sx,
+                              y0 + sy - w.apron};
+  for (int g = threadIdx.x; g < kTw8 / 4 * kTh8; g += blockDim.x) {
+    const int x = x0 + 4 * (g % (kTw8 / 4)), y = y0 + g / (kTw8 / 4);
+    if (checked && (y >= height || x >= width)) continue;
+    uint8_t px[12];
+    for (int i = 0; i < 4; ++i) {
+      const Rgb p = menonPixel(s, x + i + sx, y + sy, 255);
+      px[3 * i] = uint8_t(p.r);
+      px[3 * i + 1] = uint8_t(p.g);
+      px[3 * i + 2] = uint8_t(p.b);
     }
-    reinterpret_cast<uint16_t*>(reinterpret_cast<unsigned char*>(planes.green[k]) + size_t(j) * planes.greenPitch)[i] =
-        uint16_t(green);
-    planes.horizontal[k][size_t(j) * planes.flagPitch + i] = horizontal;
+    unsigned char* row = d.plane[0] + size_t(y) * d.pitch + 3 * x;
+    if (x + 4 <= width) {
+      uint32_t* out = reinterpret_cast<uint32_t*>(row);
+      for (int k = 0; k < 3; ++k)
+        out[k] = px[4 * k] | (px[4 * k + 1] << 8) | (px[4 * k + 2] << 16) | (uint32_t(px[4 * k + 3]) << 24);
+    } else {
+      for (int b = 0; b < 3 * (width - x); ++b) row[b] = px[b];
+    }
   }
 }
 
-struct PlaneGreen {
-  MenonPlanes p;
-  __device__ int operator()(int x, int y) const {
-    const int k = x & 1;  // red sites are even, blue sites odd
-    return reinterpret_cast<const uint16_t*>(reinterpret_cast<const unsigned char*>(p.green[k]) +
-                                             size_t((y + 2) >> 1) * p.greenPitch)[(x + 2) >> 1];
-  }
+// Plane cell (ci, cj) covers work columns 4 + 2ci, 5 + 2ci and work rows
+// 4 + 2cj, 5 + 2cj: one red site (even row) and one blue site.
+struct CellOf {
+  int ci, cj, plane;
 };
-
-struct PlaneDecision {
-  MenonPlanes p;
-  __device__ bool operator()(int x, int y) const {
-    return p.horizontal[x & 1][size_t((y + 2) >> 1) * p.flagPitch + ((x + 2) >> 1)] != 0;
-  }
-};
-
-// Pass 2: one thread per pixel.
-__global__ void MenonGpuRgbKernel16(Samples<uint16_t> s, MenonPlanes planes, SurfaceView d, int sx, int sy, int hi) {
-  const int x = blockIdx.x * blockDim.x + threadIdx.x;
-  const int y = blockIdx.y * blockDim.y + threadIdx.y;
-  if (x >= int(d.width) || y >= int(d.height)) return;
-  const Rgb p = menonPixel(s, PlaneGreen{planes}, PlaneDecision{planes}, x + sx, y + sy, hi);
-  const size_t offset = size_t(y) * d.pitch + 2 * size_t(x);
-  *reinterpret_cast<uint16_t*>(d.plane[0] + offset) = uint16_t(p.r);
-  *reinterpret_cast<uint16_t*>(d.plane[1] + offset) = uint16_t(p.g);
-  *reinterpret_cast<uint16_t*>(d.plane[2] + offset) = uint16_t(p.b);
+__device__ CellOf cellOf(int x, int y, int sx, int apron) {
+  const int col = x + apron - sx, row = y + apron;
+  return {(col - 4) >> 1, (row - 4) >> 1, y & 1};
 }
 
-dim3 gridOf(int w, int h) { return dim3((w + 31) / 32, (h + 7) / 8, 1); }
+constexpr int kTw16 = 64, kTh16 = 32;
+constexpr int kWords1 = (kTw16 + 8) / 2, kRows1 = kTh16 + 8;
+
+template <int Hi>
+__global__ void MenonGpuGrGbKernel16(WorkView w, MenonPlanes planes, int sx, int needW, int needH) {
+  __shared__ uint32_t tile[kRows1 * kWords1];
+  const int c0 = blockIdx.x * kTw16, r0 = blockIdx.y * kTh16;  // work column and row of the input tile
+  const bool checked = c0 + 2 * kWords1 > int(w.pitch / 2) || r0 + kRows1 > int(w.height);
+  loadTile(tile, kRows1, kWords1, w, c0 / 2, r0, checked);
+  __syncthreads();
+
+  const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords1, c0 - w.apron + sx, r0 - w.apron};
+  const MenonPoint<SharedTile<uint16_t>> m{s, Hi};
+  for (int i = threadIdx.x; i < kTw16 / 2 * kTh16 / 2; i += blockDim.x) {
+    const int ci = blockIdx.x * (kTw16 / 2) + i % (kTw16 / 2), cj = blockIdx.y * (kTh16 / 2) + i / (kTw16 / 2);
+    if (ci >= needW || cj >= needH) continue;
+    // Phased position of the cell's top-left sample.
+    const int x = 4 + 2 * ci - w.apron + sx, y = 4 + 2 * cj - w.apron;
+    const int redX = (x & 1) ? x + 1 : x, blueX = (x & 1) ? x : x + 1;
+    const int sitesX[2] = {redX, blueX};
+    for (int k = 0; k < 2; ++k) {
+      const bool horizontal = m.horizontal(sitesX[k], y + k);
+      const int g = horizontal ? m.greenH(sitesX[k], y + k) : m.greenV(sitesX[k], y + k);
+      reinterpret_cast<uint16_t*>(planes.green[k] + size_t(cj) * planes.greenPitch)[ci] = uint16_t(g);
+      planes.horizontal[k][size_t(cj) * planes.flagPitch + ci] = horizontal;
+    }
+  }
+}
+
+// Final green and decision of the sites, read from the planes.
+struct PlaneSites {
+  MenonPlanes p;
+  int sx, apron;
+  __device__ int green(int x, int y) const {
+    const CellOf c = cellOf(x, y, sx, apron);
+    return reinterpret_cast<const uint16_t*>(p.green[c.plane] + size_t(c.cj) * p.greenPitch)[c.ci];
+  }
+  __device__ bool horizontal(int x, int y) const {
+    const CellOf c = cellOf(x, y, sx, apron);
+    return p.horizontal[c.plane][size_t(c.cj) * p.flagPitch + c.ci] != 0;
+  }
+};
+
+constexpr int kWords2 = (kTw16 + 4) / 2, kRows2 = kTh16 + 4;
+
+template <int Hi>
+__global__ void MenonGpuRgbKernel16(WorkView w, MenonPlanes planes, SurfaceView d, int2 shift) {
+  __shared__ uint32_t tile[kRows2 * kWords2];
+  const int sx = shift.x, sy = shift.y;
+  const int x0 = blockIdx.x * kTw16, y0 = blockIdx.y * kTh16;
+  const int width = int(d.width), height = int(d.height);
+  // Output column x lies at work column apron + x, row y at apron + sy + y.
+  const int c0 = x0 + w.apron - 2, r0 = y0 + sy + w.apron - 2;
+  const bool checked = c0 + 2 * kWords2 > int(w.pitch / 2) || r0 + kRows2 > int(w.height) ||
+                       x0 + kTw16 > width || y0 + kTh16 > height;
+  loadTile(tile, kRows2, kWords2, w, c0 / 2, r0, checked);
+  __syncthreads();
+
+  const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords2, x0 + sx - 2, y0 + sy - 2};
+  const PlaneSites sites{planes, sx, w.apron};
+  for (int i = threadIdx.x; i < kTw16 / 2 * kTh16; i += blockDim.x) {
+    const int x = x0 + 2 * (i % (kTw16 / 2)), y = y0 + i / (kTw16 / 2);
+    if (checked && (y >= height || x >= width)) continue;
+    const Rgb a = menonPixelFrom(s, sites, x + sx, y + sy, Hi);
+    const size_t offset = size_t(y) * d.pitch + 2 * size_t(x);
+    const int va[3] = {a.r, a.g, a.b};
+    if (x + 1 < width) {
+      const Rgb b = menonPixelFrom(s, sites, x + 1 + sx, y + sy, Hi);
+      const int vb[3] = {b.r, b.g, b.b};
+      for (int c = 0; c < 3; ++c)
+        *reinterpret_cast<uint32_t*>(d.plane[c] + offset) = uint32_t(va[c]) | (uint32_t(vb[c]) << 16);
+    } else {
+      for (int c = 0; c < 3; ++c) *reinterpret_cast<uint16_t*>(d.plane[c] + offset) = uint16_t(va[c]);
+    }
+  }
+}
+
+template <int Hi>
+void launch16(const WorkView& work, const MenonPlanes& planes, const SurfaceView& d, int sx, int sy) {
+  const int w = int(d.width), h = int(d.height);
+  // Sites needed by pass 2: work columns [4, w + 8) and rows [4 + sy, h + sy + 8).
+  const int needW = (w + 5) / 2, needH = (h + sy + 5) / 2;
+  const dim3 grid1((w + 8 + kTw16 - 1) / kTw16, (h + 9 + kTh16 - 1) / kTh16, 1);
+  MenonGpuGrGbKernel16<Hi><<<grid1, kThreads, 0, cudaStreamPerThread>>>(work, planes, sx, needW, needH);
+  launchCheck("GPUMenonDebayer 1");
+  const dim3 grid2((w + kTw16 - 1) / kTw16, (h + 1 + kTh16 - 1) / kTh16, 1);
+  MenonGpuRgbKernel16<Hi><<<grid2, kThreads, 0, cudaStreamPerThread>>>(work, planes, d, make_int2(sx, sy));
+  launchCheck("GPUMenonDebayer 2");
+}
 
 }  // namespace
 
-void launchDfpd8Cuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
-  const Samples<uint8_t> s{work.base, work.pitch, work.apron};
-  menonKernelBGR<<<gridOf(int(d.width), int(d.height)), dim3(32, 8, 1), 0, cudaStreamPerThread>>>(s, d, sx, sy);
+void launchMenon8Cuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
+  const dim3 grid((work.width - 2 * kApron + kTw8 - 1) / kTw8, (work.height - 2 * kApron + kTh8 - 1) / kTh8, 1);
+  MenonKernel8<<<grid, kThreads, 0, cudaStreamPerThread>>>(work, d, sx, sy);
 }
 
-void launchDfpd16Cuda(const WorkView& work, const SurfaceView& d, const MenonPlanes& planes, int sx, int sy) {
-  const Samples<uint16_t> s{work.base, work.pitch, work.apron};
-  const int hi = maxEstimate(work.format);
-  const int xEnd = int(d.width) + sx, yEnd = int(d.height) + sy;
-  const int cellsX = (xEnd + 1 + 2) / 2 + 1, cellsY = (yEnd + 1 + 2) / 2 + 1;
-  MenonGpuGrGbKernel16<<<gridOf(cellsX, cellsY), dim3(32, 8, 1), 0, cudaStreamPerThread>>>(s, planes, cellsX, cellsY,
-                                                                                            xEnd, yEnd, hi);
-  launchCheck("GPUMenonDebayer 1");
-  MenonGpuRgbKernel16<<<gridOf(int(d.width), int(d.height)), dim3(32, 8, 1), 0, cudaStreamPerThread>>>(s, planes, d,
-                                                                                                     sx, sy, hi);
+void launchMenon16Cuda(const WorkView& work, const MenonPlanes& planes, const SurfaceView& d, int sx, int sy) {
+  if (work.format == OPIX_I12)
+    launch16<4095>(work, planes, d, sx, sy);
+  else
+    launch16<65535>(work, planes, d, sx, sy);
 }
 
 }  // namespace opix

@@ -10,29 +10,35 @@ class opixDFPD8 : public opixDebayer<OPIX_DFPD> {
   void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) override;
 };
 
-// DFPD for I12 and I16 sources: two passes through four half-resolution
-// planes (green and decision at the red and at the blue site of each cell).
+// Half-resolution planes of the 16-bit CUDA path, one entry per 2 x 2 cell:
+// final green at the red and at the blue site (16-bit), and the decision at
+// each (one byte, 1 for horizontal).
+struct MenonPlanes {
+  unsigned char* green[2];
+  unsigned char* horizontal[2];
+  uint32_t greenPitch, flagPitch;  // bytes
+  uint32_t halfWidth, halfHeight;  // cells
+};
+
+// DFPD for I12 and I16 sources: two passes through four intermediate planes.
 class opixDFPD16 : public opixDebayer<OPIX_DFPD> {
  public:
-  static constexpr uint32_t kTileWidth = 64, kTileHeight = 32;
+  void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
+            opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;
   void ComputeMemorySize() override;
   void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) override;
 
  private:
+  static constexpr uint32_t kTileWidth = 64, kTileHeight = 32;  // of the CUDA passes; the planes follow them
+  uint32_t maxWidth_ = 0, maxHeight_ = 0;
   uint64_t planeOffset_[4] = {};
 };
 
-// The four planes of the 16-bit passes, one entry per 2 x 2 cell; cell (i, j)
-// holds the red site (2i - 2, 2j - 2) and the blue site (2i - 1, 2j - 1).
-struct MenonPlanes {
-  uint16_t* green[2];  // red site, blue site
-  uint8_t* horizontal[2];
-  uint32_t greenPitch;  // bytes
-  uint32_t flagPitch;   // bytes
-};
-
-void launchDfpdHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
-void launchDfpd8Cuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);
-void launchDfpd16Cuda(const WorkView& work, const SurfaceView& destination, const MenonPlanes& planes, int sx, int sy);
+// The drivers: the work image is row-phased by the copy; destination pixel
+// (x, y) is phased position (x + sx, y + sy).
+void launchMenonHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
+void launchMenon8Cuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);
+void launchMenon16Cuda(const WorkView& work, const MenonPlanes& planes, const SurfaceView& destination, int sx,
+                       int sy);
 
 }  // namespace opix

@@ -1,77 +1,122 @@
-// DFPD: demosaic by directional filtering and a posteriori decision. Green is
-// estimated along the row and along the column at every red and blue site; a
-// classifier of colour-difference gradients picks one per site; red and blue
-// are rebuilt from colour differences. Positions are RGGB-phased (red at even
-// x and even y); `s` returns the mosaic sample at a position.
+// DFPD: directional filtering with a posteriori decision. Green is estimated
+// twice at every red and blue site, along the row and along the column; a
+// classifier over the variation of the colour differences keeps one of the
+// two; red and blue are then rebuilt from colour differences. All integer.
+//
+// Positions are RGGB-phased: red at even x and y, blue at odd x and y; a
+// site is a red or blue position. The scalar formulas below are the one
+// definition of every step; MenonPoint evaluates them at one position from
+// a sample accessor, the host driver evaluates them over rows.
 #pragma once
 
 #include "DebayerMath.h"
 
 namespace opix {
 
-// The filter (-1, 2, 2, 2, -1) / 4 along the row or the column, saturated.
-template <class S>
-OPIX_HD int menonGh(const S& s, int x, int y, int hi) {
-  return clampSample((2 * (s(x - 1, y) + s(x + 1, y)) + 2 * s(x, y) - s(x - 2, y) - s(x + 2, y)) >> 2, hi);
-}
-template <class S>
-OPIX_HD int menonGv(const S& s, int x, int y, int hi) {
-  return clampSample((2 * (s(x, y - 1) + s(x, y + 1)) + 2 * s(x, y) - s(x, y - 2) - s(x, y + 2)) >> 2, hi);
+// A directional green estimate at a site: the filter (-1, 2, 2, 2, -1) / 4
+// along a row or column, c being the centre, n1a/n1b the neighbours at one
+// and n2a/n2b those at two.
+OPIX_HD int menonEstimate(int c, int n1a, int n1b, int n2a, int n2b, int hi) {
+  return clampSample((2 * (n1a + n1b) + 2 * c - n2a - n2b) >> 2, hi);
 }
 
-OPIX_HD int menonAbs(int v) { return v < 0 ? -v : v; }
-
-// Gradients of the colour differences to the next site of the same colour,
-// limited to gmax.
-template <class S>
-OPIX_HD int menonDh(const S& s, int x, int y, int hi, int gmax) {
-  const int d = menonAbs((s(x, y) - menonGh(s, x, y, hi)) - (s(x + 2, y) - menonGh(s, x + 2, y, hi)));
-  return d < gmax ? d : gmax;
-}
-template <class S>
-OPIX_HD int menonDv(const S& s, int x, int y, int hi, int gmax) {
-  const int d = menonAbs((s(x, y) - menonGv(s, x, y, hi)) - (s(x, y + 2) - menonGv(s, x, y + 2, hi)));
+// The gradient between two colour differences, limited to gmax.
+OPIX_HD int menonGradient(int c0, int c1, int gmax) {
+  const int d = c0 > c1 ? c0 - c1 : c1 - c0;
   return d < gmax ? d : gmax;
 }
 
-// The classifier at a red or blue site: true for the horizontal estimate (a
-// tie goes to horizontal). `dh` and `dv` return the gradients at a site.
-template <class DH, class DV>
-OPIX_HD bool menonHorizontal(const DH& dh, const DV& dv, int x, int y) {
-  const int sumH = 3 * (dh(x - 2, y) + dh(x, y)) + dh(x - 2, y - 2) + dh(x, y - 2) + dh(x - 2, y + 2) +
-                   dh(x, y + 2) + dh(x - 1, y - 1) + dh(x - 1, y + 1);
-  const int sumV = 3 * (dv(x, y - 2) + dv(x, y)) + dv(x - 2, y - 2) + dv(x - 2, y) + dv(x + 2, y - 2) +
-                   dv(x + 2, y) + dv(x - 1, y - 1) + dv(x + 1, y - 1);
-  return sumH <= sumV;
+// Gradient limit of a source format: the gradients of 8-bit sources fit a
+// byte, those of 12- and 16-bit sources 16 bits.
+OPIX_HD int menonGradientMax(int hi) { return hi == 255 ? 255 : 65535; }
+
+// A classifier sum: the two central gradients weigh three times.
+OPIX_HD int menonSum(int a0, int a1, int b0, int b1, int c0, int c1, int d0, int d1) {
+  return 3 * (a0 + a1) + b0 + b1 + c0 + c1 + d0 + d1;
 }
 
-// Red and blue at a green site from the colour differences of its two row
-// neighbours and its two column neighbours; `g` returns the final green at
-// a red or blue site.
-template <class S, class G>
-OPIX_HD Rgb menonGreenSite(const S& s, const G& g, int x, int y, int hi) {
+// A colour rebuilt on `base` from two colour differences.
+OPIX_HD int menonFromDifferences(int base, int d0, int d1, int hi) { return clampSample(base + ((d0 + d1) >> 1), hi); }
+
+// Every step at one phased position, from a sample accessor s(x, y).
+template <class Src>
+struct MenonPoint {
+  const Src& s;
+  int hi;
+
+  OPIX_HD int greenH(int x, int y) const {
+    return menonEstimate(s(x, y), s(x - 1, y), s(x + 1, y), s(x - 2, y), s(x + 2, y), hi);
+  }
+  OPIX_HD int greenV(int x, int y) const {
+    return menonEstimate(s(x, y), s(x, y - 1), s(x, y + 1), s(x, y - 2), s(x, y + 2), hi);
+  }
+  OPIX_HD int dh(int x, int y) const {
+    return menonGradient(s(x, y) - greenH(x, y), s(x + 2, y) - greenH(x + 2, y), menonGradientMax(hi));
+  }
+  OPIX_HD int dv(int x, int y) const {
+    return menonGradient(s(x, y) - greenV(x, y), s(x, y + 2) - greenV(x, y + 2), menonGradientMax(hi));
+  }
+  // The decision at a site: horizontal when its sum is not larger.
+  OPIX_HD bool horizontal(int x, int y) const {
+    const int sh = menonSum(dh(x - 2, y), dh(x, y), dh(x - 2, y - 2), dh(x, y - 2), dh(x - 2, y + 2), dh(x, y + 2),
+                            dh(x - 1, y - 1), dh(x - 1, y + 1));
+    const int sv = menonSum(dv(x, y - 2), dv(x, y), dv(x - 2, y - 2), dv(x - 2, y), dv(x + 2, y - 2), dv(x + 2, y),
+                            dv(x - 1, y - 1), dv(x + 1, y - 1));
+    return sh <= sv;
+  }
+  // Final green at a site.
+  OPIX_HD int green(int x, int y) const { return horizontal(x, y) ? greenH(x, y) : greenV(x, y); }
+};
+
+// The two colours of a green position: the colour of its row neighbours and
+// that of its column neighbours, from the differences at those four sites.
+struct GreenColours {
+  int row, column;
+};
+OPIX_HD GreenColours menonGreenColours(int g, int left, int right, int up, int down, int hi) {
+  return {menonFromDifferences(g, left, right, hi), menonFromDifferences(g, up, down, hi)};
+}
+
+// The missing colour at a site with own sample c. Along the row the two
+// green neighbours share the site's row: `a` and `b` are their (column
+// colour - row colour). Along the column they lie in rows of the other
+// colour, where the same quantity has the opposite sign.
+OPIX_HD int menonMissingAlongRow(int c, int a, int b, int hi) { return menonFromDifferences(c, a, b, hi); }
+OPIX_HD int menonMissingAlongColumn(int c, int a, int b, int hi) { return menonFromDifferences(c, -a, -b, hi); }
+
+// The pixel at any phased position from the samples and the final green
+// and decision of the sites around it (`sites.green(x, y)`,
+// `sites.horizontal(x, y)`).
+template <class Src, class Sites>
+OPIX_HD Rgb menonPixelFrom(const Src& s, const Sites& sites, int x, int y, int hi) {
+  const bool blueRow = y & 1;
+  auto greenAt = [&](int gx, int gy) {
+    return menonGreenColours(s(gx, gy), s(gx - 1, gy) - sites.green(gx - 1, gy),
+                             s(gx + 1, gy) - sites.green(gx + 1, gy), s(gx, gy - 1) - sites.green(gx, gy - 1),
+                             s(gx, gy + 1) - sites.green(gx, gy + 1), hi);
+  };
+  if (((x + y) & 1) != 0) {
+    const GreenColours c = greenAt(x, y);
+    const int g = s(x, y);
+    return blueRow ? Rgb{c.column, g, c.row} : Rgb{c.row, g, c.column};
+  }
   const int c = s(x, y);
-  const int alongRow = clampSample(c + (((s(x - 1, y) - g(x - 1, y)) + (s(x + 1, y) - g(x + 1, y))) >> 1), hi);
-  const int alongColumn = clampSample(c + (((s(x, y - 1) - g(x, y - 1)) + (s(x, y + 1) - g(x, y + 1))) >> 1), hi);
-  // In a red row the row neighbours are red.
-  return (y & 1) == 0 ? Rgb{alongRow, c, alongColumn} : Rgb{alongColumn, c, alongRow};
+  const int g = sites.green(x, y);
+  int other;
+  if (sites.horizontal(x, y)) {
+    const GreenColours p = greenAt(x - 1, y), q = greenAt(x + 1, y);
+    other = menonMissingAlongRow(c, p.column - p.row, q.column - q.row, hi);
+  } else {
+    const GreenColours p = greenAt(x, y - 1), q = greenAt(x, y + 1);
+    other = menonMissingAlongColumn(c, p.column - p.row, q.column - q.row, hi);
+  }
+  return blueRow ? Rgb{other, g, c} : Rgb{c, g, other};
 }
 
-// The pixel at any position; `horizontal` returns the decision at a red or
-// blue site.
-template <class S, class G, class D>
-OPIX_HD Rgb menonPixel(const S& s, const G& g, const D& horizontal, int x, int y, int hi) {
-  const int site = sitePhase(x, y);
-  if (site == 1 || site == 2) return menonGreenSite(s, g, x, y, hi);
-  const bool h = horizontal(x, y);
-  const Rgb p = h ? menonGreenSite(s, g, x - 1, y, hi) : menonGreenSite(s, g, x, y - 1, hi);
-  const Rgb q = h ? menonGreenSite(s, g, x + 1, y, hi) : menonGreenSite(s, g, x, y + 1, hi);
-  const int c = s(x, y);
-  if (site == 0) return {c, g(x, y), clampSample(c + (((p.b - p.r) + (q.b - q.r)) >> 1), hi)};
-  return {clampSample(c + (((p.r - p.b) + (q.r - q.b)) >> 1), hi), g(x, y), c};
+// The pixel with every step evaluated from the samples.
+template <class Src>
+OPIX_HD Rgb menonPixel(const Src& s, int x, int y, int hi) {
+  return menonPixelFrom(s, MenonPoint<Src>{s, hi}, x, y, hi);
 }
-
-// Gradient limit of a source format.
-constexpr int menonGradientMax(opixSurfaceFormat_t source) { return source == OPIX_I8 ? 255 : 65535; }
 
 }  // namespace opix

@@ -1,9 +1,9 @@
-// DFPD against a straightforward reading of its steps over whole-image
-// arrays with mirrored borders, on every pattern, bit depth and awkward size.
-#include <functional>
-#include <map>
-
+// DFPD against a whole-image evaluation of its steps with mirrored borders,
+// on every pattern, bit depth and awkward size; the decision rule on fields
+// built to tie or to favour one direction; the memory the 16-bit path adds.
 #include "DebayerSupport.h"
+#include "MenonMath.h"
+#include "bayerTraits.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -12,140 +12,251 @@ namespace {
 
 const opixBayerPattern_t kPatterns[] = {OPIX_BAYER_RGGB, OPIX_BAYER_BGGR, OPIX_BAYER_GBRG, OPIX_BAYER_GRBG};
 
-// The method in RGGB-phased positions X = x + sx, Y = y + sy.
+int limitOf(opixSurfaceFormat_t f) { return f == OPIX_I8 ? 255 : f == OPIX_I12 ? 4095 : 65535; }
+
+// The method step by step over the whole image, in mosaic coordinates, each
+// step a full array over the image and a margin around it.
 class Reference {
  public:
-  Reference(const Mosaic& m, opixBayerPattern_t p) : m_(m) {
-    sx_ = (p == OPIX_BAYER_BGGR || p == OPIX_BAYER_GRBG);
-    sy_ = (p == OPIX_BAYER_BGGR || p == OPIX_BAYER_GBRG);
-    hi_ = m.format == OPIX_I8 ? 255 : m.format == OPIX_I12 ? 4095 : 65535;
-    gmax_ = m.format == OPIX_I8 ? 255 : 65535;
+  Reference(const Mosaic& m, opixBayerPattern_t p) : m_(m), p_(p), w_(int(m.width)), h_(int(m.height)) {
+    const int hi = limitOf(m.format);
+    const int gmax = m.format == OPIX_I8 ? 255 : 65535;  // gradients of 8-bit sources fit a byte
+    auto sat = [&](int v) { return std::min(std::max(v, 0), hi); };
+    Plane s = make(), gh = make(), gv = make(), dh = make(), dv = make(), g = make(), horiz = make();
+    Plane rowCol = make(), colCol = make();
+    for (int v = -kPad; v < h_ + kPad; ++v)
+      for (int u = -kPad; u < w_ + kPad; ++u) s.at(u, v) = sample(u, v);
+    // Directional green at red and blue sites.
+    each(2, [&](int u, int v) {
+      if (green(u, v)) return;
+      gh.at(u, v) = sat((2 * (s.at(u - 1, v) + s.at(u + 1, v)) + 2 * s.at(u, v) - s.at(u - 2, v) - s.at(u + 2, v)) >> 2);
+      gv.at(u, v) = sat((2 * (s.at(u, v - 1) + s.at(u, v + 1)) + 2 * s.at(u, v) - s.at(u, v - 2) - s.at(u, v + 2)) >> 2);
+    });
+    // Gradients of the colour differences to the next site of the same colour.
+    each(4, [&](int u, int v) {
+      if (green(u, v)) return;
+      dh.at(u, v) = std::min(gmax, std::abs((s.at(u, v) - gh.at(u, v)) - (s.at(u + 2, v) - gh.at(u + 2, v))));
+      dv.at(u, v) = std::min(gmax, std::abs((s.at(u, v) - gv.at(u, v)) - (s.at(u, v + 2) - gv.at(u, v + 2))));
+    });
+    // Classifier and final green.
+    each(8, [&](int u, int v) {
+      if (green(u, v)) {
+        g.at(u, v) = s.at(u, v);
+        return;
+      }
+      const int sumH = 3 * (dh.at(u - 2, v) + dh.at(u, v)) + dh.at(u - 2, v - 2) + dh.at(u, v - 2) +
+                       dh.at(u - 2, v + 2) + dh.at(u, v + 2) + dh.at(u - 1, v - 1) + dh.at(u - 1, v + 1);
+      const int sumV = 3 * (dv.at(u, v - 2) + dv.at(u, v)) + dv.at(u - 2, v - 2) + dv.at(u - 2, v) +
+                       dv.at(u + 2, v - 2) + dv.at(u + 2, v) + dv.at(u - 1, v - 1) + dv.at(u + 1, v - 1);
+      horiz.at(u, v) = sumH <= sumV;
+      g.at(u, v) = horiz.at(u, v) ? gh.at(u, v) : gv.at(u, v);
+    });
+    // Red and blue at greens, from the two sites left and right, and above and below.
+    each(9, [&](int u, int v) {
+      if (!green(u, v)) return;
+      auto diff = [&](int a, int b) { return s.at(a, b) - g.at(a, b); };
+      rowCol.at(u, v) = sat(s.at(u, v) + ((diff(u - 1, v) + diff(u + 1, v)) >> 1));
+      colCol.at(u, v) = sat(s.at(u, v) + ((diff(u, v - 1) + diff(u, v + 1)) >> 1));
+    });
+    // Pixels.
+    pixels_.resize(size_t(w_) * h_);
+    for (int v = 0; v < h_; ++v)
+      for (int u = 0; u < w_; ++u) {
+        Pixel& out = pixels_[size_t(v) * w_ + u];
+        const int colour = siteColour(p_, u, v);
+        if (colour == 1) {
+          const bool redRow = siteColour(p_, u + 1, v) == 0;
+          out = redRow ? Pixel{rowCol.at(u, v), s.at(u, v), colCol.at(u, v)}
+                       : Pixel{colCol.at(u, v), s.at(u, v), rowCol.at(u, v)};
+          continue;
+        }
+        // The colour this site lacks, at each green neighbour.
+        auto lacking = [&](int a, int b) {
+          const bool sameRow = b == v;
+          const int missing = sameRow ? colCol.at(a, b) : rowCol.at(a, b);
+          const int own = sameRow ? rowCol.at(a, b) : colCol.at(a, b);
+          return missing - own;
+        };
+        const int other = horiz.at(u, v) ? sat(s.at(u, v) + ((lacking(u - 1, v) + lacking(u + 1, v)) >> 1))
+                                         : sat(s.at(u, v) + ((lacking(u, v - 1) + lacking(u, v + 1)) >> 1));
+        out = colour == 0 ? Pixel{s.at(u, v), g.at(u, v), other} : Pixel{other, g.at(u, v), s.at(u, v)};
+      }
   }
 
-  Pixel at(int x, int y) {
-    const int X = x + sx_, Y = y + sy_;
-    const bool redRow = (Y % 2 + 2) % 2 == 0, evenX = (X % 2 + 2) % 2 == 0;
-    if (redRow != evenX) {  // green
-      const Pixel rb = greenSite(X, Y);
-      return rb;
-    }
-    const bool horizontal = decide(X, Y);
-    const Pixel p = horizontal ? greenSite(X - 1, Y) : greenSite(X, Y - 1);
-    const Pixel q = horizontal ? greenSite(X + 1, Y) : greenSite(X, Y + 1);
-    const int c = s(X, Y);
-    if (redRow) return {c, green(X, Y), sat(c + floorHalf((p[2] - p[0]) + (q[2] - q[0])))};
-    return {sat(c + floorHalf((p[0] - p[2]) + (q[0] - q[2]))), green(X, Y), c};
-  }
+  const Pixel& pixel(int u, int v) const { return pixels_[size_t(v) * w_ + u]; }
 
  private:
-  static int floorHalf(int v) { return v >= 0 ? v / 2 : -((-v + 1) / 2); }
-  static int floorQuarter(int v) { return v >= 0 ? v / 4 : -((-v + 3) / 4); }
-  int sat(int v) const { return std::min(std::max(v, 0), hi_); }
-  int s(int X, int Y) const {
-    int x = X - sx_, y = Y - sy_;
-    const int w = int(m_.width), h = int(m_.height);
-    if (x < 0) x = -x;
-    if (x >= w) x = 2 * (w - 1) - x;
-    if (y < 0) y = -y;
-    if (y >= h) y = 2 * (h - 1) - y;
-    return m_.at(x, y);
+  static constexpr int kPad = 12;
+  struct Plane {
+    int w, pad;
+    std::vector<int> v;
+    int& at(int x, int y) { return v[size_t(y + pad) * (w + 2 * pad) + (x + pad)]; }
+  };
+  Plane make() const { return {w_, kPad, std::vector<int>(size_t(w_ + 2 * kPad) * (h_ + 2 * kPad))}; }
+  template <class F>
+  void each(int reach, F&& f) const {
+    for (int v = -kPad + reach; v < h_ + kPad - reach; ++v)
+      for (int u = -kPad + reach; u < w_ + kPad - reach; ++u) f(u, v);
   }
-  int gh(int X, int Y) const {
-    return sat(floorQuarter(2 * (s(X - 1, Y) + s(X + 1, Y)) + 2 * s(X, Y) - s(X - 2, Y) - s(X + 2, Y)));
+  bool green(int u, int v) const { return siteColour(p_, u, v) == 1; }
+  // Reflection about the edge rows and columns, repeated for the margin of
+  // small images (the pixels themselves see one reflection from 7 samples).
+  static int mirror(int i, int n) {
+    if (n == 1) return 0;
+    while (i < 0 || i >= n) i = i < 0 ? -i : 2 * (n - 1) - i;
+    return i;
   }
-  int gv(int X, int Y) const {
-    return sat(floorQuarter(2 * (s(X, Y - 1) + s(X, Y + 1)) + 2 * s(X, Y) - s(X, Y - 2) - s(X, Y + 2)));
-  }
-  int dh(int X, int Y) const {
-    return std::min(gmax_, std::abs((s(X, Y) - gh(X, Y)) - (s(X + 2, Y) - gh(X + 2, Y))));
-  }
-  int dv(int X, int Y) const {
-    return std::min(gmax_, std::abs((s(X, Y) - gv(X, Y)) - (s(X, Y + 2) - gv(X, Y + 2))));
-  }
-  bool decide(int X, int Y) {
-    const auto key = std::make_pair(X, Y);
-    auto it = decisions_.find(key);
-    if (it != decisions_.end()) return it->second;
-    const int H = 3 * (dh(X - 2, Y) + dh(X, Y)) + dh(X - 2, Y - 2) + dh(X, Y - 2) + dh(X - 2, Y + 2) + dh(X, Y + 2) +
-                  dh(X - 1, Y - 1) + dh(X - 1, Y + 1);
-    const int V = 3 * (dv(X, Y - 2) + dv(X, Y)) + dv(X - 2, Y - 2) + dv(X - 2, Y) + dv(X + 2, Y - 2) + dv(X + 2, Y) +
-                  dv(X - 1, Y - 1) + dv(X + 1, Y - 1);
-    return decisions_[key] = H <= V;
-  }
-  int green(int X, int Y) { return decide(X, Y) ? gh(X, Y) : gv(X, Y); }
-  Pixel greenSite(int X, int Y) {
-    const int c = s(X, Y);
-    const int row = sat(c + floorHalf((s(X - 1, Y) - green(X - 1, Y)) + (s(X + 1, Y) - green(X + 1, Y))));
-    const int col = sat(c + floorHalf((s(X, Y - 1) - green(X, Y - 1)) + (s(X, Y + 1) - green(X, Y + 1))));
-    const bool redRow = (Y % 2 + 2) % 2 == 0;
-    return redRow ? Pixel{row, c, col} : Pixel{col, c, row};
-  }
+  int sample(int u, int v) const { return m_.at(mirror(u, w_), mirror(v, h_)); }
 
   const Mosaic& m_;
-  int sx_, sy_, hi_, gmax_;
-  std::map<std::pair<int, int>, bool> decisions_;
+  opixBayerPattern_t p_;
+  int w_, h_;
+  std::vector<Pixel> pixels_;
 };
+
+void expectReference(const DebayerRun& run, const Mosaic& m, opixBayerPattern_t p) {
+  const Reference ref(m, p);
+  for (uint32_t y = 0; y < m.height; ++y)
+    for (uint32_t x = 0; x < m.width; ++x)
+      ASSERT_EQ(run.pixel(x, y), ref.pixel(int(x), int(y))) << opixBayerPatternName(p) << " pixel " << x << "," << y;
+}
+
+Mosaic fieldOf(uint32_t w, uint32_t h, opixSurfaceFormat_t f, int (*value)(int u, int v)) {
+  Mosaic m{w, h, f, std::vector<int>(size_t(w) * h)};
+  for (uint32_t v = 0; v < h; ++v)
+    for (uint32_t u = 0; u < w; ++u) m.samples[v * w + u] = value(int(u), int(v));
+  return m;
+}
 
 }  // namespace
 
-TEST(Dfpd, MatchesTheMethodOnEveryPatternDepthAndSize) {
+TEST(Dfpd, MatchesItsStepsOnEveryPatternDepthAndSize) {
   struct Size {
     uint32_t w, h;
   };
+  // The minimum, odd sizes, and widths and heights just above the tile sizes
+  // (128 x 16 for 8 bits, 64 x 32 for 16 bits).
+  const Size sizes[] = {{64, 64}, {67, 65}, {129, 81}, {65, 97}, {131, 66}};
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16})
-    for (const Size& sz : {Size{64, 64}, Size{67, 65}, Size{129, 66}, Size{65, 97}}) {
+    for (const Size& sz : sizes) {
       DebayerRun run(OPIX_DFPD, sz.w, sz.h, f);
       ASSERT_EQ(run.status, OPIX_OK);
+      EXPECT_EQ(run.destination->surfaceFormat,
+                f == OPIX_I8 ? OPIX_RGB8 : f == OPIX_I12 ? OPIX_RGB12_PLANAR : OPIX_RGB16_PLANAR);
       for (opixBayerPattern_t p : kPatterns) {
+        SCOPED_TRACE(std::string(opixSurfaceFormatName(f)) + " " + std::to_string(sz.w) + "x" + std::to_string(sz.h));
         const Mosaic m = randomMosaic(sz.w, sz.h, f, sz.w * 5 + sz.h + p);
         ASSERT_EQ(run.run(m, p), OPIX_OK);
+        expectReference(run, m, p);
         ASSERT_TRUE(run.onlyPixelsWritten());
-        Reference ref(m, p);
-        for (uint32_t y = 0; y < sz.h; ++y)
-          for (uint32_t x = 0; x < sz.w; ++x)
-            ASSERT_EQ(run.pixel(x, y), ref.at(int(x), int(y)))
-                << opixSurfaceFormatName(f) << " " << opixBayerPatternName(p) << " " << sz.w << "x" << sz.h << " at "
-                << x << "," << y;
       }
     }
 }
 
-TEST(Dfpd, UniformFieldsAndSmallerCurrentSizes) {
-  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16}) {
-    DebayerRun run(OPIX_DFPD, 140, 80, f);
-    const int v = f == OPIX_I8 ? 77 : f == OPIX_I12 ? 4000 : 60000;
-    for (auto [w, h] : {std::pair{140u, 80u}, std::pair{67u, 65u}, std::pair{9u, 7u}, std::pair{140u, 80u}}) {
-      const Mosaic m{w, h, f, std::vector<int>(size_t(w) * h, v)};
-      ASSERT_EQ(run.run(m, OPIX_BAYER_GBRG), OPIX_OK);
-      EXPECT_TRUE(run.onlyPixelsWritten());
-      for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(run.pixel(x, y), (Pixel{v, v, v})) << x << "," << y;
+// The per-position evaluation the CUDA kernels use, run here on the host
+// over the mirrored mosaic in phased coordinates.
+TEST(Dfpd, PerPositionMathsMatchesTheSteps) {
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12})
+    for (opixBayerPattern_t p : kPatterns) {
+      const Mosaic m = randomMosaic(37, 23, f, 11 + p);
+      const Reference ref(m, p);
+      const PatternShift shift = patternShift(p);
+      auto mirror = [](int i, int n) { return i < 0 ? -i : i >= n ? 2 * (n - 1) - i : i; };
+      auto s = [&](int x, int y) { return m.at(mirror(x - shift.sx, 37), mirror(y - shift.sy, 23)); };
+      for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 37; ++x) {
+          const Rgb c = menonPixel(s, x + shift.sx, y + shift.sy, limitOf(f));
+          ASSERT_EQ((Pixel{c.r, c.g, c.b}), ref.pixel(x, y)) << opixBayerPatternName(p) << " " << x << "," << y;
+        }
+    }
+}
+
+TEST(Dfpd, CurrentSizeBelowTheMaximumAndBack) {
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16}) {
+    DebayerRun run(OPIX_DFPD, 140, 90, f);
+    ASSERT_EQ(run.status, OPIX_OK);
+    for (auto [w, h] : {std::pair{67u, 65u}, std::pair{140u, 90u}, std::pair{9u, 7u}, std::pair{1u, 1u},
+                        std::pair{64u, 64u}}) {
+      const Mosaic m = randomMosaic(w, h, f, w * h);
+      for (opixBayerPattern_t p : {OPIX_BAYER_BGGR, OPIX_BAYER_GRBG}) {
+        ASSERT_EQ(run.run(m, p), OPIX_OK) << w << "x" << h;
+        EXPECT_EQ(run.destination->width, w);
+        EXPECT_EQ(run.destination->height, h);
+        if (w >= 7 && h >= 7) expectReference(run, m, p);  // one reflection covers the apron
+        EXPECT_TRUE(run.onlyPixelsWritten());
+      }
     }
   }
 }
 
-TEST(Dfpd, EdgesPickTheirDirection) {
-  // Columns of constant value changing from column to column: the row
-  // estimate crosses the edges, so green comes from the column estimate and
-  // stays exact on every column.
-  Mosaic m{64, 64, OPIX_I8, std::vector<int>(64 * 64)};
-  for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 64; ++x) m.samples[y * 64 + x] = (x / 3) % 2 ? 200 : 20;
-  DebayerRun run(OPIX_DFPD, 64, 64, OPIX_I8);
-  ASSERT_EQ(run.run(m, OPIX_BAYER_RGGB), OPIX_OK);
-  for (int y = 8; y < 56; ++y)
-    for (int x = 8; x < 56; ++x) ASSERT_EQ(run.pixel(x, y)[1], m.at(x, y)) << x << "," << y;
+TEST(Dfpd, UniformFieldsStayUniform) {
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16})
+    for (int v : {0, 1, limitOf(f)}) {
+      DebayerRun run(OPIX_DFPD, 70, 66, f);
+      const Mosaic m{70, 66, f, std::vector<int>(70 * 66, v)};
+      for (opixBayerPattern_t p : kPatterns) {
+        ASSERT_EQ(run.run(m, p), OPIX_OK);
+        for (uint32_t y = 0; y < 66; ++y)
+          for (uint32_t x = 0; x < 70; ++x) ASSERT_EQ(run.pixel(x, y), (Pixel{v, v, v})) << x << "," << y;
+      }
+    }
 }
 
-TEST(Dfpd, MemoryLayout) {
-  DebayerRun eight(OPIX_DFPD, 100, 64, OPIX_I8);
+// Along a row the field is (u - 15)^2 in periods of 30 columns, constant
+// down each column. The row estimate is then the sample minus 1 and the
+// column estimate the sample itself; where every estimate the decision uses
+// lies within one period and above 0 (columns 20 to 23 of a period), both
+// colour differences are constant in both directions, the two sums tie and
+// the row estimate must win.
+TEST(Dfpd, TieGoesToTheRowEstimate) {
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16}) {
+    const Mosaic m = fieldOf(96, 64, f, [](int u, int) { return (u % 30 - 15) * (u % 30 - 15); });
+    DebayerRun run(OPIX_DFPD, 96, 64, f);
+    for (opixBayerPattern_t p : kPatterns) {
+      ASSERT_EQ(run.run(m, p), OPIX_OK);
+      for (int v = 12; v < 52; ++v)
+        for (int u : {50, 51, 52, 53, 80, 81, 82, 83}) {
+          if (siteColour(p, u, v) == 1) continue;
+          ASSERT_EQ(run.pixel(u, v)[1], m.at(u, v) - 1) << opixBayerPatternName(p) << " " << u << "," << v;
+        }
+    }
+  }
+}
+
+// Columns of constant value with a step between columns 30 and 31: the row
+// sums grow at the step while the column sums stay 0, so green at the sites
+// by the step comes from the column estimate, which is the site's own level.
+TEST(Dfpd, VerticalEdgeTakesTheColumnEstimate) {
+  const Mosaic m = fieldOf(64, 64, OPIX_I8, [](int u, int) { return u <= 30 ? 200 : 20; });
+  DebayerRun run(OPIX_DFPD, 64, 64, OPIX_I8);
+  for (opixBayerPattern_t p : kPatterns) {
+    ASSERT_EQ(run.run(m, p), OPIX_OK);
+    for (int v = 0; v < 64; ++v)
+      for (int u = 27; u <= 34; ++u) {
+        // At column 30 the row estimate would be (2 * 220 + 400 - 220) >> 2 = 155.
+        if (siteColour(p, u, v) != 1) {
+          ASSERT_EQ(run.pixel(u, v)[1], m.at(u, v)) << u << "," << v;
+        }
+      }
+  }
+}
+
+TEST(Dfpd, MemoryOfBothVariants) {
   uint64_t bytes = 0;
+  DebayerRun eight(OPIX_DFPD, 101, 65, OPIX_I8);
+  ASSERT_EQ(eight.status, OPIX_OK);
   ASSERT_EQ(opixDebayerGetAllocatedGpuMemorySize(eight.handle(), &bytes), OPIX_OK);
-  // Work image: 113 samples in a 128-byte pitch, 77 rows rounded to 96; RGB8 destination.
-  EXPECT_EQ(bytes, 128u * 96 + 19200);
-  DebayerRun sixteen(OPIX_DFPD, 100, 64, OPIX_I16);
-  ASSERT_EQ(opixDebayerGetAllocatedGpuMemorySize(sixteen.handle(), &bytes), OPIX_OK);
-  // Work 256 x 96; planes of 3 x 200 x 64 rounded to 128; then the four cell
-  // planes of W2 = 169, H2 = 102: 2 x 256 x 51 and 2 x 128 x 51.
-  EXPECT_EQ(bytes, 256u * 96 + 38400 + 2 * 256 * 51 + 2 * 128 * 51);
+  // Work image 114 samples in a 128-byte pitch, 78 rows rounded to 96; then
+  // the RGB8 destination, 304 x 65 bytes reserved as a multiple of 128.
+  EXPECT_EQ(bytes, 128u * 96 + 19840);
+
+  DebayerRun twelve(OPIX_DFPD, 101, 65, OPIX_I12);
+  ASSERT_EQ(twelve.status, OPIX_OK);
+  ASSERT_EQ(opixDebayerGetAllocatedGpuMemorySize(twelve.handle(), &bytes), OPIX_OK);
+  // Work image 256 x 96; three planes of 204 x 65 bytes, ending at 64356,
+  // so the intermediate planes start at 64384. With W2 = 101 + 64 + 5 = 170
+  // and H2 = 65 + 32 + 6 = 103: two planes of 256 x 51 bytes (green) and two
+  // of 128 x 51 (decisions).
+  EXPECT_EQ(bytes, 64384u + 2 * 256 * 51 + 2 * 128 * 51);
+  EXPECT_EQ(twelve.destination->surfaceFormat, OPIX_RGB12_PLANAR);
 }

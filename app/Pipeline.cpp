@@ -93,16 +93,16 @@ struct Matrices {
   // file) or W 16-bit words (deeper file), rounded up to 4 bytes. A reader's
   // pitch need not be that (RAW rows are unpadded).
   std::vector<unsigned char> shifts;
-  bool wideShifts = false;  // 16-bit shifts: the SAM16 filter
   bool useA = false;
   bool useB = false;
+  // 16-bit shifts (a 12- or 16-bit matrix B), for the SAM16 filter.
+  bool wideShifts() const { return b.surfaceFormat != OPIX_I8; }
 };
 
 // Copies matrix B's rows into the layout of the SAM filters.
 void layOutShifts(Matrices& m) {
   const HostImage& b = m.b;
-  m.wideShifts = b.surfaceFormat != OPIX_I8;
-  const uint64_t rowBytes = uint64_t{b.width} * (m.wideShifts ? 2 : 1);
+  const uint64_t rowBytes = uint64_t{b.width} * (m.wideShifts() ? 2 : 1);
   const uint64_t stride = (rowBytes + 3) / 4 * 4;
   m.shifts.assign(stride * b.height, 0);
   for (uint64_t y = 0; y < b.height; ++y)
@@ -209,7 +209,7 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
   }
   if (m.useA || m.useB) {
     const float* gains = m.useA ? reinterpret_cast<const float*>(m.a.data.get()) : nullptr;
-    if (m.useB && m.wideShifts) {
+    if (m.useB && m.wideShifts()) {
       // A 12- or 16-bit matrix B keeps its 16-bit values.
       const opixSam16_t sam{reinterpret_cast<const int16_t*>(m.shifts.data()), gains};
       OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM16, &sam, o_.maxWidth, o_.maxHeight, current, &current));

@@ -51,3 +51,8 @@ void touch(const DecodedImage& image) {
 }
 
 }  // namespace opix::fuzz
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  opix::fuzz::setUp();
+  return 0;
+}

@@ -2,11 +2,6 @@
 
 #include "FuzzSupport.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  opix::fuzz::setUp();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   opix::HostImage matrix;
   uint32_t width = 0, pitch = 0, height = 0, channels = 0;

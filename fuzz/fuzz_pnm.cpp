@@ -1,17 +1,6 @@
-#include <new>
-
 #include "FuzzSupport.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  opix::fuzz::setUp();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  opix::DecodedImage image;
-  try {
-    if (opix::readPnm(opix::fuzz::scratchFile(data, size), image)) opix::fuzz::touch(image);
-  } catch (const std::bad_alloc&) {
-  }
+  opix::fuzz::decode(data, size, [](const std::string& path, opix::DecodedImage& image) { return opix::readPnm(path, image); });
   return 0;
 }

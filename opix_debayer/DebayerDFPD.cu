@@ -6,33 +6,13 @@
 #include "DebayerDFPD.h"
 #include "MenonMath.h"
 #include "StreamGlobal.h"
+#include "WorkTile.cuh"
 
 namespace opix {
 
 namespace {
 
 constexpr int kThreads = 256;
-
-// Samples of a shared tile addressed by phased position.
-template <class T>
-struct SharedTile {
-  const T* tile;
-  int stride;  // samples per tile row
-  int ox, oy;  // phased position of tile sample (0, 0)
-  __device__ int operator()(int x, int y) const { return tile[(y - oy) * stride + (x - ox)]; }
-};
-
-// Loads rows x words of the work image from word column wx and row wy;
-// outside the work image (checked blocks only) the tile holds zeros.
-__device__ void loadTile(uint32_t* tile, int rows, int words, const WorkView& w, int wx, int wy, bool checked) {
-  const int pitchWords = int(w.pitch / 4);
-  for (int i = threadIdx.x; i < rows * words; i += blockDim.x) {
-    const int r = i / words, c = i % words;
-    const int gy = wy + r, gx = wx + c;
-    const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base) + size_t(gy) * pitchWords + gx;
-    tile[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? *src : 0u;
-  }
-}
 
 constexpr int kTw8 = 128, kTh8 = 16, kApron = 6;
 constexpr int kWords8 = (kTw8 + 2 * kApron + 4) / 4;  // one more word for the column shift

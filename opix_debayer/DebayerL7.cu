@@ -2,6 +2,7 @@
 // 3-sample apron in shared memory, 2 x 4 pixels per thread, 32-bit stores.
 #include "DebayerL7.h"
 #include "L7Math.h"
+#include "WorkTile.cuh"
 
 namespace opix {
 
@@ -11,27 +12,14 @@ constexpr int kTileW = 64, kTileH = 16, kApron = 3;
 constexpr int kWords = (kTileW + 2 * kApron) / 2;  // 35
 constexpr int kRows = kTileH + 2 * kApron;         // 22
 
-struct L7Tile {
-  const uint16_t* tile;
-  int ox, oy;  // image position of tile sample (0, 0)
-  __device__ int operator()(int x, int y) const { return tile[(y - oy) * (2 * kWords) + (x - ox)]; }
-};
-
 __global__ void L7Kernel16(WorkView w, SurfaceView d, int pattern, int hi) {
   __shared__ uint32_t tile[kRows * kWords];
   const int x0 = blockIdx.x * kTileW, y0 = blockIdx.y * kTileH;
   const bool checked = blockIdx.x == gridDim.x - 1 || blockIdx.y == gridDim.y - 1;
-  const int pitchWords = w.pitch / 4;
-  const int tid = threadIdx.y * blockDim.x + threadIdx.x;
-  for (int i = tid; i < kRows * kWords; i += blockDim.x * blockDim.y) {
-    const int r = i / kWords, c = i % kWords;
-    const int gy = y0 + r, gx = x0 / 2 + c;  // work row and word; work (0, 0) is image (-3, -3)
-    const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base) + size_t(gy) * pitchWords + gx;
-    tile[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? *src : 0u;
-  }
+  loadTile(tile, kRows, kWords, w, x0 / 2, y0, checked);  // work (0, 0) is image (-3, -3)
   __syncthreads();
 
-  const L7Tile s{reinterpret_cast<const uint16_t*>(tile), x0 - kApron, y0 - kApron};
+  const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords, x0 - kApron, y0 - kApron};
   const int width = int(d.width), height = int(d.height);
   const int x = x0 + 2 * threadIdx.x;
   if (x >= width) return;

@@ -3,32 +3,13 @@
 // 32-bit stores.
 #include "DebayerMalvar.h"
 #include "MalvarMath.h"
+#include "WorkTile.cuh"
 
 namespace opix {
 
 namespace {
 
 constexpr int kThreads = 128;
-
-// Samples of a shared tile addressed by phased position.
-template <class T>
-struct SharedTile {
-  const T* tile;
-  int stride;  // samples per tile row
-  int ox, oy;  // phased position of tile sample (0, 0)
-  __device__ int operator()(int x, int y) const { return tile[(y - oy) * stride + (x - ox)]; }
-};
-
-// Loads rows x words of the work image starting at word column wx and row wy.
-__device__ void loadTile(uint32_t* tile, int rows, int words, const WorkView& w, int wx, int wy, bool checked) {
-  const int pitchWords = w.pitch / 4;
-  for (int i = threadIdx.x; i < rows * words; i += blockDim.x) {
-    const int r = i / words, c = i % words;
-    const int gy = wy + r, gx = wx + c;
-    const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base) + size_t(gy) * pitchWords + gx;
-    tile[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? *src : 0u;
-  }
-}
 
 template <int TW, int TH>
 __global__ void MalvarKernel(WorkView w, SurfaceView d, int sx, int sy) {

@@ -35,6 +35,11 @@ bool hostImageGeometry(uint64_t width, uint64_t height, uint64_t channels, uint6
   return true;
 }
 
+void zeroRowPadding(unsigned char* rows, uint32_t pitch, uint64_t rowBytes, uint64_t height) {
+  if (rowBytes >= pitch) return;
+  for (uint64_t r = 0; r < height; ++r) std::memset(rows + r * pitch + rowBytes, 0, pitch - rowBytes);
+}
+
 opixSurfaceFormat_t formatFromBits(uint32_t bits, uint32_t channels) {
   const bool gray = channels == 1;
   if (bits <= 8) return gray ? OPIX_I8 : OPIX_RGB8;

@@ -33,6 +33,10 @@ constexpr uint64_t kMaxImageBytes = uint64_t{4} << 30;
 bool hostImageGeometry(uint64_t width, uint64_t height, uint64_t channels, uint64_t bytesPerSample,
                        uint32_t& pitch, uint64_t& bytes);
 
+// Zeroes the bytes past rowBytes in each of `height` rows of `pitch` bytes,
+// so that no uninitialised memory reaches the device or a file.
+void zeroRowPadding(unsigned char* rows, uint32_t pitch, uint64_t rowBytes, uint64_t height);
+
 // Surface format of a PNM, TIFF or RAW image from its bits per sample and
 // channel count (RAW images have one channel).
 opixSurfaceFormat_t formatFromBits(uint32_t bits, uint32_t channels);

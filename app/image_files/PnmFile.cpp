@@ -142,8 +142,7 @@ bool readPnm(const std::string& path, DecodedImage& out) {
       if (swap) swapBytes16(run, rows * rowBytes / 2);
     }
   }
-  if (pitch != rowBytes)
-    for (uint64_t r = 0; r < height; ++r) std::memset(data + r * pitch + rowBytes, 0, pitch - rowBytes);
+  zeroRowPadding(data, pitch, rowBytes, height);
   img.width = static_cast<uint32_t>(width);
   img.height = static_cast<uint32_t>(height);
   img.pitch = pitch;

@@ -133,7 +133,7 @@ bool readTiff(const std::string& path, DecodedImage& out) {
   const bool ok = TIFFIsTiled(tif) ? readTiles(tif, data, width, height, pitch, pixelBytes)
                                    : readStrips(tif, data, height, pitch, rowBytes);
   if (!ok) return false;
-  for (uint32_t r = 0; r < height; ++r) std::memset(data + uint64_t{r} * pitch + rowBytes, 0, pitch - rowBytes);
+  zeroRowPadding(data, pitch, rowBytes, height);
   img.width = width;
   img.height = height;
   img.pitch = pitch;

@@ -42,7 +42,7 @@ void copyWithOffsetAndApron(const SurfaceView& src, const SurfaceView& dst, int 
     ApronCopy c{src.plane[0], src.pitch, dst.plane[0], dst.pitch, int64_t{src.width} * bpp,
                 int64_t{xOffset} * bpp, static_cast<int>(y0), apron, static_cast<int>(src.height)};
     if (src.format == OPIX_I8 && (apron != 0 || xOffset != 0)) {
-      if (onCuda())
+      if (cudaDrivers())
         OPIX_CUDA_DRIVER(launchApronCopyCuda(c));
       else
         host::launch([&] { launchApronCopyHost(c); });

@@ -2,8 +2,9 @@
 // destination word, eight rows per thread, whole 32-bit loads and stores.
 #include "ApronCopyMath.h"
 #include "CopyWithApron.h"
+#include "CudaKernel.cuh"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
@@ -19,7 +20,7 @@ __global__ void MemCopyWithOffsetAndFillApronVerticallyKernel(uint32_t* dst, uin
                                                               const uint32_t* src, uint32_t srcPitchWords,
                                                               int apron, int64_t byteX, int y0,
                                                               int64_t rowBytes, int height) {
-  const int64_t wd = apronFirstWord(byteX) + int64_t{blockIdx.x} * kThreads + threadIdx.x;
+  const int64_t wd = apronFirstWord(byteX) + int64_t{blockIdx.x} * kThreads + int64_t{threadIdx.x};
   if (wd > apronLastWord(byteX, rowBytes)) return;
   const int rows = y0 + height + apron;
   const int firstRow = blockIdx.y * kRowsPerThread;
@@ -41,11 +42,10 @@ void launchApronCopyCuda(const ApronCopy& c) {
   const int64_t words = apronLastWord(c.byteX, c.rowBytes) - apronFirstWord(c.byteX) + 1;
   const int rows = c.y0 + c.height + c.apron;
   const dim3 block(kThreads, 1, 1);
-  const dim3 grid(static_cast<unsigned>((words + kThreads - 1) / kThreads),
-                  static_cast<unsigned>((rows + kRowsPerThread - 1) / kRowsPerThread), 1);
-  MemCopyWithOffsetAndFillApronVerticallyKernel<<<grid, block, 0, cudaStreamPerThread>>>(
-      reinterpret_cast<uint32_t*>(c.dst), c.dstPitch / 4, reinterpret_cast<const uint32_t*>(c.src), c.srcPitch / 4,
-      c.apron, c.byteX, c.y0, c.rowBytes, c.height);
+  const dim3 grid(ceilDiv(static_cast<uint32_t>(words), kThreads), ceilDiv(rows, kRowsPerThread), 1);
+  launchKernel(MemCopyWithOffsetAndFillApronVerticallyKernel, grid, block, reinterpret_cast<uint32_t*>(c.dst),
+               c.dstPitch / 4, reinterpret_cast<const uint32_t*>(c.src), c.srcPitch / 4, c.apron, c.byteX, c.y0,
+               c.rowBytes, c.height);
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "KernelLaunch.h"
 #include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
@@ -28,7 +29,7 @@ void copyWithOffsetAndApron(const SurfaceView& src, const SurfaceView& dst, int 
                             uint32_t y0);
 
 // The two drivers of the 8-bit kernel.
-void launchApronCopyCuda(const ApronCopy& c);
+OPIX_CUDA_DRIVERS(void launchApronCopyCuda(const ApronCopy& c);)
 void launchApronCopyHost(const ApronCopy& c);
 
 }  // namespace opix

@@ -1,6 +1,9 @@
 // Initialisation of the SDK on a device: opixInit and opixInitHost.
 #include "DeviceContext.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "device/DeviceApi.h"
 #include "opix.h"
 #include "opixException.h"
@@ -104,6 +107,12 @@ extern "C" opixStatus_t opixInitHost(void) {
   ctx.device = -1;
   ctx.interop = false;
   ctx.nvmlDevice = nullptr;
+  // A developer aid: OPIX_CUDA_ON_CPU=1 runs every kernel through its CUDA
+  // driver built for the CPU, on the host backend's memory.
+  const char* onCpu = std::getenv("OPIX_CUDA_ON_CPU");
+  const bool cudaDriversOnCpu = onCpu && std::strcmp(onCpu, "1") == 0;
+  if (cudaDriversOnCpu && !device::cudaDriversOnCpuCompiledIn()) return OPIX_INVALID_DEVICE;
+  device::setCudaDriversOnCpu(cudaDriversOnCpu);
   device::setBackend(device::Backend::Host);
   return OPIX_OK;
 }

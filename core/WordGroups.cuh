@@ -8,9 +8,10 @@
 // others none.
 #pragma once
 
+#include "CudaKernel.cuh"
 #include "WordGroups.h"
 
-namespace opix::cuda {
+namespace opix::OPIX_CUDA_NS {
 
 // One padding word per 32 spreads the strided reads of the lanes over all
 // shared-memory banks.
@@ -32,50 +33,58 @@ __device__ __forceinline__ void wordGroupRows(const WordGroupJob& j, uint32_t* i
   // Every row's loads are issued before any is used, so each warp keeps
   // kRows rows of reads in flight.
   uint32_t loaded[kRows][Op::kInPlanes][Op::kInWords];
-#pragma unroll
+OPIX_UNROLL
   for (int r = 0; r < kRows; ++r) {
     const uint32_t y = firstRow + r * kWarps;
-#pragma unroll
+OPIX_UNROLL
     for (int p = 0; p < Op::kInPlanes; ++p) {
       const uint32_t* row = reinterpret_cast<const uint32_t*>(j.in[p]) + size_t{y} * j.inPitchWords + inBase;
-#pragma unroll
+OPIX_UNROLL
       for (int k = 0; k < Op::kInWords; ++k) {
         const int w = lane + 32 * k;
         loaded[r][p][k] = (!Checked || (y < j.height && inBase + w < j.inPitchWords)) ? row[w] : 0u;
       }
     }
   }
-#pragma unroll
+OPIX_UNROLL
   for (int r = 0; r < kRows; ++r) {
     const uint32_t y = firstRow + r * kWarps;
-    if (Checked && y >= j.height) return;  // the same for the whole warp
-#pragma unroll
-    for (int p = 0; p < Op::kInPlanes; ++p)
-#pragma unroll
-      for (int k = 0; k < Op::kInWords; ++k) inTile[p * kInTile + skew(lane + 32 * k)] = loaded[r][p][k];
-    __syncwarp();
-    uint32_t a[Op::kInPlanes][Op::kInWords];
-    uint32_t b[Op::kOutPlanes][Op::kOutWords];
-#pragma unroll
-    for (int p = 0; p < Op::kInPlanes; ++p)
-#pragma unroll
-      for (int i = 0; i < Op::kInWords; ++i) a[p][i] = inTile[p * kInTile + skew(lane * Op::kInWords + i)];
-    Op::apply(a, b, j.shift);
-#pragma unroll
-    for (int p = 0; p < Op::kOutPlanes; ++p)
-#pragma unroll
-      for (int i = 0; i < Op::kOutWords; ++i) outTile[p * kOutTile + skew(lane * Op::kOutWords + i)] = b[p][i];
-    __syncwarp();
-#pragma unroll
-    for (int p = 0; p < Op::kOutPlanes; ++p) {
-      uint32_t* row = reinterpret_cast<uint32_t*>(j.out[p]) + size_t{y} * j.outPitchWords + outBase;
-#pragma unroll
-      for (int k = 0; k < Op::kOutWords; ++k) {
-        const int w = lane + 32 * k;
-        if (!Checked || outBase + w < j.outPitchWords) row[w] = outTile[p * kOutTile + skew(w)];
+    // A row past the image is skipped by the whole warp, which still meets
+    // every barrier.
+    const bool live = !Checked || y < j.height;
+    if (live) {
+OPIX_UNROLL
+      for (int p = 0; p < Op::kInPlanes; ++p)
+OPIX_UNROLL
+        for (int k = 0; k < Op::kInWords; ++k) inTile[p * kInTile + skew(lane + 32 * k)] = loaded[r][p][k];
+    }
+    warpSync();
+    if (live) {
+      uint32_t a[Op::kInPlanes][Op::kInWords];
+      uint32_t b[Op::kOutPlanes][Op::kOutWords];
+OPIX_UNROLL
+      for (int p = 0; p < Op::kInPlanes; ++p)
+OPIX_UNROLL
+        for (int i = 0; i < Op::kInWords; ++i) a[p][i] = inTile[p * kInTile + skew(lane * Op::kInWords + i)];
+      Op::apply(a, b, j.shift);
+OPIX_UNROLL
+      for (int p = 0; p < Op::kOutPlanes; ++p)
+OPIX_UNROLL
+        for (int i = 0; i < Op::kOutWords; ++i) outTile[p * kOutTile + skew(lane * Op::kOutWords + i)] = b[p][i];
+    }
+    warpSync();
+    if (live) {
+OPIX_UNROLL
+      for (int p = 0; p < Op::kOutPlanes; ++p) {
+        uint32_t* row = reinterpret_cast<uint32_t*>(j.out[p]) + size_t{y} * j.outPitchWords + outBase;
+OPIX_UNROLL
+        for (int k = 0; k < Op::kOutWords; ++k) {
+          const int w = lane + 32 * k;
+          if (!Checked || outBase + w < j.outPitchWords) row[w] = outTile[p * kOutTile + skew(w)];
+        }
       }
     }
-    __syncwarp();  // the tiles are reused by the next row
+    warpSync();  // the tiles are reused by the next row
   }
 }
 
@@ -97,8 +106,8 @@ template <int kWarps, int kRows>
 void launchWordGroups(void (*kernel)(WordGroupJob), const WordGroupJob& j) {
   if (j.empty()) return;
   const dim3 block(32, kWarps, 1);
-  const dim3 grid((j.groups + 31) / 32, (j.height + kWarps * kRows - 1) / (kWarps * kRows), 1);
-  kernel<<<grid, block, 0, cudaStreamPerThread>>>(j);
+  const dim3 grid(ceilDiv(j.groups, 32), ceilDiv(j.height, kWarps * kRows), 1);
+  launchKernel(kernel, grid, block, j);
 }
 
-}  // namespace opix::cuda
+}  // namespace opix::OPIX_CUDA_NS

@@ -100,7 +100,7 @@ void runWordGroups(const WordGroupJob& j) {
 template <class Op, class CudaDriver>
 void runWordGroupKernel(const WordGroupJob& j, CudaDriver&& cudaDriver, const char* label) {
   if (!j.empty()) {
-    if (onCuda())
+    if (cudaDrivers())
       cudaDriver();
     else
       host::launch([&j] { host::runWordGroups<Op>(j); });

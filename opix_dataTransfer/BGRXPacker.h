@@ -4,6 +4,7 @@
 
 #include "WordGroups.h"
 #include "opixDeviceSurfaceBuffer.h"
+#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -12,6 +13,8 @@ namespace opix {
 void launchBGRXPacker(const SurfaceView& src, const SurfaceView& dst);
 
 // The CUDA driver.
+OPIX_CUDA_DRIVERS(
 void bgrxPackerCuda(const WordGroupJob& job);
+)
 
 }  // namespace opix

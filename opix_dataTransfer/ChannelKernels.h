@@ -5,6 +5,7 @@
 
 #include "WordGroups.h"
 #include "opixDeviceSurfaceBuffer.h"
+#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -19,8 +20,10 @@ void launchChannelSplit(const SurfaceView& src, const SurfaceView& dst);
 void launchChannelMerge(const SurfaceView& src, const SurfaceView& dst);
 
 // The CUDA drivers.
+OPIX_CUDA_DRIVERS(
 void channelReplaceCuda(const WordGroupJob& job);
 void channelSplitCuda(const WordGroupJob& job);
 void channelMergeCuda(const WordGroupJob& job);
+)
 
 }  // namespace opix

@@ -84,7 +84,7 @@ void opixDebayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint3
 }
 
 void fillWorkApron(const WorkView& work) {
-  if (onCuda())
+  if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchApronFillCuda(work));
   else
     host::launch([&] { launchApronFillHost(work); });

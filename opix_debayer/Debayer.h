@@ -13,6 +13,7 @@
 #include "DebayerMath.h"
 #include "opix.h"
 #include "opixDeviceSurfaceBuffer.h"
+#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -59,7 +60,9 @@ class opixDebayer : public IDebayer, public AttachableComponent {
 // Fills the left (apron + cx) and right (apron) margin columns of every work
 // row by mirroring, then runs the launch check.
 void fillWorkApron(const WorkView& work);
+OPIX_CUDA_DRIVERS(
 void launchApronFillCuda(const WorkView& work);
+)
 void launchApronFillHost(const WorkView& work);
 
 }  // namespace opix

@@ -38,7 +38,7 @@ void DebayerBinning::Transform(opixBayerPattern_t pattern, uint32_t width, uint3
   const SurfaceView src = surfaceView(*source_);
   const SurfaceView dst = surfaceView(*destination_);
   const int f = static_cast<int>(factor_);
-  if (onCuda())
+  if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchBinningCuda(src, dst, f, pattern));
   else
     host::launch([&] { launchBinningHost(src, dst, f, pattern); });

@@ -1,9 +1,10 @@
 // CUDA driver of binning: 32 x 16 threads per block, four output pixels per
 // thread read from whole source words, 32-bit stores.
 #include "BinningMath.h"
+#include "CudaKernel.cuh"
 #include "DebayerBinning.h"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
@@ -12,18 +13,18 @@ struct GlobalSamples {
   const unsigned char* base;
   uint32_t pitch;
   __device__ int operator()(int x, int y) const {
-    return __ldg(reinterpret_cast<const T*>(base + size_t(y) * pitch) + x);
+    return readOnly(reinterpret_cast<const T*>(base + size_t(y) * pitch) + x);
   }
 };
 
 template <int F>
 __global__ void DebayerBinning8Kernel(SurfaceView s, SurfaceView d, int pattern) {
-  const int x = 4 * (blockIdx.x * blockDim.x + threadIdx.x);
-  const int y = blockIdx.y * blockDim.y + threadIdx.y;
+  const int x = int(4 * (blockIdx.x * blockDim.x + threadIdx.x));
+  const int y = int(blockIdx.y * blockDim.y + threadIdx.y);
   if (x >= int(d.width) || y >= int(d.height)) return;
   const GlobalSamples<uint8_t> src{s.plane[0], s.pitch};
   uint8_t px[12];
-  const int n = min(4, int(d.width) - x);
+  const int n = int(d.width) - x < 4 ? int(d.width) - x : 4;
   for (int i = 0; i < n; ++i) {
     const Rgb p = binPixel<F>(src, pattern, F * (x + i), F * y);
     px[3 * i] = uint8_t(p.r);
@@ -42,8 +43,8 @@ __global__ void DebayerBinning8Kernel(SurfaceView s, SurfaceView d, int pattern)
 
 template <int F>
 __global__ void DebayerBinning16Kernel(SurfaceView s, SurfaceView d, int pattern) {
-  const int x = 2 * (blockIdx.x * blockDim.x + threadIdx.x);
-  const int y = blockIdx.y * blockDim.y + threadIdx.y;
+  const int x = int(2 * (blockIdx.x * blockDim.x + threadIdx.x));
+  const int y = int(blockIdx.y * blockDim.y + threadIdx.y);
   if (x >= int(d.width) || y >= int(d.height)) return;
   const GlobalSamples<uint16_t> src{s.plane[0], s.pitch};
   const Rgb a = binPixel<F>(src, pattern, F * x, F * y);
@@ -63,11 +64,9 @@ template <int F>
 void launch(const SurfaceView& s, const SurfaceView& d, int pattern) {
   const dim3 block(32, 16, 1);
   if (s.format == OPIX_I8) {
-    const dim3 grid((d.width + 127) / 128, (d.height + 15) / 16, 1);
-    DebayerBinning8Kernel<F><<<grid, block, 0, cudaStreamPerThread>>>(s, d, pattern);
+    launchKernel(DebayerBinning8Kernel<F>, dim3(ceilDiv(d.width, 128), ceilDiv(d.height, 16), 1), block, s, d, pattern);
   } else {
-    const dim3 grid((d.width + 63) / 64, (d.height + 15) / 16, 1);
-    DebayerBinning16Kernel<F><<<grid, block, 0, cudaStreamPerThread>>>(s, d, pattern);
+    launchKernel(DebayerBinning16Kernel<F>, dim3(ceilDiv(d.width, 64), ceilDiv(d.height, 16), 1), block, s, d, pattern);
   }
 }
 
@@ -81,4 +80,4 @@ void launchBinningCuda(const SurfaceView& source, const SurfaceView& destination
   }
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

@@ -2,6 +2,7 @@
 
 #include "Components.h"
 #include "DebayerMath.h"
+#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -20,7 +21,9 @@ class DebayerBinning : public IDebayer, public AttachableComponent {
 };
 
 // Drivers: `source` holds the mosaic, `destination` the output size.
+OPIX_CUDA_DRIVERS(
 void launchBinningCuda(const SurfaceView& source, const SurfaceView& destination, int factor, int pattern);
+)
 void launchBinningHost(const SurfaceView& source, const SurfaceView& destination, int factor, int pattern);
 
 }  // namespace opix

@@ -26,7 +26,7 @@ PatternShift checkedShift(opixBayerPattern_t pattern) {
 void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
   const PatternShift s = checkedShift(pattern);
   if (work.format != OPIX_I8) return;
-  if (onCuda())
+  if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchMenon8Cuda(work, destination, s.sx, s.sy));
   else
     host::launch([&] { launchMenonHost(work, destination, s.sx, s.sy); });
@@ -53,7 +53,7 @@ void opixDFPD16::ComputeMemorySize() {
 void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
   const PatternShift s = checkedShift(pattern);
   if (work.format != OPIX_I12 && work.format != OPIX_I16) return;
-  if (!onCuda()) {
+  if (!cudaDrivers()) {
     host::launch([&] { launchMenonHost(work, destination, s.sx, s.sy); });
     launchCheck("GPUMenonDebayer 2");
     return;

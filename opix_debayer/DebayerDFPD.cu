@@ -3,12 +3,13 @@
 // per pixel from the tile, packed 32-bit stores. 16-bit: pass 1 computes the
 // final green and the decision of every site into the half-resolution
 // planes, pass 2 rebuilds the pixels from the samples and those planes.
+#include "CudaKernel.cuh"
 #include "DebayerDFPD.h"
 #include "MenonMath.h"
 #include "StreamGlobal.h"
 #include "WorkTile.cuh"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
@@ -51,8 +52,9 @@ __global__ void MenonKernel8(WorkView w, SurfaceView d, int sx, int sy) {
   }
 }
 
-// Plane cell (ci, cj) covers work columns 4 + 2ci, 5 + 2ci and work rows
-// 4 + 2cj, 5 + 2cj: one red site (even row) and one blue site.
+// Plane cell (ci, cj) holds the sites of phased columns X, X + 1 and rows
+// Y, Y + 1 with X = 4 + 2ci - apron + sx, Y = 4 + 2cj - apron: one red site
+// (even row) and one blue site.
 struct CellOf {
   int ci, cj, plane;
 };
@@ -61,8 +63,11 @@ __device__ CellOf cellOf(int x, int y, int sx, int apron) {
   return {(col - 4) >> 1, (row - 4) >> 1, y & 1};
 }
 
+// Phased column X of a 16-bit work image lies at work column
+// apron + cx - sx + X. Tiles start at an even work column, so each holds one
+// more word for the column shift.
 constexpr int kTw16 = 64, kTh16 = 32;
-constexpr int kWords1 = (kTw16 + 8) / 2, kRows1 = kTh16 + 8;
+constexpr int kWords1 = (kTw16 + 8) / 2 + 1, kRows1 = kTh16 + 8;
 
 template <int Hi>
 __global__ void MenonGpuGrGbKernel16(WorkView w, MenonPlanes planes, int sx, int needW, int needH) {
@@ -72,7 +77,8 @@ __global__ void MenonGpuGrGbKernel16(WorkView w, MenonPlanes planes, int sx, int
   loadTile(tile, kRows1, kWords1, w, c0 / 2, r0, checked);
   __syncthreads();
 
-  const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords1, c0 - w.apron + sx, r0 - w.apron};
+  const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords1, c0 - w.apron - w.cx + sx,
+                              r0 - w.apron};
   const MenonPoint<SharedTile<uint16_t>> m{s, Hi};
   for (int i = threadIdx.x; i < kTw16 / 2 * kTh16 / 2; i += blockDim.x) {
     const int ci = blockIdx.x * (kTw16 / 2) + i % (kTw16 / 2), cj = blockIdx.y * (kTh16 / 2) + i / (kTw16 / 2);
@@ -104,22 +110,21 @@ struct PlaneSites {
   }
 };
 
-constexpr int kWords2 = (kTw16 + 4) / 2, kRows2 = kTh16 + 4;
+constexpr int kWords2 = (kTw16 + 6) / 2, kRows2 = kTh16 + 4;
 
 template <int Hi>
-__global__ void MenonGpuRgbKernel16(WorkView w, MenonPlanes planes, SurfaceView d, int2 shift) {
+__global__ void MenonGpuRgbKernel16(WorkView w, MenonPlanes planes, SurfaceView d, int sx, int sy) {
   __shared__ uint32_t tile[kRows2 * kWords2];
-  const int sx = shift.x, sy = shift.y;
   const int x0 = blockIdx.x * kTw16, y0 = blockIdx.y * kTh16;
   const int width = int(d.width), height = int(d.height);
-  // Output column x lies at work column apron + x, row y at apron + sy + y.
+  // Output column x lies at work column apron + cx + x, row y at apron + sy + y.
   const int c0 = x0 + w.apron - 2, r0 = y0 + sy + w.apron - 2;
   const bool checked = c0 + 2 * kWords2 > int(w.pitch / 2) || r0 + kRows2 > int(w.height) ||
                        x0 + kTw16 > width || y0 + kTh16 > height;
   loadTile(tile, kRows2, kWords2, w, c0 / 2, r0, checked);
   __syncthreads();
 
-  const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords2, x0 + sx - 2, y0 + sy - 2};
+  const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords2, x0 - w.cx + sx - 2, y0 + sy - 2};
   const PlaneSites sites{planes, sx, w.apron};
   for (int i = threadIdx.x; i < kTw16 / 2 * kTh16; i += blockDim.x) {
     const int x = x0 + 2 * (i % (kTw16 / 2)), y = y0 + i / (kTw16 / 2);
@@ -144,10 +149,10 @@ void launch16(const WorkView& work, const MenonPlanes& planes, const SurfaceView
   // Sites needed by pass 2: work columns [4, w + 8) and rows [4 + sy, h + sy + 8).
   const int needW = (w + 5) / 2, needH = (h + sy + 5) / 2;
   const dim3 grid1((w + 8 + kTw16 - 1) / kTw16, (h + 9 + kTh16 - 1) / kTh16, 1);
-  MenonGpuGrGbKernel16<Hi><<<grid1, kThreads, 0, cudaStreamPerThread>>>(work, planes, sx, needW, needH);
+  launchKernel(MenonGpuGrGbKernel16<Hi>, grid1, kThreads, work, planes, sx, needW, needH);
   launchCheck("GPUMenonDebayer 1");
   const dim3 grid2((w + kTw16 - 1) / kTw16, (h + 1 + kTh16 - 1) / kTh16, 1);
-  MenonGpuRgbKernel16<Hi><<<grid2, kThreads, 0, cudaStreamPerThread>>>(work, planes, d, make_int2(sx, sy));
+  launchKernel(MenonGpuRgbKernel16<Hi>, grid2, kThreads, work, planes, d, sx, sy);
   launchCheck("GPUMenonDebayer 2");
 }
 
@@ -155,7 +160,7 @@ void launch16(const WorkView& work, const MenonPlanes& planes, const SurfaceView
 
 void launchMenon8Cuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
   const dim3 grid((work.width - 2 * kApron + kTw8 - 1) / kTw8, (work.height - 2 * kApron + kTh8 - 1) / kTh8, 1);
-  MenonKernel8<<<grid, kThreads, 0, cudaStreamPerThread>>>(work, d, sx, sy);
+  launchKernel(MenonKernel8, grid, kThreads, work, d, sx, sy);
 }
 
 void launchMenon16Cuda(const WorkView& work, const MenonPlanes& planes, const SurfaceView& d, int sx, int sy) {
@@ -165,4 +170,4 @@ void launchMenon16Cuda(const WorkView& work, const MenonPlanes& planes, const Su
     launch16<65535>(work, planes, d, sx, sy);
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

@@ -10,7 +10,7 @@ namespace opix {
 void DebayerL7::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
   // An 8-bit source never gets here: Create refuses it.
   if (work.format != OPIX_I12 && work.format != OPIX_I16) return;
-  if (onCuda())
+  if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchL7Cuda(work, destination, pattern));
   else
     host::launch([&] { launchL7Host(work, destination, pattern); });

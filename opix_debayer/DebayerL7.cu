@@ -1,10 +1,11 @@
 // CUDA driver of L7: 32 x 4 threads per block over a 64 x 16 tile with a
 // 3-sample apron in shared memory, 2 x 4 pixels per thread, 32-bit stores.
+#include "CudaKernel.cuh"
 #include "DebayerL7.h"
 #include "L7Math.h"
 #include "WorkTile.cuh"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
@@ -44,7 +45,7 @@ __global__ void L7Kernel16(WorkView w, SurfaceView d, int pattern, int hi) {
 void launchL7Cuda(const WorkView& work, const SurfaceView& d, int pattern) {
   const dim3 block(32, 4, 1);
   const dim3 grid((d.width + kTileW - 1) / kTileW, (d.height + kTileH - 1) / kTileH, 1);
-  L7Kernel16<<<grid, block, 0, cudaStreamPerThread>>>(work, d, pattern, maxEstimate(work.format));
+  launchKernel(L7Kernel16, grid, block, work, d, pattern, maxEstimate(work.format));
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

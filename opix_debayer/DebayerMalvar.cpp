@@ -14,7 +14,7 @@ void opixDebayerMalvar::Launch(opixBayerPattern_t pattern, const WorkView& work,
   if (pattern < OPIX_BAYER_RGGB || pattern > OPIX_BAYER_GRBG)
     checks::fail("Unsupported bayer format", OPIX_UNSUPPORTED_FORMAT, __LINE__);
   const PatternShift s = patternShift(pattern);
-  if (onCuda())
+  if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchMalvarCuda(work, destination, s.sx, s.sy));
   else
     host::launch([&] { launchMalvarHost(work, destination, s.sx, s.sy); });

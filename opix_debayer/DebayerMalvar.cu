@@ -1,11 +1,12 @@
 // CUDA driver of HQLI: 128 threads per block, the tile and its 2-sample apron
 // loaded into shared memory as aligned 32-bit words, 8 pixels per thread,
 // 32-bit stores.
+#include "CudaKernel.cuh"
 #include "DebayerMalvar.h"
 #include "MalvarMath.h"
 #include "WorkTile.cuh"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
@@ -80,11 +81,11 @@ __global__ void MalvarKernel16(WorkView w, SurfaceView d, int sx, int sy, int hi
 void launchMalvarCuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
   if (work.format == OPIX_I8) {
     const dim3 grid((d.width + 127) / 128, (d.height + 7) / 8, 1);
-    MalvarKernel<128, 8><<<grid, kThreads, 0, cudaStreamPerThread>>>(work, d, sx, sy);
+    launchKernel(MalvarKernel<128, 8>, grid, kThreads, work, d, sx, sy);
   } else {
     const dim3 grid((d.width + 63) / 64, (d.height + 15) / 16, 1);
-    MalvarKernel16<64, 16><<<grid, kThreads, 0, cudaStreamPerThread>>>(work, d, sx, sy, maxEstimate(work.format));
+    launchKernel(MalvarKernel16<64, 16>, grid, kThreads, work, d, sx, sy, maxEstimate(work.format));
   }
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 
+#include "CudaKernel.cuh"
+
 #include "DebayerMath.h"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 // Samples of a shared tile addressed by phased position.
 template <class T>
@@ -33,4 +35,4 @@ __device__ inline void loadTile(uint32_t* tile, int rows, int words, const WorkV
   }
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

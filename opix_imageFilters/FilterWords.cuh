@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+#include "CudaKernel.cuh"
+
 #include "opixDeviceSurfaceBuffer.h"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 template <class T>
 struct Words {
@@ -63,4 +65,4 @@ __host__ __device__ inline uint32_t wordsPerRow(uint32_t width, uint32_t sampleB
   return (width * sampleBytes + 3) / 4;
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

@@ -3,11 +3,12 @@
 // each of 8 rows. RGB8: 32 x 4 threads, 3 words (4 pixels) per thread in each
 // of 8 rows. Planar: 32 x 16 threads, one word (2 pixels) of each plane per
 // thread in each of 8 rows. Only edge blocks test bounds.
+#include "CudaKernel.cuh"
 #include "FilterMath.h"
 #include "FilterWords.cuh"
 #include "ImageFilterBaseColorCorrection.h"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
@@ -122,30 +123,24 @@ void launchColorCorrectionCuda(const ColorCorrectionArgs& a) {
   const auto blocks = [](uint32_t n, uint32_t per) { return (n + per - 1) / per; };
   switch (a.src.format) {
     case OPIX_I8:
-      ColorCorrectionGray8Kernel<<<dim3(blocks(wordsPerRow(w, 1), 256), blocks(h, kRows)), 256, 0,
-                                   cudaStreamPerThread>>>(a);
+      launchKernel(ColorCorrectionGray8Kernel, dim3(blocks(wordsPerRow(w, 1), 256), blocks(h, kRows)), 256, a);
       break;
     case OPIX_I12:
-      ColorCorrectionGray16Kernel<12><<<dim3(blocks(wordsPerRow(w, 2), 256), blocks(h, kRows)), 256, 0,
-                                        cudaStreamPerThread>>>(a);
+      launchKernel(ColorCorrectionGray16Kernel<12>, dim3(blocks(wordsPerRow(w, 2), 256), blocks(h, kRows)), 256, a);
       break;
     case OPIX_I16:
-      ColorCorrectionGray16Kernel<16><<<dim3(blocks(wordsPerRow(w, 2), 256), blocks(h, kRows)), 256, 0,
-                                        cudaStreamPerThread>>>(a);
+      launchKernel(ColorCorrectionGray16Kernel<16>, dim3(blocks(wordsPerRow(w, 2), 256), blocks(h, kRows)), 256, a);
       break;
     case OPIX_RGB8:
-      BaseColorCorrectionKernel<<<dim3(blocks(3 * blocks(w, 4), 96), blocks(h, 4 * kRows)), dim3(32, 4), 0,
-                                  cudaStreamPerThread>>>(a);
+      launchKernel(BaseColorCorrectionKernel, dim3(blocks(3 * blocks(w, 4), 96), blocks(h, 4 * kRows)), dim3(32, 4), a);
       break;
     case OPIX_RGB12_PLANAR:
-      ColorCorrection16Kernel<12><<<dim3(blocks(wordsPerRow(w, 2), 32), blocks(h, 16 * kRows)), dim3(32, 16), 0,
-                                    cudaStreamPerThread>>>(a);
+      launchKernel(ColorCorrection16Kernel<12>, dim3(blocks(wordsPerRow(w, 2), 32), blocks(h, 16 * kRows)), dim3(32, 16), a);
       break;
     default:
-      ColorCorrection16Kernel<16><<<dim3(blocks(wordsPerRow(w, 2), 32), blocks(h, 16 * kRows)), dim3(32, 16), 0,
-                                    cudaStreamPerThread>>>(a);
+      launchKernel(ColorCorrection16Kernel<16>, dim3(blocks(wordsPerRow(w, 2), 32), blocks(h, 16 * kRows)), dim3(32, 16), a);
       break;
   }
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

@@ -4,6 +4,7 @@
 
 #include "ImageFilterBase.h"
 #include "MemSpace.h"
+#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -29,7 +30,9 @@ class ImageFilterBaseColorCorrection : public ImageFilterBase {
   TypedArray<int32_t> white_;
 };
 
+OPIX_CUDA_DRIVERS(
 void launchColorCorrectionCuda(const ColorCorrectionArgs& a);
+)
 void launchColorCorrectionHost(const ColorCorrectionArgs& a);
 
 }  // namespace opix

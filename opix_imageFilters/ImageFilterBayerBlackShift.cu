@@ -1,11 +1,12 @@
 // CUDA driver of the Bayer black shift: 32 x 8 threads per block, each thread
 // one 32-bit word (2 samples) in each of 8 rows, 64 x 64 pixels per block, the
 // pattern fixed at compile time.
+#include "CudaKernel.cuh"
 #include "FilterMath.h"
 #include "FilterWords.cuh"
 #include "ImageFilterBayerBlackShift.h"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
@@ -31,10 +32,10 @@ __global__ void BayerBlackShiftKernel16(BayerBlackShiftArgs a) {
 template <int Bits>
 void launchBits(const BayerBlackShiftArgs& a, dim3 grid, dim3 block) {
   switch (a.pattern) {
-    case 1: BayerBlackShiftKernel16<Bits, 1><<<grid, block, 0, cudaStreamPerThread>>>(a); break;
-    case 2: BayerBlackShiftKernel16<Bits, 2><<<grid, block, 0, cudaStreamPerThread>>>(a); break;
-    case 3: BayerBlackShiftKernel16<Bits, 3><<<grid, block, 0, cudaStreamPerThread>>>(a); break;
-    default: BayerBlackShiftKernel16<Bits, 4><<<grid, block, 0, cudaStreamPerThread>>>(a); break;
+    case 1: launchKernel(BayerBlackShiftKernel16<Bits, 1>, grid, block, a); break;
+    case 2: launchKernel(BayerBlackShiftKernel16<Bits, 2>, grid, block, a); break;
+    case 3: launchKernel(BayerBlackShiftKernel16<Bits, 3>, grid, block, a); break;
+    default: launchKernel(BayerBlackShiftKernel16<Bits, 4>, grid, block, a); break;
   }
 }
 
@@ -51,4 +52,4 @@ void launchBayerBlackShiftCuda(const BayerBlackShiftArgs& a) {
     launchBits<16>(a, grid, block);
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

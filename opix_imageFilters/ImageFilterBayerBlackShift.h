@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ImageFilterBase.h"
+#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -26,7 +27,9 @@ class ImageFilterBayerBlackShift : public ImageFilterBase {
   opixBayerBlackShift_t parameters_{};
 };
 
+OPIX_CUDA_DRIVERS(
 void launchBayerBlackShiftCuda(const BayerBlackShiftArgs& a);
+)
 void launchBayerBlackShiftHost(const BayerBlackShiftArgs& a);
 
 }  // namespace opix

@@ -3,11 +3,12 @@
 // 32-bit words. Only blocks of the last block column or row test bounds.
 #include <type_traits>
 
+#include "CudaKernel.cuh"
 #include "FilterMath.h"
 #include "FilterWords.cuh"
 #include "ImageFilterMad.h"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
@@ -70,9 +71,9 @@ __global__ void Mad16Kernel(MadArgs a) {
 template <int Bits>
 void launch16(const MadArgs& a, dim3 grid) {
   if (a.wideShift)
-    Mad16Kernel<Bits, true><<<grid, kThreads, 0, cudaStreamPerThread>>>(a);
+    launchKernel(Mad16Kernel<Bits, true>, grid, kThreads, a);
   else
-    Mad16Kernel<Bits, false><<<grid, kThreads, 0, cudaStreamPerThread>>>(a);
+    launchKernel(Mad16Kernel<Bits, false>, grid, kThreads, a);
 }
 
 }  // namespace
@@ -81,7 +82,7 @@ void launchMadCuda(const MadArgs& a) {
   const dim3 grid((a.src.width + 4 * kThreads - 1) / (4 * kThreads), (a.src.height + kRows - 1) / kRows, 1);
   if (grid.x == 0 || grid.y == 0) return;
   switch (a.bits) {
-    case 8: Mad8Kernel<<<grid, kThreads, 0, cudaStreamPerThread>>>(a); break;
+    case 8: launchKernel(Mad8Kernel, grid, kThreads, a); break;
     case 10: launch16<10>(a, grid); break;
     case 12: launch16<12>(a, grid); break;
     case 14: launch16<14>(a, grid); break;
@@ -89,4 +90,4 @@ void launchMadCuda(const MadArgs& a) {
   }
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

@@ -4,6 +4,7 @@
 
 #include "ImageFilterBase.h"
 #include "MemSpace.h"
+#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -42,7 +43,9 @@ class ImageFilterMad : public ImageFilterBase {
   bool hasShift_ = false;
 };
 
+OPIX_CUDA_DRIVERS(
 void launchMadCuda(const MadArgs& a);
+)
 void launchMadHost(const MadArgs& a);
 
 }  // namespace opix

@@ -1,11 +1,12 @@
 // CUDA driver of the white balance: 256 threads per block, each thread one
 // 32-bit word (4 samples of 8 bits, 2 of 16) in each of 16 rows from an even
 // row, the pattern fixed at compile time.
+#include "CudaKernel.cuh"
 #include "FilterMath.h"
 #include "FilterWords.cuh"
 #include "ImageFilterWhiteBalance.h"
 
-namespace opix {
+namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
@@ -41,9 +42,9 @@ __global__ void WhiteBalanceGray16Kernel(WhiteBalanceArgs a) {
 template <int Pattern>
 void launchPattern(const WhiteBalanceArgs& a, dim3 grid) {
   switch (a.bits) {
-    case 8: WhiteBalanceGray8Kernel<Pattern><<<grid, kThreads, 0, cudaStreamPerThread>>>(a); break;
-    case 12: WhiteBalanceGray16Kernel<12, Pattern><<<grid, kThreads, 0, cudaStreamPerThread>>>(a); break;
-    default: WhiteBalanceGray16Kernel<16, Pattern><<<grid, kThreads, 0, cudaStreamPerThread>>>(a); break;
+    case 8: launchKernel(WhiteBalanceGray8Kernel<Pattern>, grid, kThreads, a); break;
+    case 12: launchKernel(WhiteBalanceGray16Kernel<12, Pattern>, grid, kThreads, a); break;
+    default: launchKernel(WhiteBalanceGray16Kernel<16, Pattern>, grid, kThreads, a); break;
   }
 }
 
@@ -61,4 +62,4 @@ void launchWhiteBalanceCuda(const WhiteBalanceArgs& a) {
   }
 }
 
-}  // namespace opix
+}  // namespace opix::OPIX_CUDA_NS

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ImageFilterBase.h"
+#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -25,7 +26,9 @@ class ImageFilterWhiteBalance : public ImageFilterBase {
   opixWhiteBalance_t parameters_{};
 };
 
+OPIX_CUDA_DRIVERS(
 void launchWhiteBalanceCuda(const WhiteBalanceArgs& a);
+)
 void launchWhiteBalanceHost(const WhiteBalanceArgs& a);
 
 }  // namespace opix

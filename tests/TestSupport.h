@@ -20,7 +20,8 @@
 
 namespace opix::test {
 
-enum class Backend { Host, Cuda };
+// CudaOnCpu: host memory, kernels through the CUDA drivers built for the CPU.
+enum class Backend { Host, Cuda, CudaOnCpu };
 extern Backend g_backend;
 
 // Expects `body` to raise opixException with `status`.

@@ -6,6 +6,7 @@ namespace opix::device {
 
 namespace {
 std::atomic<Backend> g_backend{Backend::None};
+std::atomic<bool> g_cudaDriversOnCpu{false};
 
 DeviceApi* active() {
   switch (g_backend.load(std::memory_order_acquire)) {
@@ -19,6 +20,9 @@ DeviceApi* active() {
 Backend backend() { return g_backend.load(std::memory_order_acquire); }
 void setBackend(Backend b) { g_backend.store(b, std::memory_order_release); }
 bool cudaCompiledIn() { return cudaApi() != nullptr; }
+bool cudaDriversOnCpuCompiledIn() { return OPIX_WITH_CUDA_CPU != 0; }
+bool cudaDriversOnCpu() { return g_cudaDriversOnCpu.load(std::memory_order_acquire); }
+void setCudaDriversOnCpu(bool on) { g_cudaDriversOnCpu.store(on, std::memory_order_release); }
 
 // Before initialisation nothing has a device to run on.
 #define OPIX_FORWARD(call)                          \

@@ -24,6 +24,12 @@ Backend backend();
 void setBackend(Backend b);
 // True when this build contains the CUDA backend.
 bool cudaCompiledIn();
+// The CUDA drivers built for the CPU (against HIP-CPU): whether this build
+// has them, and whether kernel launches of the host backend go to them
+// instead of the host drivers. Chosen at initialisation.
+bool cudaDriversOnCpuCompiledIn();
+bool cudaDriversOnCpu();
+void setCudaDriversOnCpu(bool on);
 
 using Error = int;
 constexpr Error kSuccess = 0;

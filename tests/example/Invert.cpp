@@ -40,7 +40,7 @@ void Invert::Transform(const void*, uint32_t width, uint32_t height) {
   const SurfaceView s = surfaceView(*source_);
   const SurfaceView d = surfaceView(*destination_);
   const View v{s.plane[0], s.pitch, d.plane[0], d.pitch, width, height, s.format == OPIX_I16};
-  if (onCuda())
+  if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchInvertCuda(v));
   else
     host::launch([&] { launchInvertHost(v); });

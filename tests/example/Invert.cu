@@ -1,9 +1,12 @@
 // CUDA driver of the example: one thread per sample, 32 x 8 blocks, the last
 // block column and row bounds-checked.
+#include "CudaKernel.cuh"
 #include "Invert.h"
 #include "InvertMath.h"
 
-namespace opix::example {
+namespace opix::example::OPIX_CUDA_NS {
+
+using namespace ::opix::OPIX_CUDA_NS;
 
 namespace {
 
@@ -21,11 +24,11 @@ __global__ void InvertKernel(View v) {
 
 void launchInvertCuda(const View& v) {
   const dim3 block(32, 8, 1);
-  const dim3 grid((v.width + 31) / 32, (v.height + 7) / 8, 1);
+  const dim3 grid(ceilDiv(v.width, 32), ceilDiv(v.height, 8), 1);
   if (v.wide)
-    InvertKernel<uint16_t, 65535><<<grid, block, 0, cudaStreamPerThread>>>(v);
+    launchKernel(InvertKernel<uint16_t, 65535>, grid, block, v);
   else
-    InvertKernel<unsigned char, 255><<<grid, block, 0, cudaStreamPerThread>>>(v);
+    launchKernel(InvertKernel<unsigned char, 255>, grid, block, v);
 }
 
-}  // namespace opix::example
+}  // namespace opix::example::OPIX_CUDA_NS

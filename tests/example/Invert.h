@@ -4,6 +4,7 @@
 
 #include "Components.h"
 #include "opix.h"
+#include "KernelLaunch.h"
 
 namespace opix::example {
 
@@ -34,7 +35,9 @@ struct View {
   bool wide;  // 16-bit samples
 };
 
+OPIX_CUDA_DRIVERS(
 void launchInvertCuda(const View& v);
+)
 void launchInvertHost(const View& v);
 
 }  // namespace opix::example

@@ -397,3 +397,42 @@ TEST_F(Cli, SixteenBitBlackShiftMatrix) {
   ASSERT_EQ(sdk.run(eight, OPIX_BAYER_RGGB), OPIX_OK);
   EXPECT_TRUE(readFile(path("out8.ppm")) == ppm(sdk)) << "out8.ppm differs";
 }
+
+// The developer aid: OPIX_CUDA_ON_CPU=1 runs the program's kernels through
+// the CUDA drivers built for the CPU, and the files must not change by a byte.
+TEST_F(Cli, CudaDriversOnTheCpuWriteTheSameFiles) {
+  if (g_backend != Backend::Host) GTEST_SKIP() << "chooses the drivers itself";
+  if (!device::cudaDriversOnCpuCompiledIn()) GTEST_SKIP() << "this build has no CUDA drivers for the CPU";
+  const std::string samples = OPIX_SAMPLES_DIR;
+  struct Case {
+    std::vector<std::string> input;
+    const char* type;
+    const char* extension;
+  };
+  const std::vector<std::string> eight = {"-i", samples + "/astronaut_rggb.pgm"};
+  const std::vector<std::string> twelve = {"-i", samples + "/astronaut_rggb_12bit.raw", "-w", "512", "-h", "512",
+                                           "-bits", "12"};
+  const Case cases[] = {{eight, "HQLI", "bmp"},         {eight, "DFPD", "ppm"},         {eight, "binning_2x2", "ppm"},
+                        {eight, "binning_4x4", "bmp"},  {eight, "binning_8x8", "ppm"},  {twelve, "HQLI", "tif"},
+                        {twelve, "DFPD", "tif"},        {twelve, "L7", "tif"},          {twelve, "binning_2x2", "tif"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input[1] + " " + c.type);
+    std::string files[2];
+    for (int onCpu = 0; onCpu < 2; ++onCpu) {
+      if (onCpu)
+        setenv("OPIX_CUDA_ON_CPU", "1", 1);
+      else
+        unsetenv("OPIX_CUDA_ON_CPU");
+      std::vector<std::string> args = c.input;
+      const std::string out = std::string("out") + char('0' + onCpu) + "." + c.extension;
+      for (const char* a : {"-o", out.c_str(), "-type", c.type}) args.push_back(a);
+      const Result r = run(args);
+      EXPECT_EQ(r.status, 0) << r.err;
+      files[onCpu] = readFile(path(out));
+    }
+    unsetenv("OPIX_CUDA_ON_CPU");
+    EXPECT_GT(files[0].size(), 1000u);
+    EXPECT_TRUE(files[0] == files[1]) << "the files differ";
+  }
+}
+

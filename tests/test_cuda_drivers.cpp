@@ -1,0 +1,143 @@
+// Every CUDA driver against its host driver, bit for bit. The CUDA drivers
+// built for the CPU work on the host backend's memory, so one process runs
+// both drivers on the same input and compares the whole destination buffers,
+// guard bytes included, over every algorithm, pattern and bit depth and over
+// sizes that end just past a tile, a block or a word.
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "DebayerSupport.h"
+#include "FilterSupport.h"
+
+namespace opix::test {
+namespace {
+
+constexpr opixBayerPattern_t kPatterns[] = {OPIX_BAYER_RGGB, OPIX_BAYER_BGGR, OPIX_BAYER_GBRG, OPIX_BAYER_GRBG};
+
+class CudaDrivers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (g_backend != Backend::CudaOnCpu) GTEST_SKIP() << "runs where the CUDA drivers are built for the CPU";
+  }
+  void TearDown() override { device::setCudaDriversOnCpu(true); }
+};
+
+struct Outcome {
+  opixStatus_t status;
+  std::vector<uint8_t> bytes;
+};
+
+// `run` once through the host drivers, once through the CUDA drivers.
+template <class Run>
+void expectSameOnBothDrivers(Run&& run) {
+  device::setCudaDriversOnCpu(false);
+  const Outcome host = run();
+  device::setCudaDriversOnCpu(true);
+  const Outcome cuda = run();
+  ASSERT_EQ(cuda.status, host.status) << opixStatusName(cuda.status);
+  ASSERT_EQ(cuda.bytes.size(), host.bytes.size());
+  const auto diff = std::mismatch(host.bytes.begin(), host.bytes.end(), cuda.bytes.begin());
+  EXPECT_TRUE(diff.first == host.bytes.end())
+      << "first difference at byte " << (diff.first - host.bytes.begin()) << " of " << host.bytes.size()
+      << ": host " << int(*diff.first) << ", CUDA " << int(*diff.second);
+}
+
+// Current sizes below a maximum: single pixels, odd sizes, one past every
+// tile width and height the drivers use, several blocks.
+const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1},   {2, 2},   {3, 5},    {5, 3},   {63, 17}, {64, 64},
+                                                {65, 33}, {127, 9}, {129, 70}, {130, 8}, {193, 47}, {257, 40}};
+constexpr uint32_t kMaxW = 257, kMaxH = 70;
+
+std::string name(opixDebayerType_t t, opixSurfaceFormat_t f, opixBayerPattern_t p, uint32_t w, uint32_t h) {
+  return std::string(opixDebayerTypeName(t)) + " " + opixSurfaceFormatName(f) + " " + opixBayerPatternName(p) + " " +
+         std::to_string(w) + "x" + std::to_string(h);
+}
+
+void compareDebayer(opixDebayerType_t type, opixSurfaceFormat_t f, uint32_t maxW, uint32_t maxH,
+                    const std::vector<std::pair<uint32_t, uint32_t>>& sizes) {
+  DebayerRun run(type, maxW, maxH, f);
+  ASSERT_EQ(run.status, OPIX_OK) << opixDebayerTypeName(type) << " " << opixSurfaceFormatName(f);
+  uint32_t seed = 0;
+  for (const auto& [w, h] : sizes)
+    for (opixBayerPattern_t p : kPatterns) {
+      SCOPED_TRACE(name(type, f, p, w, h));
+      const Mosaic m = randomMosaic(w, h, f, ++seed);
+      expectSameOnBothDrivers([&] {
+        const opixStatus_t s = run.run(m, p);
+        return Outcome{s, run.raw};
+      });
+    }
+}
+
+TEST_F(CudaDrivers, DemosaicEveryAlgorithmPatternDepthAndSize) {
+  const std::vector<std::pair<uint32_t, uint32_t>> sizes(std::begin(kSizes), std::end(kSizes));
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16}) {
+    compareDebayer(OPIX_HQLI, f, kMaxW, kMaxH, sizes);
+    compareDebayer(OPIX_DFPD, f, kMaxW, kMaxH, sizes);
+    if (f != OPIX_I8) compareDebayer(OPIX_L7, f, kMaxW, kMaxH, sizes);
+  }
+}
+
+TEST_F(CudaDrivers, DemosaicThinImagesOfTheLargestWidth) {
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16}) {
+    compareDebayer(OPIX_HQLI, f, 65535, 64, {{65535, 2}, {65533, 3}});
+    compareDebayer(OPIX_DFPD, f, 65535, 64, {{65535, 2}, {65533, 3}});
+    if (f != OPIX_I8) compareDebayer(OPIX_L7, f, 65535, 64, {{65535, 2}});
+  }
+}
+
+TEST_F(CudaDrivers, BinningEveryFactorPatternDepthAndSize) {
+  for (opixDebayerType_t t : {OPIX_BINNING_2x2, OPIX_BINNING_4x4, OPIX_BINNING_8x8}) {
+    const uint32_t f = t == OPIX_BINNING_2x2 ? 2 : t == OPIX_BINNING_4x4 ? 4 : 8;
+    // Output widths one past the 128- and 64-pixel block widths, and odd ones.
+    const std::vector<std::pair<uint32_t, uint32_t>> sizes = {
+        {f, f}, {3 * f, 5 * f}, {129 * f, 17 * f}, {65 * f, 3 * f}, {f * (65535 / f), f}};
+    for (opixSurfaceFormat_t depth : {OPIX_I8, OPIX_I16}) compareDebayer(t, depth, 65535, 17 * f, sizes);
+  }
+}
+
+template <class Record>
+void compareFilter(opixImageFilterType_t type, const Record& record, opixSurfaceFormat_t f) {
+  FilterRun run(type, &record, kMaxW, kMaxH, f);
+  ASSERT_EQ(run.status, OPIX_OK) << opixImageFilterTypeName(type) << " " << opixSurfaceFormatName(f);
+  uint32_t seed = 100;
+  for (const auto& [w, h] : kSizes) {
+    SCOPED_TRACE(std::string(opixImageFilterTypeName(type)) + " " + opixSurfaceFormatName(f) + " " +
+                 std::to_string(w) + "x" + std::to_string(h));
+    const Image in = randomImage(w, h, f, ++seed);
+    expectSameOnBothDrivers([&] {
+      const opixStatus_t s = run.run(in);
+      return Outcome{s, run.raw};
+    });
+  }
+}
+
+TEST_F(CudaDrivers, ImageFiltersEveryFormatAndSize) {
+  std::vector<int8_t> shift8(size_t(kMaxW + 3) * kMaxH);
+  std::vector<int16_t> shift16(size_t(kMaxW + 1) * kMaxH);
+  std::vector<float> factor(size_t(kMaxW) * kMaxH);
+  std::mt19937 rng(7);
+  for (auto& v : shift8) v = int8_t(rng() % 41) - 20;
+  for (auto& v : shift16) v = int16_t(rng() % 801) - 400;
+  for (auto& v : factor) v = 0.5f + float(rng() % 1000) / 1000.0f;
+  const opixSam_t sam{shift8.data(), factor.data()};
+  const opixSam16_t sam16{shift16.data(), factor.data()};
+  const opixBaseColorCorrection_t cc{{1.2f, -0.1f, -0.05f, 3.5f, -0.2f, 1.3f, -0.1f, -2.0f, 0.0f, -0.3f, 1.4f, 0.25f},
+                                     {60000, 3000, 200}};
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I10, OPIX_I12, OPIX_I14, OPIX_I16}) {
+    compareFilter(OPIX_SAM, sam, f);
+    if (f != OPIX_I8) compareFilter(OPIX_SAM16, sam16, f);
+  }
+  for (opixBayerPattern_t p : kPatterns) {
+    const opixWhiteBalance_t wb{1.7f, 0.9f, 1.1f, 2.3f, p};
+    for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16}) compareFilter(OPIX_WHITE_BALANCE, wb, f);
+    const opixBayerBlackShift_t bbs{{64.5f, 32, 16.25f}, p};
+    for (opixSurfaceFormat_t f : {OPIX_I12, OPIX_I16}) compareFilter(OPIX_BAYER_BLACK_SHIFT, bbs, f);
+  }
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16, OPIX_RGB8, OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR})
+    compareFilter(OPIX_BASE_COLOR_CORRECTION, cc, f);
+}
+
+}  // namespace
+}  // namespace opix::test

@@ -4,7 +4,10 @@
 // given in GB/s of host image bytes; their floor is the host link, not
 // device memory, so they have no floor column. The image filters come last.
 //
-//   opix_bench [--backend=auto|host|cuda] [--sizes=3840x2160,8192x8192] [--filter=TEXT]
+//   opix_bench [--backend=auto|host|cuda] [--sizes=3840x2160,8192x8192] [--filter=TEXT] [--digest]
+//
+// --digest runs every case once, untimed, and prints a digest of its output
+// pixels instead: two backends that print the same lines gave the same bytes.
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -24,9 +27,43 @@ struct Size {
   uint32_t w, h;
 };
 
+bool g_digest = false;
+
+// FNV-1a over the pixel bytes of a destination surface, padding left out.
+uint64_t surfaceDigest(const opixDeviceSurfaceBuffer_t& d) {
+  std::vector<uint8_t> raw(opixImageSize(d.surfaceFormat, d.maxWidth, d.maxHeight));
+  device::streamSynchronize();
+  device::memcpy(raw.data(), deviceAddress(d), raw.size(), device::CopyKind::DeviceToHost);
+  const uint32_t planes = isPlanar(d.surfaceFormat) ? 3 : 1;
+  const size_t sampleBytes = opixFormatBits(d.surfaceFormat) > 8 ? 2 : 1;
+  const size_t rowBytes = size_t(d.width) * (planes == 3 ? 1 : opixFormatChannels(d.surfaceFormat)) * sampleBytes;
+  const size_t planeBytes = size_t(d.maxPitch) * d.maxHeight;
+  uint64_t h = 14695981039346656037ull;
+  for (uint32_t p = 0; p < planes; ++p)
+    for (uint32_t y = 0; y < d.height; ++y)
+      for (size_t i = 0; i < rowBytes; ++i) h = (h ^ raw[p * planeBytes + size_t(y) * d.pitch + i]) * 1099511628211ull;
+  return h;
+}
+
+// Prints the case's timing against the floor, or its digest.
+void report(const char* name, const char* size, double ms, double pixels, double bytes, double bandwidth,
+            const opixDeviceSurfaceBuffer_t& out) {
+  if (g_digest) {
+    std::printf("%-22s %11s %016llx\n", name, size, static_cast<unsigned long long>(surfaceDigest(out)));
+    return;
+  }
+  const double floorMs = bytes / bandwidth * 1e3;
+  std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", name, size, ms, pixels / (ms * 1e3), bytes / (ms * 1e6),
+              100.0 * floorMs / ms);
+}
+
 // Median milliseconds of `run` between two GPU timer events, after a
 // warm-up; at least 3 and at most 50 runs, about a second in all.
 double medianMs(const std::function<void()>& run) {
+  if (g_digest) {
+    run();
+    return 0.0;
+  }
   opixGpuTimerHandle_t timer = nullptr;
   opixGpuTimerCreate(&timer);
   run();
@@ -135,6 +172,13 @@ bool converterCase(const ConverterCase& c, Size s, double bandwidth) {
   opixSurfaceConverterHandle_t conv = nullptr;
   const opixBitDepthConverter_t p{0, false, c.target};
   opixStatus_t status = opixImportFromHostCreate(&in, c.host, s.w, s.h, &source);
+  if (status == OPIX_OK) {  // a noise frame in the source
+    const uint32_t pitch = opixRowBytes(c.host, s.w);
+    std::vector<uint8_t> noise(size_t(pitch) * s.h);
+    std::mt19937 rng(4);
+    for (auto& b : noise) b = uint8_t(rng());
+    status = opixImportFromHostCopy(in, noise.data(), s.w, pitch, s.h);
+  }
   if (status == OPIX_OK)
     status = opixSurfaceConverterCreate(&conv, OPIX_BIT_DEPTH_CONVERTER, &p, s.w, s.h, source, &dst);
   char size[32];
@@ -143,11 +187,7 @@ bool converterCase(const ConverterCase& c, Size s, double bandwidth) {
     const double ms = medianMs([&] {
       if (status == OPIX_OK) status = opixSurfaceConverterTransform(conv, nullptr, s.w, s.h);
     });
-    const double bytes = c.bytesPerPixel * s.w * s.h;
-    const double floorMs = bytes / bandwidth * 1e3;
-    if (status == OPIX_OK)
-      std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", c.name, size, ms, double(s.w) * s.h / (ms * 1e3),
-                  bytes / (ms * 1e6), 100.0 * floorMs / ms);
+    if (status == OPIX_OK) report(c.name, size, ms, double(s.w) * s.h, c.bytesPerPixel * s.w * s.h, bandwidth, *dst);
   }
   if (status != OPIX_OK) std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(status));
   if (conv) opixSurfaceConverterDestroy(conv);
@@ -183,6 +223,7 @@ class FilterBench {
 
   opixStatus_t status() const { return status_; }
   opixStatus_t transform() { return opixImageFilterTransform(handle_, nullptr, w_, h_); }
+  const opixDeviceSurfaceBuffer_t& destination() const { return *destination_; }
 
  private:
   uint32_t w_, h_;
@@ -255,10 +296,7 @@ int benchFilters(const std::vector<Size>& sizes, const std::string& filter, doub
         ++failures;
         continue;
       }
-      const double bytes = filterBytes(c, s);
-      const double floorMs = bytes / bandwidth * 1e3;
-      std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", c.name, size, ms, double(s.w) * s.h / (ms * 1e3),
-                  bytes / (ms * 1e6), 100.0 * floorMs / ms);
+      report(c.name, size, ms, double(s.w) * s.h, filterBytes(c, s), bandwidth, run.destination());
     }
   }
   return failures;
@@ -273,6 +311,8 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a.rfind("--backend=", 0) == 0) {
       backend = a.substr(10);
+    } else if (a == "--digest") {
+      g_digest = true;
     } else if (a.rfind("--filter=", 0) == 0) {
       filter = a.substr(9);
     } else if (a.rfind("--sizes=", 0) == 0) {
@@ -287,7 +327,8 @@ int main(int argc, char** argv) {
         pos = comma == std::string::npos ? list.size() : comma + 1;
       }
     } else {
-      std::fprintf(stderr, "usage: opix_bench [--backend=auto|host|cuda] [--sizes=WxH,...] [--filter=TEXT]\n");
+      std::fprintf(stderr,
+                   "usage: opix_bench [--backend=auto|host|cuda] [--sizes=WxH,...] [--filter=TEXT] [--digest]\n");
       return 2;
     }
   }
@@ -299,10 +340,14 @@ int main(int argc, char** argv) {
   }
   device::DeviceProperties props{};
   device::getDeviceProperties(&props, backend == "host" ? -1 : 0);
-  const double bandwidth = copyBandwidth();
-  std::printf("opix_bench: %s backend, %s; device-to-device copy %.1f GB/s (read + written)\n", backend.c_str(),
-              props.name, bandwidth / 1e9);
-  std::printf("%-22s %11s %9s %11s %9s %9s\n", "case", "size", "ms", "Mpixel/s", "GB/s", "of floor");
+  const double bandwidth = g_digest ? 1.0 : copyBandwidth();
+  if (g_digest) {
+    std::printf("%-22s %11s %16s\n", "case", "size", "digest");
+  } else {
+    std::printf("opix_bench: %s backend, %s; device-to-device copy %.1f GB/s (read + written)\n", backend.c_str(),
+                props.name, bandwidth / 1e9);
+    std::printf("%-22s %11s %9s %11s %9s %9s\n", "case", "size", "ms", "Mpixel/s", "GB/s", "of floor");
+  }
 
   const DebayerCase cases[] = {
       {"HQLI 8-bit", OPIX_HQLI, OPIX_I8, 2, 0},
@@ -344,10 +389,8 @@ int main(int argc, char** argv) {
         ++failures;
         continue;
       }
-      const double bytes = debayerBytes(c, s, run.destination()->width, run.destination()->height);
-      const double floorMs = bytes / bandwidth * 1e3;
-      std::printf("%-22s %11s %9.3f %11.1f %9.1f %8.0f%%\n", c.name, size, ms, double(s.w) * s.h / (ms * 1e3),
-                  bytes / (ms * 1e6), 100.0 * floorMs / ms);
+      report(c.name, size, ms, double(s.w) * s.h,
+             debayerBytes(c, s, run.destination()->width, run.destination()->height), bandwidth, *run.destination());
     }
   const ConverterCase conversions[] = {
       {"convert gray 8->16", OPIX_I8, 16, 3},    {"convert gray 16->8", OPIX_I16, 8, 3},
@@ -356,7 +399,7 @@ int main(int argc, char** argv) {
   };
   for (const Size& s : sizes) {
     for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16})
-      if (!transferCase(f, s, filter)) ++failures;
+      if (!g_digest && !transferCase(f, s, filter)) ++failures;  // plain copies: nothing to digest
     for (const ConverterCase& c : conversions) {
       if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
       if (!converterCase(c, s, bandwidth)) ++failures;

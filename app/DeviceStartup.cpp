@@ -78,6 +78,9 @@ opixStatus_t startDevice(int32_t deviceId, bool cpu) {
     std::fprintf(stderr, "%s\n", cuda->errorString(e));
     return OPIX_INVALID_DEVICE;
   }
+  // The program's own floor, the one its message names. A newer device that
+  // this build cannot run passes here and is refused by opixInit with
+  // OPIX_INCOMPATIBLE_DEVICE, which the driver reports in its own words.
   if (props.major < 2) {
     std::fprintf(stderr, "GPU is not supported. Program runs on GPU with Compute Compatibility 2.0 or higher\n");
     return OPIX_INVALID_DEVICE;

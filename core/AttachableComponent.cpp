@@ -1,3 +1,4 @@
+#include "Checks.h"
 #include "Components.h"
 #include "TraceFile.h"
 #include "opixException.h"
@@ -20,6 +21,7 @@ void AttachableComponent::Attach(opixDeviceSurfaceBufferHandle_t source) {
     trace::value("Unsupported surface format", source_->surfaceFormat);
     OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
   }
+  checks::wordAligned(*source);
   source_ = source;
 }
 

@@ -38,4 +38,11 @@ void heightMatches(uint32_t height, uint32_t surfaceHeight) {
   if (height != surfaceHeight) fail("Input height does not match surface height", OPIX_INVALID_SIZE, __LINE__);
 }
 
+void wordAligned(const opixDeviceSurfaceBuffer_t& buffer) {
+  if (!buffer.external) return;
+  constexpr uintptr_t kWord = 4;
+  if (reinterpret_cast<uintptr_t>(buffer.directPointer) % kWord != 0 || buffer.pitch % kWord != 0)
+    OPIX_THROW(OPIX_UNALIGNED_DATA);
+}
+
 }  // namespace opix::checks

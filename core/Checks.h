@@ -18,6 +18,12 @@ void minHeight(uint32_t maxHeight);       // < 64: OPIX_INVALID_VALUE
 void widthMatches(uint32_t width, uint32_t surfaceWidth);     // OPIX_INVALID_SIZE
 void heightMatches(uint32_t height, uint32_t surfaceHeight);  // OPIX_INVALID_SIZE
 
+// Every kernel driver loads and stores pixels as 32-bit words, so the base
+// pointer and pitch of an external buffer must be multiples of 4; buffers in a
+// memory space are aligned by construction. Raises OPIX_UNALIGNED_DATA with no
+// message line of its own (the status line names the failure).
+void wordAligned(const opixDeviceSurfaceBuffer_t& buffer);
+
 // Traces `message` and raises `status`.
 [[noreturn]] void fail(const char* message, opixStatus_t status, int line);
 

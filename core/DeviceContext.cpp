@@ -39,6 +39,8 @@ void requireInitialised() {
   if (device::backend() == device::Backend::None) OPIX_THROW(OPIX_INVALID_DEVICE);
 }
 
+bool computeCapabilitySupported(int major, int minor) { return major > 7 || (major == 7 && minor >= 5); }
+
 namespace {
 
 // A backend, once chosen, stays: components of the process hold its memory.
@@ -78,7 +80,7 @@ extern "C" opixStatus_t opixInit(uint32_t deviceMask, bool interop) {
   if (driver < runtime) return static_cast<opixStatus_t>(OPIX_DRIVER_OLDER_THAN_RUNTIME);
   device::DeviceProperties props{};
   if (cuda->getDeviceProperties(&props, index) != device::kSuccess) return OPIX_INVALID_DEVICE;
-  if (props.major < 3) return OPIX_INCOMPATIBLE_DEVICE;
+  if (!computeCapabilitySupported(props.major, props.minor)) return OPIX_INCOMPATIBLE_DEVICE;
   // Binding a device for graphics interoperation is plain selection in every
   // runtime this SDK builds with; the interop switch is kept for the SDK's use.
   if (cuda->setDevice(index) != device::kSuccess) return OPIX_INVALID_DEVICE;

@@ -27,4 +27,10 @@ bool deviceFreeMemory(uint64_t* freeBytes);
 // Raises OPIX_INVALID_DEVICE unless opixInit or opixInitHost has succeeded.
 void requireInitialised();
 
+// Whether a GPU of compute capability major.minor can run this build's
+// kernels: the oldest code the build carries is PTX for 7.5 (the default of
+// OPIX_CUDA_ARCHITECTURES, kept by scripts/gpu-check), which no older
+// device can load.
+bool computeCapabilitySupported(int major, int minor);
+
 }  // namespace opix

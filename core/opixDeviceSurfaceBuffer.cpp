@@ -1,5 +1,6 @@
 #include "opixDeviceSurfaceBuffer.h"
 
+#include "Checks.h"
 #include "opixException.h"
 
 #define OPIX_SOURCE "core/opixDeviceSurfaceBuffer"
@@ -38,7 +39,12 @@ void setCurrentSize(opixDeviceSurfaceBuffer_t& buffer, uint32_t width, uint32_t 
 }
 
 unsigned char* deviceAddress(const opixDeviceSurfaceBuffer_t& buffer) {
-  if (buffer.external) return static_cast<unsigned char*>(buffer.directPointer);
+  if (buffer.external) {
+    // The owner may move an external buffer's pixels between calls, so they
+    // are checked at every use, not only when a component takes the buffer.
+    checks::wordAligned(buffer);
+    return static_cast<unsigned char*>(buffer.directPointer);
+  }
   return sliceAddress(buffer.memorySpaceBase, buffer.offset);
 }
 

@@ -58,6 +58,7 @@ DataExport::DataExport(opixDeviceSurfaceBufferHandle_t source)
     : MemoryAdapter(required(source).surfaceFormat, required(source).maxWidth, required(source).maxHeight),
       source_(source) {
   if (!accepted(format_)) unsupported(format_);
+  checks::wordAligned(*source);
   intermediate_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, deliveredFormat(format_));
   Allocate();
 }

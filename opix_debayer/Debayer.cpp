@@ -38,6 +38,7 @@ void opixDebayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, u
   checks::heightMatches(maxHeight, source->maxHeight);
   checks::minHeight(maxHeight);
   checks::minWidth(maxWidth);
+  checks::wordAligned(*source);
   sourceFormat_ = sourceFormat;
   source_ = source;
   destination_ = createSurfaceBuffer(maxWidth, maxHeight, debayerDestinationFormat(sourceFormat));

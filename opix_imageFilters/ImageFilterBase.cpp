@@ -20,6 +20,7 @@ void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType
     checks::fail("Input width does not match surface width", OPIX_INVALID_VALUE, __LINE__);
   if (source->maxHeight > maxHeight)
     checks::fail("Input height does not match surface height", OPIX_INVALID_VALUE, __LINE__);
+  checks::wordAligned(*source);
   type_ = type;
   format_ = sourceFormat;
   source_ = source;

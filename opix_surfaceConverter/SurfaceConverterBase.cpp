@@ -18,6 +18,7 @@ void SurfaceConverterBase::checkMaxSize(uint32_t maxWidth, uint32_t maxHeight, c
 void SurfaceConverterBase::attachAndAllocate(opixSurfaceConverter_t type, opixDeviceSurfaceBufferHandle_t source,
                                              opixSurfaceFormat_t format,
                                              opixDeviceSurfaceBufferHandle_t* destination) {
+  checks::wordAligned(*source);
   type_ = type;
   source_ = source;
   destination_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, format);

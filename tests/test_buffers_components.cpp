@@ -1,4 +1,6 @@
 // Device surface buffers, sub-buffer placement and the component life cycle.
+#include <functional>
+
 #include "Components.h"
 #include "TestSupport.h"
 #include "TraceFile.h"
@@ -127,6 +129,10 @@ TEST(Components, AttachNeedsTheSameGeometryAndFormat) {
   test::expectStatus(OPIX_INVALID_SIZE, [&] { c.Attach(wider.get()); });
   test::expectStatus(OPIX_INVALID_SIZE, [&] { c.Attach(taller.get()); });
   test::expectStatus(OPIX_UNSUPPORTED_SURFACE, [&] { c.Attach(other.get()); });
+  auto misaligned = createSurfaceBuffer(64, 64, OPIX_I8);
+  misaligned->external = 1;
+  misaligned->directPointer = reinterpret_cast<void*>(0x1001);
+  test::expectStatus(OPIX_UNALIGNED_DATA, [&] { c.Attach(misaligned.get()); });
   EXPECT_EQ(c.source(), original.get());
   c.Attach(same.get());
   EXPECT_EQ(c.source(), same.get());
@@ -137,4 +143,88 @@ TEST(Components, AttachNeedsTheSameGeometryAndFormat) {
                      "\tUnsupported surface format: I8\n"),
             std::string::npos)
       << log;
+}
+
+namespace {
+
+// One kind of component that reads an external source: Create on it, use it
+// (Transform or Copy) and Destroy, each returning the interface's status.
+struct SourceReader {
+  const char* name;
+  std::function<opixStatus_t(opixDeviceSurfaceBufferHandle_t)> create;
+  std::function<opixStatus_t()> use;
+  std::function<opixStatus_t()> destroy;
+};
+
+}  // namespace
+
+TEST(ExternalSources, PointerAndPitchMustBeWordAligned) {
+  constexpr uint32_t kSide = 64;
+  opixDebayerHandle_t debayer = nullptr;
+  opixImageFilterHandle_t filter = nullptr;
+  opixSurfaceConverterHandle_t converter = nullptr;
+  opixExportToHostHandle_t exporter = nullptr;
+  opixDeviceSurfaceBufferHandle_t out = nullptr;
+  opixSurfaceFormat_t delivered = OPIX_I8;
+  const opixWhiteBalance_t gains{1, 1, 1, 1, OPIX_BAYER_RGGB};
+  const opixBitDepthConverter_t to16{0, false, 16};
+  std::vector<uint8_t> host(kSide * kSide);
+  auto debayerOf = [&](const char* name, opixDebayerType_t type) {
+    return SourceReader{name,
+                        [&, type](opixDeviceSurfaceBufferHandle_t s) {
+                          return opixDebayerCreate(&debayer, type, kSide, kSide, s, &out);
+                        },
+                        [&] { return opixDebayerTransform(debayer, OPIX_BAYER_RGGB, kSide, kSide); },
+                        [&] { return opixDebayerDestroy(debayer); }};
+  };
+  const SourceReader readers[] = {
+      debayerOf("debayer", OPIX_HQLI),
+      debayerOf("binning debayer", OPIX_BINNING_2x2),
+      {"image filter",
+       [&](opixDeviceSurfaceBufferHandle_t s) {
+         return opixImageFilterCreate(&filter, OPIX_WHITE_BALANCE, &gains, kSide, kSide, s, &out);
+       },
+       [&] { return opixImageFilterTransform(filter, nullptr, kSide, kSide); },
+       [&] { return opixImageFilterDestroy(filter); }},
+      {"surface converter",
+       [&](opixDeviceSurfaceBufferHandle_t s) {
+         return opixSurfaceConverterCreate(&converter, OPIX_BIT_DEPTH_CONVERTER, &to16, kSide, kSide, s, &out);
+       },
+       [&] { return opixSurfaceConverterTransform(converter, nullptr, kSide, kSide); },
+       [&] { return opixSurfaceConverterDestroy(converter); }},
+      {"export", [&](opixDeviceSurfaceBufferHandle_t s) { return opixExportToHostCreate(&exporter, &delivered, s); },
+       [&] { return opixExportToHostCopy(exporter, host.data(), kSide, kSide, kSide, nullptr); },
+       [&] { return opixExportToHostDestroy(exporter); }},
+  };
+
+  // Room for rows of a wider pitch, so a refusal that did not happen reads
+  // nothing outside the block.
+  test::DeviceBlock block(2 * kSide * kSide + 8);
+  block.upload(std::vector<uint8_t>(2 * kSide * kSide + 8, 0));
+  auto source = createSurfaceBuffer(kSide, kSide, OPIX_I8);
+  source->external = 1;
+  for (const SourceReader& r : readers) {
+    SCOPED_TRACE(r.name);
+    source->directPointer = block.get() + 2;
+    EXPECT_EQ(r.create(source.get()), OPIX_UNALIGNED_DATA);
+    source->directPointer = block.get();
+    source->pitch = kSide + 2;
+    EXPECT_EQ(r.create(source.get()), OPIX_UNALIGNED_DATA);
+    source->pitch = kSide;
+
+    ASSERT_EQ(r.create(source.get()), OPIX_OK);
+    EXPECT_EQ(r.use(), OPIX_OK);
+    // The owner may move the pixels between calls: each use checks again.
+    source->directPointer = block.get() + 1;
+    EXPECT_EQ(r.use(), OPIX_UNALIGNED_DATA);
+    source->directPointer = block.get() + 4;
+    EXPECT_EQ(r.use(), OPIX_OK);
+    source->pitch = kSide + 6;
+    EXPECT_EQ(r.use(), OPIX_UNALIGNED_DATA);
+    source->pitch = kSide + 4;
+    EXPECT_EQ(r.use(), OPIX_OK);
+    source->directPointer = block.get();
+    source->pitch = kSide;
+    EXPECT_EQ(r.destroy(), OPIX_OK);
+  }
 }

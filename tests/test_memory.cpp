@@ -147,6 +147,7 @@ TEST(DeviceLayer, ArraysAnd3DCopies) {
   device::TextureObject tex = 0;
   device::TextureDesc desc;
   desc.filterMode = device::FilterMode::Linear;
+  desc.readMode = device::ReadMode::NormalizedFloat;
   ASSERT_EQ(device::createTextureObject(&tex, array, desc), 0);
   EXPECT_NE(tex, 0u);
   if (test::g_backend != test::Backend::Cuda) {
@@ -157,4 +158,40 @@ TEST(DeviceLayer, ArraysAnd3DCopies) {
   }
   EXPECT_EQ(device::destroyTextureObject(tex), 0);
   EXPECT_EQ(device::freeArray(array), 0);
+}
+
+TEST(DeviceLayer, LinearFilteringNeedsValuesReadAsFloats) {
+  using device::ChannelKind;
+  using device::FilterMode;
+  using device::ReadMode;
+  struct Case {
+    device::ChannelFormat format;
+    FilterMode filter;
+    ReadMode read;
+    device::Error expected;
+  };
+  const Case cases[] = {
+      {{32, 0, 0, 0, ChannelKind::Float}, FilterMode::Linear, ReadMode::ElementType, device::kSuccess},
+      {{16, 0, 0, 0, ChannelKind::Unsigned}, FilterMode::Point, ReadMode::ElementType, device::kSuccess},
+      {{16, 0, 0, 0, ChannelKind::Unsigned}, FilterMode::Linear, ReadMode::NormalizedFloat, device::kSuccess},
+      {{8, 8, 8, 8, ChannelKind::Signed}, FilterMode::Linear, ReadMode::NormalizedFloat, device::kSuccess},
+      {{16, 0, 0, 0, ChannelKind::Unsigned}, FilterMode::Linear, ReadMode::ElementType, device::kErrorInvalidValue},
+      {{8, 8, 8, 8, ChannelKind::Signed}, FilterMode::Linear, ReadMode::ElementType, device::kErrorInvalidValue},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "bits " << c.format.x << " kind " << static_cast<int>(c.format.kind)
+                                    << " filter " << static_cast<int>(c.filter) << " read "
+                                    << static_cast<int>(c.read));
+    device::Array array = nullptr;
+    ASSERT_EQ(device::malloc3DArray(&array, c.format, {16, 4, 0}), 0);
+    device::TextureDesc desc;
+    desc.filterMode = c.filter;
+    desc.readMode = c.read;
+    device::TextureObject tex = 0;
+    EXPECT_EQ(device::createTextureObject(&tex, array, desc), c.expected);
+    if (c.expected == device::kSuccess) {
+      EXPECT_EQ(device::destroyTextureObject(tex), 0);
+    }
+    EXPECT_EQ(device::freeArray(array), 0);
+  }
 }

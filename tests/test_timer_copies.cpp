@@ -1,10 +1,12 @@
 // GPU timers, the launch check and the copy with offset and vertical apron.
 #include "CopyWithApron.h"
+#include "MemSpace.h"
 #include "StreamGlobal.h"
 #include "TraceFile.h"
 #include "device/Parallel.h"
 #include "TestSupport.h"
 #include "device/DeviceApi.h"
+#include "example/Invert.h"
 #include "opixDeviceSurfaceBuffer.h"
 
 using namespace opix;
@@ -55,6 +57,35 @@ TEST(LaunchCheck, AFailedLaunchIsTracedAndRaised) {
   const std::string log = capture.finish();
   EXPECT_NE(log.find("\tSomeKernel failure: unspecified launch failure\n\n"), std::string::npos) << log;
   EXPECT_NE(log.find("\tOtherKernel failure: unspecified launch failure\n\n"), std::string::npos) << log;
+}
+
+TEST(LaunchCheck, FailuresAlreadyReportedDoNotFailTheNextKernel) {
+  // Each failure below is returned to its caller; none may linger in the
+  // runtime and be blamed on the next, healthy kernel by its launch check.
+  test::ExternalSurface src(64, 64, OPIX_I8);
+  opixImageFilterHandle_t invert = nullptr;
+  opixDeviceSurfaceBufferHandle_t dst = nullptr;
+  ASSERT_EQ(exampleInvertCreate(&invert, 64, 64, src.buffer.get(), &dst), OPIX_OK);
+  ASSERT_EQ(exampleInvertTransform(invert, 64, 64), OPIX_OK);
+
+  test::DeviceBlock a(64), b(64);
+  test::expectStatus(OPIX_EXECUTION_FAILURE,
+                     [&] { copy2D(b.get(), 16, a.get(), 16, 17, 2, device::CopyKind::DeviceToDevice); });
+  EXPECT_EQ(exampleInvertTransform(invert, 64, 64), OPIX_OK) << "after a failed pitched copy";
+
+  MemSpace huge;
+  huge.reserve(uint64_t{1} << 62);
+  test::expectStatus(OPIX_INSUFFICIENT_DEVICE_MEMORY, [&] { huge.allocate(); });
+  EXPECT_EQ(exampleInvertTransform(invert, 64, 64), OPIX_OK) << "after a failed allocation";
+
+  opixGpuTimerHandle_t timer = nullptr;
+  ASSERT_EQ(opixGpuTimerCreate(&timer), OPIX_OK);
+  float ms = 0;
+  EXPECT_EQ(opixGpuTimerGetTime(timer, &ms), OPIX_INTERNAL_ERROR);  // its events were never recorded
+  EXPECT_EQ(exampleInvertTransform(invert, 64, 64), OPIX_OK) << "after reading unrecorded events";
+
+  EXPECT_EQ(opixGpuTimerDestroy(timer), OPIX_OK);
+  EXPECT_EQ(exampleInvertDestroy(invert), OPIX_OK);
 }
 
 namespace {

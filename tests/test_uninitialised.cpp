@@ -1,7 +1,8 @@
 // Before opixInit or opixInitHost nothing may run: components are refused and
-// no handle is handed out.
+// no handle is handed out. Also the rule by which opixInit accepts a GPU.
 #include <gtest/gtest.h>
 
+#include "DeviceContext.h"
 #include "device/Device.h"
 #include "example/Invert.h"
 #include "opixDeviceSurfaceBuffer.h"
@@ -22,4 +23,14 @@ TEST(Uninitialised, OnlyOneBackendPerProcess) {
   EXPECT_EQ(opixInitHost(), OPIX_OK);
   EXPECT_EQ(opixInit(1, false), OPIX_UNAPPLICABLE_OPERATION);
   EXPECT_EQ(opix::device::backend(), opix::device::Backend::Host);
+}
+
+TEST(Initialisation, GpusOlderThanTheBuildsOldestCodeAreRefused) {
+  // The oldest code built in is PTX for compute capability 7.5.
+  EXPECT_FALSE(opix::computeCapabilitySupported(6, 1));
+  EXPECT_FALSE(opix::computeCapabilitySupported(7, 0));
+  EXPECT_FALSE(opix::computeCapabilitySupported(7, 2));
+  EXPECT_TRUE(opix::computeCapabilitySupported(7, 5));
+  EXPECT_TRUE(opix::computeCapabilitySupported(8, 0));
+  EXPECT_TRUE(opix::computeCapabilitySupported(9, 0));
 }

@@ -23,7 +23,14 @@ static_assert(kErrorLaunchFailure == cudaErrorLaunchFailure);
 static_assert(kErrorNotSupported == cudaErrorNotSupported);
 
 cudaMemcpyKind kindOf(CopyKind k) { return static_cast<cudaMemcpyKind>(static_cast<int>(k)); }
-Error err(cudaError_t e) { return static_cast<Error>(e); }
+// Every failure a call returns here reaches the SDK, which reports it. The
+// runtime also keeps it as its last error, where the next launch check would
+// report it a second time as a failure of an unrelated kernel; reading it
+// clears it. (Sticky errors stay: every later call returns them anyway.)
+Error err(cudaError_t e) {
+  if (e != cudaSuccess) cudaGetLastError();
+  return static_cast<Error>(e);
+}
 cudaEvent_t ev(Event e) { return static_cast<cudaEvent_t>(e); }
 cudaPitchedPtr pitched(const PitchedPtr& p) { return make_cudaPitchedPtr(p.ptr, p.pitch, p.xsize, p.ysize); }
 cudaPos pos(const Pos& p) { return make_cudaPos(p.x, p.y, p.z); }
@@ -91,7 +98,7 @@ class CudaApi final : public DeviceApi {
   Error eventElapsedTime(float* ms, Event start, Event stop) override {
     return err(cudaEventElapsedTime(ms, ev(start), ev(stop)));
   }
-  Error getLastError() override { return err(cudaGetLastError()); }
+  Error getLastError() override { return static_cast<Error>(cudaGetLastError()); }
   const char* errorString(Error error) override { return cudaGetErrorString(static_cast<cudaError_t>(error)); }
 
   Error malloc3DArray(Array* array, const ChannelFormat& f, Extent extent) override {

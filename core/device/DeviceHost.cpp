@@ -260,9 +260,15 @@ class HostApi final : public DeviceApi {
 
   Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc) override {
     if (!texture || !array) return kErrorInvalidValue;
+    const HostArray& view = static_cast<const HostArrayBlock*>(array)->view;
+    // The runtime interpolates only values it returns as floats: integer
+    // elements read as they are cannot be filtered linearly.
+    if (desc.filterMode == FilterMode::Linear && desc.readMode == ReadMode::ElementType &&
+        view.format.kind != ChannelKind::Float)
+      return kErrorInvalidValue;
     std::lock_guard<std::mutex> lock(texturesLock_);
     const TextureObject id = nextTexture_++;
-    textures_[id] = HostTexture{&static_cast<const HostArrayBlock*>(array)->view, desc};
+    textures_[id] = HostTexture{&view, desc};
     *texture = id;
     return kSuccess;
   }

@@ -25,6 +25,10 @@
 #define __global__
 #undef __device__
 #define __device__
+// HIP-CPU drops __forceinline__ in builds without NDEBUG, which would turn
+// device functions of headers into duplicate definitions.
+#undef __forceinline__
+#define __forceinline__ inline
 #define OPIX_CUDA_NS cpu
 #define OPIX_UNROLL
 #else

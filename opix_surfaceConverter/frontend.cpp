@@ -14,7 +14,7 @@ extern "C" opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t*
                                                    uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                                                    opixDeviceSurfaceBufferHandle_t* destination) {
   using namespace opix;
-  return createFrontend(
+  return createWithDestination(
       kNames, handle, destination,
       [&] {
         trace::value("max width", maxWidth);

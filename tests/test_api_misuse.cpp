@@ -14,7 +14,13 @@ constexpr uint32_t kW = 64, kH = 64;
 
 enum Kind { Import, Debayer, Converter, Filter, Export, Timer, kKinds };
 
+// A call of the interface on a handle of any kind.
 using Call = std::function<opixStatus_t(void*)>;
+
+template <class Handle, class F>
+Call on(F f) {
+  return [f](void* h) { return f(static_cast<Handle>(h)); };
+}
 
 // A chain of one object of every kind, and the calls of each kind that take
 // a handle, in an order that works on a fresh chain (Destroy last).
@@ -52,49 +58,40 @@ struct Chain {
 
   std::vector<Call> calls(Kind k) {
     switch (k) {
-      case Import:
-        return {[&](void* h) {
-                  return opixImportFromHostCopy(static_cast<opixImportFromHostHandle_t>(h), mosaic.data(), kW, kW, kH);
-                },
-                [&](void* h) {
-                  return opixImportFromHostGetAllocatedGpuMemorySize(static_cast<opixImportFromHostHandle_t>(h), &bytes);
-                },
-                [](void* h) { return opixImportFromHostDestroy(static_cast<opixImportFromHostHandle_t>(h)); }};
-      case Debayer:
-        return {[](void* h) { return opixDebayerTransform(static_cast<opixDebayerHandle_t>(h), OPIX_BAYER_RGGB, kW, kH); },
-                [&](void* h) { return opixDebayerGetAllocatedGpuMemorySize(static_cast<opixDebayerHandle_t>(h), &bytes); },
-                [](void* h) { return opixDebayerDestroy(static_cast<opixDebayerHandle_t>(h)); }};
-      case Converter:
-        return {[](void* h) {
-                  return opixSurfaceConverterTransform(static_cast<opixSurfaceConverterHandle_t>(h), nullptr, kW, kH);
-                },
-                [&](void* h) {
-                  return opixSurfaceConverterGetAllocatedGpuMemorySize(static_cast<opixSurfaceConverterHandle_t>(h),
-                                                                       &bytes);
-                },
-                [](void* h) { return opixSurfaceConverterDestroy(static_cast<opixSurfaceConverterHandle_t>(h)); }};
-      case Filter:
-        return {[&](void* h) {
-                  return opixImageFilterTransform(static_cast<opixImageFilterHandle_t>(h), &gains, kW, kH);
-                },
-                [&](void* h) {
-                  return opixImageFilterGetAllocatedGpuMemorySize(static_cast<opixImageFilterHandle_t>(h), &bytes);
-                },
-                [](void* h) { return opixImageFilterDestroy(static_cast<opixImageFilterHandle_t>(h)); }};
-      case Export:
-        return {[&](void* h) {
-                  return opixExportToHostCopy(static_cast<opixExportToHostHandle_t>(h), colour.data(), kW, 3 * kW, kH,
-                                              nullptr);
-                },
-                [&](void* h) {
-                  return opixExportToHostGetAllocatedGpuMemorySize(static_cast<opixExportToHostHandle_t>(h), &bytes);
-                },
-                [](void* h) { return opixExportToHostDestroy(static_cast<opixExportToHostHandle_t>(h)); }};
-      case Timer:
-        return {[](void* h) { return opixGpuTimerStart(static_cast<opixGpuTimerHandle_t>(h)); },
-                [](void* h) { return opixGpuTimerStop(static_cast<opixGpuTimerHandle_t>(h)); },
-                [&](void* h) { return opixGpuTimerGetTime(static_cast<opixGpuTimerHandle_t>(h), &ms); },
-                [](void* h) { return opixGpuTimerDestroy(static_cast<opixGpuTimerHandle_t>(h)); }};
+      case Import: {
+        using H = opixImportFromHostHandle_t;
+        return {on<H>([&](H h) { return opixImportFromHostCopy(h, mosaic.data(), kW, kW, kH); }),
+                on<H>([&](H h) { return opixImportFromHostGetAllocatedGpuMemorySize(h, &bytes); }),
+                on<H>(opixImportFromHostDestroy)};
+      }
+      case Debayer: {
+        using H = opixDebayerHandle_t;
+        return {on<H>([](H h) { return opixDebayerTransform(h, OPIX_BAYER_RGGB, kW, kH); }),
+                on<H>([&](H h) { return opixDebayerGetAllocatedGpuMemorySize(h, &bytes); }), on<H>(opixDebayerDestroy)};
+      }
+      case Converter: {
+        using H = opixSurfaceConverterHandle_t;
+        return {on<H>([](H h) { return opixSurfaceConverterTransform(h, nullptr, kW, kH); }),
+                on<H>([&](H h) { return opixSurfaceConverterGetAllocatedGpuMemorySize(h, &bytes); }),
+                on<H>(opixSurfaceConverterDestroy)};
+      }
+      case Filter: {
+        using H = opixImageFilterHandle_t;
+        return {on<H>([&](H h) { return opixImageFilterTransform(h, &gains, kW, kH); }),
+                on<H>([&](H h) { return opixImageFilterGetAllocatedGpuMemorySize(h, &bytes); }),
+                on<H>(opixImageFilterDestroy)};
+      }
+      case Export: {
+        using H = opixExportToHostHandle_t;
+        return {on<H>([&](H h) { return opixExportToHostCopy(h, colour.data(), kW, 3 * kW, kH, nullptr); }),
+                on<H>([&](H h) { return opixExportToHostGetAllocatedGpuMemorySize(h, &bytes); }),
+                on<H>(opixExportToHostDestroy)};
+      }
+      case Timer: {
+        using H = opixGpuTimerHandle_t;
+        return {on<H>(opixGpuTimerStart), on<H>(opixGpuTimerStop),
+                on<H>([&](H h) { return opixGpuTimerGetTime(h, &ms); }), on<H>(opixGpuTimerDestroy)};
+      }
       default: return {};
     }
   }
@@ -173,17 +170,15 @@ TEST(ApiMisuse, EmptyMaxSizeAndUnknownConverterTypeCreateNothing) {
     EXPECT_EQ(raw, nullptr);
   }
 
-  opixImportFromHostHandle_t in = nullptr;
-  opixDeviceSurfaceBufferHandle_t raw = nullptr;
-  ASSERT_EQ(opixImportFromHostCreate(&in, OPIX_I8, kW, kH, &raw), OPIX_OK);
-  const opixBitDepthConverter_t widen{0, false, 16};
+  Chain chain;
   opixSurfaceConverterHandle_t converter = nullptr;
   opixDeviceSurfaceBufferHandle_t wide = nullptr;
-  EXPECT_EQ(opixSurfaceConverterCreate(&converter, static_cast<opixSurfaceConverter_t>(7), &widen, kW, kH, raw, &wide),
+  EXPECT_EQ(opixSurfaceConverterCreate(&converter, static_cast<opixSurfaceConverter_t>(7), &chain.widen, kW, kH,
+                                       chain.raw, &wide),
             OPIX_INVALID_VALUE);
   EXPECT_EQ(converter, nullptr);
   EXPECT_EQ(wide, nullptr);
-  EXPECT_EQ(opixImportFromHostDestroy(in), OPIX_OK);
+  chain.destroyAll();
 }
 
 // Until its first Copy the import holds no image, so whatever reads it is
@@ -197,7 +192,7 @@ TEST(ApiMisuse, ReadingTheImportBeforeItsFirstCopyFailsTheSizeCheck) {
   EXPECT_EQ(opixDebayerTransform(chain.debayer, OPIX_BAYER_RGGB, kW, kH), OPIX_INVALID_SIZE);
   EXPECT_EQ(opixSurfaceConverterTransform(chain.converter, nullptr, kW, kH), OPIX_INVALID_SIZE);
   EXPECT_EQ(opixImageFilterTransform(chain.filter, &chain.gains, kW, kH), OPIX_INVALID_SIZE);
-  opixSurfaceFormat_t delivered = OPIX_RGB8;
+  opixSurfaceFormat_t delivered = OPIX_I8;
   opixExportToHostHandle_t direct = nullptr;
   ASSERT_EQ(opixExportToHostCreate(&direct, &delivered, chain.raw), OPIX_OK);
   std::vector<uint8_t> back(chain.mosaic.size());

@@ -56,34 +56,52 @@ struct ObjectNames {
 };
 
 // Create: traces the call and its arguments, builds the component (which
-// validates, creates its destination buffer and allocates) and hands out a
-// new handle and the destination buffer. A component whose build fails is
-// deleted again, its memory released, and the caller's out-parameters are
-// left as they were.
+// validates, creates its buffers and allocates) and hands out a new handle.
+// A component whose build fails is deleted again, its memory released, and
+// the caller's out-parameters are left as they were.
 //   traceArgs(): writes the argument lines.
-//   build(opixDeviceSurfaceBufferHandle_t* destination): returns a
-//     std::unique_ptr to the initialised component and sets *destination.
-template <class Record, class TraceArgs, class Build>
-opixStatus_t createFrontend(const ObjectNames& names, Record** handle, opixDeviceSurfaceBufferHandle_t* destination,
-                            TraceArgs&& traceArgs, Build&& build) noexcept {
+//   build(): returns a std::unique_ptr to the initialised component.
+//   deliver(component): stores and traces the outputs other than the handle.
+template <class Record, class TraceArgs, class Build, class Deliver>
+opixStatus_t createFrontend(const ObjectNames& names, Record** handle, TraceArgs&& traceArgs, Build&& build,
+                            Deliver&& deliver) noexcept {
   return runTraced([&] {
     trace::text(names.create);
     traceArgs();
     trace::deviceMemory(0);
     requireInitialised();
-    if (!handle || !destination) OPIX_THROW_AT(OPIX_INVALID_VALUE, "core/GlobalMethods");
+    if (!handle) OPIX_THROW_AT(OPIX_INVALID_VALUE, "core/GlobalMethods");
     auto record = std::make_unique<Record>();
-    opixDeviceSurfaceBufferHandle_t built = nullptr;
-    auto component = build(&built);
-    record->component = component.release();
-    *handle = record.release();
-    *destination = built;
-    trace::value("handle", static_cast<const void*>(*handle));
-    trace::buffer("destination buffer", built);
+    record->component = build();
+    enrollHandle(record.get());
+    Record* live = record.release();
+    *handle = live;
+    trace::value("handle", static_cast<const void*>(live));
+    deliver(*live->component);
     uint64_t bytes = 0;
-    (*handle)->component->GetAllocatedGpuMemorySize(&bytes);
+    live->component->GetAllocatedGpuMemorySize(&bytes);
     trace::deviceMemory(bytes);
   });
+}
+
+// Create of a component that hands out a destination buffer for the next one.
+//   build(opixDeviceSurfaceBufferHandle_t* destination): returns the
+//     initialised component and sets *destination.
+template <class Record, class TraceArgs, class Build>
+opixStatus_t createWithDestination(const ObjectNames& names, Record** handle,
+                                   opixDeviceSurfaceBufferHandle_t* destination, TraceArgs&& traceArgs,
+                                   Build&& build) noexcept {
+  opixDeviceSurfaceBufferHandle_t built = nullptr;
+  return createFrontend(
+      names, handle, traceArgs,
+      [&] {
+        if (!destination) OPIX_THROW_AT(OPIX_INVALID_VALUE, "core/GlobalMethods");
+        return build(&built);
+      },
+      [&](auto&) {
+        *destination = built;
+        trace::buffer("destination buffer", built);
+      });
 }
 
 // Transform or Copy: the handle is traced before it is checked.
@@ -100,25 +118,26 @@ opixStatus_t transformFrontend(const ObjectNames& names, Record* handle, TraceAr
   });
 }
 
+// Destroy: a handle that fails the check is left alone.
 template <class Record>
 opixStatus_t destroyFrontend(const ObjectNames& names, Record* handle) noexcept {
   return runTraced([&] {
     trace::text(names.destroy);
     trace::value("handle", static_cast<const void*>(handle));
-    checkHandle(handle);
+    retireHandle(handle);
+    std::unique_ptr<Record> record(handle);
     uint64_t bytes = 0;
-    if (handle->component) handle->component->GetAllocatedGpuMemorySize(&bytes);
+    if (record->component) record->component->GetAllocatedGpuMemorySize(&bytes);
     trace::deviceMemory(bytes);
-    delete handle->component;
-    handle->component = nullptr;
-    handle->signature = 0;
-    delete handle;
+    record->component.reset();
+    record->signature = 0;
+    record.reset();
     trace::text(names.destroyed);
     trace::deviceMemory(0);
   });
 }
 
-// The allocated-memory query of every handle-record object; writes no trace.
+// The allocated-memory query; writes no trace.
 template <class Record>
 opixStatus_t memorySizeFrontend(Record* handle, uint64_t* bytes) noexcept {
   return runQuiet([&] {

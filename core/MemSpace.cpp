@@ -74,6 +74,11 @@ void copySliceFromHost(void* const* dstSpace, uint64_t dstOffset, uint64_t dstCo
 
 void copy2D(void* dst, size_t dstPitch, const void* src, size_t srcPitch, size_t rowBytes, size_t rows,
             device::CopyKind kind) {
+  // Each pitch must hold a row even when there is one row only: a host
+  // buffer of rows x pitch bytes would otherwise be read or written past its
+  // end. The failure is the one of the copy call for several rows.
+  if (rows != 0 && rowBytes != 0 && (dstPitch < rowBytes || srcPitch < rowBytes))
+    OPIX_THROW_CUDA(OPIX_EXECUTION_FAILURE, device::kErrorInvalidPitchValue, "cudaMemcpy2DAsync");
   const device::Error e = device::memcpy2DAsync(dst, dstPitch, src, srcPitch, rowBytes, rows, kind);
   if (e != device::kSuccess) OPIX_THROW_CUDA(OPIX_EXECUTION_FAILURE, e, "cudaMemcpy2DAsync");
 }
@@ -97,9 +102,13 @@ void OpixAllocator::free(void* pointer) {
 
 extern "C" opixStatus_t opixHostMalloc(void** pointer, size_t size) {
   if (!pointer) return OPIX_INVALID_VALUE;
+  if (opix::device::backend() == opix::device::Backend::None) return OPIX_INVALID_DEVICE;
   return opix::device::mallocHost(pointer, size) == opix::device::kSuccess ? OPIX_OK : OPIX_INSUFFICIENT_HOST_MEMORY;
 }
 
 extern "C" opixStatus_t opixHostFree(void* pointer) {
+  if (!pointer) return OPIX_OK;
+  // Before initialisation no pointer can have come from opixHostMalloc.
+  if (opix::device::backend() == opix::device::Backend::None) return OPIX_INVALID_DEVICE;
   return opix::device::freeHost(pointer) == opix::device::kSuccess ? OPIX_OK : OPIX_INTERNAL_ERROR;
 }

@@ -5,8 +5,7 @@
 
 #define OPIX_SOURCE "core/opixGpuTimer"
 
-struct opixGpuTimerRecord {
-  uint32_t signature = opix::kHandleSignature;
+struct opixGpuTimerRecord : opix::SignedRecord<opix::HandleKind::GpuTimer> {
   opix::device::Event* start = nullptr;
   opix::device::Event* stop = nullptr;
 };
@@ -36,15 +35,18 @@ extern "C" opixStatus_t opixGpuTimerCreate(opixGpuTimerHandle_t* handle) {
     if (!handle) OPIX_THROW(OPIX_INVALID_VALUE);
     opix::requireInitialised();
     auto timer = std::make_unique<opixGpuTimerRecord>();
-    timer->start = new opix::device::Event(nullptr);
-    timer->stop = new opix::device::Event(nullptr);
-    int failed = 0;
-    if (opix::device::eventCreate(timer->start) != opix::device::kSuccess) failed = __LINE__;
-    else if (opix::device::eventCreate(timer->stop) != opix::device::kSuccess) failed = __LINE__;
-    if (failed) {
+    try {
+      timer->start = new opix::device::Event(nullptr);
+      timer->stop = new opix::device::Event(nullptr);
+      int failed = 0;
+      if (opix::device::eventCreate(timer->start) != opix::device::kSuccess) failed = __LINE__;
+      else if (opix::device::eventCreate(timer->stop) != opix::device::kSuccess) failed = __LINE__;
+      if (failed) throw opixException(OPIX_INTERNAL_ERROR, OPIX_SOURCE, failed);
+      opix::enrollHandle(timer.get());
+    } catch (...) {
       int ignored = 0;
       destroyEvents(timer.get(), ignored);
-      throw opixException(OPIX_INTERNAL_ERROR, OPIX_SOURCE, failed);
+      throw;
     }
     *handle = timer.release();
   });
@@ -76,7 +78,7 @@ extern "C" opixStatus_t opixGpuTimerGetTime(opixGpuTimerHandle_t handle, float* 
 extern "C" opixStatus_t opixGpuTimerDestroy(opixGpuTimerHandle_t handle) {
   if (!handle) return OPIX_OK;
   return opix::runQuiet([&] {
-    check(handle);
+    opix::retireHandle(handle);
     // The record is freed even when an event cannot be destroyed; the failure
     // is still reported.
     int failed = 0;

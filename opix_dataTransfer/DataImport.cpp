@@ -50,6 +50,10 @@ DataImport::DataImport(opixSurfaceFormat_t hostFormat, uint32_t maxWidth, uint32
   // staging copy of the host layout.
   if (device != hostFormat && hostFormat != OPIX_BGR8) staging_ = createSurfaceBuffer(maxWidth, maxHeight, hostFormat);
   destination_ = createSurfaceBuffer(maxWidth, maxHeight, device);
+  // The destination holds no image until the first Copy: with an empty
+  // current size, a component that reads it before then is refused by its
+  // size check instead of reading memory nothing has written.
+  setCurrentSize(*destination_, 0, 0);
   Allocate();
 }
 

@@ -1,5 +1,6 @@
 // The interface of export to host.
-#include "TransferFrontend.h"
+#include "GlobalMethods.h"
+#include "TransferHandles.h"
 
 namespace {
 
@@ -11,15 +12,15 @@ const opix::ObjectNames kNames{"Export to host. Create", "Export to host. Copy",
 extern "C" opixStatus_t opixExportToHostCreate(opixExportToHostHandle_t* handle, opixSurfaceFormat_t* format,
                                                opixDeviceSurfaceBufferHandle_t source) {
   using namespace opix;
-  return createTransfer(
+  return createFrontend(
       kNames, handle,
       [&] {
         trace::buffer("source buffer", source);
         if (!format || !source) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_dataTransfer/ExportToHost");
       },
-      [&] { return std::make_unique<opixExportToHostStruct>(source); },
-      [&](opixExportToHostStruct& object) {
-        *format = object.hostFormat();
+      [&] { return std::make_unique<DataExport>(source); },
+      [&](DataExport& component) {
+        *format = component.hostFormat();
         trace::value("surface format", *format);
       });
 }
@@ -28,7 +29,7 @@ extern "C" opixStatus_t opixExportToHostCopy(opixExportToHostHandle_t handle, vo
                                              uint32_t pitch, uint32_t height,
                                              const opixExportParameters_t* parameters) {
   using namespace opix;
-  return copyTransfer(
+  return transformFrontend(
       kNames, handle,
       [&] {
         trace::value("destination pointer", static_cast<const void*>(destination));
@@ -37,13 +38,13 @@ extern "C" opixStatus_t opixExportToHostCopy(opixExportToHostHandle_t handle, vo
         trace::value("pitch", pitch);
         trace::value("export parameters", static_cast<const void*>(parameters));
       },
-      [&](opixExportToHostStruct& object) { object.Copy(destination, width, pitch, height, parameters); });
+      [&](DataExport& component) { component.Copy(destination, width, pitch, height, parameters); });
 }
 
 extern "C" opixStatus_t opixExportToHostDestroy(opixExportToHostHandle_t handle) {
-  return opix::destroyTransfer(kNames, handle);
+  return opix::destroyFrontend(kNames, handle);
 }
 
 extern "C" opixStatus_t opixExportToHostGetAllocatedGpuMemorySize(opixExportToHostHandle_t handle, uint64_t* bytes) {
-  return opix::memorySizeTransfer(handle, bytes);
+  return opix::memorySizeFrontend(handle, bytes);
 }

@@ -1,5 +1,6 @@
 // The interface of import from host.
-#include "TransferFrontend.h"
+#include "GlobalMethods.h"
+#include "TransferHandles.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ extern "C" opixStatus_t opixImportFromHostCreate(opixImportFromHostHandle_t* han
                                                  uint32_t maxWidth, uint32_t maxHeight,
                                                  opixDeviceSurfaceBufferHandle_t* destination) {
   using namespace opix;
-  return createTransfer(
+  return createFrontend(
       kNames, handle,
       [&] {
         trace::value("surface format", format);
@@ -20,9 +21,9 @@ extern "C" opixStatus_t opixImportFromHostCreate(opixImportFromHostHandle_t* han
         trace::value("max height", maxHeight);
         if (!destination) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_dataTransfer/ImportFromHost");
       },
-      [&] { return std::make_unique<opixImportFromHostStruct>(format, maxWidth, maxHeight); },
-      [&](opixImportFromHostStruct& object) {
-        *destination = object.destination();
+      [&] { return std::make_unique<DataImport>(format, maxWidth, maxHeight); },
+      [&](DataImport& component) {
+        *destination = component.destination();
         trace::buffer("destination buffer", *destination);
       });
 }
@@ -30,7 +31,7 @@ extern "C" opixStatus_t opixImportFromHostCreate(opixImportFromHostHandle_t* han
 extern "C" opixStatus_t opixImportFromHostCopy(opixImportFromHostHandle_t handle, const void* source, uint32_t width,
                                                uint32_t pitch, uint32_t height) {
   using namespace opix;
-  return copyTransfer(
+  return transformFrontend(
       kNames, handle,
       [&] {
         trace::value("source pointer", source);
@@ -38,14 +39,14 @@ extern "C" opixStatus_t opixImportFromHostCopy(opixImportFromHostHandle_t handle
         trace::value("height", height);
         trace::value("pitch", pitch);
       },
-      [&](opixImportFromHostStruct& object) { object.Copy(source, width, pitch, height); });
+      [&](DataImport& component) { component.Copy(source, width, pitch, height); });
 }
 
 extern "C" opixStatus_t opixImportFromHostDestroy(opixImportFromHostHandle_t handle) {
-  return opix::destroyTransfer(kNames, handle);
+  return opix::destroyFrontend(kNames, handle);
 }
 
 extern "C" opixStatus_t opixImportFromHostGetAllocatedGpuMemorySize(opixImportFromHostHandle_t handle,
                                                                     uint64_t* bytes) {
-  return opix::memorySizeTransfer(handle, bytes);
+  return opix::memorySizeFrontend(handle, bytes);
 }

@@ -14,6 +14,8 @@ MemoryAdapter::MemoryAdapter(opixSurfaceFormat_t format, uint32_t maxWidth, uint
       channels_(opixFormatChannels(format)) {
   checks::maxWidthLimit(maxWidth);
   checks::maxHeightLimit(maxHeight);
+  // An empty max size leaves nothing to allocate: no buffer could be addressed.
+  if (maxWidth == 0 || maxHeight == 0) OPIX_THROW(OPIX_INVALID_VALUE);
 }
 
 void MemoryAdapter::unsupported(opixSurfaceFormat_t format) {

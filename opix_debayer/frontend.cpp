@@ -47,7 +47,7 @@ using namespace opix;
 extern "C" opixStatus_t opixDebayerCreate(opixDebayerHandle_t* handle, opixDebayerType_t type, uint32_t maxWidth,
                                           uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                                           opixDeviceSurfaceBufferHandle_t* destination) {
-  return createFrontend(
+  return createWithDestination(
       kNames, handle, destination,
       [&] {
         trace::value("debayer type", type);

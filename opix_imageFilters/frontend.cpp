@@ -123,7 +123,7 @@ extern "C" opixStatus_t opixImageFilterCreate(opixImageFilterHandle_t* handle, o
                                               const void* staticParameters, uint32_t maxWidth, uint32_t maxHeight,
                                               opixDeviceSurfaceBufferHandle_t source,
                                               opixDeviceSurfaceBufferHandle_t* destination) {
-  return createFrontend(
+  return createWithDestination(
       kNames, handle, destination,
       [&] {
         trace::value("filter type", type);

@@ -2,6 +2,8 @@
 #include "GlobalMethods.h"
 #include "opixBitDepthConverter.h"
 
+#define OPIX_SOURCE "opix_surfaceConverter/frontend"
+
 namespace {
 
 const opix::ObjectNames kNames{"SurfaceConverter. Create", "SurfaceConverter. Transform", "SurfaceConverter. Destroy",
@@ -14,7 +16,7 @@ extern "C" opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t*
                                                    uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                                                    opixDeviceSurfaceBufferHandle_t* destination) {
   using namespace opix;
-  return createFrontend(
+  return createWithDestination(
       kNames, handle, destination,
       [&] {
         trace::value("max width", maxWidth);
@@ -24,6 +26,8 @@ extern "C" opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t*
         trace::buffer("source buffer", source);
       },
       [&](opixDeviceSurfaceBufferHandle_t* built) {
+        // The bit-depth converter is the only type there is.
+        if (type != OPIX_BIT_DEPTH_CONVERTER) OPIX_THROW(OPIX_INVALID_VALUE);
         auto converter = std::make_unique<opixBitDepthConverter>();
         converter->Init(type, staticParameters, maxWidth, maxHeight, source, built);
         return converter;

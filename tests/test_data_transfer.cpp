@@ -1,6 +1,6 @@
 // Import from host and export to host on the backend in use.
 #include "TransferSupport.h"
-#include "TransferFrontend.h"
+#include "TransferHandles.h"
 #include "opixDeviceSurfaceBuffer.h"
 
 namespace opix::test {
@@ -210,7 +210,7 @@ TEST(DataTransfer, FailedCopiesLeaveTheComponentUsable) {
   EXPECT_EQ(back.sample(15, 3, 2), img.sample(15, 3, 2));
 }
 
-TEST(DataTransfer, StaleAndNullHandlesAreRefused) {
+TEST(DataTransfer, CorruptedSignatureAndNullHandlesAreRefused) {
   EXPECT_EQ(opixImportFromHostCopy(nullptr, nullptr, 1, 4, 1), OPIX_INVALID_HANDLE);
   EXPECT_EQ(opixImportFromHostDestroy(nullptr), OPIX_INVALID_HANDLE);
   EXPECT_EQ(opixExportToHostCopy(nullptr, nullptr, 1, 4, 1, nullptr), OPIX_INVALID_HANDLE);

@@ -100,7 +100,8 @@ TEST_F(Frontend, SignatureChecks) {
   opixDeviceSurfaceBufferHandle_t dst = nullptr;
   ASSERT_EQ(exampleInvertCreate(&h, 64, 64, src.buffer.get(), &dst), OPIX_OK);
 
-  h->signature = 0xDEADBEEE;
+  const uint32_t live = h->signature;
+  h->signature = live ^ 1;
   test::TraceCapture trace;
   EXPECT_EQ(exampleInvertTransform(h, 64, 64), OPIX_INVALID_HANDLE);
   uint64_t bytes = 0;
@@ -112,7 +113,7 @@ TEST_F(Frontend, SignatureChecks) {
                                                 "64\n\tStatus: OPIX_INVALID_HANDLE\nthread id: [0-9]+\n\n")))
       << log;
 
-  h->signature = kHandleSignature;
+  h->signature = live;
   EXPECT_EQ(exampleInvertDestroy(h), OPIX_OK);
 
   EXPECT_EQ(exampleInvertTransform(nullptr, 64, 64), OPIX_INVALID_HANDLE);

@@ -219,6 +219,7 @@ TEST(BitDepthConverter, AllocatedMemoryAndReattachment) {
 
 TEST(BitDepthConverter, TraceLines) {
   Importer in(OPIX_I8, 4, 2);
+  ASSERT_EQ(in.copy(HostImage(OPIX_I8, 4, 2)), OPIX_OK);
   TraceCapture capture;
   Converter conv(in.buffer, target(10));
   ASSERT_EQ(conv.status, OPIX_OK);

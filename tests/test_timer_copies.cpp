@@ -23,12 +23,13 @@ TEST(GpuTimer, MeasuresAndChecksItsHandle) {
 
   // A record whose signature was overwritten is refused by every call.
   auto* signature = reinterpret_cast<uint32_t*>(timer);
+  const uint32_t live = *signature;
   *signature = 0x12345678;
   EXPECT_EQ(opixGpuTimerStart(timer), OPIX_INVALID_HANDLE);
   EXPECT_EQ(opixGpuTimerStop(timer), OPIX_INVALID_HANDLE);
   EXPECT_EQ(opixGpuTimerGetTime(timer, &ms), OPIX_INVALID_HANDLE);
   EXPECT_EQ(opixGpuTimerDestroy(timer), OPIX_INVALID_HANDLE);
-  *signature = 0xDEADBEEF;
+  *signature = live;
   EXPECT_EQ(opixGpuTimerDestroy(timer), OPIX_OK);
 
   EXPECT_EQ(opixGpuTimerDestroy(nullptr), OPIX_OK);

@@ -17,6 +17,13 @@ TEST(Uninitialised, CreateFailsWithInvalidDeviceAndNoHandle) {
   EXPECT_EQ(opix::device::backend(), opix::device::Backend::None);
 }
 
+TEST(Uninitialised, HostMemoryNeedsABackend) {
+  void* p = reinterpret_cast<void*>(0x10);
+  EXPECT_EQ(opixHostMalloc(&p, 16), OPIX_INVALID_DEVICE);
+  EXPECT_EQ(p, reinterpret_cast<void*>(0x10));
+  EXPECT_EQ(opixHostFree(nullptr), OPIX_OK);
+}
+
 TEST(Uninitialised, OnlyOneBackendPerProcess) {
   EXPECT_EQ(opixInit(0, false), OPIX_INVALID_DEVICE);
   ASSERT_EQ(opixInitHost(), OPIX_OK);

@@ -72,7 +72,7 @@ using namespace opix;
 extern "C" opixStatus_t exampleInvertCreate(opixImageFilterHandle_t* handle, uint32_t maxWidth, uint32_t maxHeight,
                                             opixDeviceSurfaceBufferHandle_t source,
                                             opixDeviceSurfaceBufferHandle_t* destination) {
-  return createFrontend(
+  return createWithDestination(
       kNames, handle, destination,
       [&] {
         trace::value("max width", maxWidth);

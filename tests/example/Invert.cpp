@@ -1,9 +1,12 @@
 #include "Invert.h"
 
+#include <stdexcept>
+
 #include "Checks.h"
+#include "FilterLaunch.h"
 #include "GlobalMethods.h"
 #include "InvertMath.h"
-#include "KernelLaunch.h"
+#include "device/Parallel.h"
 
 #define OPIX_SOURCE "example/Invert"
 
@@ -13,52 +16,43 @@ int Invert::destroyed = 0;
 bool Invert::failOnInit = false;
 bool Invert::throwForeign = false;
 
-void Invert::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t, const void*, uint32_t maxWidth,
-                  uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+void Invert::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
+                  uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                   opixDeviceSurfaceBufferHandle_t* destination) {
+  // What this filter adds to the common checks: a format and a minimum size.
   if (sourceFormat != OPIX_I8 && sourceFormat != OPIX_I16) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
-  checks::maxWidthLimit(maxWidth);
-  checks::maxHeightLimit(maxHeight);
   checks::minWidth(maxWidth);
   checks::minHeight(maxHeight);
-  checks::widthMatches(maxWidth, source->maxWidth);
-  checks::heightMatches(maxHeight, source->maxHeight);
-  source_ = source;
-  destination_ = createSurfaceBuffer(maxWidth, maxHeight, sourceFormat);
-  *destination = destination_.get();
-  Allocate();
+  ImageFilterBase::Init(sourceFormat, type, staticParameters, maxWidth, maxHeight, source, destination);
   if (failOnInit) OPIX_THROW(OPIX_INTERNAL_ERROR);
 }
 
-void Invert::ComputeMemorySize() { reserve(*destination_); }
+void Invert::ApplyParameters(const void* record) { parameters_ = *static_cast<const InvertParameters*>(record); }
 
-void Invert::Transform(const void*, uint32_t width, uint32_t height) {
+void Invert::Launch(const SurfaceView& source, const SurfaceView& destination) {
   if (throwForeign) throw std::runtime_error("not an SDK failure");
-  checks::widthMatches(width, source_->width);
-  checks::heightMatches(height, source_->height);
-  setCurrentSize(*destination_, width, height);
-  const SurfaceView s = surfaceView(*source_);
-  const SurfaceView d = surfaceView(*destination_);
-  const View v{s.plane[0], s.pitch, d.plane[0], d.pitch, width, height, s.format == OPIX_I16};
-  if (cudaDrivers())
-    OPIX_CUDA_DRIVER(launchInvertCuda(v));
-  else
-    host::launch([&] { launchInvertHost(v); });
-  launchCheck("InvertKernel");
+  const InvertArgs a{source, destination, parameters_.white};
+  OPIX_FILTER_LAUNCH("InvertKernel", launchInvertCuda(a), launchInvertHost(a));
 }
 
-void launchInvertHost(const View& v) {
-  host::parallelRows(v.height, [&](int64_t y) {
-    if (v.wide) {
-      const auto* s = reinterpret_cast<const uint16_t*>(v.src + y * v.srcPitch);
-      auto* d = reinterpret_cast<uint16_t*>(v.dst + y * v.dstPitch);
-      for (uint32_t x = 0; x < v.width; ++x) d[x] = static_cast<uint16_t>(invertSample(s[x], 65535));
-    } else {
-      const unsigned char* s = v.src + y * v.srcPitch;
-      unsigned char* d = v.dst + y * v.dstPitch;
-      for (uint32_t x = 0; x < v.width; ++x) d[x] = static_cast<unsigned char>(invertSample(s[x], 255));
-    }
+namespace {
+
+template <class T>
+void invertRows(const InvertArgs& a) {
+  host::parallelRows(a.src.height, [&](int64_t y) {
+    const T* s = reinterpret_cast<const T*>(a.src.plane[0] + y * a.src.pitch);
+    T* d = reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch);
+    for (uint32_t x = 0; x < a.src.width; ++x) d[x] = static_cast<T>(invertSample(s[x], a.white));
   });
+}
+
+}  // namespace
+
+void launchInvertHost(const InvertArgs& a) {
+  if (a.src.format == OPIX_I16)
+    invertRows<uint16_t>(a);
+  else
+    invertRows<uint8_t>(a);
 }
 
 }  // namespace opix::example
@@ -82,7 +76,8 @@ extern "C" opixStatus_t exampleInvertCreate(opixImageFilterHandle_t* handle, uin
       [&](opixDeviceSurfaceBufferHandle_t* built) {
         if (!source) OPIX_THROW(OPIX_INVALID_VALUE);
         auto c = std::make_unique<example::Invert>();
-        c->Init(source->surfaceFormat, OPIX_GAUSSIAN_BLUR, nullptr, maxWidth, maxHeight, source, built);
+        const example::InvertParameters whole{source->surfaceFormat == OPIX_I16 ? 65535u : 255u};
+        c->Init(source->surfaceFormat, example::kInvertType, &whole, maxWidth, maxHeight, source, built);
         return c;
       });
 }

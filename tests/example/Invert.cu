@@ -10,25 +10,26 @@ using namespace ::opix::OPIX_CUDA_NS;
 
 namespace {
 
-template <class T, uint32_t Max>
-__global__ void InvertKernel(View v) {
+template <class T>
+__global__ void InvertKernel(InvertArgs a) {
   const uint32_t x = blockIdx.x * blockDim.x + threadIdx.x;
   const uint32_t y = blockIdx.y * blockDim.y + threadIdx.y;
-  if (x >= v.width || y >= v.height) return;
-  const T* s = reinterpret_cast<const T*>(v.src + size_t{y} * v.srcPitch);
-  T* d = reinterpret_cast<T*>(v.dst + size_t{y} * v.dstPitch);
-  d[x] = static_cast<T>(invertSample(s[x], Max));
+  if (x >= a.src.width || y >= a.src.height) return;
+  const T* s = reinterpret_cast<const T*>(a.src.plane[0] + size_t{y} * a.src.pitch);
+  T* d = reinterpret_cast<T*>(a.dst.plane[0] + size_t{y} * a.dst.pitch);
+  d[x] = static_cast<T>(invertSample(s[x], a.white));
 }
 
 }  // namespace
 
-void launchInvertCuda(const View& v) {
+void launchInvertCuda(const InvertArgs& a) {
   const dim3 block(32, 8, 1);
-  const dim3 grid(ceilDiv(v.width, 32), ceilDiv(v.height, 8), 1);
-  if (v.wide)
-    launchKernel(InvertKernel<uint16_t, 65535>, grid, block, v);
+  const dim3 grid(ceilDiv(a.src.width, 32), ceilDiv(a.src.height, 8), 1);
+  if (grid.x == 0 || grid.y == 0) return;  // an empty image launches nothing
+  if (a.src.format == OPIX_I16)
+    launchKernel(InvertKernel<uint16_t>, grid, block, a);
   else
-    launchKernel(InvertKernel<unsigned char, 255>, grid, block, v);
+    launchKernel(InvertKernel<uint8_t>, grid, block, a);
 }
 
 }  // namespace opix::example::OPIX_CUDA_NS

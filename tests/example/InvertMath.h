@@ -1,6 +1,5 @@
-// An example component used by the core tests: it inverts an 8-bit or 16-bit
-// grey surface. It shows the whole pattern a component follows: the maths
-// here, a CUDA driver, a host driver and one launcher.
+// The maths of the example filter (see Invert.h): one sample inverted
+// against a white level.
 #pragma once
 
 #include <cstdint>

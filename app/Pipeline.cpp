@@ -8,8 +8,8 @@
 
 #include "Batch.h"
 #include "ImageFiles.h"
-#include "MemSpace.h"
 #include "Report.h"
+#include "opix_internal/opix_program.h"
 
 namespace opix::app {
 
@@ -49,16 +49,6 @@ namespace {
     if (status_ != OPIX_OK) return status_;     \
   } while (0)
 
-uint32_t bitsOf(opixSurfaceFormat_t f) {
-  switch (f) {
-    case OPIX_I10: return 10;
-    case OPIX_I12: return 12;
-    case OPIX_I14: return 14;
-    case OPIX_I16: return 16;
-    default: return 8;
-  }
-}
-
 const char* colourFormatName(opixSurfaceFormat_t f) {
   switch (f) {
     case OPIX_I8: return "RGB8";
@@ -68,22 +58,7 @@ const char* colourFormatName(opixSurfaceFormat_t f) {
   }
 }
 
-const char* debayerName(opixDebayerType_t t) {
-  switch (t) {
-    case OPIX_DFPD: return "DFPD";
-    case OPIX_HQLI: return "HQLI";
-    case OPIX_MG: return "MG";
-    case OPIX_L7: return "L7";
-    case OPIX_AMAZE: return "AMAZE";
-    default: return "Other";
-  }
-}
-
-uint32_t scaleOf(opixDebayerType_t t) {
-  return t == OPIX_BINNING_2x2 ? 2 : t == OPIX_BINNING_4x4 ? 4 : t == OPIX_BINNING_8x8 ? 8 : 1;
-}
-
-bool isBinning(opixDebayerType_t t) { return scaleOf(t) != 1; }
+bool isBinning(opixDebayerType_t t) { return debayerScale(t) != 1; }
 
 // Matrices A and B as the SAM filter takes them; unused ones stay empty.
 struct Matrices {
@@ -229,9 +204,9 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
         opixImageFilterCreate(&whiteBalance_, OPIX_WHITE_BALANCE, &wb, o_.maxWidth, o_.maxHeight, current, &current));
   }
   OPIX_CHECK(opixDebayerCreate(&debayer_, type, o_.maxWidth, o_.maxHeight, current, &current));
-  scaleX_ = scaleY_ = scaleOf(type);
+  scaleX_ = scaleY_ = debayerScale(type);
   if (convertTo16_) {
-    const opixBitDepthConverter_t back{0, false, bitsOf(o_.inputSurfaceFormat)};
+    const opixBitDepthConverter_t back{0, false, opixFormatBits(o_.inputSurfaceFormat)};
     OPIX_CHECK(opixSurfaceConverterCreate(&back_, OPIX_BIT_DEPTH_CONVERTER, &back, o_.maxWidth / scaleX_,
                                           o_.maxHeight / scaleY_, current, &current));
   }
@@ -300,7 +275,8 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
       report.start(Report::Converter);
       OPIX_CHECK(opixSurfaceConverterTransform(back_, nullptr, outW, outH));
       t = report.stop(Report::Converter);
-      if (info) std::printf("Converter 16 to %d time = %.2f ms\n", int(bitsOf(o_.inputSurfaceFormat)), double(t));
+      if (info)
+        std::printf("Converter 16 to %d time = %.2f ms\n", int(opixFormatBits(o_.inputSurfaceFormat)), double(t));
     }
     OPIX_CHECK(opixExportToHostCopy(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
     t = report.stop(Report::Export);
@@ -392,7 +368,7 @@ opixStatus_t run(DebayerSampleOptions& o) {
   std::printf("Input surface format: grayscale\n");
   std::printf("Pattern: %s\n", opixBayerPatternName(o.bayerPattern));
   std::printf("Output surface format: %s\n", colourFormatName(o.inputSurfaceFormat));
-  std::printf("Debayer algorithm: %s\n", debayerName(o.debayerType));
+  std::printf("Debayer algorithm: %s\n", opixDebayerTypeName(o.debayerType));
 
   Matrices matrices;
   OPIX_CHECK(loadMatrices(o, matrices));

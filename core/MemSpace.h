@@ -1,5 +1,7 @@
 // Device memory of components: one block per component, carved into pieces
-// that start at multiples of 128 bytes, and page-locked host memory.
+// that start at multiples of 128 bytes, and page-locked host memory. The host
+// allocators, which the programs' host images use, are declared in
+// opix_internal/opix_program.h.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +9,7 @@
 
 #include "device/Device.h"
 #include "opix.h"
+#include "opix_internal/opix_program.h"  // OpixAllocator
 
 namespace opix {
 
@@ -92,22 +95,5 @@ void copy2D(void* dst, size_t dstPitch, const void* src, size_t srcPitch, size_t
             device::CopyKind kind);
 // A linear copy on the SDK stream; a failure raises OPIX_EXECUTION_FAILURE.
 void copyAsync(void* dst, const void* src, size_t bytes, device::CopyKind kind);
-
-// Host allocators: the application's host images live in page-locked memory.
-class BaseAllocator {
- public:
-  virtual ~BaseAllocator() = default;
-  virtual void* allocate(size_t bytes) = 0;
-  virtual void free(void* pointer) = 0;
-  virtual void release(void* pointer) { free(pointer); }
-};
-
-// Page-locked memory through opixHostMalloc and opixHostFree; a failure
-// throws std::bad_alloc.
-class OpixAllocator : public BaseAllocator {
- public:
-  void* allocate(size_t bytes) override;
-  void free(void* pointer) override;
-};
 
 }  // namespace opix

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "DeviceContext.h"
+#include "Version.h"
 #include "opixException.h"
 
 #define OPIX_SOURCE "core/TraceFile"
@@ -19,7 +20,6 @@ namespace opix::trace {
 namespace {
 
 constexpr const char* kProductName = "opix SDK";
-constexpr const char* kProductVersion = "0.18.1.0";
 
 struct Slot {
   std::string key;
@@ -129,7 +129,7 @@ bool printTables() { return g_printTables.load(std::memory_order_relaxed); }
 void open(const char* path) {
   traceFile().open(path);
   text("Product Name", kProductName);
-  text("Product Version", kProductVersion);
+  text("Product Version", versionText());
 }
 
 void setPrintTables(bool on) { g_printTables.store(on, std::memory_order_relaxed); }

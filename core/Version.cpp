@@ -1,7 +1,18 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Version.h"
 #include "opix.h"
+
+// The version numbers are plain integer literals, so the text is made at
+// compile time.
+#define OPIX_TEXT(x) #x
+#define OPIX_NUMBER_TEXT(x) OPIX_TEXT(x)
+
+const char* opix::versionText() {
+  return OPIX_NUMBER_TEXT(OPIX_VERSION_MAJOR) "." OPIX_NUMBER_TEXT(OPIX_VERSION_MINOR) "." OPIX_NUMBER_TEXT(
+      OPIX_VERSION_PATCH) "." OPIX_NUMBER_TEXT(OPIX_VERSION_BUILD);
+}
 
 extern "C" const char* opixBuildDate(void) {
   // __DATE__ is "Mmm dd yyyy".

@@ -7,6 +7,7 @@
 
 #include "MemSpace.h"
 #include "opix.h"
+#include "opix_internal/opix_program.h"  // isPlanar
 
 namespace opix {
 
@@ -28,8 +29,6 @@ unsigned char* deviceAddress(const opixDeviceSurfaceBuffer_t& buffer);
 
 // Byte distance between the planes of a planar format: max pitch x max height.
 uint64_t planeStride(const opixDeviceSurfaceBuffer_t& buffer);
-
-bool isPlanar(opixSurfaceFormat_t format);
 
 uint64_t currentElementCount(const opixDeviceSurfaceBuffer_t& buffer);
 uint64_t maxElementCount(const opixDeviceSurfaceBuffer_t& buffer);

@@ -13,6 +13,9 @@
 #include <stdbool.h>
 #include <stdint.h>
 
+/* OPIX_VERSION_MAJOR, OPIX_VERSION_MINOR, OPIX_VERSION_PATCH, OPIX_VERSION_BUILD */
+#include "opix_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -24,11 +27,6 @@ extern "C" {
 #else
 #define OPIX_ENUM_BASE
 #endif
-
-#define OPIX_VERSION_MAJOR 0
-#define OPIX_VERSION_MINOR 18
-#define OPIX_VERSION_PATCH 1
-#define OPIX_VERSION_BUILD 0
 
 /* ------------------------------------------------------------------ statuses */
 

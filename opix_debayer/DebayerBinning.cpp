@@ -5,17 +5,27 @@
 #include "HostRows.h"
 #include "KernelLaunch.h"
 #include "device/Parallel.h"
+#include "opix_internal/opix_program.h"
 
 #define OPIX_SOURCE "opix_debayer/DebayerBinning"
 
 namespace opix {
+
+uint32_t debayerScale(opixDebayerType_t type) {
+  switch (type) {
+    case OPIX_BINNING_2x2: return 2;
+    case OPIX_BINNING_4x4: return 4;
+    case OPIX_BINNING_8x8: return 8;
+    default: return 1;
+  }
+}
 
 void DebayerBinning::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth,
                           uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                           opixDeviceSurfaceBufferHandle_t* destination) {
   checks::widthMatches(maxWidth, source->maxWidth);
   checks::heightMatches(maxHeight, source->maxHeight);
-  factor_ = type == OPIX_BINNING_2x2 ? 2 : type == OPIX_BINNING_4x4 ? 4 : type == OPIX_BINNING_8x8 ? 8 : 1;
+  factor_ = debayerScale(type);
   opixSurfaceFormat_t out;
   switch (sourceFormat) {
     case OPIX_I8: out = OPIX_RGB8; break;

@@ -3,6 +3,7 @@
 
 #include "DebayerSupport.h"
 #include "L7Math.h"
+#include "opix_internal/opix_program.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -178,4 +179,19 @@ TEST(Binning, CellExampleAndRefusals) {
   DebayerRun tiny(OPIX_BINNING_8x8, 7, 7, OPIX_I16);  // no whole block: nothing to write
   ASSERT_EQ(tiny.status, OPIX_OK);
   EXPECT_EQ(tiny.run(randomMosaic(7, 7, OPIX_I16, 1), OPIX_BAYER_RGGB), OPIX_OK);
+}
+
+// The program sizes its output images by debayerScale: every type that builds
+// must produce exactly that size.
+TEST(Binning, OutputSizeFollowsDebayerScale) {
+  const std::pair<opixDebayerType_t, uint32_t> types[] = {{OPIX_DFPD, 1},        {OPIX_HQLI, 1},
+                                                          {OPIX_L7, 1},          {OPIX_BINNING_2x2, 2},
+                                                          {OPIX_BINNING_4x4, 4}, {OPIX_BINNING_8x8, 8}};
+  for (auto [type, scale] : types) {
+    EXPECT_EQ(debayerScale(type), scale) << opixDebayerTypeName(type);
+    DebayerRun run(type, 264, 130, OPIX_I16);
+    ASSERT_EQ(run.status, OPIX_OK) << type;
+    EXPECT_EQ(run.destination->maxWidth, 264 / scale) << type;
+    EXPECT_EQ(run.destination->maxHeight, 130 / scale) << type;
+  }
 }

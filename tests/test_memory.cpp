@@ -1,9 +1,11 @@
 // Memory spaces, typed arrays, page-locked host memory and the device layer's
-// copies, arrays and textures.
+// copies, arrays and textures; the device information of the programs.
 #include <cstring>
 
+#include "DeviceContext.h"
 #include "MemSpace.h"
 #include "TestSupport.h"
+#include "opix_internal/opix_program.h"
 
 using namespace opix;
 
@@ -93,6 +95,48 @@ TEST(HostMemory, PageLockedAllocator) {
   ASSERT_NE(q, nullptr);
   base.release(q);
   EXPECT_THROW(base.allocate(~size_t{0} - 16), std::bad_alloc);
+}
+
+TEST(HostMemory, HostToDeviceBandwidth) {
+  float mbps = -1;
+  const char* error = "untouched";
+  ASSERT_EQ(deviceinfo::hostToDeviceBandwidth(1 << 20, &mbps, &error), OPIX_OK);
+  EXPECT_GT(mbps, 0.0f);
+  EXPECT_EQ(error, nullptr);
+  // A page-locked block that cannot be had is no runtime failure: no text.
+  mbps = -1;
+  error = "untouched";
+  EXPECT_EQ(deviceinfo::hostToDeviceBandwidth(~size_t{0} - 16, &mbps, &error), OPIX_INSUFFICIENT_HOST_MEMORY);
+  EXPECT_EQ(mbps, -1.0f);
+  EXPECT_EQ(error, nullptr);
+}
+
+TEST(DeviceInfo, CudaDevicesAndFreeMemory) {
+  // A device that does not exist is refused with the runtime's text, with or
+  // without a GPU, a driver or the CUDA backend.
+  deviceinfo::Gpu gpu{};
+  const char* error = nullptr;
+  EXPECT_FALSE(deviceinfo::cudaDeviceProperties(-1, &gpu, &error));
+  ASSERT_NE(error, nullptr);
+  EXPECT_STRNE(error, "");
+
+  uint64_t free = 0;
+  ASSERT_TRUE(deviceinfo::runtimeFreeMemory(&free));
+  EXPECT_GT(free, 0u);
+  if (test::g_backend != test::Backend::Cuda) return;
+  int count = 0;
+  ASSERT_TRUE(deviceinfo::cudaDeviceCount(&count));
+  EXPECT_GE(count, 1);
+  ASSERT_TRUE(deviceinfo::cudaDeviceProperties(0, &gpu, &error));
+  EXPECT_NE(gpu.name[0], '\0');
+  EXPECT_TRUE(computeCapabilitySupported(gpu.major, gpu.minor));  // the suite runs on it
+  const deviceinfo::NvmlFreeMemory nvml = deviceinfo::nvmlFreeMemory(0);
+  if (nvml.outcome == deviceinfo::NvmlFreeMemory::Found) {
+    EXPECT_GT(nvml.freeBytes, 0u);
+    EXPECT_LE(nvml.freeBytes, uint64_t{1} << 40);
+  } else if (nvml.outcome != deviceinfo::NvmlFreeMemory::NotFound) {
+    EXPECT_NE(nvml.errorText, nullptr);
+  }
 }
 
 TEST(DeviceLayer, PitchedCopies) {

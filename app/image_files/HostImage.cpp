@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "MemSpace.h"
+#include "opix_internal/opix_program.h"
 
 namespace opix {
 

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "FileIo.h"
+#include "opix_internal/opix_program.h"
 
 namespace opix {
 
@@ -146,7 +147,7 @@ opixStatus_t writeImage(std::string& outputName, const void* buffer, opixSurface
   const uint32_t bytes = static_cast<uint32_t>(opixFormatBytesPerElement(format));
   // Planar formats keep each channel in its own plane, which none of the
   // interleaved file layouts below can take as it is.
-  const bool interleaved = format != OPIX_RGB12_PLANAR && format != OPIX_RGB16_PLANAR;
+  const bool interleaved = !isPlanar(format);
   bool written;
   if (hasExtension(outputName, ".bmp")) {
     if (bytes == 2) {

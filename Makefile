@@ -7,7 +7,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test sanitize clean
+.PHONY: all deps configure build run test sanitize format format-check tidy clean
 
 all: build
 
@@ -33,6 +33,15 @@ test: build
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	@$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DOPIX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+
+# Source format (.clang-format) and static checks (.clang-tidy).
+SOURCES = git ls-files '*.cpp' '*.h' '*.cu' '*.cuh'
+format:
+	@$(SOURCES) | xargs clang-format -i
+format-check:
+	@$(SOURCES) | xargs clang-format --dry-run --Werror
+tidy: configure
+	@git ls-files '*.cpp' | grep -v '^fuzz/' | xargs -n 8 clang-tidy -p $(BUILD) --quiet
 
 clean:
 	rm -rf build build-sanitize

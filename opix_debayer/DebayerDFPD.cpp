@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "Checks.h"
 #include "KernelLaunch.h"
 #include "MemSpace.h"
 #include "MenonMath.h"
@@ -13,18 +12,8 @@
 
 namespace opix {
 
-namespace {
-
-PatternShift checkedShift(opixBayerPattern_t pattern) {
-  if (pattern < OPIX_BAYER_RGGB || pattern > OPIX_BAYER_GRBG)
-    checks::fail("Unsupported bayer format", OPIX_UNSUPPORTED_FORMAT, __LINE__);
-  return patternShift(pattern);
-}
-
-}  // namespace
-
 void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
-  const PatternShift s = checkedShift(pattern);
+  const PatternShift s = bayerShift(pattern);
   if (work.format != OPIX_I8) return;
   if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchMenon8Cuda(work, destination, s.sx, s.sy));
@@ -51,7 +40,7 @@ void opixDFPD16::ComputeMemorySize() {
 }
 
 void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
-  const PatternShift s = checkedShift(pattern);
+  const PatternShift s = bayerShift(pattern);
   if (work.format != OPIX_I12 && work.format != OPIX_I16) return;
   if (!cudaDrivers()) {
     host::launch([&] { launchMenonHost(work, destination, s.sx, s.sy); });

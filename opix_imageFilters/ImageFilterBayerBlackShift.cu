@@ -19,8 +19,8 @@ __global__ void BayerBlackShiftKernel16(BayerBlackShiftArgs a) {
   const bool checked = edgeBlock();
   for (int r = 0; r < kRows; ++r) {
     const uint32_t y = y0 + uint32_t(r);
-    const float b0 = a.level[siteColour(bayerSite(Pattern, 0, y))];
-    const float b1 = a.level[siteColour(bayerSite(Pattern, 1, y))];
+    const float b0 = a.level[cellSiteColour(bayerCellSite(Pattern, 0, int(y)))];
+    const float b1 = a.level[cellSiteColour(bayerCellSite(Pattern, 1, int(y)))];
     auto fn = [&](uint32_t p, uint32_t x) { return blackShiftSample(p, (x & 1) ? b1 : b0, maxSample(Bits)); };
     if (checked)
       wordAt<uint16_t, true>(a.src, a.dst, wx, y, fn);

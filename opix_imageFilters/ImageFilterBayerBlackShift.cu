@@ -44,7 +44,7 @@ void launchBits(const BayerBlackShiftArgs& a, dim3 grid, dim3 block) {
 void launchBayerBlackShiftCuda(const BayerBlackShiftArgs& a) {
   const dim3 block(kBlockX, kBlockY, 1);
   const uint32_t perBlockY = kBlockY * kRows;
-  const dim3 grid((a.src.width + 2 * kBlockX - 1) / (2 * kBlockX), (a.src.height + perBlockY - 1) / perBlockY, 1);
+  const dim3 grid(ceilDiv(a.src.width, 2 * kBlockX), ceilDiv(a.src.height, perBlockY), 1);
   if (grid.x == 0 || grid.y == 0) return;
   if (a.bits == 12)
     launchBits<12>(a, grid, block);

@@ -52,7 +52,7 @@ void launchPattern(const WhiteBalanceArgs& a, dim3 grid) {
 
 void launchWhiteBalanceCuda(const WhiteBalanceArgs& a) {
   const uint32_t words = wordsPerRow(a.src.width, a.bits == 8 ? 1 : 2);
-  const dim3 grid((words + kThreads - 1) / kThreads, (a.src.height + kRows - 1) / kRows, 1);
+  const dim3 grid(ceilDiv(words, kThreads), ceilDiv(a.src.height, kRows), 1);
   if (grid.x == 0 || grid.y == 0) return;
   switch (a.pattern) {
     case 1: launchPattern<1>(a, grid); break;

@@ -11,9 +11,9 @@ namespace opix {
 // top-left cell has the pattern's phase.
 template <int F, class Src>
 OPIX_HD Rgb binPixel(const Src& s, int pattern, int x0, int y0) {
-  int sum[4] = {0, 0, 0, 0};  // by site: red, green of a red row, green of a blue row, blue
+  int sum[4] = {0, 0, 0, 0};  // by phase: red, green of a red row, green of a blue row, blue
   for (int j = 0; j < F; ++j)
-    for (int i = 0; i < F; ++i) sum[bayerSite(pattern, i, j)] += s(x0 + i, y0 + j);
+    for (int i = 0; i < F; ++i) sum[bayerPhase(pattern, i, j)] += s(x0 + i, y0 + j);
   static_assert(F == 2 || F == 4 || F == 8, "binning factors are 2, 4 and 8");
   constexpr int kShift = F == 2 ? 0 : F == 4 ? 2 : 4;  // log2 of the (f/2)^2 red or blue samples
   return {sum[0] >> kShift, (sum[1] + sum[2]) >> (kShift + 1), sum[3] >> kShift};

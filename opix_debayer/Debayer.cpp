@@ -62,7 +62,8 @@ void opixDebayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint3
   trace::buffer("source buffer", source_);
   checks::widthMatches(width, source_->width);
   checks::heightMatches(height, source_->height);
-  const PatternShift shift = patternShift(pattern);
+  checkBayerPattern(pattern, OPIX_UNRECOGNIZED_ERROR);
+  const PatternShift shift = bayerShift(pattern);
   setCurrentSize(*destination_, width, height);
   const CopyShift copy = debayerCopyShift(N, sourceFormat_, shift.sx, shift.sy);
 

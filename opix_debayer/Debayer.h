@@ -40,7 +40,8 @@ class opixDebayer : public IDebayer, public AttachableComponent {
   void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
             opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;
   void Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t height) override;
-  // Starts the algorithm's kernels on the prepared work image.
+  // Starts the algorithm's kernels on the prepared work image; Transform has
+  // checked the pattern.
   virtual void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination,
                       int flag) = 0;
 

@@ -43,7 +43,7 @@ void DebayerBinning::Transform(opixBayerPattern_t pattern, uint32_t width, uint3
   checks::widthMatches(width, source_->width);
   checks::heightMatches(height, source_->height);
   // A pattern without kernels is refused rather than leaving the image unwritten.
-  if (pattern < OPIX_BAYER_RGGB || pattern > OPIX_BAYER_GRBG) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);
+  checkBayerPattern(pattern, OPIX_UNRECOGNIZED_ERROR);
   setCurrentSize(*destination_, width / factor_, height / factor_);
   if (destination_->width == 0 || destination_->height == 0) return;  // no whole block
   const SurfaceView src = surfaceView(*source_);

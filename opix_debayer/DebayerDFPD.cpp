@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "Checks.h"
 #include "KernelLaunch.h"
 #include "MemSpace.h"
 #include "MenonMath.h"
@@ -13,18 +12,8 @@
 
 namespace opix {
 
-namespace {
-
-PatternShift checkedShift(opixBayerPattern_t pattern) {
-  if (pattern < OPIX_BAYER_RGGB || pattern > OPIX_BAYER_GRBG)
-    checks::fail("Unsupported bayer format", OPIX_UNSUPPORTED_FORMAT, __LINE__);
-  return patternShift(pattern);
-}
-
-}  // namespace
-
 void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
-  const PatternShift s = checkedShift(pattern);
+  const PatternShift s = bayerShift(pattern);
   if (work.format != OPIX_I8) return;
   if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchMenon8Cuda(work, destination, s.sx, s.sy));
@@ -51,7 +40,7 @@ void opixDFPD16::ComputeMemorySize() {
 }
 
 void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
-  const PatternShift s = checkedShift(pattern);
+  const PatternShift s = bayerShift(pattern);
   if (work.format != OPIX_I12 && work.format != OPIX_I16) return;
   if (!cudaDrivers()) {
     host::launch([&] { launchMenonHost(work, destination, s.sx, s.sy); });
@@ -82,6 +71,20 @@ constexpr int kBand = 32;
 constexpr int kReach = 4;  // rows of estimates beyond the band
 constexpr int kFirst = -3;  // half index of entry 0: position 2 * (n + kFirst) + parity
 
+// The entries of a half-resolution array around the sites of a row:
+// at(k)(dx, dy) is the entry of the site dx columns and dy rows from site k,
+// which is entry k + (dx >> 1) of row dy. Rows of the other parity are
+// moved by the row's parity to make it so.
+struct SitesAround {
+  const int* rows[5];  // dy = -2 to 2
+  struct At {
+    const SitesAround& a;
+    int k;
+    int operator()(int dx, int dy) const { return a.rows[dy + 2][k + (dx >> 1)]; }
+  };
+  At at(int k) const { return {*this, k}; }
+};
+
 struct BandRows {
   int n;  // entries per row
   int rows;
@@ -99,6 +102,9 @@ struct BandRows {
   template <class T>
   T* row(std::vector<T>& a, int r) {
     return a.data() + size_t(r) * n;
+  }
+  SitesAround around(std::vector<int>& a, int r, int p) {
+    return {{row(a, r - 2), row(a, r - 1) + p, row(a, r), row(a, r + 1) + p, row(a, r + 2)}};
   }
 };
 
@@ -150,17 +156,12 @@ void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int
   // Decisions and final green, two rows beyond the band.
   for (int y = y0 - 2; y < y1 + 2; ++y) {
     const int p = y & 1, r = y - top;
-    const int *H = b.row(b.dh, r), *Hu2 = b.row(b.dh, r - 2), *Hd2 = b.row(b.dh, r + 2), *Hu1 = b.row(b.dh, r - 1),
-              *Hd1 = b.row(b.dh, r + 1);
-    const int *V = b.row(b.dv, r), *Vu2 = b.row(b.dv, r - 2), *Vu1 = b.row(b.dv, r - 1);
+    const SitesAround dh = b.around(b.dh, r, p), dv = b.around(b.dv, r, p);
     const int *S = b.row(b.sample, r), *GH = b.row(b.gh, r), *GV = b.row(b.gv, r);
     int *G = b.row(b.green, r), *D = b.row(b.diff, r);
     unsigned char* HZ = b.row(b.horizontal, r);
     for (int k = 1; k + 1 < n; ++k) {
-      const int q = k + p - 1;  // the site at (x - 1) in the rows above and below
-      const int sh = menonSum(H[k - 1], H[k], Hu2[k - 1], Hu2[k], Hd2[k - 1], Hd2[k], Hu1[q], Hd1[q]);
-      const int sv = menonSum(Vu2[k], V[k], Vu2[k - 1], V[k - 1], Vu2[k + 1], V[k + 1], Vu1[q], Vu1[q + 1]);
-      const bool horizontal = sh <= sv;
+      const bool horizontal = menonHorizontal(dh.at(k), dv.at(k));
       HZ[k] = horizontal;
       G[k] = horizontal ? GH[k] : GV[k];
       D[k] = S[k] - G[k];

@@ -6,6 +6,7 @@
 #include "CudaKernel.cuh"
 #include "DebayerDFPD.h"
 #include "MenonMath.h"
+#include "PixelStores.cuh"
 #include "StreamGlobal.h"
 #include "WorkTile.cuh"
 
@@ -34,21 +35,7 @@ __global__ void MenonKernel8(WorkView w, SurfaceView d, int sx, int sy) {
   for (int g = threadIdx.x; g < kTw8 / 4 * kTh8; g += blockDim.x) {
     const int x = x0 + 4 * (g % (kTw8 / 4)), y = y0 + g / (kTw8 / 4);
     if (checked && (y >= height || x >= width)) continue;
-    uint8_t px[12];
-    for (int i = 0; i < 4; ++i) {
-      const Rgb p = menonPixel(s, x + i + sx, y + sy, 255);
-      px[3 * i] = uint8_t(p.r);
-      px[3 * i + 1] = uint8_t(p.g);
-      px[3 * i + 2] = uint8_t(p.b);
-    }
-    unsigned char* row = d.plane[0] + size_t(y) * d.pitch + 3 * x;
-    if (x + 4 <= width) {
-      uint32_t* out = reinterpret_cast<uint32_t*>(row);
-      for (int k = 0; k < 3; ++k)
-        out[k] = px[4 * k] | (px[4 * k + 1] << 8) | (px[4 * k + 2] << 16) | (uint32_t(px[4 * k + 3]) << 24);
-    } else {
-      for (int b = 0; b < 3 * (width - x); ++b) row[b] = px[b];
-    }
+    storeRgb8Quad(d, x, y, [&](int i) { return menonPixel(s, x + i + sx, y + sy, 255); });
   }
 }
 
@@ -129,17 +116,7 @@ __global__ void MenonGpuRgbKernel16(WorkView w, MenonPlanes planes, SurfaceView 
   for (int i = threadIdx.x; i < kTw16 / 2 * kTh16; i += blockDim.x) {
     const int x = x0 + 2 * (i % (kTw16 / 2)), y = y0 + i / (kTw16 / 2);
     if (checked && (y >= height || x >= width)) continue;
-    const Rgb a = menonPixelFrom(s, sites, x + sx, y + sy, Hi);
-    const size_t offset = size_t(y) * d.pitch + 2 * size_t(x);
-    const int va[3] = {a.r, a.g, a.b};
-    if (x + 1 < width) {
-      const Rgb b = menonPixelFrom(s, sites, x + 1 + sx, y + sy, Hi);
-      const int vb[3] = {b.r, b.g, b.b};
-      for (int c = 0; c < 3; ++c)
-        *reinterpret_cast<uint32_t*>(d.plane[c] + offset) = uint32_t(va[c]) | (uint32_t(vb[c]) << 16);
-    } else {
-      for (int c = 0; c < 3; ++c) *reinterpret_cast<uint16_t*>(d.plane[c] + offset) = uint16_t(va[c]);
-    }
+    storePlanarPair(d, x, y, [&](int i) { return menonPixelFrom(s, sites, x + i + sx, y + sy, Hi); });
   }
 }
 
@@ -148,10 +125,10 @@ void launch16(const WorkView& work, const MenonPlanes& planes, const SurfaceView
   const int w = int(d.width), h = int(d.height);
   // Sites needed by pass 2: work columns [4, w + 8) and rows [4 + sy, h + sy + 8).
   const int needW = (w + 5) / 2, needH = (h + sy + 5) / 2;
-  const dim3 grid1((w + 8 + kTw16 - 1) / kTw16, (h + 9 + kTh16 - 1) / kTh16, 1);
+  const dim3 grid1(ceilDiv(w + 8, kTw16), ceilDiv(h + 9, kTh16), 1);
   launchKernel(MenonGpuGrGbKernel16<Hi>, grid1, kThreads, work, planes, sx, needW, needH);
   launchCheck("GPUMenonDebayer 1");
-  const dim3 grid2((w + kTw16 - 1) / kTw16, (h + 1 + kTh16 - 1) / kTh16, 1);
+  const dim3 grid2(ceilDiv(w, kTw16), ceilDiv(h + 1, kTh16), 1);
   launchKernel(MenonGpuRgbKernel16<Hi>, grid2, kThreads, work, planes, d, sx, sy);
   launchCheck("GPUMenonDebayer 2");
 }
@@ -159,7 +136,7 @@ void launch16(const WorkView& work, const MenonPlanes& planes, const SurfaceView
 }  // namespace
 
 void launchMenon8Cuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
-  const dim3 grid((work.width - 2 * kApron + kTw8 - 1) / kTw8, (work.height - 2 * kApron + kTh8 - 1) / kTh8, 1);
+  const dim3 grid(ceilDiv(work.width - 2 * kApron, kTw8), ceilDiv(work.height - 2 * kApron, kTh8), 1);
   launchKernel(MenonKernel8, grid, kThreads, work, d, sx, sy);
 }
 

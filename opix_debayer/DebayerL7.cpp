@@ -35,11 +35,10 @@ void launchL7Host(const WorkView& work, const SurfaceView& d, int pattern) {
   const WorkSamples<uint16_t> s{reinterpret_cast<const uint16_t*>(work.base) + int64_t(work.apron) * (pitch + 1),
                                 pitch};
   const int hi = maxEstimate(work.format);
-  // Sites of the pattern as phased positions: the shift that makes it RGGB.
-  const int sx = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GRBG) ? 1 : 0;
-  const int sy = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GBRG) ? 1 : 0;
+  const PatternShift shift = bayerShift(pattern);
   host::parallelRows(d.height, [&](int64_t y) {
-    forEachSiteOfRow(static_cast<int>(d.width), sx, int(y) + sy, L7RowPixels{s, int(y), hi}, planarRow(d, y));
+    forEachSiteOfRow(static_cast<int>(d.width), shift.sx, int(y) + shift.sy, L7RowPixels{s, int(y), hi},
+                     planarRow(d, y));
   });
 }
 

@@ -3,6 +3,7 @@
 #include "CudaKernel.cuh"
 #include "DebayerL7.h"
 #include "L7Math.h"
+#include "PixelStores.cuh"
 #include "WorkTile.cuh"
 
 namespace opix::OPIX_CUDA_NS {
@@ -27,16 +28,7 @@ __global__ void L7Kernel16(WorkView w, SurfaceView d, int pattern, int hi) {
   for (int j = 0; j < 4; ++j) {
     const int y = y0 + 4 * threadIdx.y + j;
     if (y >= height) return;
-    const Rgb a = l7At(s, pattern, x, y, hi);
-    const Rgb b = l7At(s, pattern, x + 1, y, hi);
-    const size_t offset = size_t(y) * d.pitch + 2 * size_t(x);
-    const int va[3] = {a.r, a.g, a.b}, vb[3] = {b.r, b.g, b.b};
-    for (int c = 0; c < 3; ++c) {
-      if (x + 1 < width)
-        *reinterpret_cast<uint32_t*>(d.plane[c] + offset) = uint32_t(va[c]) | (uint32_t(vb[c]) << 16);
-      else
-        *reinterpret_cast<uint16_t*>(d.plane[c] + offset) = uint16_t(va[c]);
-    }
+    storePlanarPair(d, x, y, [&](int i) { return l7At(s, pattern, x + i, y, hi); });
   }
 }
 
@@ -44,7 +36,7 @@ __global__ void L7Kernel16(WorkView w, SurfaceView d, int pattern, int hi) {
 
 void launchL7Cuda(const WorkView& work, const SurfaceView& d, int pattern) {
   const dim3 block(32, 4, 1);
-  const dim3 grid((d.width + kTileW - 1) / kTileW, (d.height + kTileH - 1) / kTileH, 1);
+  const dim3 grid(ceilDiv(d.width, kTileW), ceilDiv(d.height, kTileH), 1);
   launchKernel(L7Kernel16, grid, block, work, d, pattern, maxEstimate(work.format));
 }
 

@@ -1,6 +1,5 @@
 #include "DebayerMalvar.h"
 
-#include "Checks.h"
 #include "KernelLaunch.h"
 #include "HostRows.h"
 #include "MalvarMath.h"
@@ -11,9 +10,7 @@ namespace opix {
 
 void opixDebayerMalvar::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination,
                                int) {
-  if (pattern < OPIX_BAYER_RGGB || pattern > OPIX_BAYER_GRBG)
-    checks::fail("Unsupported bayer format", OPIX_UNSUPPORTED_FORMAT, __LINE__);
-  const PatternShift s = patternShift(pattern);
+  const PatternShift s = bayerShift(pattern);
   if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchMalvarCuda(work, destination, s.sx, s.sy));
   else

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "Hd.h"
+#include "bayerTraits.h"
 #include "opix.h"
 
 namespace opix {
@@ -19,17 +20,6 @@ OPIX_HD int clampSample(int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
 // saturate at 255, 16-bit at 65535, and 12-bit sources are limited to 4095.
 constexpr int maxEstimate(opixSurfaceFormat_t source) {
   return source == OPIX_I8 ? 255 : source == OPIX_I12 ? 4095 : 65535;
-}
-
-// Site of an RGGB-phased position: 0 red, 1 green in a red row, 2 green in a
-// blue row, 3 blue.
-OPIX_HD int sitePhase(int x, int y) { return (x & 1) | ((y & 1) << 1); }
-
-// Site of image position (x, y) under a pattern (1 to 4), as sitePhase.
-OPIX_HD int bayerSite(int pattern, int x, int y) {
-  const int sx = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GRBG) ? 1 : 0;
-  const int sy = (pattern == OPIX_BAYER_BGGR || pattern == OPIX_BAYER_GBRG) ? 1 : 0;
-  return sitePhase(x + sx, y + sy);
 }
 
 // The padded work image a debayer reads: the image at (originX, originY),

@@ -11,7 +11,7 @@
 namespace opix {
 
 // For x in [0, width): store(x, px.template at<Site>(x)), where Site is
-// sitePhase(x + shiftX, y) for a row whose phased index is y.
+// rggbPhase(x + shiftX, y) for a row whose phased index is y.
 template <class PixelAt, class Store>
 void forEachSiteOfRow(int width, int shiftX, int y, const PixelAt& px, Store&& store) {
   const int rowSite = (y & 1) << 1;  // site of an even phased column

@@ -56,7 +56,7 @@ OPIX_HD Rgb l7Pixel(const Src& s, int x, int y, int hi) {
 
 template <class Src>
 OPIX_HD Rgb l7At(const Src& s, int pattern, int x, int y, int hi) {
-  switch (bayerSite(pattern, x, y)) {
+  switch (bayerPhase(pattern, x, y)) {
     case 0: return l7Pixel<0>(s, x, y, hi);
     case 1: return l7Pixel<1>(s, x, y, hi);
     case 2: return l7Pixel<2>(s, x, y, hi);

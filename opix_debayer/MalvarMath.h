@@ -7,7 +7,7 @@
 
 namespace opix {
 
-// The pixel at RGGB-phased position (x, y) of site `Phase` (sitePhase). `s`
+// The pixel at RGGB-phased position (x, y) of phase `Phase` (rggbPhase). `s`
 // returns the sample at a phased position. Unclamped.
 template <int Phase, class Src>
 OPIX_HD Rgb malvarPixel(const Src& s, int x, int y) {
@@ -37,14 +37,10 @@ OPIX_HD Rgb malvarClamp(Rgb p, int hi) {
   return p;
 }
 
-}  // namespace opix
-
-namespace opix {
-
 // The clamped pixel at any phased position.
 template <class Src>
 OPIX_HD Rgb malvarAt(const Src& s, int x, int y, int hi) {
-  switch (sitePhase(x, y)) {
+  switch (rggbPhase(x, y)) {
     case 0: return malvarClamp<0>(malvarPixel<0>(s, x, y), hi);
     case 1: return malvarClamp<1>(malvarPixel<1>(s, x, y), hi);
     case 2: return malvarClamp<2>(malvarPixel<2>(s, x, y), hi);

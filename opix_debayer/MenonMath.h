@@ -35,6 +35,16 @@ OPIX_HD int menonSum(int a0, int a1, int b0, int b1, int c0, int c1, int d0, int
   return 3 * (a0 + a1) + b0 + b1 + c0 + c1 + d0 + d1;
 }
 
+// The classifier at a site from the gradients of the sites around it:
+// dh(dx, dy) and dv(dx, dy) are those of the site dx columns and dy rows
+// away. Horizontal when its sum is not larger (a tie goes to horizontal).
+template <class Dh, class Dv>
+OPIX_HD bool menonHorizontal(const Dh& dh, const Dv& dv) {
+  const int sh = menonSum(dh(-2, 0), dh(0, 0), dh(-2, -2), dh(0, -2), dh(-2, 2), dh(0, 2), dh(-1, -1), dh(-1, 1));
+  const int sv = menonSum(dv(0, -2), dv(0, 0), dv(-2, -2), dv(-2, 0), dv(2, -2), dv(2, 0), dv(-1, -1), dv(1, -1));
+  return sh <= sv;
+}
+
 // A colour rebuilt on `base` from two colour differences.
 OPIX_HD int menonFromDifferences(int base, int d0, int d1, int hi) { return clampSample(base + ((d0 + d1) >> 1), hi); }
 
@@ -56,13 +66,9 @@ struct MenonPoint {
   OPIX_HD int dv(int x, int y) const {
     return menonGradient(s(x, y) - greenV(x, y), s(x, y + 2) - greenV(x, y + 2), menonGradientMax(hi));
   }
-  // The decision at a site: horizontal when its sum is not larger.
   OPIX_HD bool horizontal(int x, int y) const {
-    const int sh = menonSum(dh(x - 2, y), dh(x, y), dh(x - 2, y - 2), dh(x, y - 2), dh(x - 2, y + 2), dh(x, y + 2),
-                            dh(x - 1, y - 1), dh(x - 1, y + 1));
-    const int sv = menonSum(dv(x, y - 2), dv(x, y), dv(x - 2, y - 2), dv(x - 2, y), dv(x + 2, y - 2), dv(x + 2, y),
-                            dv(x - 1, y - 1), dv(x + 1, y - 1));
-    return sh <= sv;
+    return menonHorizontal([&](int dx, int dy) { return dh(x + dx, y + dy); },
+                           [&](int dx, int dy) { return dv(x + dx, y + dy); });
   }
   // Final green at a site.
   OPIX_HD int green(int x, int y) const { return horizontal(x, y) ? greenH(x, y) : greenV(x, y); }

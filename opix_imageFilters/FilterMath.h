@@ -9,6 +9,7 @@
 
 #include "Hd.h"
 #include "PixelMath.h"
+#include "bayerTraits.h"
 
 namespace opix {
 
@@ -24,20 +25,6 @@ OPIX_HD uint32_t madSample(uint32_t p, bool hasShift, int32_t b, bool hasFactor,
   if (hasFactor) v = v * a;
   return roundClamp(v, hi);
 }
-
-// Bayer sites, in the order of the white balance gains.
-enum BayerSite { kSiteR = 0, kSiteG1 = 1, kSiteG2 = 2, kSiteB = 3 };
-
-// The site of position (x, y) under a pattern (1 to 4).
-OPIX_HD int bayerSite(int pattern, uint32_t x, uint32_t y) {
-  // Cell positions (0,0), (1,0), (0,1), (1,1) of RGGB, BGGR, GBRG, GRBG.
-  const int cell = static_cast<int>((x & 1u) | ((y & 1u) << 1));
-  const int cells = pattern == 1 ? 0xE4 : pattern == 2 ? 0x27 : pattern == 3 ? 0x8D : 0xB1;
-  return (cells >> (2 * cell)) & 3;
-}
-
-// The colour (0 red, 1 green, 2 blue) of a site.
-OPIX_HD int siteColour(int site) { return site == kSiteR ? 0 : site == kSiteB ? 2 : 1; }
 
 // White balance: p x k + 0.5 as one fused multiply-add.
 OPIX_HD uint32_t whiteBalanceSample(uint32_t p, float k, uint32_t hi) {

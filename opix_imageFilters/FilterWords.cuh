@@ -62,7 +62,7 @@ __device__ inline bool edgeBlock() { return blockIdx.x + 1 == gridDim.x || block
 
 // Words in a row of `width` samples of type T.
 __host__ __device__ inline uint32_t wordsPerRow(uint32_t width, uint32_t sampleBytes) {
-  return (width * sampleBytes + 3) / 4;
+  return ceilDiv(width * sampleBytes, 4);
 }
 
 }  // namespace opix::OPIX_CUDA_NS

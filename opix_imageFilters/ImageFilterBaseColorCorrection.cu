@@ -120,26 +120,17 @@ __global__ void ColorCorrection16Kernel(ColorCorrectionArgs a) {
 void launchColorCorrectionCuda(const ColorCorrectionArgs& a) {
   const uint32_t w = a.src.width, h = a.src.height;
   if (w == 0 || h == 0) return;
-  const auto blocks = [](uint32_t n, uint32_t per) { return (n + per - 1) / per; };
+  const dim3 grey(ceilDiv(wordsPerRow(w, a.src.format == OPIX_I8 ? 1 : 2), 256), ceilDiv(h, kRows));
+  const dim3 planar(ceilDiv(wordsPerRow(w, 2), 32), ceilDiv(h, 16 * kRows));
   switch (a.src.format) {
-    case OPIX_I8:
-      launchKernel(ColorCorrectionGray8Kernel, dim3(blocks(wordsPerRow(w, 1), 256), blocks(h, kRows)), 256, a);
-      break;
-    case OPIX_I12:
-      launchKernel(ColorCorrectionGray16Kernel<12>, dim3(blocks(wordsPerRow(w, 2), 256), blocks(h, kRows)), 256, a);
-      break;
-    case OPIX_I16:
-      launchKernel(ColorCorrectionGray16Kernel<16>, dim3(blocks(wordsPerRow(w, 2), 256), blocks(h, kRows)), 256, a);
-      break;
+    case OPIX_I8: launchKernel(ColorCorrectionGray8Kernel, grey, 256, a); break;
+    case OPIX_I12: launchKernel(ColorCorrectionGray16Kernel<12>, grey, 256, a); break;
+    case OPIX_I16: launchKernel(ColorCorrectionGray16Kernel<16>, grey, 256, a); break;
     case OPIX_RGB8:
-      launchKernel(BaseColorCorrectionKernel, dim3(blocks(3 * blocks(w, 4), 96), blocks(h, 4 * kRows)), dim3(32, 4), a);
+      launchKernel(BaseColorCorrectionKernel, dim3(ceilDiv(3 * ceilDiv(w, 4), 96), ceilDiv(h, 4 * kRows)), dim3(32, 4), a);
       break;
-    case OPIX_RGB12_PLANAR:
-      launchKernel(ColorCorrection16Kernel<12>, dim3(blocks(wordsPerRow(w, 2), 32), blocks(h, 16 * kRows)), dim3(32, 16), a);
-      break;
-    default:
-      launchKernel(ColorCorrection16Kernel<16>, dim3(blocks(wordsPerRow(w, 2), 32), blocks(h, 16 * kRows)), dim3(32, 16), a);
-      break;
+    case OPIX_RGB12_PLANAR: launchKernel(ColorCorrection16Kernel<12>, planar, dim3(32, 16), a); break;
+    default: launchKernel(ColorCorrection16Kernel<16>, planar, dim3(32, 16), a); break;
   }
 }
 

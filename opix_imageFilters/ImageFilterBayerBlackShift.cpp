@@ -19,7 +19,7 @@ void ImageFilterBayerBlackShift::ApplyParameters(const void* record) {
 
 void ImageFilterBayerBlackShift::Launch(const SurfaceView& source, const SurfaceView& destination) {
   const opixBayerPattern_t p = parameters_.bayerPattern;
-  if (p < OPIX_BAYER_RGGB || p > OPIX_BAYER_GRBG) OPIX_THROW(OPIX_INVALID_FORMAT);
+  checkBayerPattern(p, OPIX_INVALID_FORMAT);
   if (opixFormatChannels(source.format) != 1) OPIX_THROW(OPIX_INVALID_VALUE);
   const BayerBlackShiftArgs a{source,
                               destination,
@@ -34,8 +34,8 @@ void launchBayerBlackShiftHost(const BayerBlackShiftArgs& a) {
   host::parallelRows(a.src.height, [&](int64_t y) {
     const auto* s = reinterpret_cast<const uint16_t*>(a.src.plane[0] + y * a.src.pitch);
     auto* d = reinterpret_cast<uint16_t*>(a.dst.plane[0] + y * a.dst.pitch);
-    const float b[2] = {a.level[siteColour(bayerSite(a.pattern, 0, uint32_t(y)))],
-                        a.level[siteColour(bayerSite(a.pattern, 1, uint32_t(y)))]};
+    const float b[2] = {a.level[cellSiteColour(bayerCellSite(a.pattern, 0, int(y)))],
+                        a.level[cellSiteColour(bayerCellSite(a.pattern, 1, int(y)))]};
     for (uint32_t x = 0; x < a.src.width; ++x) d[x] = static_cast<uint16_t>(blackShiftSample(s[x], b[x & 1], hi));
   });
 }

@@ -19,8 +19,8 @@ __global__ void BayerBlackShiftKernel16(BayerBlackShiftArgs a) {
   const bool checked = edgeBlock();
   for (int r = 0; r < kRows; ++r) {
     const uint32_t y = y0 + uint32_t(r);
-    const float b0 = a.level[siteColour(bayerSite(Pattern, 0, y))];
-    const float b1 = a.level[siteColour(bayerSite(Pattern, 1, y))];
+    const float b0 = a.level[cellSiteColour(bayerCellSite(Pattern, 0, int(y)))];
+    const float b1 = a.level[cellSiteColour(bayerCellSite(Pattern, 1, int(y)))];
     auto fn = [&](uint32_t p, uint32_t x) { return blackShiftSample(p, (x & 1) ? b1 : b0, maxSample(Bits)); };
     if (checked)
       wordAt<uint16_t, true>(a.src, a.dst, wx, y, fn);
@@ -44,7 +44,7 @@ void launchBits(const BayerBlackShiftArgs& a, dim3 grid, dim3 block) {
 void launchBayerBlackShiftCuda(const BayerBlackShiftArgs& a) {
   const dim3 block(kBlockX, kBlockY, 1);
   const uint32_t perBlockY = kBlockY * kRows;
-  const dim3 grid((a.src.width + 2 * kBlockX - 1) / (2 * kBlockX), (a.src.height + perBlockY - 1) / perBlockY, 1);
+  const dim3 grid(ceilDiv(a.src.width, 2 * kBlockX), ceilDiv(a.src.height, perBlockY), 1);
   if (grid.x == 0 || grid.y == 0) return;
   if (a.bits == 12)
     launchBits<12>(a, grid, block);

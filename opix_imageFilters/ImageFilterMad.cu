@@ -79,7 +79,7 @@ void launch16(const MadArgs& a, dim3 grid) {
 }  // namespace
 
 void launchMadCuda(const MadArgs& a) {
-  const dim3 grid((a.src.width + 4 * kThreads - 1) / (4 * kThreads), (a.src.height + kRows - 1) / kRows, 1);
+  const dim3 grid(ceilDiv(a.src.width, 4 * kThreads), ceilDiv(a.src.height, kRows), 1);
   if (grid.x == 0 || grid.y == 0) return;
   switch (a.bits) {
     case 8: launchKernel(Mad8Kernel, grid, kThreads, a); break;

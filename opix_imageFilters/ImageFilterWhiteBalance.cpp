@@ -19,7 +19,7 @@ void ImageFilterWhiteBalance::ApplyParameters(const void* record) {
 
 void ImageFilterWhiteBalance::Launch(const SurfaceView& source, const SurfaceView& destination) {
   const opixBayerPattern_t p = parameters_.bayerPattern;
-  if (p < OPIX_BAYER_RGGB || p > OPIX_BAYER_GRBG) OPIX_THROW(OPIX_INVALID_VALUE);
+  checkBayerPattern(p, OPIX_INVALID_VALUE);
   const WhiteBalanceArgs a{source,
                            destination,
                            static_cast<int>(opixFormatBits(source.format)),
@@ -37,7 +37,7 @@ void whiteBalanceRows(const WhiteBalanceArgs& a) {
     const T* s = reinterpret_cast<const T*>(a.src.plane[0] + y * a.src.pitch);
     T* d = reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch);
     // The two gains of this row, for even and odd columns.
-    const float k[2] = {a.gain[bayerSite(a.pattern, 0, uint32_t(y))], a.gain[bayerSite(a.pattern, 1, uint32_t(y))]};
+    const float k[2] = {a.gain[bayerCellSite(a.pattern, 0, int(y))], a.gain[bayerCellSite(a.pattern, 1, int(y))]};
     for (uint32_t x = 0; x < a.src.width; ++x) d[x] = static_cast<T>(whiteBalanceSample(s[x], k[x & 1], hi));
   });
 }

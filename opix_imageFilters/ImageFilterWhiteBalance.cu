@@ -20,7 +20,7 @@ __device__ void whiteBalanceBlock(const WhiteBalanceArgs& a, uint32_t hi) {
   const bool checked = edgeBlock();
   for (int r = 0; r < kRows; ++r) {
     const uint32_t y = y0 + uint32_t(r);
-    const float k0 = a.gain[bayerSite(Pattern, 0, y)], k1 = a.gain[bayerSite(Pattern, 1, y)];
+    const float k0 = a.gain[bayerCellSite(Pattern, 0, int(y))], k1 = a.gain[bayerCellSite(Pattern, 1, int(y))];
     auto fn = [&](uint32_t p, uint32_t x) { return whiteBalanceSample(p, (x & 1) ? k1 : k0, hi); };
     if (checked)
       wordAt<T, true>(a.src, a.dst, wx, y, fn);
@@ -52,7 +52,7 @@ void launchPattern(const WhiteBalanceArgs& a, dim3 grid) {
 
 void launchWhiteBalanceCuda(const WhiteBalanceArgs& a) {
   const uint32_t words = wordsPerRow(a.src.width, a.bits == 8 ? 1 : 2);
-  const dim3 grid((words + kThreads - 1) / kThreads, (a.src.height + kRows - 1) / kRows, 1);
+  const dim3 grid(ceilDiv(words, kThreads), ceilDiv(a.src.height, kRows), 1);
   if (grid.x == 0 || grid.y == 0) return;
   switch (a.pattern) {
     case 1: launchPattern<1>(a, grid); break;

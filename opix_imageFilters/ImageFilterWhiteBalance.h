@@ -10,7 +10,7 @@ struct WhiteBalanceArgs {
   SurfaceView src, dst;  // I8, I12 or I16
   int bits;
   int pattern;    // 1 to 4
-  float gain[4];  // by BayerSite: R, G1, G2, B
+  float gain[4];  // by cell site: R, G1, G2, B
 };
 
 class ImageFilterWhiteBalance : public ImageFilterBase {

@@ -160,7 +160,7 @@ TEST(Dfpd, PerPositionMathsMatchesTheSteps) {
     for (opixBayerPattern_t p : kPatterns) {
       const Mosaic m = randomMosaic(37, 23, f, 11 + p);
       const Reference ref(m, p);
-      const PatternShift shift = patternShift(p);
+      const PatternShift shift = bayerShift(p);
       auto mirror = [](int i, int n) { return i < 0 ? -i : i >= n ? 2 * (n - 1) - i : i; };
       auto s = [&](int x, int y) { return m.at(mirror(x - shift.sx, 37), mirror(y - shift.sy, 23)); };
       for (int y = 0; y < 23; ++y)

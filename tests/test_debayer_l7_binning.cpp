@@ -169,8 +169,9 @@ TEST(Binning, CellExampleAndRefusals) {
   EXPECT_EQ(run.pixel(0, 0), (Pixel{10, 3, 200}));
   ASSERT_EQ(run.run(m, OPIX_BAYER_BGGR), OPIX_OK);
   EXPECT_EQ(run.pixel(1, 0), (Pixel{200, 3, 10}));
-  EXPECT_EQ(run.run(m, OPIX_BAYER_NONE), OPIX_UNSUPPORTED_FORMAT);
-  EXPECT_EQ(run.run(m, opixBayerPattern_t(7)), OPIX_UNSUPPORTED_FORMAT);
+  // Every debayer type refuses a pattern outside 1 to 4 alike.
+  EXPECT_EQ(run.run(m, OPIX_BAYER_NONE), OPIX_UNRECOGNIZED_ERROR);
+  EXPECT_EQ(run.run(m, opixBayerPattern_t(7)), OPIX_UNRECOGNIZED_ERROR);
 
   DebayerRun twelve(OPIX_BINNING_4x4, 64, 64, OPIX_I12);
   EXPECT_EQ(twelve.status, OPIX_UNSUPPORTED_SURFACE);

@@ -47,8 +47,8 @@ bool nvmlFreeMemory(int d, double* bytes) {
 }  // namespace
 
 void printVersion() {
-  std::printf("SDK version: %d.%d.%d.%d (build date: %s)\n", OPIX_VERSION_MAJOR, OPIX_VERSION_MINOR,
-              OPIX_VERSION_PATCH, OPIX_VERSION_BUILD, opixBuildDate());
+  std::printf("SDK version: %d.%d.%d.%d (build date: %s)\n", OPIX_VERSION_MAJOR, OPIX_VERSION_MINOR, OPIX_VERSION_PATCH,
+              OPIX_VERSION_BUILD, opixBuildDate());
 }
 
 opixStatus_t startDevice(int32_t deviceId, bool cpu) {

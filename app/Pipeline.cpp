@@ -43,10 +43,10 @@ const char* statusMessage(int status) {
 
 namespace {
 
-#define OPIX_CHECK(call)                        \
-  do {                                          \
-    const opixStatus_t status_ = (call);        \
-    if (status_ != OPIX_OK) return status_;     \
+#define OPIX_CHECK(call)                    \
+  do {                                      \
+    const opixStatus_t status_ = (call);    \
+    if (status_ != OPIX_OK) return status_; \
   } while (0)
 
 const char* colourFormatName(opixSurfaceFormat_t f) {
@@ -179,8 +179,8 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
   OPIX_CHECK(opixImportFromHostCreate(&importer_, o_.inputSurfaceFormat, o_.maxWidth, o_.maxHeight, &current));
   if (convertTo16_) {
     const opixBitDepthConverter_t to16{0, false, 16};
-    OPIX_CHECK(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, o_.maxWidth, o_.maxHeight,
-                                          current, &current));
+    OPIX_CHECK(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, o_.maxWidth, o_.maxHeight, current,
+                                          &current));
   }
   if (m.useA || m.useB) {
     const float* gains = m.useA ? reinterpret_cast<const float*>(m.a.data.get()) : nullptr;
@@ -212,8 +212,7 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
   }
   OPIX_CHECK(opixExportToHostCreate(&exporter_, &exportFormat_, current));
 
-  const uint64_t bytes =
-      uint64_t{opixRowBytes(exportFormat_, o_.maxWidth / scaleX_)} * (o_.maxHeight / scaleY_);
+  const uint64_t bytes = uint64_t{opixRowBytes(exportFormat_, o_.maxWidth / scaleX_)} * (o_.maxHeight / scaleY_);
   try {
     hostOutput_ = OpixAllocator().allocate(static_cast<size_t>(bytes));
   } catch (const std::bad_alloc& e) {
@@ -295,8 +294,8 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
 opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images) {
   Report report(o_.info);
   for (HostImage& image : images) {
-    std::printf("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(),
-                int(image.width), int(image.height), int(image.bitsPerChannel));
+    std::printf("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(), int(image.width),
+                int(image.height), int(image.bitsPerChannel));
     if (image.width > o_.maxWidth || image.height > o_.maxHeight ||
         (o_.debayerType == OPIX_MG && image.width % 2 != 0)) {
       std::fprintf(stderr, "Unsupported image size\n");

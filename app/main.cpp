@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   const bool outputOk = options.outputPath && isFileType(options.outputPath, kFileColorOutput);
   if (!inputOk || !outputOk) {
     if (!inputOk && !outputOk)
-      std::fprintf(stderr,
+      std::fprintf(
+          stderr,
           "Input and output file has unappropriate format.\nInput should be pgm, output should be ppm/bmp/tiff.\n");
     else if (!inputOk)
       std::fprintf(stderr, "Input file has unappropriate format.\nShould be pgm.\n");

@@ -11,10 +11,10 @@ namespace opix::checks {
 constexpr uint32_t kMaxComponentSize = 65536;  // exclusive
 constexpr uint32_t kMinComponentSize = 64;
 
-void maxWidthLimit(uint32_t maxWidth);    // >= 65536: OPIX_INVALID_SIZE
-void maxHeightLimit(uint32_t maxHeight);  // >= 65536: OPIX_INVALID_SIZE
-void minWidth(uint32_t maxWidth);         // < 64: OPIX_INVALID_VALUE
-void minHeight(uint32_t maxHeight);       // < 64: OPIX_INVALID_VALUE
+void maxWidthLimit(uint32_t maxWidth);                        // >= 65536: OPIX_INVALID_SIZE
+void maxHeightLimit(uint32_t maxHeight);                      // >= 65536: OPIX_INVALID_SIZE
+void minWidth(uint32_t maxWidth);                             // < 64: OPIX_INVALID_VALUE
+void minHeight(uint32_t maxHeight);                           // < 64: OPIX_INVALID_VALUE
 void widthMatches(uint32_t width, uint32_t surfaceWidth);     // OPIX_INVALID_SIZE
 void heightMatches(uint32_t height, uint32_t surfaceHeight);  // OPIX_INVALID_SIZE
 

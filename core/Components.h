@@ -54,17 +54,15 @@ class AttachableComponent : public BaseComponent, public virtual IAttachable {
 
 class IDebayer : public virtual IAttachable {
  public:
-  virtual void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth,
-                    uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
-                    opixDeviceSurfaceBufferHandle_t* destination) = 0;
+  virtual void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
+                    opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) = 0;
   virtual void Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t height) = 0;
 };
 
 class ISurfaceConverter : public virtual IAttachable {
  public:
-  virtual void Init(opixSurfaceConverter_t type, const void* staticParameters, uint32_t maxWidth,
-                    uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
-                    opixDeviceSurfaceBufferHandle_t* destination) = 0;
+  virtual void Init(opixSurfaceConverter_t type, const void* staticParameters, uint32_t maxWidth, uint32_t maxHeight,
+                    opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) = 0;
   virtual void Transform(const void* parameters, uint32_t width, uint32_t height) = 0;
 };
 

@@ -35,12 +35,18 @@ void launchApronCopyHost(const ApronCopy& c) {
   });
 }
 
-void copyWithOffsetAndApron(const SurfaceView& src, const SurfaceView& dst, int apron, uint32_t xOffset,
-                            uint32_t y0) {
+void copyWithOffsetAndApron(const SurfaceView& src, const SurfaceView& dst, int apron, uint32_t xOffset, uint32_t y0) {
   const int bpp = bytesPerPixel(src.format);
   if (bpp != 0 && src.plane[0] && src.width > 0 && src.height > 0) {
-    ApronCopy c{src.plane[0], src.pitch, dst.plane[0], dst.pitch, int64_t{src.width} * bpp,
-                int64_t{xOffset} * bpp, static_cast<int>(y0), apron, static_cast<int>(src.height)};
+    ApronCopy c{src.plane[0],
+                src.pitch,
+                dst.plane[0],
+                dst.pitch,
+                int64_t{src.width} * bpp,
+                int64_t{xOffset} * bpp,
+                static_cast<int>(y0),
+                apron,
+                static_cast<int>(src.height)};
     if (src.format == OPIX_I8 && (apron != 0 || xOffset != 0)) {
       if (cudaDrivers())
         OPIX_CUDA_DRIVER(launchApronCopyCuda(c));
@@ -55,8 +61,9 @@ void copyWithOffsetAndApron(const SurfaceView& src, const SurfaceView& dst, int 
       for (int r = 0; r < rows; ++r) {
         if (r >= c.y0 && r < c.y0 + c.height) continue;
         const int from = apronSourceRow(r, c.y0, c.height);
-        copyAsync(c.dst + static_cast<int64_t>(r) * c.dstPitch + c.byteX, c.src + static_cast<int64_t>(from) * c.srcPitch,
-                  static_cast<size_t>(c.rowBytes), device::CopyKind::DeviceToDevice);
+        copyAsync(c.dst + static_cast<int64_t>(r) * c.dstPitch + c.byteX,
+                  c.src + static_cast<int64_t>(from) * c.srcPitch, static_cast<size_t>(c.rowBytes),
+                  device::CopyKind::DeviceToDevice);
       }
     }
   }

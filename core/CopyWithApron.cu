@@ -17,9 +17,8 @@ struct DeviceSourceRow {
 };
 
 __global__ void MemCopyWithOffsetAndFillApronVerticallyKernel(uint32_t* dst, uint32_t dstPitchWords,
-                                                              const uint32_t* src, uint32_t srcPitchWords,
-                                                              int apron, int64_t byteX, int y0,
-                                                              int64_t rowBytes, int height) {
+                                                              const uint32_t* src, uint32_t srcPitchWords, int apron,
+                                                              int64_t byteX, int y0, int64_t rowBytes, int height) {
   const int64_t wd = apronFirstWord(byteX) + int64_t{blockIdx.x} * kThreads + int64_t{threadIdx.x};
   if (wd > apronLastWord(byteX, rowBytes)) return;
   const int rows = y0 + height + apron;

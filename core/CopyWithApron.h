@@ -25,8 +25,7 @@ struct ApronCopy {
 // Copies `src` (I8, I10 to I16; other formats copy nothing) into `dst` at
 // pixel column xOffset and row y0 with `apron` mirrored rows below and y0
 // mirrored rows above, then runs the launch check.
-void copyWithOffsetAndApron(const SurfaceView& src, const SurfaceView& dst, int apron, uint32_t xOffset,
-                            uint32_t y0);
+void copyWithOffsetAndApron(const SurfaceView& src, const SurfaceView& dst, int apron, uint32_t xOffset, uint32_t y0);
 
 // The two drivers of the 8-bit kernel.
 OPIX_CUDA_DRIVERS(void launchApronCopyCuda(const ApronCopy& c);)

@@ -72,7 +72,10 @@ void launchKernel(void (*kernel)(Params...), dim3 grid, dim3 block, Args&&... ar
   hipLaunchKernelGGL(kernel, ::dim3(grid), ::dim3(block), 0, nullptr, static_cast<Params>(std::forward<Args>(args))...);
   (void)hipDeviceSynchronize();
 #else
+  // The launch syntax is CUDA's, which the formatter does not know here.
+  // clang-format off
   kernel<<<grid, block, 0, cudaStreamPerThread>>>(static_cast<Params>(std::forward<Args>(args))...);
+  // clang-format on
 #endif
 }
 

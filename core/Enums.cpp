@@ -90,11 +90,10 @@ struct FormatInfo {
 };
 
 const FormatInfo kFormats[] = {
-    {"I8", 1, 8, 1.0f},      {"I10", 1, 10, 2.0f},   {"I12", 1, 12, 2.0f},
-    {"I14", 1, 14, 2.0f},    {"I16", 1, 16, 2.0f},   {"RGB8", 3, 8, 1.0f},
-    {"BGR8", 3, 8, 1.0f},    {"RGB12", 3, 12, 2.0f}, {"RGB16", 3, 16, 2.0f},
-    {"Other", 4, 8, 1.0f},   {"CrCbY", 3, 8, 1.0f},  {"YCbCr", 3, 8, 1.0f},
-    {"Other", 3, 32, 4.0f},  {"Other", 3, 12, 2.0f}, {"Other", 3, 16, 2.0f},
+    {"I8", 1, 8, 1.0f},     {"I10", 1, 10, 2.0f},   {"I12", 1, 12, 2.0f},   {"I14", 1, 14, 2.0f},
+    {"I16", 1, 16, 2.0f},   {"RGB8", 3, 8, 1.0f},   {"BGR8", 3, 8, 1.0f},   {"RGB12", 3, 12, 2.0f},
+    {"RGB16", 3, 16, 2.0f}, {"Other", 4, 8, 1.0f},  {"CrCbY", 3, 8, 1.0f},  {"YCbCr", 3, 8, 1.0f},
+    {"Other", 3, 32, 4.0f}, {"Other", 3, 12, 2.0f}, {"Other", 3, 16, 2.0f},
 };
 
 const FormatInfo* formatInfo(opixSurfaceFormat_t f) {
@@ -121,14 +120,11 @@ const char* opixBayerPatternName(opixBayerPattern_t pattern) {
 }
 
 const char* opixDebayerTypeName(opixDebayerType_t type) {
-  static const char* const names[] = {"DFPD",  "HQLI",  "MG",    "Other", "Other",
-                                      "Other", "Other", "Other", "L7",    "AMAZE"};
+  static const char* const names[] = {"DFPD", "HQLI", "MG", "Other", "Other", "Other", "Other", "Other", "L7", "AMAZE"};
   return lookup(names, type, "Other");
 }
 
-const char* opixImageFilterTypeName(opixImageFilterType_t type) {
-  return lookup(kFilterNames, type, "Other");
-}
+const char* opixImageFilterTypeName(opixImageFilterType_t type) { return lookup(kFilterNames, type, "Other"); }
 
 const char* opixOperationTypeName(opixColorSaturationOperationType_t op) {
   static const char* const names[] = {"OPIX_OP_REPLACE", "OPIX_OP_ADD", "OPIX_OP_MULTIPLY"};

@@ -106,8 +106,7 @@ opixStatus_t createWithDestination(const ObjectNames& names, Record** handle,
 
 // Transform or Copy: the handle is traced before it is checked.
 template <class Record, class TraceArgs, class Body>
-opixStatus_t transformFrontend(const ObjectNames& names, Record* handle, TraceArgs&& traceArgs,
-                               Body&& body) noexcept {
+opixStatus_t transformFrontend(const ObjectNames& names, Record* handle, TraceArgs&& traceArgs, Body&& body) noexcept {
   return runTraced([&] {
     trace::text(names.call);
     trace::value("handle", static_cast<const void*>(handle));

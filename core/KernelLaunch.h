@@ -11,12 +11,12 @@
 #include "opixException.h"
 
 // Declares CUDA driver entry points, once for each build of the drivers.
-#define OPIX_CUDA_DRIVERS(...)  \
-  namespace gpu {               \
-  __VA_ARGS__                   \
-  }                             \
-  namespace cpu {               \
-  __VA_ARGS__                   \
+#define OPIX_CUDA_DRIVERS(...) \
+  namespace gpu {              \
+  __VA_ARGS__                  \
+  }                            \
+  namespace cpu {              \
+  __VA_ARGS__                  \
   }
 
 #if OPIX_WITH_CUDA
@@ -33,12 +33,12 @@
 
 // Calls a CUDA driver entry point, `launchXxxCuda(args)`, in the build that
 // matches the backend: the GPU's on the CUDA backend, the CPU's otherwise.
-#define OPIX_CUDA_DRIVER(call)        \
-  do {                                \
-    if (::opix::onCuda())             \
-      OPIX_GPU_DRIVER_CALL(call);     \
-    else                              \
-      OPIX_CPU_DRIVER_CALL(call);     \
+#define OPIX_CUDA_DRIVER(call)    \
+  do {                            \
+    if (::opix::onCuda())         \
+      OPIX_GPU_DRIVER_CALL(call); \
+    else                          \
+      OPIX_CPU_DRIVER_CALL(call); \
   } while (0)
 
 namespace opix {

@@ -32,7 +32,8 @@ void MemSpace::allocate() {
   if (pointer_) OPIX_THROW(OPIX_INTERNAL_ERROR);
   if (requested_ == 0) return;
   void* p = nullptr;
-  if (requested_ > SIZE_MAX) OPIX_THROW(kind_ == Kind::Device ? OPIX_INSUFFICIENT_DEVICE_MEMORY : OPIX_INSUFFICIENT_HOST_MEMORY);
+  if (requested_ > SIZE_MAX)
+    OPIX_THROW(kind_ == Kind::Device ? OPIX_INSUFFICIENT_DEVICE_MEMORY : OPIX_INSUFFICIENT_HOST_MEMORY);
   const size_t bytes = static_cast<size_t>(requested_);
   if (kind_ == Kind::Device) {
     if (device::malloc(&p, bytes) != device::kSuccess || !p) OPIX_THROW(OPIX_INSUFFICIENT_DEVICE_MEMORY);

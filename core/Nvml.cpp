@@ -24,10 +24,9 @@ struct Library {
   Library() {
     handle = dlopen("libnvidia-ml.so.1", RTLD_NOW | RTLD_LOCAL);
     if (!handle) return;
-    bool ok = bind(init, "nvmlInit_v2") && bind(shutdown, "nvmlShutdown") &&
-              bind(getCount, "nvmlDeviceGetCount_v2") && bind(getHandleByIndex, "nvmlDeviceGetHandleByIndex_v2") &&
-              bind(getPciInfo, "nvmlDeviceGetPciInfo_v3") && bind(getMemoryInfo, "nvmlDeviceGetMemoryInfo") &&
-              bind(errorString, "nvmlErrorString");
+    bool ok = bind(init, "nvmlInit_v2") && bind(shutdown, "nvmlShutdown") && bind(getCount, "nvmlDeviceGetCount_v2") &&
+              bind(getHandleByIndex, "nvmlDeviceGetHandleByIndex_v2") && bind(getPciInfo, "nvmlDeviceGetPciInfo_v3") &&
+              bind(getMemoryInfo, "nvmlDeviceGetMemoryInfo") && bind(errorString, "nvmlErrorString");
     if (!ok) {
       dlclose(handle);
       handle = nullptr;

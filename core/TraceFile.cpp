@@ -208,10 +208,10 @@ void buffer(const char* name, const opixDeviceSurfaceBuffer_t* b) {
   out << kIndent2 << "pointer: " << formatPointer(b) << "\n";
   out << kIndent2 << "surface format: " << static_cast<int>(b->surfaceFormat) << "\n";
   out << kIndent2 << "pitch alignment: " << b->pitchAlignment << "\n";
-  out << kIndent2 << "max size: width = " << b->maxWidth << ", height = " << b->maxHeight
-      << ", pitch = " << b->maxPitch << "\n";
-  out << kIndent2 << "current size: width = " << b->width << ", height = " << b->height
-      << ", pitch = " << b->pitch << "\n";
+  out << kIndent2 << "max size: width = " << b->maxWidth << ", height = " << b->maxHeight << ", pitch = " << b->maxPitch
+      << "\n";
+  out << kIndent2 << "current size: width = " << b->width << ", height = " << b->height << ", pitch = " << b->pitch
+      << "\n";
 }
 
 void deviceMemory(uint64_t componentBytes) {

@@ -33,51 +33,48 @@ __device__ __forceinline__ void wordGroupRows(const WordGroupJob& j, uint32_t* i
   // Every row's loads are issued before any is used, so each warp keeps
   // kRows rows of reads in flight.
   uint32_t loaded[kRows][Op::kInPlanes][Op::kInWords];
-OPIX_UNROLL
+  OPIX_UNROLL
   for (int r = 0; r < kRows; ++r) {
     const uint32_t y = firstRow + r * kWarps;
-OPIX_UNROLL
+    OPIX_UNROLL
     for (int p = 0; p < Op::kInPlanes; ++p) {
       const uint32_t* row = reinterpret_cast<const uint32_t*>(j.in[p]) + size_t{y} * j.inPitchWords + inBase;
-OPIX_UNROLL
+      OPIX_UNROLL
       for (int k = 0; k < Op::kInWords; ++k) {
         const int w = lane + 32 * k;
         loaded[r][p][k] = (!Checked || (y < j.height && inBase + w < j.inPitchWords)) ? row[w] : 0u;
       }
     }
   }
-OPIX_UNROLL
+  OPIX_UNROLL
   for (int r = 0; r < kRows; ++r) {
     const uint32_t y = firstRow + r * kWarps;
     // A row past the image is skipped by the whole warp, which still meets
     // every barrier.
     const bool live = !Checked || y < j.height;
     if (live) {
-OPIX_UNROLL
-      for (int p = 0; p < Op::kInPlanes; ++p)
-OPIX_UNROLL
-        for (int k = 0; k < Op::kInWords; ++k) inTile[p * kInTile + skew(lane + 32 * k)] = loaded[r][p][k];
+      OPIX_UNROLL
+      for (int p = 0; p < Op::kInPlanes; ++p) OPIX_UNROLL
+      for (int k = 0; k < Op::kInWords; ++k) inTile[p * kInTile + skew(lane + 32 * k)] = loaded[r][p][k];
     }
     warpSync();
     if (live) {
       uint32_t a[Op::kInPlanes][Op::kInWords];
       uint32_t b[Op::kOutPlanes][Op::kOutWords];
-OPIX_UNROLL
-      for (int p = 0; p < Op::kInPlanes; ++p)
-OPIX_UNROLL
-        for (int i = 0; i < Op::kInWords; ++i) a[p][i] = inTile[p * kInTile + skew(lane * Op::kInWords + i)];
+      OPIX_UNROLL
+      for (int p = 0; p < Op::kInPlanes; ++p) OPIX_UNROLL
+      for (int i = 0; i < Op::kInWords; ++i) a[p][i] = inTile[p * kInTile + skew(lane * Op::kInWords + i)];
       Op::apply(a, b, j.shift);
-OPIX_UNROLL
-      for (int p = 0; p < Op::kOutPlanes; ++p)
-OPIX_UNROLL
-        for (int i = 0; i < Op::kOutWords; ++i) outTile[p * kOutTile + skew(lane * Op::kOutWords + i)] = b[p][i];
+      OPIX_UNROLL
+      for (int p = 0; p < Op::kOutPlanes; ++p) OPIX_UNROLL
+      for (int i = 0; i < Op::kOutWords; ++i) outTile[p * kOutTile + skew(lane * Op::kOutWords + i)] = b[p][i];
     }
     warpSync();
     if (live) {
-OPIX_UNROLL
+      OPIX_UNROLL
       for (int p = 0; p < Op::kOutPlanes; ++p) {
         uint32_t* row = reinterpret_cast<uint32_t*>(j.out[p]) + size_t{y} * j.outPitchWords + outBase;
-OPIX_UNROLL
+        OPIX_UNROLL
         for (int k = 0; k < Op::kOutWords; ++k) {
           const int w = lane + 32 * k;
           if (!Checked || outBase + w < j.outPitchWords) row[w] = outTile[p * kOutTile + skew(w)];

@@ -50,9 +50,7 @@ unsigned char* deviceAddress(const opixDeviceSurfaceBuffer_t& buffer) {
 
 bool isPlanar(opixSurfaceFormat_t format) { return format == OPIX_RGB12_PLANAR || format == OPIX_RGB16_PLANAR; }
 
-uint64_t planeStride(const opixDeviceSurfaceBuffer_t& buffer) {
-  return uint64_t{buffer.maxPitch} * buffer.maxHeight;
-}
+uint64_t planeStride(const opixDeviceSurfaceBuffer_t& buffer) { return uint64_t{buffer.maxPitch} * buffer.maxHeight; }
 
 static uint64_t elements(const opixDeviceSurfaceBuffer_t& b, uint32_t w, uint32_t h) {
   const auto bytes = static_cast<uint64_t>(b.bytesPerElement);  // 1, 2 or 4
@@ -68,8 +66,8 @@ uint64_t maxElementCount(const opixDeviceSurfaceBuffer_t& buffer) {
 }
 
 SurfaceView surfaceView(const opixDeviceSurfaceBuffer_t& buffer) {
-  SurfaceView v{buffer.surfaceFormat, {deviceAddress(buffer), nullptr, nullptr}, buffer.pitch, buffer.width,
-                buffer.height};
+  SurfaceView v{
+      buffer.surfaceFormat, {deviceAddress(buffer), nullptr, nullptr}, buffer.pitch, buffer.width, buffer.height};
   if (isPlanar(buffer.surfaceFormat)) {
     const uint64_t stride = planeStride(buffer);
     v.plane[1] = v.plane[0] + stride;

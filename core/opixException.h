@@ -8,8 +8,7 @@
 
 class opixException : public std::exception {
  public:
-  opixException(opixStatus_t status, const char* file, int line)
-      : status_(status), file_(file), line_(line) {}
+  opixException(opixStatus_t status, const char* file, int line) : status_(status), file_(file), line_(line) {}
   opixException(opixStatus_t status, const char* file, int line, int cudaError, const char* cudaCall)
       : status_(status), file_(file), line_(line), cudaError_(cudaError), cudaCall_(cudaCall) {}
 

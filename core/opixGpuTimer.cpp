@@ -39,8 +39,10 @@ extern "C" opixStatus_t opixGpuTimerCreate(opixGpuTimerHandle_t* handle) {
       timer->start = new opix::device::Event(nullptr);
       timer->stop = new opix::device::Event(nullptr);
       int failed = 0;
-      if (opix::device::eventCreate(timer->start) != opix::device::kSuccess) failed = __LINE__;
-      else if (opix::device::eventCreate(timer->stop) != opix::device::kSuccess) failed = __LINE__;
+      if (opix::device::eventCreate(timer->start) != opix::device::kSuccess)
+        failed = __LINE__;
+      else if (opix::device::eventCreate(timer->stop) != opix::device::kSuccess)
+        failed = __LINE__;
       if (failed) throw opixException(OPIX_INTERNAL_ERROR, OPIX_SOURCE, failed);
       opix::enrollHandle(timer.get());
     } catch (...) {

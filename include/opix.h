@@ -9,8 +9,8 @@
 #ifndef OPIX_H
 #define OPIX_H
 
-#include <stddef.h>
 #include <stdbool.h>
+#include <stddef.h>
 #include <stdint.h>
 
 /* OPIX_VERSION_MAJOR, OPIX_VERSION_MINOR, OPIX_VERSION_PATCH, OPIX_VERSION_BUILD */
@@ -153,20 +153,11 @@ typedef enum OPIX_ENUM_BASE {
   OPIX_OP_MULTIPLY = 2
 } opixColorSaturationOperationType_t;
 
-typedef enum OPIX_ENUM_BASE {
-  OPIX_BINNING_NONE = 0,
-  OPIX_BINNING_SUM = 1,
-  OPIX_BINNING_AVERAGE = 2
-} opixBinningMode_t;
+typedef enum OPIX_ENUM_BASE { OPIX_BINNING_NONE = 0, OPIX_BINNING_SUM = 1, OPIX_BINNING_AVERAGE = 2 } opixBinningMode_t;
 
-typedef enum OPIX_ENUM_BASE {
-  OPIX_CONVERT_NONE = 0,
-  OPIX_CONVERT_BGR = 1
-} opixConvertType_t;
+typedef enum OPIX_ENUM_BASE { OPIX_CONVERT_NONE = 0, OPIX_CONVERT_BGR = 1 } opixConvertType_t;
 
-typedef enum OPIX_ENUM_BASE {
-  OPIX_BIT_DEPTH_CONVERTER = 0
-} opixSurfaceConverter_t;
+typedef enum OPIX_ENUM_BASE { OPIX_BIT_DEPTH_CONVERTER = 0 } opixSurfaceConverter_t;
 
 /* Display names; every function falls back to a fixed text for values outside
  * its table and never fails. */
@@ -195,8 +186,8 @@ float opixFormatBytesPerElement(opixSurfaceFormat_t format);
 /* A device surface buffer: the output of one component and the input of the
  * next. Owned by the component that produced it. */
 typedef struct opixDeviceSurfaceBuffer_t {
-  uint8_t external;        /* 0: pixels at *memorySpaceBase + offset; else at directPointer */
-  void** memorySpaceBase;  /* the owning component's memory-space pointer field */
+  uint8_t external;       /* 0: pixels at *memorySpaceBase + offset; else at directPointer */
+  void** memorySpaceBase; /* the owning component's memory-space pointer field */
   uint64_t offset;
   uint64_t size;
   void* directPointer;
@@ -379,8 +370,8 @@ opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t* handle, op
                                         opixDeviceSurfaceBufferHandle_t sourceBuffer,
                                         opixDeviceSurfaceBufferHandle_t* destinationBuffer);
 /* parameters may be NULL, which keeps the bit depths in use. */
-opixStatus_t opixSurfaceConverterTransform(opixSurfaceConverterHandle_t handle, const void* parameters,
-                                           uint32_t width, uint32_t height);
+opixStatus_t opixSurfaceConverterTransform(opixSurfaceConverterHandle_t handle, const void* parameters, uint32_t width,
+                                           uint32_t height);
 opixStatus_t opixSurfaceConverterDestroy(opixSurfaceConverterHandle_t handle);
 opixStatus_t opixSurfaceConverterGetAllocatedGpuMemorySize(opixSurfaceConverterHandle_t handle, uint64_t* bytes);
 

@@ -11,7 +11,8 @@ namespace opix {
 void launchBGRXPacker(const SurfaceView& src, const SurfaceView& dst) {
   if (src.format != OPIX_BGRX8) OPIX_THROW(OPIX_INTERNAL_ERROR);
   const WordGroupJob j = wordGroupJob<BGRXPackOp>(src, dst, 0);
-  runWordGroupKernel<BGRXPackOp>(j, [&] { OPIX_CUDA_DRIVER(bgrxPackerCuda(j)); }, "GPUBGRXPacker");
+  runWordGroupKernel<BGRXPackOp>(
+      j, [&] { OPIX_CUDA_DRIVER(bgrxPackerCuda(j)); }, "GPUBGRXPacker");
 }
 
 }  // namespace opix

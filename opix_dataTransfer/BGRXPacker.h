@@ -2,9 +2,9 @@
 // packed RGB8.
 #pragma once
 
+#include "KernelLaunch.h"
 #include "WordGroups.h"
 #include "opixDeviceSurfaceBuffer.h"
-#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -13,8 +13,6 @@ namespace opix {
 void launchBGRXPacker(const SurfaceView& src, const SurfaceView& dst);
 
 // The CUDA driver.
-OPIX_CUDA_DRIVERS(
-void bgrxPackerCuda(const WordGroupJob& job);
-)
+OPIX_CUDA_DRIVERS(void bgrxPackerCuda(const WordGroupJob& job);)
 
 }  // namespace opix

@@ -3,9 +3,9 @@
 // ends with the launch check under the kernel's label.
 #pragma once
 
+#include "KernelLaunch.h"
 #include "WordGroups.h"
 #include "opixDeviceSurfaceBuffer.h"
-#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -20,10 +20,7 @@ void launchChannelSplit(const SurfaceView& src, const SurfaceView& dst);
 void launchChannelMerge(const SurfaceView& src, const SurfaceView& dst);
 
 // The CUDA drivers.
-OPIX_CUDA_DRIVERS(
-void channelReplaceCuda(const WordGroupJob& job);
-void channelSplitCuda(const WordGroupJob& job);
-void channelMergeCuda(const WordGroupJob& job);
-)
+OPIX_CUDA_DRIVERS(void channelReplaceCuda(const WordGroupJob& job); void channelSplitCuda(const WordGroupJob& job);
+                  void channelMergeCuda(const WordGroupJob& job);)
 
 }  // namespace opix

@@ -29,9 +29,8 @@ CopyShift debayerCopyShift(opixDebayerType_t type, opixSurfaceFormat_t source, i
 static uint32_t bytesPerSample(opixSurfaceFormat_t f) { return f == OPIX_I8 ? 1 : 2; }
 
 template <opixDebayerType_t N>
-void opixDebayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, uint32_t maxWidth,
-                          uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
-                          opixDeviceSurfaceBufferHandle_t* destination) {
+void opixDebayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, uint32_t maxWidth, uint32_t maxHeight,
+                          opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
   checks::maxWidthLimit(maxWidth);
   checks::maxHeightLimit(maxHeight);
   checks::widthMatches(maxWidth, source->maxWidth);

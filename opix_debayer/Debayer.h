@@ -11,9 +11,9 @@
 
 #include "Components.h"
 #include "DebayerMath.h"
+#include "KernelLaunch.h"
 #include "opix.h"
 #include "opixDeviceSurfaceBuffer.h"
-#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -42,8 +42,7 @@ class opixDebayer : public IDebayer, public AttachableComponent {
   void Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t height) override;
   // Starts the algorithm's kernels on the prepared work image; Transform has
   // checked the pattern.
-  virtual void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination,
-                      int flag) = 0;
+  virtual void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) = 0;
 
   void ComputeMemorySize() override;
 
@@ -61,9 +60,7 @@ class opixDebayer : public IDebayer, public AttachableComponent {
 // Fills the left (apron + cx) and right (apron) margin columns of every work
 // row by mirroring, then runs the launch check.
 void fillWorkApron(const WorkView& work);
-OPIX_CUDA_DRIVERS(
-void launchApronFillCuda(const WorkView& work);
-)
+OPIX_CUDA_DRIVERS(void launchApronFillCuda(const WorkView& work);)
 void launchApronFillHost(const WorkView& work);
 
 }  // namespace opix

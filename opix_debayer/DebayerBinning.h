@@ -21,9 +21,8 @@ class DebayerBinning : public IDebayer, public AttachableComponent {
 };
 
 // Drivers: `source` holds the mosaic, `destination` the output size.
-OPIX_CUDA_DRIVERS(
-void launchBinningCuda(const SurfaceView& source, const SurfaceView& destination, int factor, int pattern);
-)
+OPIX_CUDA_DRIVERS(void launchBinningCuda(const SurfaceView& source, const SurfaceView& destination, int factor,
+                                         int pattern);)
 void launchBinningHost(const SurfaceView& source, const SurfaceView& destination, int factor, int pattern);
 
 }  // namespace opix

@@ -22,9 +22,8 @@ void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const S
   launchCheck("GPUMenonDebayer8Bit");
 }
 
-void opixDFPD16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth,
-                      uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
-                      opixDeviceSurfaceBufferHandle_t* destination) {
+void opixDFPD16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
+                      opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
   maxWidth_ = maxWidth;
   maxHeight_ = maxHeight;
   opixDebayer<OPIX_DFPD>::Init(sourceFormat, type, maxWidth, maxHeight, source, destination);
@@ -68,7 +67,7 @@ void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const 
 namespace {
 
 constexpr int kBand = 32;
-constexpr int kReach = 4;  // rows of estimates beyond the band
+constexpr int kReach = 4;   // rows of estimates beyond the band
 constexpr int kFirst = -3;  // half index of entry 0: position 2 * (n + kFirst) + parity
 
 // The entries of a half-resolution array around the sites of a row:
@@ -94,8 +93,18 @@ struct BandRows {
   BandRows(int entries, int width)
       : n(entries),
         rows(kBand + 2 * kReach),
-        sample(size_t(n) * rows), gh(sample), gv(sample), ch(sample), cv(sample), dh(sample), dv(sample),
-        green(sample), diff(sample), rowColour(sample), colColour(sample), greenDiff(sample),
+        sample(size_t(n) * rows),
+        gh(sample),
+        gv(sample),
+        ch(sample),
+        cv(sample),
+        dh(sample),
+        dv(sample),
+        green(sample),
+        diff(sample),
+        rowColour(sample),
+        colColour(sample),
+        greenDiff(sample),
         horizontal(sample.size()),
         out{std::vector<int>(size_t(width)), std::vector<int>(size_t(width)), std::vector<int>(size_t(width))} {}
   // Row r of an array, r counted from the band's first row minus kReach.
@@ -131,8 +140,7 @@ void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int
   for (int y = y0 - kReach; y < y1 + kReach; ++y) {
     const int p = y & 1, r = y - top;
     const T *s = img.row(y), *u1 = img.row(y - 1), *u2 = img.row(y - 2), *d1 = img.row(y + 1), *d2 = img.row(y + 2);
-    int *S = b.row(b.sample, r), *GH = b.row(b.gh, r), *GV = b.row(b.gv, r), *CH = b.row(b.ch, r),
-        *CV = b.row(b.cv, r);
+    int *S = b.row(b.sample, r), *GH = b.row(b.gh, r), *GV = b.row(b.gv, r), *CH = b.row(b.ch, r), *CV = b.row(b.cv, r);
     const int iLo = (sx - 4 - p + 1) >> 1, iHi = (sx + w + 3 - p) >> 1;
     for (int i = iLo; i <= iHi; ++i) {
       const int x = 2 * i + p, k = i - kFirst;

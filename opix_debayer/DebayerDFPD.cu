@@ -24,8 +24,8 @@ __global__ void MenonKernel8(WorkView w, SurfaceView d, int sx, int sy) {
   __shared__ uint32_t tile[kRows8 * kWords8];
   const int x0 = blockIdx.x * kTw8, y0 = blockIdx.y * kTh8;
   const int width = int(d.width), height = int(d.height);
-  const bool checked = x0 + 4 * kWords8 > int(w.pitch) || y0 + sy + kRows8 > int(w.height) || x0 + kTw8 > width ||
-                       y0 + kTh8 > height;
+  const bool checked =
+      x0 + 4 * kWords8 > int(w.pitch) || y0 + sy + kRows8 > int(w.height) || x0 + kTw8 > width || y0 + kTh8 > height;
   // Phased column X lies at work column apron + cx - sx + X (cx = sx for 8 bits).
   loadTile(tile, kRows8, kWords8, w, x0 / 4, y0 + sy, checked);
   __syncthreads();
@@ -65,7 +65,7 @@ __global__ void MenonGpuGrGbKernel16(WorkView w, MenonPlanes planes, int sx, int
   __syncthreads();
 
   const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords1, c0 - w.apron - w.cx + sx,
-                              r0 - w.apron};
+                               r0 - w.apron};
   const MenonPoint<SharedTile<uint16_t>> m{s, Hi};
   for (int i = threadIdx.x; i < kTw16 / 2 * kTh16 / 2; i += blockDim.x) {
     const int ci = blockIdx.x * (kTw16 / 2) + i % (kTw16 / 2), cj = blockIdx.y * (kTh16 / 2) + i / (kTw16 / 2);
@@ -106,8 +106,8 @@ __global__ void MenonGpuRgbKernel16(WorkView w, MenonPlanes planes, SurfaceView 
   const int width = int(d.width), height = int(d.height);
   // Output column x lies at work column apron + cx + x, row y at apron + sy + y.
   const int c0 = x0 + w.apron - 2, r0 = y0 + sy + w.apron - 2;
-  const bool checked = c0 + 2 * kWords2 > int(w.pitch / 2) || r0 + kRows2 > int(w.height) ||
-                       x0 + kTw16 > width || y0 + kTh16 > height;
+  const bool checked =
+      c0 + 2 * kWords2 > int(w.pitch / 2) || r0 + kRows2 > int(w.height) || x0 + kTw16 > width || y0 + kTh16 > height;
   loadTile(tile, kRows2, kWords2, w, c0 / 2, r0, checked);
   __syncthreads();
 

@@ -38,10 +38,8 @@ class opixDFPD16 : public opixDebayer<OPIX_DFPD> {
 // The drivers: the work image is row-phased by the copy; destination pixel
 // (x, y) is phased position (x + sx, y + sy).
 void launchMenonHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
-OPIX_CUDA_DRIVERS(
-void launchMenon8Cuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);
-void launchMenon16Cuda(const WorkView& work, const MenonPlanes& planes, const SurfaceView& destination, int sx,
-                       int sy);
-)
+OPIX_CUDA_DRIVERS(void launchMenon8Cuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);
+                  void launchMenon16Cuda(const WorkView& work, const MenonPlanes& planes,
+                                         const SurfaceView& destination, int sx, int sy);)
 
 }  // namespace opix

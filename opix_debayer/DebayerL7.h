@@ -12,9 +12,7 @@ class DebayerL7 : public opixDebayer<OPIX_L7> {
   void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) override;
 };
 
-OPIX_CUDA_DRIVERS(
-void launchL7Cuda(const WorkView& work, const SurfaceView& destination, int pattern);
-)
+OPIX_CUDA_DRIVERS(void launchL7Cuda(const WorkView& work, const SurfaceView& destination, int pattern);)
 void launchL7Host(const WorkView& work, const SurfaceView& destination, int pattern);
 
 }  // namespace opix

@@ -1,15 +1,14 @@
 #include "DebayerMalvar.h"
 
-#include "KernelLaunch.h"
 #include "HostRows.h"
+#include "KernelLaunch.h"
 #include "MalvarMath.h"
 #include "bayerTraits.h"
 #include "device/Parallel.h"
 
 namespace opix {
 
-void opixDebayerMalvar::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination,
-                               int) {
+void opixDebayerMalvar::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
   const PatternShift s = bayerShift(pattern);
   if (cudaDrivers())
     OPIX_CUDA_DRIVER(launchMalvarCuda(work, destination, s.sx, s.sy));

@@ -13,9 +13,7 @@ class opixDebayerMalvar : public opixDebayer<OPIX_HQLI> {
 
 // The two drivers: the work image is RGGB-phased; destination pixel (x, y)
 // is phased position (x + sx, y + sy).
-OPIX_CUDA_DRIVERS(
-void launchMalvarCuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);
-)
+OPIX_CUDA_DRIVERS(void launchMalvarCuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);)
 void launchMalvarHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
 
 }  // namespace opix

@@ -19,7 +19,7 @@ template <class PixelAt>
 __device__ void storeRgb8Quad(const SurfaceView& d, int x, int y, const PixelAt& pixel) {
   const int n = int(d.width) - x;
   uint8_t b[12] = {};
-OPIX_UNROLL
+  OPIX_UNROLL
   for (int i = 0; i < 4; ++i) {
     if (i < n) {
       const Rgb p = pixel(i);
@@ -31,11 +31,11 @@ OPIX_UNROLL
   unsigned char* row = d.plane[0] + size_t(y) * d.pitch + 3 * size_t(x);
   if (n >= 4) {
     uint32_t* out = reinterpret_cast<uint32_t*>(row);
-OPIX_UNROLL
+    OPIX_UNROLL
     for (int k = 0; k < 3; ++k)
       out[k] = b[4 * k] | (b[4 * k + 1] << 8) | (b[4 * k + 2] << 16) | (uint32_t(b[4 * k + 3]) << 24);
   } else {
-OPIX_UNROLL
+    OPIX_UNROLL
     for (int k = 0; k < 9; ++k)
       if (k < 3 * n) row[k] = b[k];
   }
@@ -52,11 +52,11 @@ __device__ void storePlanarPair(const SurfaceView& d, int x, int y, const PixelA
   if (x + 1 < int(d.width)) {
     const Rgb b = pixel(1);
     const int vb[3] = {b.r, b.g, b.b};
-OPIX_UNROLL
+    OPIX_UNROLL
     for (int c = 0; c < 3; ++c)
       *reinterpret_cast<uint32_t*>(d.plane[c] + offset) = uint32_t(va[c]) | (uint32_t(vb[c]) << 16);
   } else {
-OPIX_UNROLL
+    OPIX_UNROLL
     for (int c = 0; c < 3; ++c) *reinterpret_cast<uint16_t*>(d.plane[c] + offset) = uint16_t(va[c]);
   }
 }

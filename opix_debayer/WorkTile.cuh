@@ -23,8 +23,7 @@ struct SharedTile {
 // Loads rows x words of the work image from word column wx and row wy with
 // all threads of the block; in checked blocks what lies outside the work
 // image is left as zeros.
-__device__ inline void loadTile(uint32_t* tile, int rows, int words, const WorkView& w, int wx, int wy,
-                                bool checked) {
+__device__ inline void loadTile(uint32_t* tile, int rows, int words, const WorkView& w, int wx, int wy, bool checked) {
   const int pitchWords = int(w.pitch / 4);
   const int threads = int(blockDim.x * blockDim.y);
   for (int i = int(threadIdx.y * blockDim.x + threadIdx.x); i < rows * words; i += threads) {

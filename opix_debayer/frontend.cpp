@@ -15,9 +15,7 @@ namespace {
 
 const ObjectNames kNames{"Debayer. Create", "Debayer. Transform", "Debayer. Destroy", "Debayer. Destroyed."};
 
-bool isBinning(opixDebayerType_t t) {
-  return t == OPIX_BINNING_2x2 || t == OPIX_BINNING_4x4 || t == OPIX_BINNING_8x8;
-}
+bool isBinning(opixDebayerType_t t) { return t == OPIX_BINNING_2x2 || t == OPIX_BINNING_4x4 || t == OPIX_BINNING_8x8; }
 
 // The component of a type and source format. Types without a component, and
 // algorithms without a kernel for the source's bit depth, build nothing.

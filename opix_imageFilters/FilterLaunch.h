@@ -7,7 +7,7 @@
 // `cudaCall` and `hostCall` are calls of the two drivers with the same arguments.
 #define OPIX_FILTER_LAUNCH(label, cudaCall, hostCall) \
   do {                                                \
-    if (::opix::cudaDrivers())                             \
+    if (::opix::cudaDrivers())                        \
       OPIX_CUDA_DRIVER(cudaCall);                     \
     else                                              \
       ::opix::host::launch([&] { hostCall; });        \

@@ -127,7 +127,8 @@ void launchColorCorrectionCuda(const ColorCorrectionArgs& a) {
     case OPIX_I12: launchKernel(ColorCorrectionGray16Kernel<12>, grey, 256, a); break;
     case OPIX_I16: launchKernel(ColorCorrectionGray16Kernel<16>, grey, 256, a); break;
     case OPIX_RGB8:
-      launchKernel(BaseColorCorrectionKernel, dim3(ceilDiv(3 * ceilDiv(w, 4), 96), ceilDiv(h, 4 * kRows)), dim3(32, 4), a);
+      launchKernel(BaseColorCorrectionKernel, dim3(ceilDiv(3 * ceilDiv(w, 4), 96), ceilDiv(h, 4 * kRows)), dim3(32, 4),
+                   a);
       break;
     case OPIX_RGB12_PLANAR: launchKernel(ColorCorrection16Kernel<12>, planar, dim3(32, 16), a); break;
     default: launchKernel(ColorCorrection16Kernel<16>, planar, dim3(32, 16), a); break;

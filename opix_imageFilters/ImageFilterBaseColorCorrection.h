@@ -3,8 +3,8 @@
 #pragma once
 
 #include "ImageFilterBase.h"
-#include "MemSpace.h"
 #include "KernelLaunch.h"
+#include "MemSpace.h"
 
 namespace opix {
 
@@ -30,9 +30,7 @@ class ImageFilterBaseColorCorrection : public ImageFilterBase {
   TypedArray<int32_t> white_;
 };
 
-OPIX_CUDA_DRIVERS(
-void launchColorCorrectionCuda(const ColorCorrectionArgs& a);
-)
+OPIX_CUDA_DRIVERS(void launchColorCorrectionCuda(const ColorCorrectionArgs& a);)
 void launchColorCorrectionHost(const ColorCorrectionArgs& a);
 
 }  // namespace opix

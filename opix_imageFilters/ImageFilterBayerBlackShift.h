@@ -10,8 +10,8 @@ namespace opix {
 struct BayerBlackShiftArgs {
   SurfaceView src, dst;  // I12 or I16
   int bits;
-  int pattern;      // 1 to 4
-  float level[3];   // red, green, blue
+  int pattern;     // 1 to 4
+  float level[3];  // red, green, blue
 };
 
 class ImageFilterBayerBlackShift : public ImageFilterBase {
@@ -27,9 +27,7 @@ class ImageFilterBayerBlackShift : public ImageFilterBase {
   opixBayerBlackShift_t parameters_{};
 };
 
-OPIX_CUDA_DRIVERS(
-void launchBayerBlackShiftCuda(const BayerBlackShiftArgs& a);
-)
+OPIX_CUDA_DRIVERS(void launchBayerBlackShiftCuda(const BayerBlackShiftArgs& a);)
 void launchBayerBlackShiftHost(const BayerBlackShiftArgs& a);
 
 }  // namespace opix

@@ -67,8 +67,8 @@ void madRows(const MadArgs& a) {
   host::parallelRows(a.src.height, [&](int64_t y) {
     const T* s = reinterpret_cast<const T*>(a.src.plane[0] + y * a.src.pitch);
     T* d = reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch);
-    const S* b = a.shift ? reinterpret_cast<const S*>(static_cast<const uint8_t*>(a.shift) + y * a.shiftPitch)
-                         : nullptr;
+    const S* b =
+        a.shift ? reinterpret_cast<const S*>(static_cast<const uint8_t*>(a.shift) + y * a.shiftPitch) : nullptr;
     const float* f = a.factor ? a.factor + y * int64_t{a.factorPitch} : nullptr;
     for (uint32_t x = 0; x < a.src.width; ++x)
       d[x] = static_cast<T>(madSample(s[x], b != nullptr, b ? b[x] : 0, f != nullptr, f ? f[x] : 1.0f, hi));

@@ -22,8 +22,7 @@ __device__ void madFour(const MadArgs& a, uint32_t x0, uint32_t y, uint32_t hi) 
   constexpr int kWords = 4 / kPerWord;
   const uint32_t* src = wordRow(a.src.plane[0], a.src.pitch, y);
   uint32_t* dst = wordRow(a.dst.plane[0], a.dst.pitch, y);
-  const uint32_t* shiftRow =
-      a.shift ? wordRow(static_cast<const unsigned char*>(a.shift), a.shiftPitch, y) : nullptr;
+  const uint32_t* shiftRow = a.shift ? wordRow(static_cast<const unsigned char*>(a.shift), a.shiftPitch, y) : nullptr;
   const float* factor = a.factor ? a.factor + size_t(y) * a.factorPitch : nullptr;
   constexpr int kShiftPerWord = 4 / int(sizeof(S));
   for (int k = 0; k < kWords; ++k) {

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "ImageFilterBase.h"
-#include "MemSpace.h"
 #include "KernelLaunch.h"
+#include "MemSpace.h"
 
 namespace opix {
 
@@ -43,9 +43,7 @@ class ImageFilterMad : public ImageFilterBase {
   bool hasShift_ = false;
 };
 
-OPIX_CUDA_DRIVERS(
-void launchMadCuda(const MadArgs& a);
-)
+OPIX_CUDA_DRIVERS(void launchMadCuda(const MadArgs& a);)
 void launchMadHost(const MadArgs& a);
 
 }  // namespace opix

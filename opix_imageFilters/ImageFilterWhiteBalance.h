@@ -26,9 +26,7 @@ class ImageFilterWhiteBalance : public ImageFilterBase {
   opixWhiteBalance_t parameters_{};
 };
 
-OPIX_CUDA_DRIVERS(
-void launchWhiteBalanceCuda(const WhiteBalanceArgs& a);
-)
+OPIX_CUDA_DRIVERS(void launchWhiteBalanceCuda(const WhiteBalanceArgs& a);)
 void launchWhiteBalanceHost(const WhiteBalanceArgs& a);
 
 }  // namespace opix

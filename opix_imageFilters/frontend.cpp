@@ -51,50 +51,50 @@ struct Dispatch {
 
 // By filter type, 1 to 44.
 constexpr Dispatch kTable[44] = {
-    {FilterClass::GaussianSharpen, kByClass},                               // 1
-    {FilterClass::Lut, kI8 | kRgb8},                                        // 2 LUT 8->8
-    {FilterClass::Lut, kRgb8},                                              // 3
-    {FilterClass::Lut, kI8 | kRgb8},                                        // 4 LUT 8->12
-    {FilterClass::Lut, kRgb8},                                              // 5
-    {FilterClass::Lut, kI8 | kRgb8},                                        // 6 LUT 8->16
-    {FilterClass::Lut, kRgb8},                                              // 7
-    {FilterClass::LutBayer, kI8},                                           // 8
-    {FilterClass::Lut, kI10},                                               // 9 LUT 10->16
-    {FilterClass::LutBayer, kI10},                                          // 10
-    {FilterClass::Lut, kI12 | kRgb12P},                                     // 11 LUT 12->8
-    {FilterClass::Lut, kRgb12P},                                            // 12
-    {FilterClass::Lut, kI12 | kRgb12P},                                     // 13 LUT 12->12
-    {FilterClass::Lut, kRgb12P},                                            // 14
-    {FilterClass::Lut, kI12 | kRgb12P},                                     // 15 LUT 12->16
-    {FilterClass::Lut, kRgb12P},                                            // 16
-    {FilterClass::LutBayer, kI12},                                          // 17
-    {FilterClass::Lut, kI14},                                               // 18 LUT 14->16
-    {FilterClass::LutBayer, kI14},                                          // 19
-    {FilterClass::Lut, kI16 | kRgb16P},                                     // 20 LUT 16->16
-    {FilterClass::Lut, kRgb16P},                                            // 21
-    {FilterClass::Lut, kI16 | kRgb16P},                                     // 22 LUT 16->8
-    {FilterClass::Lut, kRgb16P},                                            // 23
-    {FilterClass::LutBayer, kI16},                                          // 24
-    {FilterClass::Lut, kI16 | kRgb16P},                                     // 25 full range
-    {FilterClass::Lut, kRgb16P},                                            // 26
-    {FilterClass::LutBayer, kI16},                                          // 27
-    {FilterClass::Lut3D, kRgb12P | kRgb16P},                                // 28 HSV 3D LUT
-    {FilterClass::Lut3D, kRgb12P | kRgb16P},                                // 29 RGB 3D LUT
-    {FilterClass::ToneCurve, kRgb16P},                                      // 30
-    {FilterClass::Mad, kGray},                                              // 31 SAM
-    {FilterClass::Mad, kI10 | kI12 | kI14 | kI16},                          // 32 SAM16
+    {FilterClass::GaussianSharpen, kByClass},                                           // 1
+    {FilterClass::Lut, kI8 | kRgb8},                                                    // 2 LUT 8->8
+    {FilterClass::Lut, kRgb8},                                                          // 3
+    {FilterClass::Lut, kI8 | kRgb8},                                                    // 4 LUT 8->12
+    {FilterClass::Lut, kRgb8},                                                          // 5
+    {FilterClass::Lut, kI8 | kRgb8},                                                    // 6 LUT 8->16
+    {FilterClass::Lut, kRgb8},                                                          // 7
+    {FilterClass::LutBayer, kI8},                                                       // 8
+    {FilterClass::Lut, kI10},                                                           // 9 LUT 10->16
+    {FilterClass::LutBayer, kI10},                                                      // 10
+    {FilterClass::Lut, kI12 | kRgb12P},                                                 // 11 LUT 12->8
+    {FilterClass::Lut, kRgb12P},                                                        // 12
+    {FilterClass::Lut, kI12 | kRgb12P},                                                 // 13 LUT 12->12
+    {FilterClass::Lut, kRgb12P},                                                        // 14
+    {FilterClass::Lut, kI12 | kRgb12P},                                                 // 15 LUT 12->16
+    {FilterClass::Lut, kRgb12P},                                                        // 16
+    {FilterClass::LutBayer, kI12},                                                      // 17
+    {FilterClass::Lut, kI14},                                                           // 18 LUT 14->16
+    {FilterClass::LutBayer, kI14},                                                      // 19
+    {FilterClass::Lut, kI16 | kRgb16P},                                                 // 20 LUT 16->16
+    {FilterClass::Lut, kRgb16P},                                                        // 21
+    {FilterClass::Lut, kI16 | kRgb16P},                                                 // 22 LUT 16->8
+    {FilterClass::Lut, kRgb16P},                                                        // 23
+    {FilterClass::LutBayer, kI16},                                                      // 24
+    {FilterClass::Lut, kI16 | kRgb16P},                                                 // 25 full range
+    {FilterClass::Lut, kRgb16P},                                                        // 26
+    {FilterClass::LutBayer, kI16},                                                      // 27
+    {FilterClass::Lut3D, kRgb12P | kRgb16P},                                            // 28 HSV 3D LUT
+    {FilterClass::Lut3D, kRgb12P | kRgb16P},                                            // 29 RGB 3D LUT
+    {FilterClass::ToneCurve, kRgb16P},                                                  // 30
+    {FilterClass::Mad, kGray},                                                          // 31 SAM
+    {FilterClass::Mad, kI10 | kI12 | kI14 | kI16},                                      // 32 SAM16
     {FilterClass::BaseColorCorrection, kI8 | kI12 | kI16 | kRgb8 | kRgb12P | kRgb16P},  // 33
-    {FilterClass::WhiteBalance, kI8 | kI12 | kI16},                         // 34
-    {FilterClass::Column, kI12},                                            // 35
-    {FilterClass::ColorSaturation, kRgb8 | kRgb12P | kRgb16P},              // 36 HSL
-    {FilterClass::ColorSaturation, kRgb8 | kRgb12P | kRgb16P},              // 37 HSV
-    {FilterClass::Median, kI12 | kI16 | kRgb12P | kRgb16P},                 // 38
-    {FilterClass::BayerBlackShift, kI12 | kI16},                            // 39
-    {FilterClass::Defringe, kRgb12P | kRgb16P},                             // 40
-    {FilterClass::BadPixelCorrection, kGray},                               // 41
-    {FilterClass::Binning, kI12 | kI16},                                    // 42
-    {FilterClass::GaussianSharpen, kByClass},                               // 43 plain blur
-    {FilterClass::Ffc, kI12 | kI16},                                        // 44
+    {FilterClass::WhiteBalance, kI8 | kI12 | kI16},                                     // 34
+    {FilterClass::Column, kI12},                                                        // 35
+    {FilterClass::ColorSaturation, kRgb8 | kRgb12P | kRgb16P},                          // 36 HSL
+    {FilterClass::ColorSaturation, kRgb8 | kRgb12P | kRgb16P},                          // 37 HSV
+    {FilterClass::Median, kI12 | kI16 | kRgb12P | kRgb16P},                             // 38
+    {FilterClass::BayerBlackShift, kI12 | kI16},                                        // 39
+    {FilterClass::Defringe, kRgb12P | kRgb16P},                                         // 40
+    {FilterClass::BadPixelCorrection, kGray},                                           // 41
+    {FilterClass::Binning, kI12 | kI16},                                                // 42
+    {FilterClass::GaussianSharpen, kByClass},                                           // 43 plain blur
+    {FilterClass::Ffc, kI12 | kI16},                                                    // 44
 };
 
 // The filter of a type and source format. A class that is not built here
@@ -140,8 +140,8 @@ extern "C" opixStatus_t opixImageFilterCreate(opixImageFilterHandle_t* handle, o
       });
 }
 
-extern "C" opixStatus_t opixImageFilterTransform(opixImageFilterHandle_t handle, const void* parameters,
-                                                 uint32_t width, uint32_t height) {
+extern "C" opixStatus_t opixImageFilterTransform(opixImageFilterHandle_t handle, const void* parameters, uint32_t width,
+                                                 uint32_t height) {
   return transformFrontend(
       kNames, handle,
       [&] {

@@ -23,8 +23,8 @@ void same16(const SurfaceView& src, const SurfaceView& dst, uint32_t shift) {
   const int planes = isPlanar(src.format) ? 3 : 1;
   for (int p = 0; p < planes; ++p) {
     const WordGroupJob j = wordGroupJob<Convert16To16Op<Left>>(plane(src, p), plane(dst, p), shift);
-    runWordGroupKernel<Convert16To16Op<Left>>(j, [&] { OPIX_CUDA_DRIVER(same16Cuda(j, Left)); },
-                                              "GPUBitDepthConverter16to16");
+    runWordGroupKernel<Convert16To16Op<Left>>(
+        j, [&] { OPIX_CUDA_DRIVER(same16Cuda(j, Left)); }, "GPUBitDepthConverter16to16");
   }
 }
 
@@ -35,12 +35,14 @@ void launchBitDepthConversion(BitDepthKernel kernel, const SurfaceView& src, con
   switch (kernel) {
     case BitDepthKernel::Gray8To16: {
       const WordGroupJob j = wordGroupJob<Gray8To16Op>(src, dst, shift);
-      runWordGroupKernel<Gray8To16Op>(j, [&] { OPIX_CUDA_DRIVER(gray8To16Cuda(j)); }, "GPUBitDepthConverter_Gray");
+      runWordGroupKernel<Gray8To16Op>(
+          j, [&] { OPIX_CUDA_DRIVER(gray8To16Cuda(j)); }, "GPUBitDepthConverter_Gray");
       break;
     }
     case BitDepthKernel::Gray16To8: {
       const WordGroupJob j = wordGroupJob<Gray16To8Op>(src, dst, shift);
-      runWordGroupKernel<Gray16To8Op>(j, [&] { OPIX_CUDA_DRIVER(gray16To8Cuda(j)); }, "GPUBitDepthConverter_Gray");
+      runWordGroupKernel<Gray16To8Op>(
+          j, [&] { OPIX_CUDA_DRIVER(gray16To8Cuda(j)); }, "GPUBitDepthConverter_Gray");
       break;
     }
     case BitDepthKernel::Same16:
@@ -51,14 +53,14 @@ void launchBitDepthConversion(BitDepthKernel kernel, const SurfaceView& src, con
       break;
     case BitDepthKernel::Color8To16: {
       const WordGroupJob j = wordGroupJob<Color8To16Op>(src, dst, shift);
-      runWordGroupKernel<Color8To16Op>(j, [&] { OPIX_CUDA_DRIVER(color8To16Cuda(j)); },
-                                       "GPUBitDepthConverter_Color");
+      runWordGroupKernel<Color8To16Op>(
+          j, [&] { OPIX_CUDA_DRIVER(color8To16Cuda(j)); }, "GPUBitDepthConverter_Color");
       break;
     }
     case BitDepthKernel::Color16To8: {
       const WordGroupJob j = wordGroupJob<Color16To8Op>(src, dst, shift);
-      runWordGroupKernel<Color16To8Op>(j, [&] { OPIX_CUDA_DRIVER(color16To8Cuda(j)); },
-                                       "GPUBitDepthConverter_Color");
+      runWordGroupKernel<Color16To8Op>(
+          j, [&] { OPIX_CUDA_DRIVER(color16To8Cuda(j)); }, "GPUBitDepthConverter_Color");
       break;
     }
   }

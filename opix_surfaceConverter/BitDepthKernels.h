@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "KernelLaunch.h"
 #include "WordGroups.h"
 #include "opixDeviceSurfaceBuffer.h"
-#include "KernelLaunch.h"
 
 namespace opix {
 
@@ -25,12 +25,8 @@ void launchBitDepthConversion(BitDepthKernel kernel, const SurfaceView& src, con
                               bool left);
 
 // The CUDA drivers.
-OPIX_CUDA_DRIVERS(
-void gray8To16Cuda(const WordGroupJob& job);
-void gray16To8Cuda(const WordGroupJob& job);
-void same16Cuda(const WordGroupJob& job, bool left);
-void color8To16Cuda(const WordGroupJob& job);
-void color16To8Cuda(const WordGroupJob& job);
-)
+OPIX_CUDA_DRIVERS(void gray8To16Cuda(const WordGroupJob& job); void gray16To8Cuda(const WordGroupJob& job);
+                  void same16Cuda(const WordGroupJob& job, bool left); void color8To16Cuda(const WordGroupJob& job);
+                  void color16To8Cuda(const WordGroupJob& job);)
 
 }  // namespace opix

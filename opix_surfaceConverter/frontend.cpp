@@ -12,8 +12,8 @@ const opix::ObjectNames kNames{"SurfaceConverter. Create", "SurfaceConverter. Tr
 }  // namespace
 
 extern "C" opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t* handle, opixSurfaceConverter_t type,
-                                                   const void* staticParameters, uint32_t maxWidth,
-                                                   uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+                                                   const void* staticParameters, uint32_t maxWidth, uint32_t maxHeight,
+                                                   opixDeviceSurfaceBufferHandle_t source,
                                                    opixDeviceSurfaceBufferHandle_t* destination) {
   using namespace opix;
   return createWithDestination(

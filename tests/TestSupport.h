@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "device/Device.h"
@@ -38,9 +38,7 @@ void expectStatus(opixStatus_t status, Body&& body) {
 // A block of device memory of the backend in use.
 class DeviceBlock {
  public:
-  explicit DeviceBlock(size_t bytes) : bytes_(bytes) {
-    EXPECT_EQ(device::malloc(&p_, bytes), device::kSuccess);
-  }
+  explicit DeviceBlock(size_t bytes) : bytes_(bytes) { EXPECT_EQ(device::malloc(&p_, bytes), device::kSuccess); }
   ~DeviceBlock() { device::free(p_); }
   DeviceBlock(const DeviceBlock&) = delete;
   DeviceBlock& operator=(const DeviceBlock&) = delete;

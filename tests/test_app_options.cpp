@@ -64,8 +64,8 @@ TEST(Options, DefaultsAndNumbers) {
   EXPECT_EQ(p.options.queueSize, 16u);
   EXPECT_EQ(p.options.inputSurfaceFormat, OPIX_I8);
 
-  Parsed n({"-i", "a.pgm16", "-o", "b", "-repeat", "0", "-bits", "11", "-w", "2000", "-maxWidth", "1000", "-h",
-            "2000", "-maxHeight", "3000", "-d", "-3", "-cpu"});
+  Parsed n({"-i", "a.pgm16", "-o", "b", "-repeat", "0", "-bits", "11", "-w", "2000", "-maxWidth", "1000", "-h", "2000",
+            "-maxHeight", "3000", "-d", "-3", "-cpu"});
   EXPECT_EQ(n.options.repeat, 1u);
   EXPECT_EQ(n.options.bits, 8u);
   EXPECT_EQ(n.options.maxWidth, 2000u);
@@ -103,7 +103,8 @@ TEST(Options, KeywordsAndFailures) {
   EXPECT_TRUE(t.ok);
   EXPECT_EQ(t.options.debayerType, OPIX_DFPD);
   EXPECT_EQ(t.options.bayerPattern, OPIX_BAYER_RGGB);
-  EXPECT_EQ(t.err, "Pattern BINNING_2X2 was not recognized.\nSet to DFPD\nPattern rggb was not recognized.\nSet to RGGB\n");
+  EXPECT_EQ(t.err,
+            "Pattern BINNING_2X2 was not recognized.\nSet to DFPD\nPattern rggb was not recognized.\nSet to RGGB\n");
   Parsed k({"-i", "a", "-o", "b", "-type", "binning_4x4", "-pattern", "GBRG", "-matrixA", "m.pfm"});
   EXPECT_EQ(k.options.debayerType, OPIX_BINNING_4x4);
   EXPECT_EQ(k.options.bayerPattern, OPIX_BAYER_GBRG);

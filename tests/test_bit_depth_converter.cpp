@@ -104,8 +104,7 @@ TEST(BitDepthConverter, ColourPairs) {
   const size_t srcPlane = 12 * 2;
   for (uint32_t y = 0; y < 2; ++y)
     for (uint32_t x = 0; x < 5; ++x)
-      for (int c = 0; c < 3; ++c)
-        ASSERT_EQ(d[y * 16 + 3 * x + c], word(planes, c * srcPlane + y * 12 + 2 * x) >> 4);
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(d[y * 16 + 3 * x + c], word(planes, c * srcPlane + y * 12 + 2 * x) >> 4);
 }
 
 TEST(BitDepthConverter, Refusals) {

@@ -100,7 +100,9 @@ const char* kHead =
     "(TCC driver mode enabled\n)?"
     "PCI-Express bandwidth test \\(host to device\\): \\d+ MByte/s\n\n";
 
-std::string quote(const std::string& s) { return std::regex_replace(s, std::regex(R"([.()\[\]*+?^$|{}\\])"), R"(\$&)"); }
+std::string quote(const std::string& s) {
+  return std::regex_replace(s, std::regex(R"([.()\[\]*+?^$|{}\\])"), R"(\$&)");
+}
 
 // The PPM a colour result must be written as: its header and rows.
 std::string ppm(const DebayerRun& run) {
@@ -137,8 +139,9 @@ TEST_F(Cli, ExtensionOutcomes) {
   const Case cases[] = {
       {"a.ppm", "b.ppm", "Input file has unappropriate format.\nShould be pgm.\n"},
       {"a.pgm", "b.pgm", "Output file has unappropriate format.\nShould be ppm/bmp/tiff.\n"},
-      {"a.txt", "b.txt", "Input and output file has unappropriate format.\nInput should be pgm, output should be "
-                         "ppm/bmp/tiff.\n"},
+      {"a.txt", "b.txt",
+       "Input and output file has unappropriate format.\nInput should be pgm, output should be "
+       "ppm/bmp/tiff.\n"},
   };
   for (const Case& c : cases) {
     const Result r = run({"-i", c.in, "-o", c.out});
@@ -172,14 +175,15 @@ TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
   writePgm(".hidden.pgm", 64, 64, false, 3);
   writePgm("c.pgm", 80, 64, false, 4);  // wider than the maximum: skipped
   mkdir(path("x.pgm").c_str(), 0755);
-  const Result r = run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "70", "-maxHeight", "64", "-type", "HQLI",
-                        "-repeat", "2"});
+  const Result r =
+      run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "70", "-maxHeight", "64", "-type", "HQLI", "-repeat", "2"});
   // The exit status of a batch with a skipped image is not checked here: it
   // must become non-zero, which the program does not do yet.
   EXPECT_EQ(r.err, "Unsupported image size\n");
-  const std::regex order("Input image: a\\.pgm\n[\\s\\S]*Output image: out_0\\.ppm\n\nInput image: b\\.pgm\n[\\s\\S]*"
-                         "Output image: out_1\\.ppm\n\nInput image: c\\.pgm\nImage size: 80x64 pixels, 8 bits\n\n"
-                         "Processing time on GPU for 6 images excluding");
+  const std::regex order(
+      "Input image: a\\.pgm\n[\\s\\S]*Output image: out_0\\.ppm\n\nInput image: b\\.pgm\n[\\s\\S]*"
+      "Output image: out_1\\.ppm\n\nInput image: c\\.pgm\nImage size: 80x64 pixels, 8 bits\n\n"
+      "Processing time on GPU for 6 images excluding");
   EXPECT_TRUE(std::regex_search(r.out, order)) << r.out;
   EXPECT_FALSE(exists(path("out_2.ppm")));
   DebayerRun sdk(OPIX_HQLI, 70, 64, OPIX_I8);
@@ -200,8 +204,9 @@ TEST_F(Cli, RepeatsAndStageLines) {
   writePgm("in.pgm", 64, 64, false, 5);
   const Result once = run({"-i", "in.pgm", "-o", "out.bmp", "-type", "HQLI", "-info"});
   ASSERT_EQ(once.status, 0) << once.err;
-  const std::string stage = "Host-to-device transfer = \\d+\\.\\d\\d ms\n"
-                            "Effective debayer performance = [\\d.inf]+ Gpixel/s \\(\\d+\\.\\d\\d ms\\)\n";
+  const std::string stage =
+      "Host-to-device transfer = \\d+\\.\\d\\d ms\n"
+      "Effective debayer performance = [\\d.inf]+ Gpixel/s \\(\\d+\\.\\d\\d ms\\)\n";
   EXPECT_TRUE(std::regex_search(once.out, std::regex("pixels, 8 bits\n\n" + stage +
                                                      "Device-to-host transfer = \\d+\\.\\d\\d ms\n"
                                                      "Output image: out\\.bmp\n\n"
@@ -329,9 +334,9 @@ TEST_F(Cli, MatricesAndWhiteBalanceCorrectTheMosaic) {
   EXPECT_TRUE(std::regex_search(r.out, std::regex("Debayer algorithm: HQLI\n\nMatrix A: a\\.mat\n\nMatrix B: b\\.pgm\n"
                                                   "\nRequested GPU memory space")))
       << r.out;
-  EXPECT_TRUE(std::regex_search(
-      r.out, std::regex("Host-to-device transfer = \\d+\\.\\d\\d ms\nMAD time = \\d+\\.\\d\\d ms\n"
-                        "Color correction time = \\d+\\.\\d\\d ms\nEffective debayer")))
+  EXPECT_TRUE(
+      std::regex_search(r.out, std::regex("Host-to-device transfer = \\d+\\.\\d\\d ms\nMAD time = \\d+\\.\\d\\d ms\n"
+                                          "Color correction time = \\d+\\.\\d\\d ms\nEffective debayer")))
       << r.out;
   EXPECT_TRUE(readFile(path("out.ppm")) == all) << "out.ppm differs";
 
@@ -344,8 +349,8 @@ TEST_F(Cli, MatricesAndWhiteBalanceCorrectTheMosaic) {
   // A matrix A of another size is dropped and the run goes on with matrix B;
   // white balance factors of exactly 1 create no filter.
   const std::string shiftOnly = reference(correct(m, &shifts, nullptr, 1.0, 1.0), "ref_b.ppm");
-  const Result mismatch = run({"-i", "in.pgm", "-o", "out_b.ppm", "-type", "HQLI", "-matrixA", "small.mat",
-                               "-matrixB", "b.pgm", "-wb_r", "1.0", "-info"});
+  const Result mismatch = run({"-i", "in.pgm", "-o", "out_b.ppm", "-type", "HQLI", "-matrixA", "small.mat", "-matrixB",
+                               "b.pgm", "-wb_r", "1.0", "-info"});
   ASSERT_EQ(mismatch.status, 0) << mismatch.err;
   EXPECT_EQ(mismatch.err,
             "Input and matrix A file parameters mismatch\nMatrix A file reading error. Ignore parameters\n");
@@ -354,7 +359,8 @@ TEST_F(Cli, MatricesAndWhiteBalanceCorrectTheMosaic) {
   EXPECT_TRUE(readFile(path("out_b.ppm")) == shiftOnly) << "out_b.ppm differs";
 
   // A colour matrix B is dropped; a missing matrix A ends the run.
-  std::ofstream(path("colour.ppm"), std::ios::binary) << "P6\n" << w << " " << h << "\n255\n"
+  std::ofstream(path("colour.ppm"), std::ios::binary) << "P6\n"
+                                                      << w << " " << h << "\n255\n"
                                                       << std::string(size_t{w} * h * 3, '\0');
   const Result colour = run({"-i", "in.pgm", "-o", "out_c.ppm", "-type", "HQLI", "-matrixB", "colour.ppm"});
   ASSERT_EQ(colour.status, 0) << colour.err;
@@ -393,7 +399,8 @@ TEST_F(Cli, SixteenBitBlackShiftMatrix) {
   const Mosaic eight = writePgm("in8.pgm", w, h, false, 15);
   const Result narrow = run({"-i", "in8.pgm", "-o", "out8.ppm", "-type", "HQLI", "-matrixB", "b16.pgm"});
   ASSERT_EQ(narrow.status, 0) << narrow.err;
-  EXPECT_EQ(narrow.err, "Input and matrix B file parameters mismatch\nMatrix B file reading error. Ignore parameters\n");
+  EXPECT_EQ(narrow.err,
+            "Input and matrix B file parameters mismatch\nMatrix B file reading error. Ignore parameters\n");
   DebayerRun sdk(OPIX_HQLI, w, h, OPIX_I8);
   ASSERT_EQ(sdk.run(eight, OPIX_BAYER_RGGB), OPIX_OK);
   EXPECT_TRUE(readFile(path("out8.ppm")) == ppm(sdk)) << "out8.ppm differs";
@@ -411,11 +418,11 @@ TEST_F(Cli, CudaDriversOnTheCpuWriteTheSameFiles) {
     const char* extension;
   };
   const std::vector<std::string> eight = {"-i", samples + "/astronaut_rggb.pgm"};
-  const std::vector<std::string> twelve = {"-i", samples + "/astronaut_rggb_12bit.raw", "-w", "512", "-h", "512",
-                                           "-bits", "12"};
-  const Case cases[] = {{eight, "HQLI", "bmp"},         {eight, "DFPD", "ppm"},         {eight, "binning_2x2", "ppm"},
-                        {eight, "binning_4x4", "bmp"},  {eight, "binning_8x8", "ppm"},  {twelve, "HQLI", "tif"},
-                        {twelve, "DFPD", "tif"},        {twelve, "L7", "tif"},          {twelve, "binning_2x2", "tif"}};
+  const std::vector<std::string> twelve = {
+      "-i", samples + "/astronaut_rggb_12bit.raw", "-w", "512", "-h", "512", "-bits", "12"};
+  const Case cases[] = {{eight, "HQLI", "bmp"},        {eight, "DFPD", "ppm"},        {eight, "binning_2x2", "ppm"},
+                        {eight, "binning_4x4", "bmp"}, {eight, "binning_8x8", "ppm"}, {twelve, "HQLI", "tif"},
+                        {twelve, "DFPD", "tif"},       {twelve, "L7", "tif"},         {twelve, "binning_2x2", "tif"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.input[1] + " " + c.type);
     std::string files[2];
@@ -436,4 +443,3 @@ TEST_F(Cli, CudaDriversOnTheCpuWriteTheSameFiles) {
     EXPECT_TRUE(files[0] == files[1]) << "the files differ";
   }
 }
-

@@ -39,13 +39,13 @@ void expectSameOnBothDrivers(Run&& run) {
   ASSERT_EQ(cuda.bytes.size(), host.bytes.size());
   const auto diff = std::mismatch(host.bytes.begin(), host.bytes.end(), cuda.bytes.begin());
   EXPECT_TRUE(diff.first == host.bytes.end())
-      << "first difference at byte " << (diff.first - host.bytes.begin()) << " of " << host.bytes.size()
-      << ": host " << int(*diff.first) << ", CUDA " << int(*diff.second);
+      << "first difference at byte " << (diff.first - host.bytes.begin()) << " of " << host.bytes.size() << ": host "
+      << int(*diff.first) << ", CUDA " << int(*diff.second);
 }
 
 // Current sizes below a maximum: single pixels, odd sizes, one past every
 // tile width and height the drivers use, several blocks.
-const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1},   {2, 2},   {3, 5},    {5, 3},   {63, 17}, {64, 64},
+const std::pair<uint32_t, uint32_t> kSizes[] = {{1, 1},   {2, 2},   {3, 5},    {5, 3},   {63, 17},  {64, 64},
                                                 {65, 33}, {127, 9}, {129, 70}, {130, 8}, {193, 47}, {257, 40}};
 constexpr uint32_t kMaxW = 257, kMaxH = 70;
 
@@ -91,8 +91,8 @@ TEST_F(CudaDrivers, BinningEveryFactorPatternDepthAndSize) {
   for (opixDebayerType_t t : {OPIX_BINNING_2x2, OPIX_BINNING_4x4, OPIX_BINNING_8x8}) {
     const uint32_t f = t == OPIX_BINNING_2x2 ? 2 : t == OPIX_BINNING_4x4 ? 4 : 8;
     // Output widths one past the 128- and 64-pixel block widths, and odd ones.
-    const std::vector<std::pair<uint32_t, uint32_t>> sizes = {
-        {f, f}, {3 * f, 5 * f}, {129 * f, 17 * f}, {65 * f, 3 * f}, {f * (65535 / f), f}, {1000, 700}};
+    const std::vector<std::pair<uint32_t, uint32_t>> sizes = {{f, f},          {3 * f, 5 * f},       {129 * f, 17 * f},
+                                                              {65 * f, 3 * f}, {f * (65535 / f), f}, {1000, 700}};
     for (opixSurfaceFormat_t depth : {OPIX_I8, OPIX_I16}) compareDebayer(t, depth, 65535, 700, sizes);
   }
 }
@@ -103,8 +103,8 @@ void compareFilter(opixImageFilterType_t type, const Record& record, opixSurface
   ASSERT_EQ(run.status, OPIX_OK) << opixImageFilterTypeName(type) << " " << opixSurfaceFormatName(f);
   uint32_t seed = 100;
   for (const auto& [w, h] : kSizes) {
-    SCOPED_TRACE(std::string(opixImageFilterTypeName(type)) + " " + opixSurfaceFormatName(f) + " " +
-                 std::to_string(w) + "x" + std::to_string(h));
+    SCOPED_TRACE(std::string(opixImageFilterTypeName(type)) + " " + opixSurfaceFormatName(f) + " " + std::to_string(w) +
+                 "x" + std::to_string(h));
     const Image in = randomImage(w, h, f, ++seed);
     expectSameOnBothDrivers([&] {
       const opixStatus_t s = run.run(in);

@@ -1,6 +1,6 @@
 // Import from host and export to host on the backend in use.
-#include "TransferSupport.h"
 #include "TransferHandles.h"
+#include "TransferSupport.h"
 #include "opixDeviceSurfaceBuffer.h"
 
 namespace opix::test {
@@ -77,9 +77,8 @@ TEST(DataTransfer, EveryFormatRoundTripsAtAwkwardWidths) {
 
 TEST(DataTransfer, ExportDeliversTheDeviceLayoutAsAHostFormat) {
   const std::pair<opixSurfaceFormat_t, opixSurfaceFormat_t> delivered[] = {
-      {OPIX_I8, OPIX_I8},         {OPIX_I16, OPIX_I16},   {OPIX_RGB8, OPIX_RGB8},
-      {OPIX_BGRX8, OPIX_RGB8},    {OPIX_BGR8, OPIX_RGB8}, {OPIX_RGB12, OPIX_RGB12},
-      {OPIX_RGB16, OPIX_RGB16}};
+      {OPIX_I8, OPIX_I8},     {OPIX_I16, OPIX_I16},     {OPIX_RGB8, OPIX_RGB8},  {OPIX_BGRX8, OPIX_RGB8},
+      {OPIX_BGR8, OPIX_RGB8}, {OPIX_RGB12, OPIX_RGB12}, {OPIX_RGB16, OPIX_RGB16}};
   for (auto [host, expected] : delivered) {
     Importer in(host, 8, 8);
     Exporter out(in.buffer);
@@ -160,7 +159,8 @@ TEST(DataTransfer, AllocatedMemory) {
 }
 
 TEST(DataTransfer, RefusedFormatsLeaveNoHandle) {
-  for (int f : {int(OPIX_CrCbY), int(OPIX_YCbCr), int(OPIX_RGB32), int(OPIX_RGB12_PLANAR), int(OPIX_RGB16_PLANAR), 15}) {
+  for (int f :
+       {int(OPIX_CrCbY), int(OPIX_YCbCr), int(OPIX_RGB32), int(OPIX_RGB12_PLANAR), int(OPIX_RGB16_PLANAR), 15}) {
     opixImportFromHostHandle_t h = nullptr;
     opixDeviceSurfaceBufferHandle_t b = nullptr;
     EXPECT_EQ(opixImportFromHostCreate(&h, static_cast<opixSurfaceFormat_t>(f), 8, 8, &b), OPIX_UNSUPPORTED_SURFACE)
@@ -274,16 +274,26 @@ TEST(DataTransfer, TraceLines) {
   ASSERT_EQ(opixExportToHostDestroy(e), OPIX_OK);
   ASSERT_EQ(opixImportFromHostDestroy(h), OPIX_OK);
   const std::string t = capture.finish();
-  for (const char* expected :
-       {"Import from host. Create\n\tsurface format: CrCbY\n\tmax width: 8\n\tmax height: 8\n",
-        "Unsupported surface format: CrCbY\n\tStatus: OPIX_UNSUPPORTED_SURFACE\n",
-        "cudaMalloc. Requested size, KB: 0.25\n", "\tcudaMalloc: SUCCESS\n", "\tdestination buffer:\n",
-        "\t\tcurrent size: width = 3, height = 2, pitch = 8\n", "Import from host. Copy\n\thandle: 0x",
-        "\tsource pointer: 0x", "\twidth: 3\n\theight: 2\n\tpitch: 18\n\tStatus: OPIX_OK\n",
-        "Export to host. Create\n\tsource buffer:\n", "\tsurface format: RGB16\n", "Export to host. Copy\n",
-        "\tdestination pointer: 0x", "\texport parameters: 0x0\n", "\topixExportParameters_t: NULL\n",
-        "\topixExportParameters_t:\n\t\t\tconvert: BGR\n", "Input width does not match surface width\n",
-        "Export to host. Destroyed.\n", "Import from host. Destroy\n", "Import from host. Destroyed.\n"})
+  for (const char* expected : {"Import from host. Create\n\tsurface format: CrCbY\n\tmax width: 8\n\tmax height: 8\n",
+                               "Unsupported surface format: CrCbY\n\tStatus: OPIX_UNSUPPORTED_SURFACE\n",
+                               "cudaMalloc. Requested size, KB: 0.25\n",
+                               "\tcudaMalloc: SUCCESS\n",
+                               "\tdestination buffer:\n",
+                               "\t\tcurrent size: width = 3, height = 2, pitch = 8\n",
+                               "Import from host. Copy\n\thandle: 0x",
+                               "\tsource pointer: 0x",
+                               "\twidth: 3\n\theight: 2\n\tpitch: 18\n\tStatus: OPIX_OK\n",
+                               "Export to host. Create\n\tsource buffer:\n",
+                               "\tsurface format: RGB16\n",
+                               "Export to host. Copy\n",
+                               "\tdestination pointer: 0x",
+                               "\texport parameters: 0x0\n",
+                               "\topixExportParameters_t: NULL\n",
+                               "\topixExportParameters_t:\n\t\t\tconvert: BGR\n",
+                               "Input width does not match surface width\n",
+                               "Export to host. Destroyed.\n",
+                               "Import from host. Destroy\n",
+                               "Import from host. Destroyed.\n"})
     EXPECT_NE(t.find(expected), std::string::npos) << expected << "\n---\n" << t;
 }
 

@@ -29,8 +29,10 @@ class Reference {
     // Directional green at red and blue sites.
     each(2, [&](int u, int v) {
       if (green(u, v)) return;
-      gh.at(u, v) = sat((2 * (s.at(u - 1, v) + s.at(u + 1, v)) + 2 * s.at(u, v) - s.at(u - 2, v) - s.at(u + 2, v)) >> 2);
-      gv.at(u, v) = sat((2 * (s.at(u, v - 1) + s.at(u, v + 1)) + 2 * s.at(u, v) - s.at(u, v - 2) - s.at(u, v + 2)) >> 2);
+      gh.at(u, v) =
+          sat((2 * (s.at(u - 1, v) + s.at(u + 1, v)) + 2 * s.at(u, v) - s.at(u - 2, v) - s.at(u + 2, v)) >> 2);
+      gv.at(u, v) =
+          sat((2 * (s.at(u, v - 1) + s.at(u, v + 1)) + 2 * s.at(u, v) - s.at(u, v - 2) - s.at(u, v + 2)) >> 2);
     });
     // Gradients of the colour differences to the next site of the same colour.
     each(4, [&](int u, int v) {
@@ -141,8 +143,9 @@ TEST(Dfpd, MatchesItsStepsOnEveryPatternDepthAndSize) {
     for (const Size& sz : sizes) {
       DebayerRun run(OPIX_DFPD, sz.w, sz.h, f);
       ASSERT_EQ(run.status, OPIX_OK);
-      EXPECT_EQ(run.destination->surfaceFormat,
-                f == OPIX_I8 ? OPIX_RGB8 : f == OPIX_I12 ? OPIX_RGB12_PLANAR : OPIX_RGB16_PLANAR);
+      EXPECT_EQ(run.destination->surfaceFormat, f == OPIX_I8    ? OPIX_RGB8
+                                                : f == OPIX_I12 ? OPIX_RGB12_PLANAR
+                                                                : OPIX_RGB16_PLANAR);
       for (opixBayerPattern_t p : kPatterns) {
         SCOPED_TRACE(std::string(opixSurfaceFormatName(f)) + " " + std::to_string(sz.w) + "x" + std::to_string(sz.h));
         const Mosaic m = randomMosaic(sz.w, sz.h, f, sz.w * 5 + sz.h + p);
@@ -175,8 +178,8 @@ TEST(Dfpd, CurrentSizeBelowTheMaximumAndBack) {
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16}) {
     DebayerRun run(OPIX_DFPD, 140, 90, f);
     ASSERT_EQ(run.status, OPIX_OK);
-    for (auto [w, h] : {std::pair{67u, 65u}, std::pair{140u, 90u}, std::pair{9u, 7u}, std::pair{1u, 1u},
-                        std::pair{64u, 64u}}) {
+    for (auto [w, h] :
+         {std::pair{67u, 65u}, std::pair{140u, 90u}, std::pair{9u, 7u}, std::pair{1u, 1u}, std::pair{64u, 64u}}) {
       const Mosaic m = randomMosaic(w, h, f, w * h);
       for (opixBayerPattern_t p : {OPIX_BAYER_BGGR, OPIX_BAYER_GRBG}) {
         ASSERT_EQ(run.run(m, p), OPIX_OK) << w << "x" << h;

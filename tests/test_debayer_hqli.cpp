@@ -27,10 +27,10 @@ Pixel hqliReference(const Mosaic& m, opixBayerPattern_t p, int x, int y) {
   const int diag = s(-1, -1) + s(1, -1) + s(-1, 1) + s(1, 1);
   const int green = clamp((4 * c + 2 * cross1 - axis2) >> 3);
   const int opposite = clamp((12 * c + 4 * diag - 3 * axis2) >> 4);
-  const int fromRow = clamp((10 * c - 2 * diag - 2 * (s(-2, 0) + s(2, 0)) + (s(0, -2) + s(0, 2)) +
-                             8 * (s(-1, 0) + s(1, 0))) >> 4);
-  const int fromColumn = clamp((10 * c - 2 * diag + (s(-2, 0) + s(2, 0)) - 2 * (s(0, -2) + s(0, 2)) +
-                                8 * (s(0, -1) + s(0, 1))) >> 4);
+  const int fromRow =
+      clamp((10 * c - 2 * diag - 2 * (s(-2, 0) + s(2, 0)) + (s(0, -2) + s(0, 2)) + 8 * (s(-1, 0) + s(1, 0))) >> 4);
+  const int fromColumn =
+      clamp((10 * c - 2 * diag + (s(-2, 0) + s(2, 0)) - 2 * (s(0, -2) + s(0, 2)) + 8 * (s(0, -1) + s(0, 1))) >> 4);
   switch (siteColour(p, x, y)) {
     case 0: return {c, green, opposite};
     case 2: return {opposite, green, c};
@@ -75,7 +75,8 @@ TEST(Hqli, MatchesItsFormulasOnEveryPatternDepthAndSize) {
 TEST(Hqli, CurrentSizeBelowTheMaximumAndBack) {
   DebayerRun run(OPIX_HQLI, 140, 90, OPIX_I8);
   ASSERT_EQ(run.status, OPIX_OK);
-  for (auto [w, h] : {std::pair{67u, 65u}, std::pair{140u, 90u}, std::pair{1u, 1u}, std::pair{2u, 3u}, std::pair{64u, 64u}}) {
+  for (auto [w, h] :
+       {std::pair{67u, 65u}, std::pair{140u, 90u}, std::pair{1u, 1u}, std::pair{2u, 3u}, std::pair{64u, 64u}}) {
     const Mosaic m = randomMosaic(w, h, OPIX_I8, w + h);
     ASSERT_EQ(run.run(m, OPIX_BAYER_GRBG), OPIX_OK) << w << "x" << h;
     EXPECT_EQ(run.destination->width, w);
@@ -131,10 +132,14 @@ TEST(DebayerComponent, CreateRefusals) {
     opixStatus_t status;
   };
   const Case cases[] = {
-      {OPIX_HQLI, 63, 64, OPIX_I8, OPIX_INVALID_VALUE},       {OPIX_HQLI, 64, 63, OPIX_I16, OPIX_INVALID_VALUE},
-      {OPIX_HQLI, 65536, 64, OPIX_I8, OPIX_INVALID_SIZE},     {OPIX_HQLI, 64, 64, OPIX_RGB8, OPIX_UNSUPPORTED_FORMAT},
-      {OPIX_HQLI, 64, 64, OPIX_I10, OPIX_UNSUPPORTED_FORMAT}, {OPIX_MG2, 64, 64, OPIX_I16, OPIX_UNSUPPORTED_FORMAT},
-      {OPIX_MG_V2, 64, 64, OPIX_I16, OPIX_UNSUPPORTED_FORMAT}, {OPIX_AMAZE, 64, 64, OPIX_I16, OPIX_UNSUPPORTED_FORMAT},
+      {OPIX_HQLI, 63, 64, OPIX_I8, OPIX_INVALID_VALUE},
+      {OPIX_HQLI, 64, 63, OPIX_I16, OPIX_INVALID_VALUE},
+      {OPIX_HQLI, 65536, 64, OPIX_I8, OPIX_INVALID_SIZE},
+      {OPIX_HQLI, 64, 64, OPIX_RGB8, OPIX_UNSUPPORTED_FORMAT},
+      {OPIX_HQLI, 64, 64, OPIX_I10, OPIX_UNSUPPORTED_FORMAT},
+      {OPIX_MG2, 64, 64, OPIX_I16, OPIX_UNSUPPORTED_FORMAT},
+      {OPIX_MG_V2, 64, 64, OPIX_I16, OPIX_UNSUPPORTED_FORMAT},
+      {OPIX_AMAZE, 64, 64, OPIX_I16, OPIX_UNSUPPORTED_FORMAT},
       {opixDebayerType_t(10), 64, 64, OPIX_I8, OPIX_UNSUPPORTED_FORMAT},
       {OPIX_BINNING_2x2, 64, 64, OPIX_I12, OPIX_UNSUPPORTED_SURFACE},
   };

@@ -2,8 +2,8 @@
 // trace lines, handle checks, argument checks and exception mapping.
 #include <regex>
 
-#include "TestSupport.h"
 #include "HandleSignature.h"
+#include "TestSupport.h"
 #include "example/Invert.h"
 #include "opixDeviceSurfaceBuffer.h"
 
@@ -156,18 +156,18 @@ TEST_F(Frontend, CreateAndDestroyTraceBlocks) {
   ASSERT_EQ(exampleInvertDestroy(h), OPIX_OK);
   const std::string log = trace.finish();
   const std::string mem = "\tavailable memory \\(CUDA\\), KB: [0-9]+\n";
-  const std::string buf = "\t\tpointer: 0x[0-9a-f]+\n\t\tsurface format: 0\n\t\tpitch alignment: 4\n"
-                          "\t\tmax size: width = 64, height = 64, pitch = 64\n"
-                          "\t\tcurrent size: width = 64, height = 64, pitch = 64\n";
+  const std::string buf =
+      "\t\tpointer: 0x[0-9a-f]+\n\t\tsurface format: 0\n\t\tpitch alignment: 4\n"
+      "\t\tmax size: width = 64, height = 64, pitch = 64\n"
+      "\t\tcurrent size: width = 64, height = 64, pitch = 64\n";
   const std::string tid = "thread id: [0-9]+\n\n";
-  const std::regex expected(
-      "Product Name: [^\n]+\nProduct Version: 0\\.18\\.1\\.0\n" + tid +
-      "Invert\\. Create\n\tmax width: 64\n\tmax height: 64\n\tsource buffer:\n" + buf + mem +
-      "\tcudaMalloc\\. Requested size, KB: 4\n" + tid +        // the allocation passes a boundary
-      "\tcudaMalloc: SUCCESS\n" + tid +                        // and another after it
-      "\thandle: 0x[0-9a-f]+\n\tdestination buffer:\n" + buf +
-      "\tallocated component memory, KB: 4\n" + mem + "\tStatus: OPIX_OK\n" + tid +
-      "Invert\\. Destroy\n\thandle: 0x[0-9a-f]+\n\tallocated component memory, KB: 4\n" + mem +
-      "Invert\\. Destroyed\\.\n" + mem + "\tStatus: OPIX_OK\n" + tid);
+  const std::regex expected("Product Name: [^\n]+\nProduct Version: 0\\.18\\.1\\.0\n" + tid +
+                            "Invert\\. Create\n\tmax width: 64\n\tmax height: 64\n\tsource buffer:\n" + buf + mem +
+                            "\tcudaMalloc\\. Requested size, KB: 4\n" + tid +  // the allocation passes a boundary
+                            "\tcudaMalloc: SUCCESS\n" + tid +                  // and another after it
+                            "\thandle: 0x[0-9a-f]+\n\tdestination buffer:\n" + buf +
+                            "\tallocated component memory, KB: 4\n" + mem + "\tStatus: OPIX_OK\n" + tid +
+                            "Invert\\. Destroy\n\thandle: 0x[0-9a-f]+\n\tallocated component memory, KB: 4\n" + mem +
+                            "Invert\\. Destroyed\\.\n" + mem + "\tStatus: OPIX_OK\n" + tid);
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
 }

@@ -22,7 +22,9 @@ void le32(Bytes& b, size_t at, uint32_t v) {
   le16(b, at, v & 0xffff);
   le16(b, at + 2, v >> 16);
 }
-uint32_t get32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
+uint32_t get32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+}
 uint32_t get16(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8; }
 
 // A BMP with the given info header size and palette; rows as stored.
@@ -197,8 +199,8 @@ TEST_F(TiffFiles, WriterGoldenBytesReadBackByLibtiff) {
   EXPECT_EQ(Bytes(t.begin(), t.begin() + 8), (Bytes{'I', 'I', 42, 0, 32, 0, 0, 0}));
   EXPECT_EQ(std::memcmp(t.data() + 8, rgb, 24), 0);
   EXPECT_EQ(get16(t, 32), 8u);
-  const uint32_t expected[8][3] = {{256, 4, 2},    {257, 4, 2},  {258, 3, 16}, {262, 3, 2},
-                                   {273, 4, 8},    {277, 3, 3},  {278, 4, 2},  {279, 4, 24}};
+  const uint32_t expected[8][3] = {{256, 4, 2}, {257, 4, 2}, {258, 3, 16}, {262, 3, 2},
+                                   {273, 4, 8}, {277, 3, 3}, {278, 4, 2},  {279, 4, 24}};
   for (int i = 0; i < 8; ++i) {
     const size_t e = 34 + 12 * i;
     EXPECT_EQ(get16(t, e), expected[i][0]);
@@ -258,8 +260,7 @@ void writeWithLibtiff(const std::string& name, const char* mode, uint32_t w, uin
         for (uint32_t x = 0; x < w; x += tile) {
           std::fill(buf.begin(), buf.end(), 0);
           for (uint32_t j = 0; j < tile && y + j < h; ++j)
-            std::memcpy(buf.data() + j * tile * bpp, px.data() + (y + j) * row + x * bpp,
-                        std::min(tile, w - x) * bpp);
+            std::memcpy(buf.data() + j * tile * bpp, px.data() + (y + j) * row + x * bpp, std::min(tile, w - x) * bpp);
           ASSERT_GE(TIFFWriteTile(tif, buf.data(), x, y, 0, 0), 0);
         }
     } else {

@@ -71,8 +71,7 @@ TEST_F(PnmFiles, LargeSixteenBitFramesAreSwappedInEveryRun) {
   ASSERT_EQ(readCaptured(put("big.pgm", file), img).status, OPIX_OK);
   ASSERT_EQ(img.pitch, 2 * w);
   for (uint32_t y = 0; y < h; ++y)
-    for (uint32_t x = 0; x < w; ++x)
-      ASSERT_EQ(sample16(img, x, y), static_cast<uint16_t>(y * w + x)) << x << "," << y;
+    for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(sample16(img, x, y), static_cast<uint16_t>(y * w + x)) << x << "," << y;
 
   HostImage cut;
   EXPECT_EQ(readCaptured(put("cut.pgm", Bytes(file.begin(), file.end() - 1)), cut).status, OPIX_IO_ERROR);
@@ -101,8 +100,8 @@ TEST_F(PnmFiles, AsciiGrayTakesDecimalWordsUpToMaxval) {
   EXPECT_EQ(sample16(img, 1, 0), 299);
   EXPECT_EQ(sample16(img, 2, 0), 300);
 
-  for (const char* body : {"P2\n2 1\n255\n1 256\n", "P2\n2 1\n255\n1 -2\n", "P2\n2 1\n255\n1 2x\n",
-                           "P2\n2 1\n255\n1\n", "P2\n2 1\n255\n99999999999 1\n"}) {
+  for (const char* body : {"P2\n2 1\n255\n1 256\n", "P2\n2 1\n255\n1 -2\n", "P2\n2 1\n255\n1 2x\n", "P2\n2 1\n255\n1\n",
+                           "P2\n2 1\n255\n99999999999 1\n"}) {
     HostImage bad;
     EXPECT_EQ(readCaptured(put("b.pgm", body), bad).status, OPIX_IO_ERROR) << body;
     EXPECT_EQ(bad.data, nullptr);
@@ -126,8 +125,8 @@ TEST_F(PnmFiles, MalformedHeadersAreRefused) {
     EXPECT_EQ(r.status, OPIX_IO_ERROR) << "cut at " << cut;
     EXPECT_EQ(r.err, "Input file has unappropriate format\n");
   }
-  for (const char* h : {"P5\n0 2\n255\n", "P5\n4 0\n255\n", "P5\n4 2\n0\n", "P5\n4 2\n65536\n",
-                        "P5\n-4 2\n255\n", "P5\n4 2\n# late comment\n255\n", "P5\n4294967296 1\n255\n",
+  for (const char* h : {"P5\n0 2\n255\n", "P5\n4 0\n255\n", "P5\n4 2\n0\n", "P5\n4 2\n65536\n", "P5\n-4 2\n255\n",
+                        "P5\n4 2\n# late comment\n255\n", "P5\n4294967296 1\n255\n",
                         // 65536 x 32768 two-byte samples: 4 GiB, one row past the limit.
                         "P5\n65536 32769\n65535\n"}) {
     EXPECT_EQ(readCaptured(put("h.pgm", concat(h, Bytes(64, 0))), img).status, OPIX_IO_ERROR) << h;
@@ -203,8 +202,7 @@ TEST_F(RawFiles, DeeperSamplesAreLittleEndianWords) {
     ASSERT_EQ(readCaptured(put("d.raw", Bytes(8, 1)), d, 2, 2, bits).status, OPIX_OK);
     EXPECT_EQ(d.surfaceFormat, formatFromBits(bits, 1));
   }
-  for (auto [w, h, bits] : {std::tuple{0u, 2u, 8u}, {2u, 0u, 8u}, {2u, 2u, 0u}, {2u, 2u, 17u},
-                            {65536u, 32769u, 16u}}) {
+  for (auto [w, h, bits] : {std::tuple{0u, 2u, 8u}, {2u, 0u, 8u}, {2u, 2u, 0u}, {2u, 2u, 17u}, {65536u, 32769u, 16u}}) {
     HostImage bad;
     EXPECT_EQ(readCaptured(put("b.raw", Bytes(64, 1)), bad, h, w, bits).status, OPIX_IO_ERROR) << w << " " << bits;
   }

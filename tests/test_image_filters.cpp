@@ -171,7 +171,8 @@ TEST(Sam, EveryFormatAtOddWidthsAgainstItsFormula) {
   // Widths of every remainder modulo 4, and ones just past a block of 1024.
   std::vector<SamCase> cases;
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I10, OPIX_I12, OPIX_I14, OPIX_I16})
-    for (auto [w, h] : {std::pair{65u, 9u}, std::pair{66u, 17u}, std::pair{67u, 8u}, std::pair{1029u, 11u}, std::pair{5u, 3u}}) {
+    for (auto [w, h] :
+         {std::pair{65u, 9u}, std::pair{66u, 17u}, std::pair{67u, 8u}, std::pair{1029u, 11u}, std::pair{5u, 3u}}) {
       cases.push_back({OPIX_SAM, f, w, h});
       if (f != OPIX_I8) cases.push_back({OPIX_SAM16, f, w, h});
     }
@@ -188,7 +189,8 @@ TEST(Sam, EveryFormatAtOddWidthsAgainstItsFormula) {
     in.at(c.w - 1, c.h - 1) = formatMax(c.format);  // a saturated pixel in the last row
     ASSERT_EQ(run.run(in), OPIX_OK);
     for (uint32_t y = 0; y < c.h; ++y)
-      for (uint32_t x = 0; x < c.w; ++x) ASSERT_EQ(run.out.at(x, y), m.expected(c, in, x, y, true, true)) << x << "," << y;
+      for (uint32_t x = 0; x < c.w; ++x)
+        ASSERT_EQ(run.out.at(x, y), m.expected(c, in, x, y, true, true)) << x << "," << y;
     EXPECT_TRUE(run.onlyPixelsWritten());
   }
 }
@@ -394,11 +396,12 @@ TEST(ImageFilterTrace, RecordsAndCallLines) {
   }
   const std::string t = trace.finish();
   std::ostringstream shiftLine;
-  shiftLine << "\topixSam_t:\n\t\tblack shift matrix pointer: 0x" << std::hex
-            << reinterpret_cast<uintptr_t>(shift) << "\n\t\tcorrection matrix pointer: 0x0\n";
+  shiftLine << "\topixSam_t:\n\t\tblack shift matrix pointer: 0x" << std::hex << reinterpret_cast<uintptr_t>(shift)
+            << "\n\t\tcorrection matrix pointer: 0x0\n";
   for (const std::string& want :
        {std::string("Image filter. Create\n\tfilter type: SAM\n"), shiftLine.str(),
-        std::string("\topixWhiteBalance_t:\n\t\tR: 2\n\t\tG1: 1\n\t\tG2: 1.25\n\t\tB: 0.333\n\t\t\tbayer pattern: GBRG\n"),
+        std::string(
+            "\topixWhiteBalance_t:\n\t\tR: 2\n\t\tG1: 1\n\t\tG2: 1.25\n\t\tB: 0.333\n\t\t\tbayer pattern: GBRG\n"),
         std::string("\topixBayerBlackShift_t:\n\t\tblack shift coefficients: 64, 32, 16.5\n\t\tbayer pattern: GRBG\n"),
         std::string("\topixBaseColorCorrection_t:\n\t\twhite level: 128, 255, 4095\n"
                     "\t\tmatrix: 1, 0, 0, 0; 0, 1, 0, 0; 0, 0, 1, 0.5\n"),

@@ -50,14 +50,11 @@ TEST(FormatRules, RowBytesSizesChannelsAndBits) {
     float bytesPerElement;
   };
   const Row rows[] = {
-      {OPIX_I8, 8, 16, 1, 8, 1},          {OPIX_I10, 12, 24, 1, 10, 2},
-      {OPIX_I12, 12, 24, 1, 12, 2},       {OPIX_I14, 12, 24, 1, 14, 2},
-      {OPIX_I16, 12, 24, 1, 16, 2},       {OPIX_RGB8, 16, 32, 3, 8, 1},
-      {OPIX_BGR8, 16, 32, 3, 8, 1},       {OPIX_RGB12, 32, 64, 3, 12, 2},
-      {OPIX_RGB16, 32, 64, 3, 16, 2},     {OPIX_BGRX8, 20, 40, 4, 8, 1},
-      {OPIX_CrCbY, 16, 32, 3, 8, 1},      {OPIX_YCbCr, 16, 32, 3, 8, 1},
-      {OPIX_RGB32, 60, 120, 3, 32, 4},    {OPIX_RGB12_PLANAR, 12, 72, 3, 12, 2},
-      {OPIX_RGB16_PLANAR, 12, 72, 3, 16, 2},
+      {OPIX_I8, 8, 16, 1, 8, 1},       {OPIX_I10, 12, 24, 1, 10, 2},          {OPIX_I12, 12, 24, 1, 12, 2},
+      {OPIX_I14, 12, 24, 1, 14, 2},    {OPIX_I16, 12, 24, 1, 16, 2},          {OPIX_RGB8, 16, 32, 3, 8, 1},
+      {OPIX_BGR8, 16, 32, 3, 8, 1},    {OPIX_RGB12, 32, 64, 3, 12, 2},        {OPIX_RGB16, 32, 64, 3, 16, 2},
+      {OPIX_BGRX8, 20, 40, 4, 8, 1},   {OPIX_CrCbY, 16, 32, 3, 8, 1},         {OPIX_YCbCr, 16, 32, 3, 8, 1},
+      {OPIX_RGB32, 60, 120, 3, 32, 4}, {OPIX_RGB12_PLANAR, 12, 72, 3, 12, 2}, {OPIX_RGB16_PLANAR, 12, 72, 3, 16, 2},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.f);

@@ -65,16 +65,26 @@ TEST(BitDepthConverter, EveryConversionPair) {
     opixSurfaceFormat_t dst;
   };
   const Pair pairs[] = {
-      {OPIX_I8, 8, 10, OPIX_I10},     {OPIX_I8, 8, 12, OPIX_I12},
-      {OPIX_I8, 8, 14, OPIX_I14},     {OPIX_I8, 8, 16, OPIX_I16},
-      {OPIX_I10, 10, 8, OPIX_I8},     {OPIX_I12, 12, 8, OPIX_I8},
-      {OPIX_I14, 14, 8, OPIX_I8},     {OPIX_I16, 16, 8, OPIX_I8},
-      {OPIX_I16, 16, 1, OPIX_I8},     {OPIX_I10, 10, 16, OPIX_I16},
-      {OPIX_I16, 16, 12, OPIX_I12},   {OPIX_I14, 14, 13, OPIX_I14},
-      {OPIX_I12, 12, 12, OPIX_I12},   {OPIX_RGB8, 8, 12, OPIX_RGB12_PLANAR},
-      {OPIX_RGB8, 8, 16, OPIX_RGB16_PLANAR}, {OPIX_RGB12, 12, 8, OPIX_RGB8},
-      {OPIX_RGB16, 16, 8, OPIX_RGB8}, {OPIX_RGB12, 12, 16, OPIX_RGB16_PLANAR},
-      {OPIX_RGB16, 16, 10, OPIX_RGB12_PLANAR}, {OPIX_RGB16, 16, 16, OPIX_RGB16_PLANAR},
+      {OPIX_I8, 8, 10, OPIX_I10},
+      {OPIX_I8, 8, 12, OPIX_I12},
+      {OPIX_I8, 8, 14, OPIX_I14},
+      {OPIX_I8, 8, 16, OPIX_I16},
+      {OPIX_I10, 10, 8, OPIX_I8},
+      {OPIX_I12, 12, 8, OPIX_I8},
+      {OPIX_I14, 14, 8, OPIX_I8},
+      {OPIX_I16, 16, 8, OPIX_I8},
+      {OPIX_I16, 16, 1, OPIX_I8},
+      {OPIX_I10, 10, 16, OPIX_I16},
+      {OPIX_I16, 16, 12, OPIX_I12},
+      {OPIX_I14, 14, 13, OPIX_I14},
+      {OPIX_I12, 12, 12, OPIX_I12},
+      {OPIX_RGB8, 8, 12, OPIX_RGB12_PLANAR},
+      {OPIX_RGB8, 8, 16, OPIX_RGB16_PLANAR},
+      {OPIX_RGB12, 12, 8, OPIX_RGB8},
+      {OPIX_RGB16, 16, 8, OPIX_RGB8},
+      {OPIX_RGB12, 12, 16, OPIX_RGB16_PLANAR},
+      {OPIX_RGB16, 16, 10, OPIX_RGB12_PLANAR},
+      {OPIX_RGB16, 16, 16, OPIX_RGB16_PLANAR},
   };
   uint32_t seed = 1;
   for (const Pair& p : pairs)
@@ -96,8 +106,8 @@ TEST(BitDepthConverter, Examples) {
     uint32_t t, in, out;
   };
   const Example examples[] = {
-      {OPIX_I8, 12, 255, 4080},   {OPIX_I16, 12, 65535, 4095}, {OPIX_RGB12, 8, 4095, 255},
-      {OPIX_RGB12, 8, 4096, 0},   {OPIX_RGB8, 16, 255, 65280}, {OPIX_I8, 16, 1, 256},
+      {OPIX_I8, 12, 255, 4080}, {OPIX_I16, 12, 65535, 4095}, {OPIX_RGB12, 8, 4095, 255},
+      {OPIX_RGB12, 8, 4096, 0}, {OPIX_RGB8, 16, 255, 65280}, {OPIX_I8, 16, 1, 256},
   };
   for (const Example& e : examples) {
     Importer in(e.host, 3, 1);
@@ -157,11 +167,11 @@ TEST(BitDepthConverter, RefusedConfigurations) {
     opixStatus_t status;
   };
   const Refusal refusals[] = {
-      {OPIX_I8, target(8), OPIX_UNSUPPORTED_SURFACE},      {OPIX_I8, target(3), OPIX_UNSUPPORTED_SURFACE},
-      {OPIX_I8, target(17), OPIX_UNSUPPORTED_SURFACE},     {OPIX_RGB8, target(8), OPIX_UNSUPPORTED_SURFACE},
-      {OPIX_RGB8, target(17), OPIX_UNSUPPORTED_SURFACE},   {OPIX_RGB16, target(20), OPIX_UNSUPPORTED_SURFACE},
-      {OPIX_I8, overridden(12, 10), OPIX_INVALID_VALUE},   {OPIX_I8, overridden(0, 16), OPIX_INVALID_VALUE},
-      {OPIX_I16, target(17), OPIX_INVALID_VALUE},          {OPIX_I10, overridden(40, 16), OPIX_INVALID_VALUE},
+      {OPIX_I8, target(8), OPIX_UNSUPPORTED_SURFACE},     {OPIX_I8, target(3), OPIX_UNSUPPORTED_SURFACE},
+      {OPIX_I8, target(17), OPIX_UNSUPPORTED_SURFACE},    {OPIX_RGB8, target(8), OPIX_UNSUPPORTED_SURFACE},
+      {OPIX_RGB8, target(17), OPIX_UNSUPPORTED_SURFACE},  {OPIX_RGB16, target(20), OPIX_UNSUPPORTED_SURFACE},
+      {OPIX_I8, overridden(12, 10), OPIX_INVALID_VALUE},  {OPIX_I8, overridden(0, 16), OPIX_INVALID_VALUE},
+      {OPIX_I16, target(17), OPIX_INVALID_VALUE},         {OPIX_I10, overridden(40, 16), OPIX_INVALID_VALUE},
       {OPIX_RGB12, overridden(4, 8), OPIX_INVALID_VALUE},
   };
   for (const Refusal& r : refusals) {

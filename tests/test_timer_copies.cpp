@@ -2,10 +2,10 @@
 #include "CopyWithApron.h"
 #include "MemSpace.h"
 #include "StreamGlobal.h"
-#include "TraceFile.h"
-#include "device/Parallel.h"
 #include "TestSupport.h"
+#include "TraceFile.h"
 #include "device/DeviceApi.h"
+#include "device/Parallel.h"
 #include "example/Invert.h"
 #include "opixDeviceSurfaceBuffer.h"
 
@@ -131,8 +131,8 @@ void runApronCase(const ApronCase& c) {
   const SurfaceView dv{c.format, {d.get(), nullptr, nullptr}, dstPitch, dstWidth, dstRows};
   copyWithOffsetAndApron(sv, dv, c.apron, c.xOffset, c.y0);
   const auto out = d.download();
-  const auto want = reference(src, srcPitch, guard, dstPitch, int(c.width) * bpp, int(c.height),
-                              int(c.xOffset) * bpp, int(c.y0), c.apron);
+  const auto want = reference(src, srcPitch, guard, dstPitch, int(c.width) * bpp, int(c.height), int(c.xOffset) * bpp,
+                              int(c.y0), c.apron);
   ASSERT_EQ(out.size(), want.size());
   for (size_t i = 0; i < out.size(); ++i)
     ASSERT_EQ(out[i], want[i]) << "row " << i / dstPitch << " byte " << i % dstPitch;

@@ -89,10 +89,10 @@ TEST(Trace, ValuePrinters) {
   std::vector<std::string> lines = all[1].lines;
   ASSERT_EQ(lines.size(), 20u);
   const std::vector<std::string> expected = {
-      "\tu32: 4000000000", "\ti32: -7", "\tu64: 1099511627776", "\tfloat: 3.14", "\tbig float: 1.23e+05",
-      "\tbool: true", "\tpointer: 0xabc0", "\tformat: Other", "\tpattern: GBRG", "\ttype: Other",
-      "\tfilter: white balance", "\t\tBinning mode: sum", "\tStatus: other", "\tnull buffer: NULL",
-      "\tsource buffer:"};
+      "\tu32: 4000000000",     "\ti32: -7",           "\tu64: 1099511627776",    "\tfloat: 3.14",
+      "\tbig float: 1.23e+05", "\tbool: true",        "\tpointer: 0xabc0",       "\tformat: Other",
+      "\tpattern: GBRG",       "\ttype: Other",       "\tfilter: white balance", "\t\tBinning mode: sum",
+      "\tStatus: other",       "\tnull buffer: NULL", "\tsource buffer:"};
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]) << i;
   EXPECT_TRUE(std::regex_match(lines[15], std::regex("\t\tpointer: 0x[0-9a-f]+")));
   EXPECT_EQ(lines[16], "\t\tsurface format: 4");

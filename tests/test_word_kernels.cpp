@@ -125,11 +125,14 @@ TEST(WordKernels, Gray16To8) {
   checkDrivers<Gray16To8Op>(OPIX_I16, OPIX_I8, 3, false, CUDA_DRIVER(gray16To8Cuda(j)), shifted(-3, 0xFF));
 }
 TEST(WordKernels, Same16) {
-  checkDrivers<Convert16To16Op<true>>(OPIX_I16, OPIX_I16, 5, false, CUDA_DRIVER(same16Cuda(j, true)), shifted(5, 0xFFFF));
-  checkDrivers<Convert16To16Op<false>>(OPIX_I16, OPIX_I16, 11, false, CUDA_DRIVER(same16Cuda(j, false)), shifted(-11, 0xFFFF));
+  checkDrivers<Convert16To16Op<true>>(OPIX_I16, OPIX_I16, 5, false, CUDA_DRIVER(same16Cuda(j, true)),
+                                      shifted(5, 0xFFFF));
+  checkDrivers<Convert16To16Op<false>>(OPIX_I16, OPIX_I16, 11, false, CUDA_DRIVER(same16Cuda(j, false)),
+                                       shifted(-11, 0xFFFF));
 }
 TEST(WordKernels, Color8To16) {
-  checkDrivers<Color8To16Op>(OPIX_RGB8, OPIX_RGB16_PLANAR, 8, false, CUDA_DRIVER(color8To16Cuda(j)), shifted(8, 0xFFFF));
+  checkDrivers<Color8To16Op>(OPIX_RGB8, OPIX_RGB16_PLANAR, 8, false, CUDA_DRIVER(color8To16Cuda(j)),
+                             shifted(8, 0xFFFF));
 }
 TEST(WordKernels, Color16To8) {
   checkDrivers<Color16To8Op>(OPIX_RGB16_PLANAR, OPIX_RGB8, 4, false, CUDA_DRIVER(color16To8Cuda(j)), shifted(-4, 0xFF));

@@ -10,8 +10,8 @@
 // pixels instead: two backends that print the same lines gave the same bytes.
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -134,7 +134,8 @@ bool transferCase(opixSurfaceFormat_t format, Size s, const std::string& filter)
   opixDeviceSurfaceBufferHandle_t buffer = nullptr;
   opixExportToHostHandle_t out = nullptr;
   opixSurfaceFormat_t delivered;
-  opixStatus_t status = host.p ? opixImportFromHostCreate(&in, format, s.w, s.h, &buffer) : OPIX_INSUFFICIENT_HOST_MEMORY;
+  opixStatus_t status =
+      host.p ? opixImportFromHostCreate(&in, format, s.w, s.h, &buffer) : OPIX_INSUFFICIENT_HOST_MEMORY;
   if (status == OPIX_OK) status = opixExportToHostCreate(&out, &delivered, buffer);
   char size[32];
   std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
@@ -393,8 +394,8 @@ int main(int argc, char** argv) {
              debayerBytes(c, s, run.destination()->width, run.destination()->height), bandwidth, *run.destination());
     }
   const ConverterCase conversions[] = {
-      {"convert gray 8->16", OPIX_I8, 16, 3},    {"convert gray 16->8", OPIX_I16, 8, 3},
-      {"convert 16->16", OPIX_I16, 12, 4},       {"convert colour 8->16", OPIX_RGB8, 16, 9},
+      {"convert gray 8->16", OPIX_I8, 16, 3},     {"convert gray 16->8", OPIX_I16, 8, 3},
+      {"convert 16->16", OPIX_I16, 12, 4},        {"convert colour 8->16", OPIX_RGB8, 16, 9},
       {"convert colour 16->8", OPIX_RGB16, 8, 9},
   };
   for (const Size& s : sizes) {

@@ -102,14 +102,17 @@ int main(int argc, char** argv) {
       bits = std::stoi(a.substr(7));
     } else if (a.rfind("--pattern=", 0) == 0) {
       const std::string p = a.substr(10);
-      pattern = p == "BGGR" ? OPIX_BAYER_BGGR : p == "GBRG" ? OPIX_BAYER_GBRG : p == "GRBG" ? OPIX_BAYER_GRBG
-                                                                                          : OPIX_BAYER_RGGB;
+      pattern = p == "BGGR"   ? OPIX_BAYER_BGGR
+                : p == "GBRG" ? OPIX_BAYER_GBRG
+                : p == "GRBG" ? OPIX_BAYER_GRBG
+                              : OPIX_BAYER_RGGB;
     } else {
       paths.push_back(a);
     }
   }
   if (paths.empty() || (bits != 8 && bits != 16)) {
-    std::fprintf(stderr, "usage: opix_quality [--backend=auto|host|cuda] [--pattern=RGGB] [--bits=8|16] photo.ppm...\n");
+    std::fprintf(stderr,
+                 "usage: opix_quality [--backend=auto|host|cuda] [--pattern=RGGB] [--bits=8|16] photo.ppm...\n");
     return 2;
   }
   try {
@@ -139,8 +142,7 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < photo.rgb.size(); ++i) truth[i] = uint16_t(photo.rgb[i] * scale);
     for (uint32_t y = 0; y < photo.height; ++y)
       for (uint32_t x = 0; x < photo.width; ++x)
-        mosaic[size_t(y) * photo.width + x] =
-            truth[(size_t(y) * photo.width + x) * 3 + colourAt(pattern, x, y)];
+        mosaic[size_t(y) * photo.width + x] = truth[(size_t(y) * photo.width + x) * 3 + colourAt(pattern, x, y)];
     std::printf("%-16s", photo.name.c_str());
     double scores[3] = {0, 0, 0};
     for (int t = 0; t < 3; ++t) {
@@ -166,8 +168,8 @@ int main(int argc, char** argv) {
       if (photo.name != r.photo) continue;
       const bool ok = scores[0] >= r.linear - 0.1 && scores[1] >= r.directional - 0.3 && scores[1] > scores[0];
       if (!ok) {
-        std::fprintf(stderr, "%s: HQLI %.2f (reference %.2f), DFPD %.2f (reference %.2f): below the bar\n",
-                     r.photo, scores[0], r.linear, scores[1], r.directional);
+        std::fprintf(stderr, "%s: HQLI %.2f (reference %.2f), DFPD %.2f (reference %.2f): below the bar\n", r.photo,
+                     scores[0], r.linear, scores[1], r.directional);
         ++failures;
       }
     }

@@ -6,8 +6,8 @@
 #include "opix.h"
 
 int main() {
-  std::printf("SDK version: %d.%d.%d.%d (build date: %s)\n", OPIX_VERSION_MAJOR, OPIX_VERSION_MINOR,
-              OPIX_VERSION_PATCH, OPIX_VERSION_BUILD, opixBuildDate());
+  std::printf("SDK version: %d.%d.%d.%d (build date: %s)\n", OPIX_VERSION_MAJOR, OPIX_VERSION_MINOR, OPIX_VERSION_PATCH,
+              OPIX_VERSION_BUILD, opixBuildDate());
   opixStatus_t status = opixInit(1u, false);
   if (status != OPIX_OK) {
     std::printf("No usable CUDA device (%s): using the host backend\n", opixStatusName(status));

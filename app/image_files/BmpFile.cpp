@@ -94,8 +94,7 @@ bool writeBmp(const std::string& path, const void* buffer, uint32_t channels, ui
   const uint32_t paletteBytes = channels == 1 ? 256 * 4 : 0;
   const uint64_t imageBytes = rowBytes * height;
   const uint64_t fileSize = imageBytes + kHeadersBytes + paletteBytes;
-  if (width > INT32_MAX || height > INT32_MAX || fileSize > UINT32_MAX || (used > pitch && height > 0))
-    return false;
+  if (width > INT32_MAX || height > INT32_MAX || fileSize > UINT32_MAX || (used > pitch && height > 0)) return false;
 
   std::vector<unsigned char> head(kHeadersBytes + paletteBytes, 0);
   unsigned char* h = head.data();

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 namespace opix {
 
 InputFile::InputFile(const std::string& path) : f_(std::fopen(path.c_str(), "rb")) {}

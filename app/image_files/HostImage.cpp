@@ -22,8 +22,8 @@ PinnedBuffer allocatePinned(uint64_t bytes) {
   return PinnedBuffer(static_cast<unsigned char*>(OpixAllocator().allocate(static_cast<size_t>(bytes))));
 }
 
-bool hostImageGeometry(uint64_t width, uint64_t height, uint64_t channels, uint64_t bytesPerSample,
-                       uint32_t& pitch, uint64_t& bytes) {
+bool hostImageGeometry(uint64_t width, uint64_t height, uint64_t channels, uint64_t bytesPerSample, uint32_t& pitch,
+                       uint64_t& bytes) {
   if (width == 0 || height == 0 || channels == 0 || bytesPerSample == 0) return false;
   // Each factor is below 2^32 and channels x bytes below 2^20, so the product
   // cannot wrap before the comparison.

@@ -30,8 +30,8 @@ constexpr uint64_t kMaxImageBytes = uint64_t{4} << 30;
 // a multiple of 4, in 64-bit arithmetic. Returns false, leaving the outputs
 // alone, when a dimension is 0 or the pitch x height buffer exceeds
 // kMaxImageBytes.
-bool hostImageGeometry(uint64_t width, uint64_t height, uint64_t channels, uint64_t bytesPerSample,
-                       uint32_t& pitch, uint64_t& bytes);
+bool hostImageGeometry(uint64_t width, uint64_t height, uint64_t channels, uint64_t bytesPerSample, uint32_t& pitch,
+                       uint64_t& bytes);
 
 // Zeroes the bytes past rowBytes in each of `height` rows of `pitch` bytes,
 // so that no uninitialised memory reaches the device or a file.

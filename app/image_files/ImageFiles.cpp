@@ -131,13 +131,13 @@ void replaceExtensionLetter(std::string& name, size_t index, char letter) {
 
 }  // namespace
 
-opixStatus_t readImage(const std::string& inputName, const std::string& outputName, HostImage& image,
-                       uint32_t height, uint32_t width, uint32_t bits) {
+opixStatus_t readImage(const std::string& inputName, const std::string& outputName, HostImage& image, uint32_t height,
+                       uint32_t width, uint32_t bits) {
   return readImageFile(inputName, outputName, image, height, width, bits);
 }
 
-opixStatus_t readImage(const std::string& inputName, const std::string& outputName, HostImage& image,
-                       uint32_t height, uint32_t width) {
+opixStatus_t readImage(const std::string& inputName, const std::string& outputName, HostImage& image, uint32_t height,
+                       uint32_t width) {
   return readImageFile(inputName, outputName, image, height, width, 8);
 }
 

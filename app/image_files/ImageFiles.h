@@ -39,17 +39,17 @@ bool isFileType(const std::string& name, int kind);
 // Reads `inputName` by its extension into `image`. Width, height and bits
 // describe RAW files, which carry no header. On failure the message goes to
 // standard error and `image` is left as it was.
-opixStatus_t readImage(const std::string& inputName, const std::string& outputName, HostImage& image,
-                       uint32_t height, uint32_t width, uint32_t bits);
+opixStatus_t readImage(const std::string& inputName, const std::string& outputName, HostImage& image, uint32_t height,
+                       uint32_t width, uint32_t bits);
 // The same, reading RAW files as 8-bit (black-shift matrices).
-opixStatus_t readImage(const std::string& inputName, const std::string& outputName, HostImage& image,
-                       uint32_t height, uint32_t width);
+opixStatus_t readImage(const std::string& inputName, const std::string& outputName, HostImage& image, uint32_t height,
+                       uint32_t width);
 
 // Writes a buffer of `format` by the extension of `outputName`. A gray image
 // named .ppm or a colour image named .pgm is written under the corrected
 // name, and `outputName` is changed to it.
-opixStatus_t writeImage(std::string& outputName, const void* buffer, opixSurfaceFormat_t format,
-                        uint32_t height, uint32_t width, uint32_t pitch);
+opixStatus_t writeImage(std::string& outputName, const void* buffer, opixSurfaceFormat_t format, uint32_t height,
+                        uint32_t width, uint32_t pitch);
 
 // ---------------------------------------------------- format readers
 

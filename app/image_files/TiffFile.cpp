@@ -68,8 +68,7 @@ bool readStrips(TIFF* tif, unsigned char* data, uint32_t height, uint32_t pitch,
   return true;
 }
 
-bool readTiles(TIFF* tif, unsigned char* data, uint32_t width, uint32_t height, uint32_t pitch,
-               uint64_t pixelBytes) {
+bool readTiles(TIFF* tif, unsigned char* data, uint32_t width, uint32_t height, uint32_t pitch, uint64_t pixelBytes) {
   uint32_t tileWidth = 0, tileLength = 0;
   TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
   TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
@@ -82,8 +81,7 @@ bool readTiles(TIFF* tif, unsigned char* data, uint32_t width, uint32_t height, 
   std::vector<unsigned char> tile(static_cast<size_t>(tileSize));
   for (uint64_t y = 0; y < height; y += tileLength) {
     for (uint64_t x = 0; x < width; x += tileWidth) {
-      if (TIFFReadTile(tif, tile.data(), static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0) < 0)
-        return false;
+      if (TIFFReadTile(tif, tile.data(), static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0) < 0) return false;
       const uint64_t copy = std::min<uint64_t>(width - x, tileWidth) * pixelBytes;
       for (uint64_t j = 0; j < tileLength && y + j < height; ++j)
         std::memcpy(data + (y + j) * pitch + x * pixelBytes, tile.data() + j * tileRowSize, copy);

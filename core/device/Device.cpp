@@ -25,33 +25,27 @@ bool cudaDriversOnCpu() { return g_cudaDriversOnCpu.load(std::memory_order_acqui
 void setCudaDriversOnCpu(bool on) { g_cudaDriversOnCpu.store(on, std::memory_order_release); }
 
 // Before initialisation nothing has a device to run on.
-#define OPIX_FORWARD(call)                          \
-  DeviceApi* api = active();                        \
+#define OPIX_FORWARD(call)   \
+  DeviceApi* api = active(); \
   return api ? api->call : kErrorInitializationError
 
 Error getDeviceCount(int* count) { OPIX_FORWARD(getDeviceCount(count)); }
-Error getDeviceProperties(DeviceProperties* props, int device) {
-  OPIX_FORWARD(getDeviceProperties(props, device));
-}
+Error getDeviceProperties(DeviceProperties* props, int device) { OPIX_FORWARD(getDeviceProperties(props, device)); }
 Error driverGetVersion(int* version) { OPIX_FORWARD(driverGetVersion(version)); }
 Error runtimeGetVersion(int* version) { OPIX_FORWARD(runtimeGetVersion(version)); }
 Error setDevice(int device) { OPIX_FORWARD(setDevice(device)); }
-Error deviceGetPCIBusId(char* busId, int length, int device) {
-  OPIX_FORWARD(deviceGetPCIBusId(busId, length, device));
-}
+Error deviceGetPCIBusId(char* busId, int length, int device) { OPIX_FORWARD(deviceGetPCIBusId(busId, length, device)); }
 Error memGetInfo(size_t* freeBytes, size_t* totalBytes) { OPIX_FORWARD(memGetInfo(freeBytes, totalBytes)); }
 Error malloc(void** pointer, size_t size) { OPIX_FORWARD(malloc(pointer, size)); }
 Error free(void* pointer) { OPIX_FORWARD(free(pointer)); }
 Error mallocHost(void** pointer, size_t size) { OPIX_FORWARD(mallocHost(pointer, size)); }
 Error freeHost(void* pointer) { OPIX_FORWARD(freeHost(pointer)); }
-Error memcpy(void* dst, const void* src, size_t count, CopyKind kind) {
-  OPIX_FORWARD(memcpy(dst, src, count, kind));
-}
+Error memcpy(void* dst, const void* src, size_t count, CopyKind kind) { OPIX_FORWARD(memcpy(dst, src, count, kind)); }
 Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind) {
   OPIX_FORWARD(memcpyAsync(dst, src, count, kind));
 }
-Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width,
-                    size_t height, CopyKind kind) {
+Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
+                    CopyKind kind) {
   OPIX_FORWARD(memcpy2DAsync(dst, dpitch, src, spitch, width, height, kind));
 }
 Error streamSynchronize() { OPIX_FORWARD(streamSynchronize()); }
@@ -60,9 +54,7 @@ Error eventCreate(Event* event) { OPIX_FORWARD(eventCreate(event)); }
 Error eventDestroy(Event event) { OPIX_FORWARD(eventDestroy(event)); }
 Error eventRecord(Event event, bool onDefaultStream) { OPIX_FORWARD(eventRecord(event, onDefaultStream)); }
 Error eventSynchronize(Event event) { OPIX_FORWARD(eventSynchronize(event)); }
-Error eventElapsedTime(float* ms, Event start, Event stop) {
-  OPIX_FORWARD(eventElapsedTime(ms, start, stop));
-}
+Error eventElapsedTime(float* ms, Event start, Event stop) { OPIX_FORWARD(eventElapsedTime(ms, start, stop)); }
 Error getLastError() { OPIX_FORWARD(getLastError()); }
 Error malloc3DArray(Array* array, const ChannelFormat& format, Extent extent) {
   OPIX_FORWARD(malloc3DArray(array, format, extent));

@@ -76,8 +76,8 @@ Error freeHost(void* pointer);
 // ones on the SDK stream.
 Error memcpy(void* dst, const void* src, size_t count, CopyKind kind);
 Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind);
-Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width,
-                    size_t height, CopyKind kind);
+Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
+                    CopyKind kind);
 
 // Ordering.
 Error streamSynchronize();

@@ -22,8 +22,8 @@ class DeviceApi {
   virtual Error freeHost(void* pointer) = 0;
   virtual Error memcpy(void* dst, const void* src, size_t count, CopyKind kind) = 0;
   virtual Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind) = 0;
-  virtual Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width,
-                              size_t height, CopyKind kind) = 0;
+  virtual Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
+                              CopyKind kind) = 0;
   virtual Error streamSynchronize() = 0;
   virtual Error deviceSynchronize() = 0;
   virtual Error eventCreate(Event* event) = 0;

@@ -77,8 +77,8 @@ class CudaApi final : public DeviceApi {
   Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind) override {
     return err(cudaMemcpyAsync(dst, src, count, kindOf(kind), cudaStreamPerThread));
   }
-  Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width,
-                      size_t height, CopyKind kind) override {
+  Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
+                      CopyKind kind) override {
     return err(cudaMemcpy2DAsync(dst, dpitch, src, spitch, width, height, kindOf(kind), cudaStreamPerThread));
   }
   Error streamSynchronize() override { return err(cudaStreamSynchronize(cudaStreamPerThread)); }
@@ -131,7 +131,8 @@ class CudaApi final : public DeviceApi {
     res.resType = cudaResourceTypeArray;
     res.res.array.array = static_cast<cudaArray_t>(array);
     cudaTextureDesc tex{};
-    for (int i = 0; i < 3; ++i) tex.addressMode[i] = static_cast<cudaTextureAddressMode>(static_cast<int>(d.addressMode[i]));
+    for (int i = 0; i < 3; ++i)
+      tex.addressMode[i] = static_cast<cudaTextureAddressMode>(static_cast<int>(d.addressMode[i]));
     tex.filterMode = static_cast<cudaTextureFilterMode>(static_cast<int>(d.filterMode));
     tex.readMode = static_cast<cudaTextureReadMode>(static_cast<int>(d.readMode));
     tex.normalizedCoords = d.normalizedCoords ? 1 : 0;

@@ -140,8 +140,8 @@ class HostApi final : public DeviceApi {
     return memcpy(dst, src, count, kind);
   }
 
-  Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width,
-                      size_t height, CopyKind) override {
+  Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
+                      CopyKind) override {
     if (width == 0 || height == 0) return kSuccess;
     if (!dst || !src) return kErrorInvalidValue;
     if ((height > 1 && (width > dpitch || width > spitch))) return kErrorInvalidPitchValue;
@@ -338,9 +338,7 @@ DeviceApi& hostApi() {
 
 void setHostLastError(Error error) { t_lastError = error; }
 
-const HostTexture* hostTexture(TextureObject texture) {
-  return static_cast<HostApi&>(hostApi()).texture(texture);
-}
+const HostTexture* hostTexture(TextureObject texture) { return static_cast<HostApi&>(hostApi()).texture(texture); }
 
 const char* hostProcessorName() {
   static const std::string name = readProcessorName();

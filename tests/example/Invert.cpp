@@ -92,9 +92,7 @@ extern "C" opixStatus_t exampleInvertTransform(opixImageFilterHandle_t handle, u
       [&](IImageFilter& c) { c.Transform(nullptr, width, height); });
 }
 
-extern "C" opixStatus_t exampleInvertDestroy(opixImageFilterHandle_t handle) {
-  return destroyFrontend(kNames, handle);
-}
+extern "C" opixStatus_t exampleInvertDestroy(opixImageFilterHandle_t handle) { return destroyFrontend(kNames, handle); }
 
 extern "C" opixStatus_t exampleInvertGetAllocatedGpuMemorySize(opixImageFilterHandle_t handle, uint64_t* bytes) {
   return memorySizeFrontend(handle, bytes);

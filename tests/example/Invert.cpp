@@ -8,7 +8,7 @@
 #include "InvertMath.h"
 #include "device/Parallel.h"
 
-#define OPIX_SOURCE "example/Invert"
+#define OPIX_SOURCE "tests/example/Invert"
 
 namespace opix::example {
 

@@ -137,7 +137,8 @@ class DebayerPipeline {
   ~DebayerPipeline() { destroy(); }
 
   opixStatus_t build(const Matrices& m);
-  opixStatus_t process(std::vector<HostImage>& images);
+  // Images left without a result are counted in `skipped`.
+  opixStatus_t process(std::vector<HostImage>& images, size_t& skipped);
   // Destroys the components in the program's order; the first failure is returned.
   opixStatus_t destroy();
 
@@ -291,7 +292,7 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
   return OPIX_OK;
 }
 
-opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images) {
+opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images, size_t& skipped) {
   Report report(o_.info);
   for (HostImage& image : images) {
     std::printf("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(), int(image.width),
@@ -299,6 +300,7 @@ opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images) {
     if (image.width > o_.maxWidth || image.height > o_.maxHeight ||
         (o_.debayerType == OPIX_MG && image.width % 2 != 0)) {
       std::fprintf(stderr, "Unsupported image size\n");
+      ++skipped;
       continue;
     }
     OPIX_CHECK(processOne(image, report));
@@ -353,7 +355,7 @@ opixStatus_t loadImages(DebayerSampleOptions& o, std::vector<HostImage>& images)
 
 }  // namespace
 
-opixStatus_t run(DebayerSampleOptions& o) {
+opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   std::vector<HostImage> images;
   OPIX_CHECK(loadImages(o, images));
   for (const HostImage& image : images) {
@@ -373,7 +375,9 @@ opixStatus_t run(DebayerSampleOptions& o) {
   OPIX_CHECK(loadMatrices(o, matrices));
   DebayerPipeline pipeline(o);
   OPIX_CHECK(pipeline.build(matrices));
-  OPIX_CHECK(pipeline.process(images));
+  size_t skipped = 0;
+  OPIX_CHECK(pipeline.process(images, skipped));
+  incomplete = skipped != 0;
   images.clear();
   return pipeline.destroy();
 }

@@ -16,7 +16,9 @@ namespace opix::app {
 const char* statusMessage(int status);
 
 // The whole run: loads the images and matrices, builds the chain, processes
-// and writes every image, and tears the chain down.
-opixStatus_t run(DebayerSampleOptions& options);
+// and writes every image, and tears the chain down. `incomplete` is set when
+// an image of the list was left without a result (skipped or unreadable)
+// while the run itself went on.
+opixStatus_t run(DebayerSampleOptions& options, bool& incomplete);
 
 }  // namespace opix::app

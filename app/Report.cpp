@@ -35,6 +35,7 @@ void Report::addDebayerTime(float ms) {
 }
 
 void Report::printSummary(uint32_t count) const {
+  if (pixels_ == 0) return;  // nothing was processed: there is no rate to give
   auto mpixels = [&](float t) { return pixels_ / (double(t) * 1000.0); };
   auto fps = [&](float t) { return double(count) * 1000.0 / double(t); };
   if (info_) {

@@ -27,7 +27,8 @@ class Report {
   void addPixels(double pixels) { pixels_ += pixels; }
   bool timed(Stage s) const { return timers_[s] != nullptr; }
 
-  // The summary lines for `count` images (repetitions included).
+  // The summary lines for `count` images (repetitions included); none when
+  // no pixel was processed.
   void printSummary(uint32_t count) const;
 
  private:

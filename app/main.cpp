@@ -37,8 +37,9 @@ int main(int argc, char** argv) {
     return -1;
   }
 
-  const opixStatus_t status = app::run(options);
+  bool incomplete = false;
+  const opixStatus_t status = app::run(options, incomplete);
   std::fputs(app::statusMessage(status), stderr);
   if (options.logPath) opixTraceClose();
-  return status == OPIX_OK ? 0 : -1;
+  return status == OPIX_OK && !incomplete ? 0 : -1;
 }

@@ -200,6 +200,18 @@ TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
   EXPECT_EQ(noMax.err, "maxWidth or maxHeight option was not set\n");
 }
 
+// A single image that does not fit its -w/-h is skipped: nothing is
+// written, no rate is made up from zero pixels and the run fails.
+TEST_F(Cli, SingleImageSkippedForItsSizeFails) {
+  writePgm("in.pgm", 96, 64, false, 9);
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-w", "64", "-h", "64", "-type", "HQLI"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "Unsupported image size\n");
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("Input image: in\\.pgm\nImage size: 96x64 pixels, 8 bits\n\n$")))
+      << r.out;
+  EXPECT_FALSE(exists(path("out.ppm")));
+}
+
 TEST_F(Cli, RepeatsAndStageLines) {
   writePgm("in.pgm", 64, 64, false, 5);
   const Result once = run({"-i", "in.pgm", "-o", "out.bmp", "-type", "HQLI", "-info"});

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   const opixStatus_t device = app::startDevice(options.deviceId, options.cpu);
   if (device != OPIX_OK) {
     std::fputs(app::statusMessage(device), stderr);
-    return 0;
+    return -1;
   }
   if (options.logPath && opixTraceCreate(options.logPath) == OPIX_OK) opixTraceSetPrintTables(true);
 

@@ -177,8 +177,7 @@ TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
   mkdir(path("x.pgm").c_str(), 0755);
   const Result r =
       run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "70", "-maxHeight", "64", "-type", "HQLI", "-repeat", "2"});
-  // The exit status of a batch with a skipped image is not checked here: it
-  // must become non-zero, which the program does not do yet.
+  EXPECT_EQ(r.status, 255);  // a skipped image fails the batch
   EXPECT_EQ(r.err, "Unsupported image size\n");
   const std::regex order(
       "Input image: a\\.pgm\n[\\s\\S]*Output image: out_0\\.ppm\n\nInput image: b\\.pgm\n[\\s\\S]*"
@@ -209,6 +208,26 @@ TEST_F(Cli, SingleImageSkippedForItsSizeFails) {
   EXPECT_EQ(r.err, "Unsupported image size\n");
   EXPECT_TRUE(std::regex_search(r.out, std::regex("Input image: in\\.pgm\nImage size: 96x64 pixels, 8 bits\n\n$")))
       << r.out;
+  EXPECT_FALSE(exists(path("out.ppm")));
+
+  const Result narrow = run({"-i", "in.pgm", "-o", "out.ppm", "-maxWidth", "64", "-type", "HQLI"});
+  EXPECT_EQ(narrow.status, 255);
+  EXPECT_EQ(narrow.err, "Unsupported image size\n");
+  EXPECT_FALSE(exists(path("out.ppm")));
+}
+
+// A device that cannot be started ends the run with its message and a
+// failure status. The host backend refuses the CUDA drivers on the CPU when
+// the build lacks them.
+TEST_F(Cli, DeviceStartUpFailureFails) {
+  if (g_backend != Backend::Host) GTEST_SKIP() << "chooses the drivers itself";
+  if (device::cudaDriversOnCpuCompiledIn()) GTEST_SKIP() << "this build starts the CUDA drivers on the CPU";
+  writePgm("in.pgm", 64, 64, false, 10);
+  setenv("OPIX_CUDA_ON_CPU", "1", 1);
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm"});
+  unsetenv("OPIX_CUDA_ON_CPU");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_NE(r.err, "");
   EXPECT_FALSE(exists(path("out.ppm")));
 }
 

@@ -331,7 +331,11 @@ opixStatus_t DebayerPipeline::destroy() {
   return first;
 }
 
-opixStatus_t loadImages(DebayerSampleOptions& o, std::vector<HostImage>& images) {
+// Reads the one input file, or every file of the batch mask. A batch file
+// that cannot be read is named with its message and counted in `unreadable`;
+// the others keep their place in the output numbering. Running out of host
+// memory ends the batch.
+opixStatus_t loadImages(DebayerSampleOptions& o, std::vector<HostImage>& images, size_t& unreadable) {
   if (o.isBatch) {
     const std::vector<std::string> paths = findFiles(o.inputPath);
     if (paths.empty()) {
@@ -340,7 +344,13 @@ opixStatus_t loadImages(DebayerSampleOptions& o, std::vector<HostImage>& images)
     }
     for (size_t i = 0; i < paths.size(); ++i) {
       HostImage image;
-      OPIX_CHECK(readImage(paths[i], outputName(o.outputPath, i), image, o.rawHeight, o.rawWidth, o.bits));
+      const opixStatus_t s = readImage(paths[i], outputName(o.outputPath, i), image, o.rawHeight, o.rawWidth, o.bits);
+      if (s == OPIX_INSUFFICIENT_HOST_MEMORY) return s;
+      if (s != OPIX_OK) {
+        std::fprintf(stderr, "%s: %s", paths[i].c_str(), statusMessage(s));
+        ++unreadable;
+        continue;
+      }
       images.push_back(std::move(image));
     }
     return OPIX_OK;
@@ -357,7 +367,10 @@ opixStatus_t loadImages(DebayerSampleOptions& o, std::vector<HostImage>& images)
 
 opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   std::vector<HostImage> images;
-  OPIX_CHECK(loadImages(o, images));
+  size_t unreadable = 0;
+  OPIX_CHECK(loadImages(o, images, unreadable));
+  incomplete = unreadable != 0;
+  if (images.empty()) return OPIX_OK;  // every file of the batch was named as unreadable
   for (const HostImage& image : images) {
     if (image.surfaceFormat != OPIX_I8 && image.surfaceFormat != OPIX_I12 && image.surfaceFormat != OPIX_I16) {
       std::fprintf(stderr, "Input file must not be color\n");
@@ -377,7 +390,7 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   OPIX_CHECK(pipeline.build(matrices));
   size_t skipped = 0;
   OPIX_CHECK(pipeline.process(images, skipped));
-  incomplete = skipped != 0;
+  incomplete = incomplete || skipped != 0;
   images.clear();
   return pipeline.destroy();
 }

@@ -199,6 +199,35 @@ TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
   EXPECT_EQ(noMax.err, "maxWidth or maxHeight option was not set\n");
 }
 
+// A file of a batch that cannot be read is named with its message; every
+// other image is still processed under its own output number, and the run
+// fails at the end.
+TEST_F(Cli, UnreadableBatchFileIsNamedAndTheOthersProcessed) {
+  const Mosaic a = writePgm("a.pgm", 64, 64, false, 16);
+  const Mosaic c = writePgm("c.pgm", 64, 64, false, 17);
+  const std::string whole = readFile(path("a.pgm"));
+  std::ofstream(path("b.pgm"), std::ios::binary) << whole.substr(0, whole.size() / 2);  // truncated
+  const Result r = run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "64", "-maxHeight", "64", "-type", "HQLI"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "Input file has unappropriate format\nb.pgm: Failed to open/access file\n");
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("Input image: a\\.pgm\n[\\s\\S]*Output image: out_0\\.ppm\n\n"
+                                                  "Input image: c\\.pgm\n[\\s\\S]*Output image: out_2\\.ppm\n\n"
+                                                  "Processing time on GPU for 2 images")))
+      << r.out;
+  EXPECT_FALSE(exists(path("out_1.ppm")));
+  DebayerRun sdk(OPIX_HQLI, 64, 64, OPIX_I8);
+  ASSERT_EQ(sdk.run(a, OPIX_BAYER_RGGB), OPIX_OK);
+  EXPECT_EQ(readFile(path("out_0.ppm")), ppm(sdk));
+  ASSERT_EQ(sdk.run(c, OPIX_BAYER_RGGB), OPIX_OK);
+  EXPECT_EQ(readFile(path("out_2.ppm")), ppm(sdk));
+
+  const Result none = run({"-if", "b*.pgm", "-o", "only_*.ppm", "-maxWidth", "64", "-maxHeight", "64"});
+  EXPECT_EQ(none.status, 255);
+  EXPECT_EQ(none.err, "Input file has unappropriate format\nb.pgm: Failed to open/access file\n");
+  EXPECT_EQ(none.out.find("Processing time"), std::string::npos);
+  EXPECT_FALSE(exists(path("only_0.ppm")));
+}
+
 // A single image that does not fit its -w/-h is skipped: nothing is
 // written, no rate is made up from zero pixels and the run fails.
 TEST_F(Cli, SingleImageSkippedForItsSizeFails) {

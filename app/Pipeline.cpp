@@ -297,6 +297,11 @@ opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images, size_t& sk
   for (HostImage& image : images) {
     std::printf("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(), int(image.width),
                 int(image.height), int(image.bitsPerChannel));
+    if (image.surfaceFormat != o_.inputSurfaceFormat) {
+      std::fprintf(stderr, "%s: Image format differs from the first image\n", image.inputFileName.c_str());
+      ++skipped;
+      continue;
+    }
     if (image.width > o_.maxWidth || image.height > o_.maxHeight ||
         (o_.debayerType == OPIX_MG && image.width % 2 != 0)) {
       std::fprintf(stderr, "Unsupported image size\n");
@@ -371,14 +376,15 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   OPIX_CHECK(loadImages(o, images, unreadable));
   incomplete = unreadable != 0;
   if (images.empty()) return OPIX_OK;  // every file of the batch was named as unreadable
-  for (const HostImage& image : images) {
-    if (image.surfaceFormat != OPIX_I8 && image.surfaceFormat != OPIX_I12 && image.surfaceFormat != OPIX_I16) {
-      std::fprintf(stderr, "Input file must not be color\n");
-      return OPIX_IO_ERROR;
-    }
-    o.inputSurfaceFormat = image.surfaceFormat;
-    o.bits = image.bitsPerChannel;
+  // The chain takes the format of the first image; the images of a batch
+  // that differ from it are skipped when processed.
+  const HostImage& first = images.front();
+  if (first.surfaceFormat != OPIX_I8 && first.surfaceFormat != OPIX_I12 && first.surfaceFormat != OPIX_I16) {
+    std::fprintf(stderr, "Input file must not be color\n");
+    return OPIX_IO_ERROR;
   }
+  o.inputSurfaceFormat = first.surfaceFormat;
+  o.bits = first.bitsPerChannel;
   std::printf("Input surface format: grayscale\n");
   std::printf("Pattern: %s\n", opixBayerPatternName(o.bayerPattern));
   std::printf("Output surface format: %s\n", colourFormatName(o.inputSurfaceFormat));

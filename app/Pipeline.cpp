@@ -164,7 +164,10 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
   const bool evenWidth = o_.maxWidth % 2 == 0;
   // The binning types also need an even width here, like 2 x 2: every
   // multiple of 4 passes.
-  if ((type == OPIX_MG || isBinning(type)) && !evenWidth) {
+  // A binned image has at least one block in each direction.
+  const bool smallerThanBlock =
+      isBinning(type) && (o_.maxWidth < debayerScale(type) || o_.maxHeight < debayerScale(type));
+  if (((type == OPIX_MG || isBinning(type)) && !evenWidth) || smallerThanBlock) {
     std::fprintf(stderr, "Unsupported image size\n");
     return OPIX_INVALID_SIZE;
   }
@@ -303,7 +306,7 @@ opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images, size_t& sk
       continue;
     }
     if (image.width > o_.maxWidth || image.height > o_.maxHeight ||
-        (o_.debayerType == OPIX_MG && image.width % 2 != 0)) {
+        (o_.debayerType == OPIX_MG && image.width % 2 != 0) || image.width < scaleX_ || image.height < scaleY_) {
       std::fprintf(stderr, "Unsupported image size\n");
       ++skipped;
       continue;

@@ -318,6 +318,32 @@ TEST_F(Cli, BinningHalvesTheImage) {
   EXPECT_EQ(odd.err, "Unsupported image size\nInvalid image dimensions\n");
 }
 
+// A binned image holds at least one block each way: a smaller one is
+// refused, alone or in a batch.
+TEST_F(Cli, BinningRefusesAnImageSmallerThanItsBlock) {
+  struct Case {
+    uint32_t w, h;
+    const char* type;
+    const char* out;
+  };
+  const Case cases[] = {{2, 1, "binning_2x2", "out.bmp"}, {4, 4, "binning_8x8", "out.ppm"}, {8, 2, "binning_4x4", "out.tif"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    writePgm("tiny.pgm", c.w, c.h, false, 20);
+    const Result r = run({"-i", "tiny.pgm", "-o", c.out, "-type", c.type});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "Unsupported image size\nInvalid image dimensions\n");
+    EXPECT_FALSE(exists(path(c.out)));
+  }
+  writePgm("big.pgm", 64, 64, false, 21);
+  const Result batch =
+      run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "64", "-maxHeight", "64", "-type", "binning_4x4"});
+  EXPECT_EQ(batch.status, 255);
+  EXPECT_EQ(batch.err, "Unsupported image size\n");
+  EXPECT_TRUE(exists(path("out_0.ppm")));
+  EXPECT_FALSE(exists(path("out_1.ppm")));
+}
+
 TEST_F(Cli, MgConversionMessageAndUnknownWords) {
   writePgm("in.pgm", 64, 64, false, 7);
   const Result mg = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "MG"});

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
+#include <utility>
 
 namespace opix::app {
 
@@ -33,6 +35,33 @@ std::string outputName(const std::string& mask, size_t index) {
   const size_t star = mask.find('*');
   if (star == std::string::npos) return mask;
   return mask.substr(0, star) + std::to_string(index) + mask.substr(star + 1);
+}
+
+namespace {
+
+using FileId = std::pair<dev_t, ino_t>;
+
+bool fileId(const std::string& path, FileId& id) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  id = {st.st_dev, st.st_ino};
+  return true;
+}
+
+}  // namespace
+
+const char* outputRefusal(const std::string& input, const std::string& output, bool batch) {
+  static const char* const kSameFile = "Output file must not be the input file\n";
+  const std::vector<std::string> inputs = batch ? findFiles(input) : std::vector<std::string>{input};
+  if (batch && inputs.size() > 1 && output.find('*') == std::string::npos)
+    return "Output mask must contain '*' for more than one input file\n";
+  std::set<FileId> ids;
+  FileId id;
+  for (const std::string& path : inputs)
+    if (fileId(path, id)) ids.insert(id);
+  for (size_t i = 0; i < inputs.size(); ++i)
+    if (fileId(batch ? outputName(output, i) : output, id) && ids.count(id)) return kSameFile;
+  return nullptr;
 }
 
 }  // namespace opix::app

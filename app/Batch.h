@@ -14,4 +14,10 @@ std::vector<std::string> findFiles(const std::string& mask);
 // The output mask with its first '*' replaced by `index`.
 std::string outputName(const std::string& mask, size_t index);
 
+// Why the output names cannot serve these inputs, or nullptr when they can: a
+// result must not replace an input file, and an output mask serving more
+// than one input file numbers them with its '*'. `input` and `output` are a
+// file and its result, or with `batch` the two masks.
+const char* outputRefusal(const std::string& input, const std::string& output, bool batch);
+
 }  // namespace opix::app

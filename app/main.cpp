@@ -1,6 +1,7 @@
 // opix_debayer: restores colour images from raw Bayer mosaics.
 #include <cstdio>
 
+#include "Batch.h"
 #include "DeviceStartup.h"
 #include "ImageFiles.h"
 #include "Options.h"
@@ -33,6 +34,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "Input file has unappropriate format.\nShould be pgm.\n");
     else
       std::fprintf(stderr, "Output file has unappropriate format.\nShould be ppm/bmp/tiff.\n");
+    if (options.logPath) opixTraceClose();
+    return -1;
+  }
+
+  if (const char* refusal = app::outputRefusal(options.inputPath, options.outputPath, options.isBatch)) {
+    std::fputs(refusal, stderr);
     if (options.logPath) opixTraceClose();
     return -1;
   }

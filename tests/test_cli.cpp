@@ -281,6 +281,36 @@ TEST_F(Cli, DeviceStartUpFailureFails) {
   EXPECT_FALSE(exists(path("out.ppm")));
 }
 
+// A result never replaces an input file, and several inputs never share
+// one output name.
+TEST_F(Cli, OutputNamesThatWouldLoseData) {
+  writePgm("a.pgm", 64, 64, false, 22);
+  std::ofstream(path("in.tif"), std::ios::binary) << "not read";
+  const std::string original = readFile(path("in.tif"));
+  for (const char* out : {"in.tif", "./in.tif"}) {
+    const Result r = run({"-i", "in.tif", "-o", out});
+    EXPECT_EQ(r.status, 255) << out;
+    EXPECT_EQ(r.err, "Output file must not be the input file\n") << out;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(kHead))) << r.out;
+  }
+  EXPECT_EQ(readFile(path("in.tif")), original);
+
+  writePgm("b.pgm", 64, 64, false, 23);
+  const Result shared = run({"-if", "*.pgm", "-o", "out.ppm", "-maxWidth", "64", "-maxHeight", "64"});
+  EXPECT_EQ(shared.status, 255);
+  EXPECT_EQ(shared.err, "Output mask must contain '*' for more than one input file\n");
+  EXPECT_FALSE(exists(path("out.ppm")));
+  // One match needs no number.
+  const Result one = run({"-if", "a*.pgm", "-o", "out.ppm", "-maxWidth", "64", "-maxHeight", "64"});
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_TRUE(exists(path("out.ppm")));
+  // A numbered result that is one of the inputs.
+  std::rename(path("a.pgm").c_str(), path("0.tif").c_str());
+  const Result numbered = run({"-if", "*.tif", "-o", "*.tif", "-maxWidth", "64", "-maxHeight", "64"});
+  EXPECT_EQ(numbered.status, 255);
+  EXPECT_EQ(numbered.err, "Output file must not be the input file\n");
+}
+
 TEST_F(Cli, RepeatsAndStageLines) {
   writePgm("in.pgm", 64, 64, false, 5);
   const Result once = run({"-i", "in.pgm", "-o", "out.bmp", "-type", "HQLI", "-info"});

@@ -236,7 +236,8 @@ TEST_F(Cli, BatchImagesOfAnotherFormatAreSkipped) {
   std::ofstream(path("c.pgm"), std::ios::binary) << "P6\n64 64\n255\n" << std::string(64 * 64 * 3, '\x40');
   const Result r = run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "64", "-maxHeight", "64", "-type", "HQLI"});
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err, "b.pgm: Image format differs from the first image\nc.pgm: Image format differs from the first image\n");
+  EXPECT_EQ(r.err,
+            "b.pgm: Image format differs from the first image\nc.pgm: Image format differs from the first image\n");
   EXPECT_TRUE(std::regex_search(r.out, std::regex("Output surface format: RGB8\n[\\s\\S]*"
                                                   "Input image: b\\.pgm\nImage size: 64x64 pixels, 12 bits\n\n"
                                                   "Input image: c\\.pgm\nImage size: 64x64 pixels, 8 bits\n\n"
@@ -356,7 +357,8 @@ TEST_F(Cli, BinningRefusesAnImageSmallerThanItsBlock) {
     const char* type;
     const char* out;
   };
-  const Case cases[] = {{2, 1, "binning_2x2", "out.bmp"}, {4, 4, "binning_8x8", "out.ppm"}, {8, 2, "binning_4x4", "out.tif"}};
+  const Case cases[] = {
+      {2, 1, "binning_2x2", "out.bmp"}, {4, 4, "binning_8x8", "out.ppm"}, {8, 2, "binning_4x4", "out.tif"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
     writePgm("tiny.pgm", c.w, c.h, false, 20);

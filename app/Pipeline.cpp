@@ -68,20 +68,37 @@ struct Matrices {
   // file) or W 16-bit words (deeper file), rounded up to 4 bytes. A reader's
   // pitch need not be that (RAW rows are unpadded).
   std::vector<unsigned char> shifts;
+  // Matrix A's gains at the chain's width and height (see chainSize).
+  std::vector<float> gains;
   bool useA = false;
   bool useB = false;
   // 16-bit shifts (a 12- or 16-bit matrix B), for the SAM16 filter.
   bool wideShifts() const { return b.surfaceFormat != OPIX_I8; }
 };
 
-// Copies matrix B's rows into the layout of the SAM filters.
-void layOutShifts(Matrices& m) {
-  const HostImage& b = m.b;
-  const uint64_t rowBytes = uint64_t{b.width} * (m.wideShifts() ? 2 : 1);
-  const uint64_t stride = (rowBytes + 3) / 4 * 4;
-  m.shifts.assign(stride * b.height, 0);
-  for (uint64_t y = 0; y < b.height; ++y)
-    std::memcpy(m.shifts.data() + y * stride, b.data.get() + y * b.pitch, rowBytes);
+// The debayer refuses maxima below 64 pixels; a smaller image is processed
+// in a chain of that size, which serves every image up to it.
+constexpr uint32_t kMinChainSize = 64;
+
+uint32_t chainSize(uint32_t maxSize) { return maxSize < kMinChainSize ? kMinChainSize : maxSize; }
+
+// Copies the matrices' rows into the layout of the SAM filters, for a chain
+// of `width` x `height`; the cells beyond the matrices stay zero.
+void layOutMatrices(Matrices& m, uint32_t width, uint32_t height) {
+  if (m.useB) {
+    const HostImage& b = m.b;
+    const uint64_t rowBytes = uint64_t{b.width} * (m.wideShifts() ? 2 : 1);
+    const uint64_t stride = (uint64_t{width} * (m.wideShifts() ? 2 : 1) + 3) / 4 * 4;
+    m.shifts.assign(stride * height, 0);
+    for (uint64_t y = 0; y < b.height; ++y)
+      std::memcpy(m.shifts.data() + y * stride, b.data.get() + y * b.pitch, rowBytes);
+  }
+  if (m.useA) {
+    const HostImage& a = m.a;
+    m.gains.assign(uint64_t{width} * height, 0.0f);
+    for (uint64_t y = 0; y < a.height; ++y)
+      std::memcpy(m.gains.data() + y * width, a.data.get() + y * a.pitch * sizeof(float), a.width * sizeof(float));
+  }
 }
 
 opixStatus_t loadMatrices(const DebayerSampleOptions& o, Matrices& m) {
@@ -119,14 +136,12 @@ opixStatus_t loadMatrices(const DebayerSampleOptions& o, Matrices& m) {
     }
     if (bad) std::fprintf(stderr, "Matrix B file reading error. Ignore parameters\n");
     m.useB = !bad;
-    if (m.useB) {
-      try {
-        layOutShifts(m);
-      } catch (const std::bad_alloc& e) {
-        std::fprintf(stderr, "Memory allocation failed: %s\n", e.what());
-        return OPIX_INSUFFICIENT_HOST_MEMORY;
-      }
-    }
+  }
+  try {
+    layOutMatrices(m, chainSize(o.maxWidth), chainSize(o.maxHeight));
+  } catch (const std::bad_alloc& e) {
+    std::fprintf(stderr, "Memory allocation failed: %s\n", e.what());
+    return OPIX_INSUFFICIENT_HOST_MEMORY;
   }
   return OPIX_OK;
 }
@@ -179,22 +194,22 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
     std::printf("Debayer Binning does not support 12 bits image. Image has been converted to 16 bits.");
   }
 
+  const uint32_t width = chainSize(o_.maxWidth), height = chainSize(o_.maxHeight);
   opixDeviceSurfaceBufferHandle_t current = nullptr;
-  OPIX_CHECK(opixImportFromHostCreate(&importer_, o_.inputSurfaceFormat, o_.maxWidth, o_.maxHeight, &current));
+  OPIX_CHECK(opixImportFromHostCreate(&importer_, o_.inputSurfaceFormat, width, height, &current));
   if (convertTo16_) {
     const opixBitDepthConverter_t to16{0, false, 16};
-    OPIX_CHECK(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, o_.maxWidth, o_.maxHeight, current,
-                                          &current));
+    OPIX_CHECK(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, width, height, current, &current));
   }
   if (m.useA || m.useB) {
-    const float* gains = m.useA ? reinterpret_cast<const float*>(m.a.data.get()) : nullptr;
+    const float* gains = m.useA ? m.gains.data() : nullptr;
     if (m.useB && m.wideShifts()) {
       // A 12- or 16-bit matrix B keeps its 16-bit values.
       const opixSam16_t sam{reinterpret_cast<const int16_t*>(m.shifts.data()), gains};
-      OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM16, &sam, o_.maxWidth, o_.maxHeight, current, &current));
+      OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM16, &sam, width, height, current, &current));
     } else {
       const opixSam_t sam{m.useB ? reinterpret_cast<const int8_t*>(m.shifts.data()) : nullptr, gains};
-      OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM, &sam, o_.maxWidth, o_.maxHeight, current, &current));
+      OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM, &sam, width, height, current, &current));
     }
   }
   if (o_.isWhiteBalance) {
@@ -204,15 +219,14 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
     wb.G2 = o_.whiteBalance[2];
     wb.B = o_.whiteBalance[3];
     wb.bayerPattern = o_.bayerPattern;
-    OPIX_CHECK(
-        opixImageFilterCreate(&whiteBalance_, OPIX_WHITE_BALANCE, &wb, o_.maxWidth, o_.maxHeight, current, &current));
+    OPIX_CHECK(opixImageFilterCreate(&whiteBalance_, OPIX_WHITE_BALANCE, &wb, width, height, current, &current));
   }
-  OPIX_CHECK(opixDebayerCreate(&debayer_, type, o_.maxWidth, o_.maxHeight, current, &current));
+  OPIX_CHECK(opixDebayerCreate(&debayer_, type, width, height, current, &current));
   scaleX_ = scaleY_ = debayerScale(type);
   if (convertTo16_) {
     const opixBitDepthConverter_t back{0, false, opixFormatBits(o_.inputSurfaceFormat)};
-    OPIX_CHECK(opixSurfaceConverterCreate(&back_, OPIX_BIT_DEPTH_CONVERTER, &back, o_.maxWidth / scaleX_,
-                                          o_.maxHeight / scaleY_, current, &current));
+    OPIX_CHECK(opixSurfaceConverterCreate(&back_, OPIX_BIT_DEPTH_CONVERTER, &back, width / scaleX_, height / scaleY_,
+                                          current, &current));
   }
   OPIX_CHECK(opixExportToHostCreate(&exporter_, &exportFormat_, current));
 

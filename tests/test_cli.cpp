@@ -376,6 +376,32 @@ TEST_F(Cli, BinningRefusesAnImageSmallerThanItsBlock) {
   EXPECT_FALSE(exists(path("out_1.ppm")));
 }
 
+// An image below the debayer's minimum of 64 pixels each way is processed
+// in a chain of that minimum, alone as in a batch; MG keeps its refusal of
+// an odd width.
+TEST_F(Cli, ImagesSmallerThanTheComponentMinimum) {
+  struct Case {
+    uint32_t w, h;
+    const char* type;
+    opixDebayerType_t value;
+  };
+  const Case cases[] = {
+      {1, 1, "HQLI", OPIX_HQLI}, {2, 3, "DFPD", OPIX_DFPD}, {63, 40, "DFPD", OPIX_DFPD}, {5, 70, "HQLI", OPIX_HQLI}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " " + c.type);
+    const Mosaic m = writePgm("small.pgm", c.w, c.h, false, 24);
+    const Result r = run({"-i", "small.pgm", "-o", "out.ppm", "-type", c.type});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    DebayerRun sdk(c.value, std::max(c.w, 64u), std::max(c.h, 64u), OPIX_I8);
+    ASSERT_EQ(sdk.run(m, OPIX_BAYER_RGGB), OPIX_OK);
+    EXPECT_EQ(readFile(path("out.ppm")), ppm(sdk));
+  }
+  const Result mg = run({"-i", "small.pgm", "-o", "out.ppm", "-type", "MG"});
+  EXPECT_EQ(mg.status, 255);
+  EXPECT_EQ(mg.err, "Unsupported image size\nInvalid image dimensions\n");
+}
+
 TEST_F(Cli, MgConversionMessageAndUnknownWords) {
   writePgm("in.pgm", 64, 64, false, 7);
   const Result mg = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "MG"});

@@ -37,6 +37,8 @@ bool matches(const char* word, const char* name, bool cutAtEquals) {
   return equalsIgnoringCase(rest, length, name);
 }
 
+constexpr uint32_t kMaxRepeat = 100000;
+
 uint32_t atLeastOne(int32_t v) { return v == 0 ? 1u : static_cast<uint32_t>(v); }
 
 }  // namespace
@@ -120,7 +122,15 @@ bool BaseOptions::parse(int argc, char** argv) {
     return false;
   }
 
-  repeat = atLeastOne(integerValue("repeat", 1));
+  // A negative or huge count would run for ever; 0 and a word that is no
+  // number keep meaning 1.
+  const char* repeatText = textValue("repeat");
+  const long long repeatCount = repeatText ? std::strtoll(repeatText, nullptr, 10) : 1;
+  if (repeatCount < 0 || repeatCount > kMaxRepeat) {
+    std::fprintf(stderr, "The specified repeat count is invalid. It should be from 1 to %u.\n", kMaxRepeat);
+    return false;
+  }
+  repeat = atLeastOne(static_cast<int32_t>(repeatCount));
   threads = atLeastOne(integerValue("thread", 1));
   readerThreads = atLeastOne(integerValue("threadR", 1));
   writerThreads = atLeastOne(integerValue("threadW", 1));

@@ -32,6 +32,19 @@ struct Parsed {
 
 }  // namespace
 
+TEST(Options, RepeatCountRange) {
+  for (const char* value : {"-1", "100001", "5000000000", "-4294967295"}) {
+    Parsed p({"-i", "a.pgm", "-o", "b.bmp", "-repeat", value});
+    EXPECT_FALSE(p.ok) << value;
+    EXPECT_EQ(p.err, "The specified repeat count is invalid. It should be from 1 to 100000.\n") << value;
+  }
+  for (const char* value : {"100000", "0", "x"}) {
+    Parsed p({"-i", "a.pgm", "-o", "b.bmp", "-repeat", value});
+    EXPECT_TRUE(p.ok) << value;
+    EXPECT_EQ(p.options.repeat, value[0] == '1' ? 100000u : 1u) << value;
+  }
+}
+
 TEST(Options, MatchingRules) {
   for (const char* word : {"--INFO", "-info", "info=1", "info"}) {
     Parsed p({"-i", "a.pgm", "-o", "b.bmp", word});

@@ -336,6 +336,15 @@ TEST_F(Cli, RepeatsAndStageLines) {
   EXPECT_NE(twice.out.find("for 2 images including"), std::string::npos);
 }
 
+TEST_F(Cli, RepeatOutOfRangeIsRefused) {
+  writePgm("in.pgm", 64, 64, false, 25);
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-repeat", "-1"});
+  EXPECT_EQ(r.status, 0);  // like every option failure: the usage text follows
+  EXPECT_EQ(r.err, "The specified repeat count is invalid. It should be from 1 to 100000.\n");
+  EXPECT_EQ(r.out.rfind("Image debayer", 0), 0u);
+  EXPECT_FALSE(exists(path("out.ppm")));
+}
+
 TEST_F(Cli, BinningHalvesTheImage) {
   const Mosaic m = writePgm("in.pgm", 66, 64, false, 6);
   const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "binning_2x2", "-pattern", "BGGR"});

@@ -38,6 +38,13 @@ int main(int argc, char** argv) {
     return -1;
   }
 
+  // A RAW file carries no header: its size can come only from the command line.
+  if (hasExtension(options.inputPath, ".raw") && (options.rawWidth == 0 || options.rawHeight == 0)) {
+    std::fputs("RAW input needs the -w and -h options\n", stderr);
+    if (options.logPath) opixTraceClose();
+    return -1;
+  }
+
   if (const char* refusal = app::outputRefusal(options.inputPath, options.outputPath, options.isBatch)) {
     std::fputs(refusal, stderr);
     if (options.logPath) opixTraceClose();

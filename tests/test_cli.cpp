@@ -191,7 +191,7 @@ TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
   ASSERT_EQ(sdk.run(b, OPIX_BAYER_RGGB), OPIX_OK);
   EXPECT_EQ(readFile(path("out_1.ppm")), ppm(sdk));
 
-  const Result none = run({"-if", "*.raw", "-o", "*.ppm", "-maxWidth", "64", "-maxHeight", "64"});
+  const Result none = run({"-if", "*.raw", "-o", "*.ppm", "-w", "64", "-h", "64"});
   EXPECT_EQ(none.status, 255);
   EXPECT_EQ(none.err, "No input files found\nFailed to open/access file\n");
   const Result noMax = run({"-if", "*.pgm", "-o", "*.ppm"});
@@ -343,6 +343,25 @@ TEST_F(Cli, RepeatOutOfRangeIsRefused) {
   EXPECT_EQ(r.err, "The specified repeat count is invalid. It should be from 1 to 100000.\n");
   EXPECT_EQ(r.out.rfind("Image debayer", 0), 0u);
   EXPECT_FALSE(exists(path("out.ppm")));
+}
+
+// A RAW file has no header to give its size.
+TEST_F(Cli, RawInputNeedsWidthAndHeight) {
+  std::ofstream(path("in.raw"), std::ios::binary) << std::string(64 * 64, '\x20');
+  for (const std::vector<std::string>& size : {std::vector<std::string>{}, {"-w", "64"}, {"-h", "64"}}) {
+    std::vector<std::string> args = {"-i", "in.raw", "-o", "out.ppm"};
+    args.insert(args.end(), size.begin(), size.end());
+    const Result r = run(args);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "RAW input needs the -w and -h options\n");
+    EXPECT_FALSE(exists(path("out.ppm")));
+  }
+  const Result batch = run({"-if", "*.RAW", "-o", "out_*.ppm", "-maxWidth", "64", "-maxHeight", "64"});
+  EXPECT_EQ(batch.status, 255);
+  EXPECT_EQ(batch.err, "RAW input needs the -w and -h options\n");
+  const Result sized = run({"-i", "in.raw", "-o", "out.ppm", "-w", "64", "-h", "64"});
+  EXPECT_EQ(sized.status, 0) << sized.err;
+  EXPECT_TRUE(exists(path("out.ppm")));
 }
 
 TEST_F(Cli, BinningHalvesTheImage) {

@@ -139,6 +139,7 @@ TEST_F(Cli, ExtensionOutcomes) {
   const Case cases[] = {
       {"a.ppm", "b.ppm", "Input file has unappropriate format.\nShould be pgm.\n"},
       {"a.pgm", "b.pgm", "Output file has unappropriate format.\nShould be ppm/bmp/tiff.\n"},
+      {"a.pgm", "b.ppm16", "Output file has unappropriate format.\nShould be ppm/bmp/tiff.\n"},
       {"a.txt", "b.txt",
        "Input and output file has unappropriate format.\nInput should be pgm, output should be "
        "ppm/bmp/tiff.\n"},

@@ -26,7 +26,7 @@ TEST(FileNames, ExtensionTestComparesFromTheLastDot) {
   EXPECT_TRUE(isFileType("in.raw", kFileGrayInput));
   EXPECT_TRUE(isFileType("in.pgm16", kFileGrayInput));
   EXPECT_FALSE(isFileType("in.ppm", kFileGrayInput));
-  EXPECT_TRUE(isFileType("out.ppm16", kFileColorOutput));
+  EXPECT_FALSE(isFileType("out.ppm16", kFileColorOutput));
   EXPECT_FALSE(isFileType("out.pgm", kFileColorOutput));
   EXPECT_TRUE(isFileType("a.tif", kFileAnyImage2));
   EXPECT_FALSE(isFileType("a.raw", kFileAnyImage));

@@ -37,7 +37,9 @@ bool isFileType(const std::string& name, int kind) {
   switch (kind) {
     case kFileAnyImage:
     case kFileAnyImage2: return hasAnyExtension(name, {".bmp", ".ppm", ".pgm", ".tif", ".tiff"});
-    case kFileColorOutput: return hasAnyExtension(name, {".bmp", ".ppm", ".ppm16", ".tif", ".tiff"});
+    // The writer names a PNM result by its channels (.ppm or .pgm) and has
+    // no ".ppm16": a 16-bit result goes to a .ppm or .tif file.
+    case kFileColorOutput: return hasAnyExtension(name, {".bmp", ".ppm", ".tif", ".tiff"});
     case kFileGrayInput: return hasAnyExtension(name, {".bmp", ".pgm", ".pgm16", ".raw", ".tif", ".tiff"});
     case kFileBmp: return hasExtension(name, ".bmp");
     case kFileJpeg: return hasAnyExtension(name, {".jpg", ".jpeg", ".jfif"});

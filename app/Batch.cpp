@@ -1,15 +1,58 @@
 #include "Batch.h"
 
 #include <dirent.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <set>
 #include <utility>
 
 namespace opix::app {
+
+namespace {
+
+bool sameChar(char a, char b, bool ignoreCase) {
+  if (!ignoreCase) return a == b;
+  return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+}
+
+// '*' matches any run of characters and '?' any one; every other character
+// stands for itself.
+bool globMatch(const char* pattern, const char* name, bool ignoreCase) {
+  const char* star = nullptr;  // the last '*' seen, and where its run ends
+  const char* resume = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == '?' || (*pattern && sameChar(*pattern, *name, ignoreCase))) {
+      ++pattern;
+      ++name;
+    } else if (star) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+// The name part of the mask matches case for case; its extension (from the
+// last '.') matches in any case, as the extension checks do.
+bool maskMatches(const std::string& pattern, const std::string& name) {
+  const size_t patternDot = pattern.find_last_of('.');
+  if (patternDot == std::string::npos) return globMatch(pattern.c_str(), name.c_str(), false);
+  const size_t nameDot = name.find_last_of('.');
+  if (nameDot == std::string::npos) return false;
+  return globMatch(pattern.substr(0, patternDot).c_str(), name.substr(0, nameDot).c_str(), false) &&
+         globMatch(pattern.c_str() + patternDot, name.c_str() + nameDot, true);
+}
+
+}  // namespace
 
 std::vector<std::string> findFiles(const std::string& mask) {
   std::string m = mask;
@@ -21,7 +64,7 @@ std::vector<std::string> findFiles(const std::string& mask) {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(dirPart.empty() ? "." : dirPart.c_str()), closedir);
   if (!dir) return paths;
   while (const dirent* e = readdir(dir.get())) {
-    if (e->d_name[0] == '.' || fnmatch(pattern.c_str(), e->d_name, 0) != 0) continue;
+    if (e->d_name[0] == '.' || !maskMatches(pattern, e->d_name)) continue;
     const std::string path = dirPart + e->d_name;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;

@@ -148,6 +148,14 @@ TEST(Batch, MasksAndOutputNames) {
   const auto files = findFiles(dir + "\\*.pgm");
   EXPECT_EQ(files, (std::vector<std::string>{dir + "/a.pgm", dir + "/ab.pgm", dir + "/b.pgm"}));
   EXPECT_TRUE(findFiles(dir + "/*.tif").empty());
+  // Only '*' and '?' are wild; the extension matches in any case, the rest
+  // case for case.
+  for (const char* name : {"img[1].pgm", "img1.PGM", "Img2.pgm", "a.b.Pgm"}) std::ofstream(dir + "/" + name) << "x";
+  EXPECT_EQ(findFiles(dir + "/img[1].pgm"), (std::vector<std::string>{dir + "/img[1].pgm"}));
+  EXPECT_EQ(findFiles(dir + "/img?.pgm"), (std::vector<std::string>{dir + "/img1.PGM"}));
+  EXPECT_EQ(findFiles(dir + "/*[*.PGM"), (std::vector<std::string>{dir + "/img[1].pgm"}));
+  EXPECT_EQ(findFiles(dir + "/a.*.pgm"), (std::vector<std::string>{dir + "/a.b.Pgm"}));
+  EXPECT_EQ(findFiles(dir + "/i*g*"), (std::vector<std::string>{dir + "/img1.PGM", dir + "/img[1].pgm"}));
   EXPECT_EQ(outputName("out/*.bmp", 0), "out/0.bmp");
   EXPECT_EQ(outputName("out/*_*.bmp", 12), "out/12_*.bmp");
   EXPECT_EQ(outputName("same.bmp", 3), "same.bmp");

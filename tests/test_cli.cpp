@@ -200,6 +200,27 @@ TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
   EXPECT_EQ(noMax.err, "maxWidth or maxHeight option was not set\n");
 }
 
+// A mask's brackets are plain characters, and its extension matches in any
+// case.
+TEST_F(Cli, BatchMasksTakeOnlyStarAndQuestionMark) {
+  const Mosaic bracket = writePgm("img[1].pgm", 64, 64, false, 26);
+  const Mosaic upper = writePgm("img2.PGM", 64, 64, false, 27);
+  writePgm("img1.pgm", 64, 64, false, 28);
+  const Result one = run({"-if", "img[1].pgm", "-o", "one.ppm", "-maxWidth", "64", "-maxHeight", "64"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_NE(one.out.find("Input image: img[1].pgm\n"), std::string::npos) << one.out;
+  DebayerRun sdk(OPIX_DFPD, 64, 64, OPIX_I8);
+  ASSERT_EQ(sdk.run(bracket, OPIX_BAYER_RGGB), OPIX_OK);
+  EXPECT_EQ(readFile(path("one.ppm")), ppm(sdk));
+  const Result any = run({"-if", "img?.pgm", "-o", "out_*.ppm", "-maxWidth", "64", "-maxHeight", "64"});
+  ASSERT_EQ(any.status, 0) << any.err;
+  EXPECT_TRUE(std::regex_search(any.out, std::regex("Input image: img1\\.pgm\n[\\s\\S]*Input image: img2\\.PGM\n")))
+      << any.out;
+  ASSERT_EQ(sdk.run(upper, OPIX_BAYER_RGGB), OPIX_OK);
+  EXPECT_EQ(readFile(path("out_1.ppm")), ppm(sdk));
+  EXPECT_FALSE(exists(path("out_2.ppm")));
+}
+
 // A file of a batch that cannot be read is named with its message; every
 // other image is still processed under its own output number, and the run
 // fails at the end.

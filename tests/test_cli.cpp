@@ -589,6 +589,39 @@ TEST_F(Cli, MatricesAndWhiteBalanceCorrectTheMosaic) {
 
 // A matrix B of 16-bit samples holds 16-bit black shifts: it corrects a
 // 12-bit mosaic with its values as stored, and an 8-bit mosaic cannot take it.
+// Below the debayer's minimum size the matrices are laid out for the larger
+// chain; each pixel still gets its own gain and shift.
+TEST_F(Cli, MatricesOnAnImageBelowTheComponentMinimum) {
+  const uint32_t w = 11, h = 9;
+  const Mosaic m = writePgm("in.pgm", w, h, false, 29);
+  std::mt19937 rng(30);
+  std::vector<double> gains(size_t{w} * h);
+  std::vector<int> shifts(size_t{w} * h);
+  for (double& g : gains) g = double(6 + rng() % 5) / 8;
+  for (int& s : shifts) s = int(rng() % 19) - 6;
+  {
+    std::ofstream a(path("a.mat"), std::ios::binary);
+    const uint32_t header[3] = {w, h, 1};
+    a.write("P7", 2).write(reinterpret_cast<const char*>(header), sizeof header);
+    for (double g : gains) {
+      const float f = float(g);
+      a.write(reinterpret_cast<const char*>(&f), 4);
+    }
+    std::ofstream b(path("b.pgm"), std::ios::binary);
+    b << "P5\n" << w << " " << h << "\n255\n";
+    for (int s : shifts) b.put(char(s));
+    std::ofstream ref(path("ref.pgm"), std::ios::binary);
+    ref << "P5\n" << w << " " << h << "\n255\n";
+    for (int v : correct(m, &shifts, &gains, 1.0, 1.0).samples) ref.put(char(v));
+  }
+  const Result expected = run({"-i", "ref.pgm", "-o", "ref.ppm"});
+  ASSERT_EQ(expected.status, 0) << expected.err;
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-matrixA", "a.mat", "-matrixB", "b.pgm"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(readFile(path("out.ppm")) == readFile(path("ref.ppm"))) << "out.ppm differs";
+}
+
 TEST_F(Cli, SixteenBitBlackShiftMatrix) {
   const uint32_t w = 66, h = 64;
   const Mosaic m = writePgm("in12.pgm", w, h, true, 13);

@@ -38,6 +38,16 @@ bool exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+// The PPM a colour result must be written as: its header and rows.
+std::string ppm(const DebayerRun& run) {
+  const opixDeviceSurfaceBuffer_t& d = *run.destination;
+  std::string s = "P6\n" + std::to_string(d.width) + "\n" + std::to_string(d.height) + "\n255\n";
+  for (uint32_t y = 0; y < d.height; ++y)
+    for (uint32_t x = 0; x < d.width; ++x)
+      for (int c : run.pixel(x, y)) s.push_back(char(c));
+  return s;
+}
+
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -89,6 +99,12 @@ class Cli : public ::testing::Test {
     return m;
   }
 
+  // The file `name` holds what the SDK's debayer `sdk` makes of `m`.
+  void expectSdkResult(DebayerRun& sdk, const Mosaic& m, opixBayerPattern_t pattern, const std::string& name) {
+    ASSERT_EQ(sdk.run(m, pattern), OPIX_OK);
+    EXPECT_EQ(readFile(path(name)), ppm(sdk)) << name;
+  }
+
   std::string dir_;
 };
 
@@ -102,16 +118,6 @@ const char* kHead =
 
 std::string quote(const std::string& s) {
   return std::regex_replace(s, std::regex(R"([.()\[\]*+?^$|{}\\])"), R"(\$&)");
-}
-
-// The PPM a colour result must be written as: its header and rows.
-std::string ppm(const DebayerRun& run) {
-  const opixDeviceSurfaceBuffer_t& d = *run.destination;
-  std::string s = "P6\n" + std::to_string(d.width) + "\n" + std::to_string(d.height) + "\n255\n";
-  for (uint32_t y = 0; y < d.height; ++y)
-    for (uint32_t x = 0; x < d.width; ++x)
-      for (int c : run.pixel(x, y)) s.push_back(char(c));
-  return s;
 }
 
 }  // namespace
@@ -166,8 +172,7 @@ TEST_F(Cli, OneImageHqliToPpm) {
   EXPECT_TRUE(std::regex_match(r.out, std::regex(expected))) << r.out;
   EXPECT_EQ(r.err, "");
   DebayerRun sdk(OPIX_HQLI, 67, 65, OPIX_I8);
-  ASSERT_EQ(sdk.run(m, OPIX_BAYER_GBRG), OPIX_OK);
-  EXPECT_EQ(readFile(path("out.ppm")), ppm(sdk));
+  expectSdkResult(sdk, m, OPIX_BAYER_GBRG, "out.ppm");
 }
 
 TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
@@ -187,10 +192,8 @@ TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
   EXPECT_TRUE(std::regex_search(r.out, order)) << r.out;
   EXPECT_FALSE(exists(path("out_2.ppm")));
   DebayerRun sdk(OPIX_HQLI, 70, 64, OPIX_I8);
-  ASSERT_EQ(sdk.run(a, OPIX_BAYER_RGGB), OPIX_OK);
-  EXPECT_EQ(readFile(path("out_0.ppm")), ppm(sdk));
-  ASSERT_EQ(sdk.run(b, OPIX_BAYER_RGGB), OPIX_OK);
-  EXPECT_EQ(readFile(path("out_1.ppm")), ppm(sdk));
+  expectSdkResult(sdk, a, OPIX_BAYER_RGGB, "out_0.ppm");
+  expectSdkResult(sdk, b, OPIX_BAYER_RGGB, "out_1.ppm");
 
   const Result none = run({"-if", "*.raw", "-o", "*.ppm", "-w", "64", "-h", "64"});
   EXPECT_EQ(none.status, 255);
@@ -210,14 +213,12 @@ TEST_F(Cli, BatchMasksTakeOnlyStarAndQuestionMark) {
   ASSERT_EQ(one.status, 0) << one.err;
   EXPECT_NE(one.out.find("Input image: img[1].pgm\n"), std::string::npos) << one.out;
   DebayerRun sdk(OPIX_DFPD, 64, 64, OPIX_I8);
-  ASSERT_EQ(sdk.run(bracket, OPIX_BAYER_RGGB), OPIX_OK);
-  EXPECT_EQ(readFile(path("one.ppm")), ppm(sdk));
+  expectSdkResult(sdk, bracket, OPIX_BAYER_RGGB, "one.ppm");
   const Result any = run({"-if", "img?.pgm", "-o", "out_*.ppm", "-maxWidth", "64", "-maxHeight", "64"});
   ASSERT_EQ(any.status, 0) << any.err;
   EXPECT_TRUE(std::regex_search(any.out, std::regex("Input image: img1\\.pgm\n[\\s\\S]*Input image: img2\\.PGM\n")))
       << any.out;
-  ASSERT_EQ(sdk.run(upper, OPIX_BAYER_RGGB), OPIX_OK);
-  EXPECT_EQ(readFile(path("out_1.ppm")), ppm(sdk));
+  expectSdkResult(sdk, upper, OPIX_BAYER_RGGB, "out_1.ppm");
   EXPECT_FALSE(exists(path("out_2.ppm")));
 }
 
@@ -238,10 +239,8 @@ TEST_F(Cli, UnreadableBatchFileIsNamedAndTheOthersProcessed) {
       << r.out;
   EXPECT_FALSE(exists(path("out_1.ppm")));
   DebayerRun sdk(OPIX_HQLI, 64, 64, OPIX_I8);
-  ASSERT_EQ(sdk.run(a, OPIX_BAYER_RGGB), OPIX_OK);
-  EXPECT_EQ(readFile(path("out_0.ppm")), ppm(sdk));
-  ASSERT_EQ(sdk.run(c, OPIX_BAYER_RGGB), OPIX_OK);
-  EXPECT_EQ(readFile(path("out_2.ppm")), ppm(sdk));
+  expectSdkResult(sdk, a, OPIX_BAYER_RGGB, "out_0.ppm");
+  expectSdkResult(sdk, c, OPIX_BAYER_RGGB, "out_2.ppm");
 
   const Result none = run({"-if", "b*.pgm", "-o", "only_*.ppm", "-maxWidth", "64", "-maxHeight", "64"});
   EXPECT_EQ(none.status, 255);
@@ -268,8 +267,7 @@ TEST_F(Cli, BatchImagesOfAnotherFormatAreSkipped) {
   EXPECT_FALSE(exists(path("out_1.ppm")));
   EXPECT_FALSE(exists(path("out_2.ppm")));
   DebayerRun sdk(OPIX_HQLI, 64, 64, OPIX_I8);
-  ASSERT_EQ(sdk.run(a, OPIX_BAYER_RGGB), OPIX_OK);
-  EXPECT_EQ(readFile(path("out_0.ppm")), ppm(sdk));
+  expectSdkResult(sdk, a, OPIX_BAYER_RGGB, "out_0.ppm");
 }
 
 // A single image that does not fit its -w/-h is skipped: nothing is
@@ -392,8 +390,7 @@ TEST_F(Cli, BinningHalvesTheImage) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Debayer algorithm: Other\n"), std::string::npos);
   DebayerRun sdk(OPIX_BINNING_2x2, 66, 64, OPIX_I8);
-  ASSERT_EQ(sdk.run(m, OPIX_BAYER_BGGR), OPIX_OK);
-  EXPECT_EQ(readFile(path("out.ppm")), ppm(sdk));
+  expectSdkResult(sdk, m, OPIX_BAYER_BGGR, "out.ppm");
   const Result odd = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "binning_2x2", "-maxWidth", "67"});
   EXPECT_EQ(odd.status, 255);
   EXPECT_EQ(odd.err, "Unsupported image size\nInvalid image dimensions\n");
@@ -444,8 +441,7 @@ TEST_F(Cli, ImagesSmallerThanTheComponentMinimum) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     DebayerRun sdk(c.value, std::max(c.w, 64u), std::max(c.h, 64u), OPIX_I8);
-    ASSERT_EQ(sdk.run(m, OPIX_BAYER_RGGB), OPIX_OK);
-    EXPECT_EQ(readFile(path("out.ppm")), ppm(sdk));
+    expectSdkResult(sdk, m, OPIX_BAYER_RGGB, "out.ppm");
   }
   const Result mg = run({"-i", "small.pgm", "-o", "out.ppm", "-type", "MG"});
   EXPECT_EQ(mg.status, 255);

@@ -49,14 +49,26 @@ bool BaseOptions::isPresent(const char* name) const {
   return false;
 }
 
+namespace {
+
+// The word after an option name, without trailing white space.
+const char* optionValue(char* value) {
+  size_t n = std::strlen(value);
+  while (n > 0 && std::isspace(static_cast<unsigned char>(value[n - 1]))) value[--n] = '\0';
+  return value;
+}
+
+}  // namespace
+
 const char* BaseOptions::textValue(const char* name) const {
-  for (int i = 1; i + 1 < argc_; ++i) {
-    if (!matches(argv_[i], name, false)) continue;
-    char* value = argv_[i + 1];
-    size_t n = std::strlen(value);
-    while (n > 0 && std::isspace(static_cast<unsigned char>(value[n - 1]))) value[--n] = '\0';
-    return value;
-  }
+  for (int i = 1; i + 1 < argc_; ++i)
+    if (matches(argv_[i], name, false)) return optionValue(argv_[i + 1]);
+  return nullptr;
+}
+
+const char* BaseOptions::exactTextValue(const char* name) const {
+  for (int i = 1; i + 1 < argc_; ++i)
+    if (std::strcmp(stripDashes(argv_[i]), name) == 0) return optionValue(argv_[i + 1]);
   return nullptr;
 }
 
@@ -65,12 +77,17 @@ int32_t BaseOptions::integerValue(const char* name, int32_t fallback) const {
   return v ? std::atoi(v) : fallback;
 }
 
-double BaseOptions::realValue(const char* name, double fallback) const {
-  const char* v = textValue(name);
+namespace {
+
+// A number, or `fallback` for a word that is none (a 0 must be written as
+// one).
+double realFrom(const char* v, double fallback) {
   if (!v) return fallback;
   const double d = std::atof(v);
   return (d == 0.0 && v[0] != '0') ? fallback : d;
 }
+
+}  // namespace
 
 bool BaseOptions::parse(int argc, char** argv) {
   argc_ = argc;
@@ -155,7 +172,7 @@ bool BaseOptions::parse(int argc, char** argv) {
 
 bool DebayerSampleOptions::parse(int argc, char** argv) {
   if (!BaseOptions::parse(argc, argv)) return false;
-  return parseTypeAndPattern() && parseMatrices() && parseWhiteBalance();
+  return parseTypeAndPattern() && parseMatrices() && parseWhiteBalance() && parseBlackShift();
 }
 
 bool DebayerSampleOptions::parseTypeAndPattern() {
@@ -192,7 +209,9 @@ bool DebayerSampleOptions::parseTypeAndPattern() {
     if (!known) std::fprintf(stderr, "Pattern %s was not recognized.\nSet to DFPD\n", word);
   }
   bayerPattern = OPIX_BAYER_RGGB;
-  if (const char* word = textValue("pattern")) {
+  const char* patternWord = textValue("pattern");
+  if (!patternWord) patternWord = textValue("p");
+  if (const char* word = patternWord) {
     bool known = false;
     for (const auto& p : patterns)
       if (std::strcmp(word, p.word) == 0) {
@@ -216,12 +235,34 @@ bool DebayerSampleOptions::parseMatrices() {
 }
 
 bool DebayerSampleOptions::parseWhiteBalance() {
-  const char* names[4] = {"wb_r", "wb_g1", "wb_g2", "wb_b"};
+  // Each gain has its own name and the short one of the usage text's
+  // example; -wb_G sets both greens.
+  // Each gain has its own name and the short one of the usage text's
+  // example, which is matched with its case (-b is another option); -wb_G
+  // sets both greens.
+  static const char* const names[4][2] = {{"wb_r", "R"}, {"wb_g1", "G1"}, {"wb_g2", "G2"}, {"wb_b", "B"}};
+  const char* bothGreens = textValue("wb_G");
   isWhiteBalance = false;
   for (int i = 0; i < 4; ++i) {
-    whiteBalance[i] = static_cast<float>(realValue(names[i], 1.0));
+    const char* text = textValue(names[i][0]);
+    if (!text) text = exactTextValue(names[i][1]);
+    if (!text && (i == 1 || i == 2)) text = bothGreens;
+    whiteBalance[i] = static_cast<float>(realFrom(text, 1.0));
     if (whiteBalance[i] != 1.0f) isWhiteBalance = true;
   }
+  return true;
+}
+
+bool DebayerSampleOptions::parseBlackShift() {
+  const char* text = textValue("black_shift");
+  if (!text) return true;
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(v >= 0.0) || v > 65535.0) {
+    std::fprintf(stderr, "The specified black shift is invalid. It should be a number from 0 to 65535.\n");
+    return false;
+  }
+  blackShift = static_cast<float>(v);
   return true;
 }
 

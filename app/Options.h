@@ -49,8 +49,9 @@ class BaseOptions {
   // Lookup over argv[1] ... argv[argc - 1]; every word takes part, values included.
   bool isPresent(const char* name) const;
   const char* textValue(const char* name) const;
+  // The value after the word that is `name` with its case, dashes aside.
+  const char* exactTextValue(const char* name) const;
   int32_t integerValue(const char* name, int32_t fallback) const;
-  double realValue(const char* name, double fallback) const;
 
   int argc_ = 0;
   char** argv_ = nullptr;
@@ -67,11 +68,15 @@ class DebayerSampleOptions : public BaseOptions {
   const char* matrixBPath = nullptr;
   float whiteBalance[4] = {1.0f, 1.0f, 1.0f, 1.0f};  // R, G1, G2, B
   bool isWhiteBalance = false;
+  // Uniform black level subtracted from every sample, at the input's depth;
+  // 0 adds no stage.
+  float blackShift = 0.0f;
 
  private:
   bool parseTypeAndPattern();
   bool parseMatrices();
   bool parseWhiteBalance();
+  bool parseBlackShift();
 };
 
 // The usage text, on standard output.

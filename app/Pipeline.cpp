@@ -49,16 +49,29 @@ namespace {
     if (status_ != OPIX_OK) return status_; \
   } while (0)
 
-const char* colourFormatName(opixSurfaceFormat_t f) {
-  switch (f) {
-    case OPIX_I8: return "RGB8";
-    case OPIX_I10:
-    case OPIX_I12: return "RGB12";
+const char* colourFormatName(uint32_t bits) {
+  switch (bits) {
+    case 8: return "RGB8";
+    case 12: return "RGB12";
     default: return "RGB16";
   }
 }
 
 bool isBinning(opixDebayerType_t t) { return debayerScale(t) != 1; }
+
+// The debayer takes 8-, 12- and 16-bit mosaics: a 10- or 14-bit one is
+// widened to the next of them (a left shift, so that full scale stays full
+// scale), and its result keeps that depth.
+uint32_t chainBits(opixSurfaceFormat_t input) {
+  const uint32_t bits = opixFormatBits(input);
+  return bits <= 8 ? 8 : bits <= 12 ? 12 : 16;
+}
+
+// Depth of the colour result: the chain's, or 8 bits for a file type that
+// holds only 8-bit samples.
+uint32_t outputBits(opixSurfaceFormat_t input, const char* outputPath) {
+  return outputPath && hasExtension(outputPath, ".bmp") ? 8 : chainBits(input);
+}
 
 // Matrices A and B as the SAM filter takes them; unused ones stay empty.
 struct Matrices {
@@ -164,12 +177,14 @@ class DebayerPipeline {
   opixDebayerHandle_t debayer_ = nullptr;
   opixImageFilterHandle_t sam_ = nullptr;
   opixImageFilterHandle_t whiteBalance_ = nullptr;
+  opixImageFilterHandle_t blackShift_ = nullptr;
   opixImportFromHostHandle_t importer_ = nullptr;
   opixExportToHostHandle_t exporter_ = nullptr;
   opixSurfaceConverterHandle_t to16_ = nullptr;
   opixSurfaceConverterHandle_t back_ = nullptr;
   uint32_t scaleX_ = 1, scaleY_ = 1;
   bool convertTo16_ = false;
+  uint32_t outputBits_ = 8;
   opixSurfaceFormat_t exportFormat_ = OPIX_RGB8;
   void* hostOutput_ = nullptr;
 };
@@ -186,21 +201,28 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
     std::fprintf(stderr, "Unsupported image size\n");
     return OPIX_INVALID_SIZE;
   }
-  if (type == OPIX_MG && o_.inputSurfaceFormat == OPIX_I8) {
+  const opixSurfaceFormat_t input = o_.inputSurfaceFormat;
+  if (type == OPIX_MG && input == OPIX_I8) {
     convertTo16_ = true;
     std::printf("Debayer MG does not support 8 bits image. Image has been converted to 16 bits.");
-  } else if (isBinning(type) && o_.inputSurfaceFormat == OPIX_I12) {
+  } else if (isBinning(type) && input == OPIX_I12) {
     convertTo16_ = true;
     std::printf("Debayer Binning does not support 12 bits image. Image has been converted to 16 bits.");
+  } else if (isBinning(type) && input == OPIX_I10) {
+    convertTo16_ = true;
+  }
+  const uint32_t workBits = chainBits(input);
+  const uint32_t debayerBits = convertTo16_ ? 16 : workBits;
+  outputBits_ = outputBits(input, o_.outputPath);
+  if (o_.blackShift >= float(1u << opixFormatBits(input))) {
+    std::fprintf(stderr, "The black shift %g is beyond the %u-bit input's range\n", double(o_.blackShift),
+                 opixFormatBits(input));
+    return OPIX_INVALID_VALUE;
   }
 
   const uint32_t width = chainSize(o_.maxWidth), height = chainSize(o_.maxHeight);
   opixDeviceSurfaceBufferHandle_t current = nullptr;
   OPIX_CHECK(opixImportFromHostCreate(&importer_, o_.inputSurfaceFormat, width, height, &current));
-  if (convertTo16_) {
-    const opixBitDepthConverter_t to16{0, false, 16};
-    OPIX_CHECK(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, width, height, current, &current));
-  }
   if (m.useA || m.useB) {
     const float* gains = m.useA ? m.gains.data() : nullptr;
     if (m.useB && m.wideShifts()) {
@@ -210,6 +232,28 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
     } else {
       const opixSam_t sam{m.useB ? reinterpret_cast<const int8_t*>(m.shifts.data()) : nullptr, gains};
       OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM, &sam, width, height, current, &current));
+    }
+  }
+  // The matrices correct the mosaic at its own depth, ahead of any widening:
+  // a black shift means the same on a 12-bit mosaic whether or not the
+  // debayer needs it at 16 bits.
+  if (debayerBits != opixFormatBits(input)) {
+    const opixBitDepthConverter_t to16{0, false, debayerBits};
+    OPIX_CHECK(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, width, height, current, &current));
+  }
+  if (o_.blackShift != 0.0f) {
+    // A uniform black level, given at the input's depth and scaled with the
+    // widening (a left shift, so the result equals shifting the input).
+    const float level = o_.blackShift * float(1u << (debayerBits - opixFormatBits(input)));
+    if (debayerBits == 8) {
+      opixBaseColorCorrection_t cc{};
+      cc.matrix[0] = 1.0f;
+      cc.matrix[3] = level;
+      OPIX_CHECK(
+          opixImageFilterCreate(&blackShift_, OPIX_BASE_COLOR_CORRECTION, &cc, width, height, current, &current));
+    } else {
+      const opixBayerBlackShift_t shift{{level, level, level}, OPIX_BAYER_RGGB};
+      OPIX_CHECK(opixImageFilterCreate(&blackShift_, OPIX_BAYER_BLACK_SHIFT, &shift, width, height, current, &current));
     }
   }
   if (o_.isWhiteBalance) {
@@ -223,8 +267,8 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
   }
   OPIX_CHECK(opixDebayerCreate(&debayer_, type, width, height, current, &current));
   scaleX_ = scaleY_ = debayerScale(type);
-  if (convertTo16_) {
-    const opixBitDepthConverter_t back{0, false, opixFormatBits(o_.inputSurfaceFormat)};
+  if (outputBits_ != debayerBits) {
+    const opixBitDepthConverter_t back{0, false, outputBits_};
     OPIX_CHECK(opixSurfaceConverterCreate(&back_, OPIX_BIT_DEPTH_CONVERTER, &back, width / scaleX_, height / scaleY_,
                                           current, &current));
   }
@@ -242,6 +286,7 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
   if (opixDebayerGetAllocatedGpuMemorySize(debayer_, &size) == OPIX_OK) total += size;
   if (sam_ && opixImageFilterGetAllocatedGpuMemorySize(sam_, &size) == OPIX_OK) total += size;
   if (whiteBalance_ && opixImageFilterGetAllocatedGpuMemorySize(whiteBalance_, &size) == OPIX_OK) total += size;
+  if (blackShift_ && opixImageFilterGetAllocatedGpuMemorySize(blackShift_, &size) == OPIX_OK) total += size;
   if (opixImportFromHostGetAllocatedGpuMemorySize(importer_, &size) == OPIX_OK) total += size;
   std::printf("\nRequested GPU memory space: %.2f MB\n\n", double(total) / 1048576.0);
   return OPIX_OK;
@@ -261,17 +306,23 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
     OPIX_CHECK(opixImportFromHostCopy(importer_, image.data.get(), w, image.pitch, h));
     float t = report.stop(Report::Import);
     if (info) std::printf("Host-to-device transfer = %.2f ms\n", double(t));
+    if (sam_) {
+      report.start(Report::Sam);
+      OPIX_CHECK(opixImageFilterTransform(sam_, nullptr, w, h));
+      t = report.stop(Report::Sam);
+      if (info) std::printf("MAD time = %.2f ms\n", double(t));
+    }
     if (to16_) {
       report.start(Report::Converter);
       OPIX_CHECK(opixSurfaceConverterTransform(to16_, nullptr, w, h));
       t = report.stop(Report::Converter);
       if (info) std::printf("Converter to 16 time = %.2f ms\n", double(t));
     }
-    if (sam_) {
+    if (blackShift_) {
       report.start(Report::Sam);
-      OPIX_CHECK(opixImageFilterTransform(sam_, nullptr, w, h));
+      OPIX_CHECK(opixImageFilterTransform(blackShift_, nullptr, w, h));
       t = report.stop(Report::Sam);
-      if (info) std::printf("MAD time = %.2f ms\n", double(t));
+      if (info) std::printf("Black shift time = %.2f ms\n", double(t));
     }
     if (whiteBalance_) {
       report.start(Report::WhiteBalance);
@@ -292,8 +343,7 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
       report.start(Report::Converter);
       OPIX_CHECK(opixSurfaceConverterTransform(back_, nullptr, outW, outH));
       t = report.stop(Report::Converter);
-      if (info)
-        std::printf("Converter 16 to %d time = %.2f ms\n", int(opixFormatBits(o_.inputSurfaceFormat)), double(t));
+      if (info) std::printf("Converter 16 to %d time = %.2f ms\n", int(outputBits_), double(t));
     }
     OPIX_CHECK(opixExportToHostCopy(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
     t = report.stop(Report::Export);
@@ -339,12 +389,13 @@ opixStatus_t DebayerPipeline::destroy() {
   if (debayer_) keep(opixDebayerDestroy(debayer_));
   if (sam_) keep(opixImageFilterDestroy(sam_));
   if (whiteBalance_) keep(opixImageFilterDestroy(whiteBalance_));
+  if (blackShift_) keep(opixImageFilterDestroy(blackShift_));
   if (importer_) keep(opixImportFromHostDestroy(importer_));
   if (exporter_) keep(opixExportToHostDestroy(exporter_));
   if (back_) opixSurfaceConverterDestroy(back_);
   if (to16_) opixSurfaceConverterDestroy(to16_);
   debayer_ = nullptr;
-  sam_ = whiteBalance_ = nullptr;
+  sam_ = whiteBalance_ = blackShift_ = nullptr;
   importer_ = nullptr;
   exporter_ = nullptr;
   back_ = to16_ = nullptr;
@@ -396,7 +447,7 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   // The chain takes the format of the first image; the images of a batch
   // that differ from it are skipped when processed.
   const HostImage& first = images.front();
-  if (first.surfaceFormat != OPIX_I8 && first.surfaceFormat != OPIX_I12 && first.surfaceFormat != OPIX_I16) {
+  if (opixFormatChannels(first.surfaceFormat) != 1) {
     std::fprintf(stderr, "Input file must not be color\n");
     return OPIX_IO_ERROR;
   }
@@ -404,7 +455,7 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   o.bits = first.bitsPerChannel;
   std::printf("Input surface format: grayscale\n");
   std::printf("Pattern: %s\n", opixBayerPatternName(o.bayerPattern));
-  std::printf("Output surface format: %s\n", colourFormatName(o.inputSurfaceFormat));
+  std::printf("Output surface format: %s\n", colourFormatName(outputBits(o.inputSurfaceFormat, o.outputPath)));
   std::printf("Debayer algorithm: %s\n", opixDebayerTypeName(o.debayerType));
 
   Matrices matrices;

@@ -161,3 +161,24 @@ TEST(Batch, MasksAndOutputNames) {
   EXPECT_EQ(outputName("same.bmp", 3), "same.bmp");
   std::system(("rm -rf " + dir).c_str());
 }
+
+TEST(Options, GainAliasesAndBlackShift) {
+  // The short gain names keep their case: -b is the batch size.
+  Parsed a({"-i", "a", "-o", "out", "-R", "2", "-b", "3", "-wb_G", "0.5", "-G2", "0.25"});
+  EXPECT_FLOAT_EQ(a.options.whiteBalance[0], 2.0f);
+  EXPECT_FLOAT_EQ(a.options.whiteBalance[1], 0.5f);
+  EXPECT_FLOAT_EQ(a.options.whiteBalance[2], 0.25f);
+  EXPECT_FLOAT_EQ(a.options.whiteBalance[3], 1.0f);
+  EXPECT_EQ(a.options.batchSize, 3u);
+  Parsed both({"-i", "a", "-o", "b", "-wb_r", "0.5", "-R", "2"});
+  EXPECT_FLOAT_EQ(both.options.whiteBalance[0], 0.5f);  // the long name wins
+
+  Parsed shift({"-i", "a", "-o", "b", "-black_shift", "0.0"});
+  EXPECT_TRUE(shift.ok);
+  EXPECT_EQ(shift.options.blackShift, 0.0f);
+  for (const char* bad : {"-1", "abc", "12x", "70000"}) {
+    Parsed p({"-i", "a", "-o", "b", "-black_shift", bad});
+    EXPECT_FALSE(p.ok) << bad;
+    EXPECT_EQ(p.err, "The specified black shift is invalid. It should be a number from 0 to 65535.\n") << bad;
+  }
+}

@@ -80,6 +80,25 @@ opixStatus_t unappropriateFormat(opixStatus_t status) {
   return status;
 }
 
+// A 9- to 15-bit gray image keeps its samples in 16-bit words; one above its
+// depth (16-bit data read as 12-bit RAW, a PGM sample above its maxval's
+// bits) would be taken for a brighter or wrapped value by every later stage.
+bool samplesFitDepth(const DecodedImage& d) {
+  if (d.channels != 1 || d.bits <= 8 || d.bits >= 16) return true;
+  const uint16_t limit = static_cast<uint16_t>((1u << d.bits) - 1);
+  for (uint64_t y = 0; y < d.height; ++y) {
+    const unsigned char* row = d.data.get() + y * d.pitch;
+    uint16_t largest = 0;
+    for (uint64_t x = 0; x < d.width; ++x) {
+      uint16_t v;
+      std::memcpy(&v, row + 2 * x, 2);
+      largest = v > largest ? v : largest;
+    }
+    if (largest > limit) return false;
+  }
+  return true;
+}
+
 opixStatus_t readImageFile(const std::string& inputName, const std::string& outputName, HostImage& image,
                            uint32_t height, uint32_t width, uint32_t rawBits) {
   if (access(inputName.c_str(), R_OK) != 0) {
@@ -112,6 +131,10 @@ opixStatus_t readImageFile(const std::string& inputName, const std::string& outp
     }
   } catch (const std::bad_alloc&) {
     return OPIX_INSUFFICIENT_HOST_MEMORY;
+  }
+  if (!samplesFitDepth(d)) {
+    std::fprintf(stderr, "Input file has sample values above %u bits\n", d.bits);
+    return OPIX_INVALID_FORMAT;
   }
   image.inputFileName = inputName;
   image.outputFileName = outputName;

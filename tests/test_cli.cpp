@@ -2,6 +2,7 @@
 // standard output, standard error, exit status and output files are compared
 // with what the program must give. Timing figures vary and are matched by
 // pattern, everything else exactly.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -60,7 +61,8 @@ class Cli : public ::testing::Test {
 
   // Runs the program in the test folder; the host backend unless the suite
   // runs on CUDA.
-  Result run(std::vector<std::string> args, bool chooseBackend = true) {
+  // `asUser`, when set, is the user id the program runs as.
+  Result run(std::vector<std::string> args, bool chooseBackend = true, int asUser = -1) {
     if (chooseBackend && g_backend != Backend::Cuda) args.push_back("-cpu");
     std::vector<char*> argv;
     std::string program = OPIX_DEBAYER_PATH;
@@ -75,6 +77,7 @@ class Cli : public ::testing::Test {
       const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(o, 1);
       dup2(e, 2);
+      if (asUser >= 0 && (setgid(gid_t(asUser)) != 0 || setuid(uid_t(asUser)) != 0)) _exit(126);
       execv(argv[0], argv.data());
       _exit(127);
     }
@@ -858,4 +861,90 @@ TEST_F(Cli, UsageTextOptionNames) {
   const Result plain = run({"-i", "in.pgm", "-o", "plain.ppm", "-p", "GBRG"});
   ASSERT_EQ(plain.status, 0);
   EXPECT_FALSE(readFile(path("plain.ppm")) == expected);
+}
+
+// Writing a result keeps what users rely on: a symbolic link stays a link to
+// the replaced file, hard links and the mode stay, a writable file in a
+// folder that takes no new file is still replaced, and a target that is no
+// regular file is refused untouched.
+TEST_F(Cli, OutputReplacementKeepsLinksModeAndOwnership) {
+  writePgm("in.pgm", 64, 64, false, 70);
+  ASSERT_EQ(run({"-i", "in.pgm", "-o", "expected.ppm"}).status, 0);
+  const std::string expected = readFile(path("expected.ppm"));
+  ASSERT_EQ(mkdir(path("real").c_str(), 0755), 0);
+  std::ofstream(path("real/t.ppm")) << "old";
+  ASSERT_EQ(chmod(path("real/t.ppm").c_str(), 0640), 0);
+  ASSERT_EQ(symlink("real/t.ppm", path("link.ppm").c_str()), 0);
+  ASSERT_EQ(link(path("real/t.ppm").c_str(), path("hard.ppm").c_str()), 0);
+
+  const Result viaLink = run({"-i", "in.pgm", "-o", "link.ppm"});
+  ASSERT_EQ(viaLink.status, 0) << viaLink.err;
+  struct stat l {
+  }, t{}, h{};
+  ASSERT_EQ(lstat(path("link.ppm").c_str(), &l), 0);
+  EXPECT_TRUE(S_ISLNK(l.st_mode));
+  ASSERT_EQ(stat(path("real/t.ppm").c_str(), &t), 0);
+  ASSERT_EQ(stat(path("hard.ppm").c_str(), &h), 0);
+  EXPECT_EQ(t.st_ino, h.st_ino);
+  EXPECT_EQ(t.st_nlink, 2u);
+  EXPECT_EQ(t.st_mode & 07777, 0640u);
+  EXPECT_TRUE(readFile(path("hard.ppm")) == expected);
+
+  // Through the hard link's other name.
+  std::ofstream(path("hard.ppm")) << "old";
+  ASSERT_EQ(run({"-i", "in.pgm", "-o", "hard.ppm"}).status, 0);
+  EXPECT_TRUE(readFile(path("real/t.ppm")) == expected);
+
+  ASSERT_EQ(mkfifo(path("fifo.ppm").c_str(), 0644), 0);
+  const Result fifo = run({"-i", "in.pgm", "-o", "fifo.ppm"});
+  EXPECT_EQ(fifo.status, 255);
+  EXPECT_EQ(fifo.err,
+            "fifo.ppm is not a regular file\nCould not save to file\nCould not save to file\n"
+            "Failed to open/access file\n");
+  struct stat f {};
+  ASSERT_EQ(lstat(path("fifo.ppm").c_str(), &f), 0);
+  EXPECT_TRUE(S_ISFIFO(f.st_mode));
+
+  // A folder that takes no new file: for root, whom permissions do not stop,
+  // the program runs as another user who owns only the file.
+  const bool root = geteuid() == 0;
+  const int user = root ? 65534 : -1;
+  ASSERT_EQ(mkdir(path("ro").c_str(), 0755), 0);
+  std::ofstream(path("ro/out.ppm")) << "old";
+  if (root) {
+    ASSERT_EQ(chown(path("ro/out.ppm").c_str(), uid_t(user), gid_t(user)), 0);
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(path("in.pgm").c_str(), 0644), 0);
+  }
+  ASSERT_EQ(chmod(path("ro").c_str(), 0555), 0);
+  const Result ro = run({"-i", "in.pgm", "-o", "ro/out.ppm"}, true, user);
+  ASSERT_NE(ro.status, 126) << "could not change user";
+  EXPECT_EQ(ro.status, 0) << ro.err;
+  EXPECT_TRUE(readFile(path("ro/out.ppm")) == expected);
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path("ro").c_str())) {
+    while (dirent* e = readdir(d)) names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "out.ppm"}));
+  chmod(path("ro").c_str(), 0755);
+}
+
+// A killed run leaves its temporary behind; the next write to the same
+// target removes it, and leaves those of live processes alone.
+TEST_F(Cli, StaleTemporariesAreRemovedByTheNextWrite) {
+  writePgm("in.pgm", 64, 64, false, 71);
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string stale = ".out.ppm.opix-" + std::to_string(gone) + "-0.tmp";
+  const std::string live = ".out.ppm.opix-" + std::to_string(getpid()) + "-0.tmp";
+  const std::string other = ".other.ppm.opix-" + std::to_string(gone) + "-0.tmp";
+  for (const std::string& n : {stale, live, other}) std::ofstream(path(n)) << std::string(4096, 'x');
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(exists(path(stale)));
+  EXPECT_TRUE(exists(path(live)));
+  EXPECT_TRUE(exists(path(other)));
 }

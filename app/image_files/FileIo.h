@@ -34,7 +34,12 @@ class InputFile {
 
 // Writes to a fresh file beside `target` and renames it onto the target in
 // commit(). Until commit() succeeds the target is untouched; a file that is
-// never committed is removed.
+// never committed is removed. Symbolic links are followed (the file they
+// name is replaced, the links stay); a target that is not a regular file is
+// refused. A target with hard links or another owner, or in a folder that
+// takes no new file, keeps its inode: the bytes are written to a temporary
+// and copied over it in commit(). Temporaries left by a killed run are
+// removed by the next write to the same target.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& target);
@@ -54,6 +59,7 @@ class OutputFile {
   std::string temp_;
   FILE* f_ = nullptr;
   bool ok_ = false;
+  bool inPlace_ = false;
 };
 
 inline uint16_t loadLe16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }

@@ -38,6 +38,7 @@ bool matches(const char* word, const char* name, bool cutAtEquals) {
 }
 
 constexpr uint32_t kMaxRepeat = 100000;
+constexpr uint32_t kMaxThreads = 64;
 
 uint32_t atLeastOne(int32_t v) { return v == 0 ? 1u : static_cast<uint32_t>(v); }
 
@@ -148,7 +149,15 @@ bool BaseOptions::parse(int argc, char** argv) {
     return false;
   }
   repeat = atLeastOne(static_cast<int32_t>(repeatCount));
-  threads = atLeastOne(integerValue("thread", 1));
+  // Each thread has a chain of its own on the device.
+  const char* threadText = textValue("thread");
+  const long long threadCount = threadText ? std::strtoll(threadText, nullptr, 10) : 1;
+  if (threadCount < 0 || threadCount > kMaxThreads) {
+    std::fprintf(stderr, "The specified thread count is invalid. It should be from 1 to %u.\n", kMaxThreads);
+    return false;
+  }
+  threads = atLeastOne(static_cast<int32_t>(threadCount));
+  threadsGiven = threadText != nullptr;
   readerThreads = atLeastOne(integerValue("threadR", 1));
   writerThreads = atLeastOne(integerValue("threadW", 1));
   const int32_t b = integerValue("bits", 0);
@@ -302,6 +311,23 @@ void printUsage() {
       "-black_shift 0.0 -R 1.0 -G1 1.0 -G2 1.0 -B 1.0 -matrixA intensity.pfm -matrixB noise.pgm\n\nExample of "
       "command line for color restore of 12 bit RAW image:\nopix_debayer.exe -i Calendar.1920x1080.RGGB.raw -w 1920 "
       "-h 1080 -bits 12 -o final.bmp -type DFPD -pattern RGGB -info\n",
+      stdout);
+  // What the text above leaves out.
+  std::fputs(
+      "\nMore parameters\n"
+      " -if <mask> - input file mask for batch processing ('*' and '?' wildcards); needs -maxWidth, -maxHeight and "
+      "an output mask with '*' (replaced by the image's number).\n"
+      " -type binning_2x2 | binning_4x4 | binning_8x8 - one colour pixel per 2x2, 4x4 or 8x8 block.\n"
+      " -p <pattern> - the same as -pattern.\n"
+      " -wb_r <float> -wb_g1 <float> -wb_g2 <float> -wb_b <float> - the white balance coefficients of -R -G1 -G2 -B; "
+      "-wb_G <float> sets both greens.\n"
+      " -black_shift <value> - black level subtracted from every sample, at the input's depth (0 to 255 for 8 "
+      "bits, 0 to 4095 for 12 bits).\n"
+      " -bits <bits count> - 8, 10, 12, 14 or 16 for RAW files; 10- and 14-bit mosaics give 12- and 16-bit "
+      "results.\n"
+      " -thread <count> - host threads (1 to 64), each with a pipeline of its own, sharing the images of a batch.\n"
+      " -cpu - run on the CPU even where a GPU is present.\n"
+      "Results named .bmp are written with 8 bits per channel; 12- and 16-bit results go to .ppm or .tif.\n",
       stdout);
 }
 

@@ -33,6 +33,7 @@ class BaseOptions {
   opixSurfaceFormat_t inputSurfaceFormat = OPIX_I8;
   uint32_t repeat = 0;
   uint32_t threads = 1;
+  bool threadsGiven = false;  // -thread was given: the run reports its host time
   uint32_t readerThreads = 1;
   uint32_t writerThreads = 1;
   bool multiprocess = false;

@@ -1,9 +1,15 @@
 #include "Pipeline.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Batch.h"
@@ -48,6 +54,30 @@ namespace {
     const opixStatus_t status_ = (call);    \
     if (status_ != OPIX_OK) return status_; \
   } while (0)
+
+// The lines of one image, printed together: with several threads the
+// images' lines do not interleave.
+class ImageLines {
+ public:
+  void say(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (n > 0) text_.append(buffer, std::min(size_t(n), sizeof buffer - 1));
+  }
+  void flush() {
+    static std::mutex console;
+    std::lock_guard<std::mutex> lock(console);
+    std::fputs(text_.c_str(), stdout);
+    std::fflush(stdout);
+    text_.clear();
+  }
+
+ private:
+  std::string text_;
+};
 
 const char* colourFormatName(uint32_t bits) {
   switch (bits) {
@@ -164,14 +194,21 @@ class DebayerPipeline {
   explicit DebayerPipeline(const DebayerSampleOptions& o) : o_(o) {}
   ~DebayerPipeline() { destroy(); }
 
-  opixStatus_t build(const Matrices& m);
-  // Images left without a result are counted in `skipped`.
-  opixStatus_t process(std::vector<HostImage>& images, size_t& skipped);
+  // `announce`: print the chain's messages and memory (the first chain of
+  // a run does).
+  opixStatus_t build(const Matrices& m, bool announce = true);
+  // Processes images first, first + stride, ... until `stop` is set. Images
+  // left without a result are counted in `skipped`; a failure sets `stop`
+  // and is returned.
+  opixStatus_t process(std::vector<HostImage>& images, size_t first, size_t stride, Report& report,
+                       std::atomic<size_t>& skipped, std::atomic<bool>& stop);
+  // Device memory of the chain's counted components.
+  uint64_t memory() const;
   // Destroys the components in the program's order; the first failure is returned.
   opixStatus_t destroy();
 
  private:
-  opixStatus_t processOne(HostImage& image, Report& report);
+  opixStatus_t processOne(HostImage& image, Report& report, ImageLines& lines);
 
   const DebayerSampleOptions& o_;
   opixDebayerHandle_t debayer_ = nullptr;
@@ -189,7 +226,7 @@ class DebayerPipeline {
   void* hostOutput_ = nullptr;
 };
 
-opixStatus_t DebayerPipeline::build(const Matrices& m) {
+opixStatus_t DebayerPipeline::build(const Matrices& m, bool announce) {
   const opixDebayerType_t type = o_.debayerType;
   const bool evenWidth = o_.maxWidth % 2 == 0;
   // The binning types also need an even width here, like 2 x 2: every
@@ -204,10 +241,10 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
   const opixSurfaceFormat_t input = o_.inputSurfaceFormat;
   if (type == OPIX_MG && input == OPIX_I8) {
     convertTo16_ = true;
-    std::printf("Debayer MG does not support 8 bits image. Image has been converted to 16 bits.");
+    if (announce) std::printf("Debayer MG does not support 8 bits image. Image has been converted to 16 bits.");
   } else if (isBinning(type) && input == OPIX_I12) {
     convertTo16_ = true;
-    std::printf("Debayer Binning does not support 12 bits image. Image has been converted to 16 bits.");
+    if (announce) std::printf("Debayer Binning does not support 12 bits image. Image has been converted to 16 bits.");
   } else if (isBinning(type) && input == OPIX_I10) {
     convertTo16_ = true;
   }
@@ -282,17 +319,21 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
     return OPIX_INSUFFICIENT_HOST_MEMORY;
   }
 
+  if (announce) std::printf("\nRequested GPU memory space: %.2f MB\n\n", double(memory()) / 1048576.0);
+  return OPIX_OK;
+}
+
+uint64_t DebayerPipeline::memory() const {
   uint64_t total = 0, size = 0;
   if (opixDebayerGetAllocatedGpuMemorySize(debayer_, &size) == OPIX_OK) total += size;
   if (sam_ && opixImageFilterGetAllocatedGpuMemorySize(sam_, &size) == OPIX_OK) total += size;
   if (whiteBalance_ && opixImageFilterGetAllocatedGpuMemorySize(whiteBalance_, &size) == OPIX_OK) total += size;
   if (blackShift_ && opixImageFilterGetAllocatedGpuMemorySize(blackShift_, &size) == OPIX_OK) total += size;
   if (opixImportFromHostGetAllocatedGpuMemorySize(importer_, &size) == OPIX_OK) total += size;
-  std::printf("\nRequested GPU memory space: %.2f MB\n\n", double(total) / 1048576.0);
-  return OPIX_OK;
+  return total;
 }
 
-opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
+opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, ImageLines& lines) {
   const uint32_t w = image.width, h = image.height;
   const uint32_t outW = w / scaleX_, outH = h / scaleY_;
   const uint32_t outPitch = opixRowBytes(exportFormat_, outW);
@@ -305,52 +346,52 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
     report.start(Report::Import);
     OPIX_CHECK(opixImportFromHostCopy(importer_, image.data.get(), w, image.pitch, h));
     float t = report.stop(Report::Import);
-    if (info) std::printf("Host-to-device transfer = %.2f ms\n", double(t));
+    if (info) lines.say("Host-to-device transfer = %.2f ms\n", double(t));
     if (sam_) {
       report.start(Report::Sam);
       OPIX_CHECK(opixImageFilterTransform(sam_, nullptr, w, h));
       t = report.stop(Report::Sam);
-      if (info) std::printf("MAD time = %.2f ms\n", double(t));
+      if (info) lines.say("MAD time = %.2f ms\n", double(t));
     }
     if (to16_) {
       report.start(Report::Converter);
       OPIX_CHECK(opixSurfaceConverterTransform(to16_, nullptr, w, h));
       t = report.stop(Report::Converter);
-      if (info) std::printf("Converter to 16 time = %.2f ms\n", double(t));
+      if (info) lines.say("Converter to 16 time = %.2f ms\n", double(t));
     }
     if (blackShift_) {
       report.start(Report::Sam);
       OPIX_CHECK(opixImageFilterTransform(blackShift_, nullptr, w, h));
       t = report.stop(Report::Sam);
-      if (info) std::printf("Black shift time = %.2f ms\n", double(t));
+      if (info) lines.say("Black shift time = %.2f ms\n", double(t));
     }
     if (whiteBalance_) {
       report.start(Report::WhiteBalance);
       OPIX_CHECK(opixImageFilterTransform(whiteBalance_, nullptr, w, h));
       t = report.stop(Report::WhiteBalance);
-      if (info && o_.repeat == 1) std::printf("Color correction time = %.2f ms\n", double(t));
+      if (info && o_.repeat == 1) lines.say("Color correction time = %.2f ms\n", double(t));
     }
     report.start(Report::Debayer);
     OPIX_CHECK(opixDebayerTransform(debayer_, o_.bayerPattern, w, h));
     t = report.stop(Report::Debayer);
     report.addDebayerTime(t);
     if (info)
-      std::printf("Effective debayer performance = %.2f Gpixel/s (%.2f ms)\n",
-                  double(float(static_cast<uint32_t>(w * h)) / t * 1e-6f), double(t));
+      lines.say("Effective debayer performance = %.2f Gpixel/s (%.2f ms)\n",
+                double(float(static_cast<uint32_t>(w * h)) / t * 1e-6f), double(t));
     // The device-to-host time includes the converter back.
     report.start(Report::Export);
     if (back_) {
       report.start(Report::Converter);
       OPIX_CHECK(opixSurfaceConverterTransform(back_, nullptr, outW, outH));
       t = report.stop(Report::Converter);
-      if (info) std::printf("Converter 16 to %d time = %.2f ms\n", int(outputBits_), double(t));
+      if (info) lines.say("Converter 16 to %d time = %.2f ms\n", int(outputBits_), double(t));
     }
     OPIX_CHECK(opixExportToHostCopy(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
     t = report.stop(Report::Export);
-    if (info && o_.repeat == 1) std::printf("Device-to-host transfer = %.2f ms\n", double(t));
+    if (info && o_.repeat == 1) lines.say("Device-to-host transfer = %.2f ms\n", double(t));
   }
   report.addPixels(double(w) * h * o_.repeat);
-  std::printf("Output image: %s\n\n", image.outputFileName.c_str());
+  lines.say("Output image: %s\n\n", image.outputFileName.c_str());
   const opixStatus_t s = writeImage(image.outputFileName, hostOutput_, exportFormat_, outH, outW, outPitch);
   if (s != OPIX_OK) {
     std::fprintf(stderr, "Could not save to file\n");
@@ -359,25 +400,33 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
   return OPIX_OK;
 }
 
-opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images, size_t& skipped) {
-  Report report(o_.info);
-  for (HostImage& image : images) {
-    std::printf("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(), int(image.width),
-                int(image.height), int(image.bitsPerChannel));
+opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images, size_t first, size_t stride, Report& report,
+                                      std::atomic<size_t>& skipped, std::atomic<bool>& stop) {
+  for (size_t i = first; i < images.size() && !stop; i += stride) {
+    HostImage& image = images[i];
+    ImageLines lines;
+    lines.say("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(), int(image.width),
+              int(image.height), int(image.bitsPerChannel));
     if (image.surfaceFormat != o_.inputSurfaceFormat) {
+      lines.flush();
       std::fprintf(stderr, "%s: Image format differs from the first image\n", image.inputFileName.c_str());
       ++skipped;
       continue;
     }
     if (image.width > o_.maxWidth || image.height > o_.maxHeight ||
         (o_.debayerType == OPIX_MG && image.width % 2 != 0) || image.width < scaleX_ || image.height < scaleY_) {
+      lines.flush();
       std::fprintf(stderr, "Unsupported image size\n");
       ++skipped;
       continue;
     }
-    OPIX_CHECK(processOne(image, report));
+    const opixStatus_t s = processOne(image, report, lines);
+    lines.flush();
+    if (s != OPIX_OK) {
+      stop = true;
+      return s;
+    }
   }
-  report.printSummary(o_.repeat * static_cast<uint32_t>(images.size()));
   return OPIX_OK;
 }
 
@@ -460,13 +509,43 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
 
   Matrices matrices;
   OPIX_CHECK(loadMatrices(o, matrices));
-  DebayerPipeline pipeline(o);
-  OPIX_CHECK(pipeline.build(matrices));
-  size_t skipped = 0;
-  OPIX_CHECK(pipeline.process(images, skipped));
+  // One chain per host thread, each taking every n-th image.
+  const size_t threads = std::max<size_t>(1, std::min<size_t>(o.threads, images.size()));
+  std::vector<std::unique_ptr<DebayerPipeline>> pipelines;
+  for (size_t k = 0; k < threads; ++k) {
+    pipelines.push_back(std::make_unique<DebayerPipeline>(o));
+    OPIX_CHECK(pipelines.back()->build(matrices, k == 0));
+  }
+  std::vector<std::unique_ptr<Report>> reports;
+  for (size_t k = 0; k < threads; ++k) reports.push_back(std::make_unique<Report>(o.info));
+  std::atomic<size_t> skipped{0};
+  std::atomic<bool> stop{false};
+  std::vector<opixStatus_t> results(threads, OPIX_OK);
+  const auto start = std::chrono::steady_clock::now();
+  if (threads == 1) {
+    results[0] = pipelines[0]->process(images, 0, 1, *reports[0], skipped, stop);
+  } else {
+    std::vector<std::thread> workers;
+    for (size_t k = 0; k < threads; ++k)
+      workers.emplace_back(
+          [&, k] { results[k] = pipelines[k]->process(images, k, threads, *reports[k], skipped, stop); });
+    for (std::thread& t : workers) t.join();
+  }
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  for (opixStatus_t s : results) OPIX_CHECK(s);
+  for (size_t k = 1; k < threads; ++k) reports[0]->merge(*reports[k]);
+  // The count takes in every image of the list, as the summary always has.
+  const uint32_t count = o.repeat * static_cast<uint32_t>(images.size());
+  reports[0]->printSummary(count);
+  if (o.threadsGiven) reports[0]->printCpuTime(count, uint32_t(threads), ms);
   incomplete = incomplete || skipped != 0;
   images.clear();
-  return pipeline.destroy();
+  opixStatus_t status = OPIX_OK;
+  for (auto& p : pipelines) {
+    const opixStatus_t s = p->destroy();
+    if (status == OPIX_OK) status = s;
+  }
+  return status;
 }
 
 }  // namespace opix::app

@@ -34,6 +34,22 @@ void Report::addDebayerTime(float ms) {
   debayerMax_ = std::max(ms, debayerMax_);
 }
 
+void Report::merge(const Report& other) {
+  total_ += other.total_;
+  debayerSum_ += other.debayerSum_;
+  debayerMin_ = std::min(debayerMin_, other.debayerMin_);
+  debayerMax_ = std::max(debayerMax_, other.debayerMax_);
+  pixels_ += other.pixels_;
+}
+
+void Report::printCpuTime(uint32_t count, uint32_t threads, double ms) const {
+  if (pixels_ == 0 || ms <= 0) return;
+  std::printf(
+      "Processing time on CPU for %d images with %d threads including all transfers = %.2f ms; %.0f "
+      "MPixel/s;  %.0f FPS\n",
+      int(count), int(threads), ms, pixels_ / (ms * 1000.0), double(count) * 1000.0 / ms);
+}
+
 void Report::printSummary(uint32_t count) const {
   if (pixels_ == 0) return;  // nothing was processed: there is no rate to give
   auto mpixels = [&](float t) { return pixels_ / (double(t) * 1000.0); };

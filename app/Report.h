@@ -30,6 +30,11 @@ class Report {
   // The summary lines for `count` images (repetitions included); none when
   // no pixel was processed.
   void printSummary(uint32_t count) const;
+  // The host's wall-clock time of the processing with `threads` threads,
+  // from the first host-to-device copy to the last device-to-host copy.
+  void printCpuTime(uint32_t count, uint32_t threads, double ms) const;
+  // Adds another thread's times and pixels to these.
+  void merge(const Report& other);
 
  private:
   bool info_;

@@ -948,3 +948,54 @@ TEST_F(Cli, StaleTemporariesAreRemovedByTheNextWrite) {
   EXPECT_TRUE(exists(path(live)));
   EXPECT_TRUE(exists(path(other)));
 }
+
+// -thread N feeds N chains from N host threads: the files are those of one
+// thread, each image's lines stay together, and the host time is reported.
+TEST_F(Cli, ThreadsWriteTheFilesOfOneThread) {
+  for (int i = 0; i < 7; ++i) writePgm("img" + std::to_string(i) + ".pgm", 64 + 2 * i, 64, false, 80 + i);
+  const std::vector<std::string> common = {"-if", "img*.pgm", "-maxWidth", "80", "-maxHeight", "64", "-type", "HQLI"};
+  std::vector<std::string> one = common, three = common;
+  one.insert(one.end(), {"-o", "one_*.ppm"});
+  three.insert(three.end(), {"-o", "three_*.ppm", "-thread", "3", "-info"});
+  const Result a = run(one), b = run(three);
+  ASSERT_EQ(a.status, 0) << a.err;
+  ASSERT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(b.err, "");
+  EXPECT_EQ(a.out.find("Processing time on CPU"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(b.out, std::regex("Processing time on CPU for 7 images with 3 threads including all "
+                                                  "transfers = \\d+\\.\\d\\d ms; \\d+ MPixel/s;  \\d+ FPS\n$")))
+      << b.out;
+  for (int i = 0; i < 7; ++i) {
+    const std::string k = std::to_string(i);
+    EXPECT_TRUE(readFile(path("three_" + k + ".ppm")) == readFile(path("one_" + k + ".ppm"))) << i;
+    // The image's block: its input line, its stage lines, its output line.
+    EXPECT_TRUE(std::regex_search(b.out, std::regex("Input image: img" + k +
+                                                    "\\.pgm\nImage size: [^\n]*\n\n(Host-to-device|Effective|"
+                                                    "Device-to-host)[^\n]*\n([A-Z][^\n]*ms\\)?\n)*Output image: "
+                                                    "three_" +
+                                                    k + "\\.ppm\n")))
+        << i;
+  }
+  const Result bad = run({"-i", "img0.pgm", "-o", "x.ppm", "-thread", "-2"});
+  EXPECT_EQ(bad.err, "The specified thread count is invalid. It should be from 1 to 64.\n");
+  EXPECT_FALSE(exists(path("x.ppm")));
+}
+
+// The README's option reference names every option the usage text shows.
+TEST_F(Cli, ReadmeOptionReferenceCoversTheUsageText) {
+  const Result usage = run({}, false);
+  EXPECT_NE(usage.out.find("\nMore parameters\n -if <mask>"), std::string::npos);
+  const std::string readme = readFile(std::string(OPIX_SAMPLES_DIR) + "/../README.md");
+  const size_t section = readme.find("## Options of opix_debayer");
+  ASSERT_NE(section, std::string::npos);
+  const std::string reference = readme.substr(section, readme.find("\n## ", section + 1) - section);
+  const std::regex option("(^|[\\s\\t.])-([A-Za-z][A-Za-z0-9_]*)");
+  size_t checked = 0;
+  for (std::sregex_iterator i(usage.out.begin(), usage.out.end(), option), end; i != end; ++i) {
+    const std::string name = (*i)[2];
+    if (name == "exe") continue;  // in "opix_debayer.exe -i"
+    ++checked;
+    EXPECT_TRUE(std::regex_search(reference, std::regex("[` ]-" + name + "[` ,]"))) << "-" << name;
+  }
+  EXPECT_GT(checked, 30u);
+}

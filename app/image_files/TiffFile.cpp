@@ -104,8 +104,8 @@ TiffResult classify(TIFF* tif, uint16_t channels, uint16_t bits, Samples& sample
   }
 }
 
-// The most a strip or tile of `compressed` bytes can decode to, relative to
-// its size: generous for each codec, far above what real images reach.
+// The most bytes one stored byte of a strip or tile can decode to with each
+// codec: generous, far above what real images reach.
 uint64_t expansionLimit(uint16_t compression) {
   switch (compression) {
     case COMPRESSION_NONE: return 1;

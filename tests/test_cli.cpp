@@ -16,6 +16,7 @@
 #include <regex>
 
 #include "DebayerSupport.h"
+#include "TiffTestSupport.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -998,4 +999,155 @@ TEST_F(Cli, ReadmeOptionReferenceCoversTheUsageText) {
     EXPECT_TRUE(std::regex_search(reference, std::regex("[` ]-" + name + "[` ,]"))) << "-" << name;
   }
   EXPECT_GT(checked, 30u);
+}
+// TIFF input as other software writes it: each codec, byte order and BigTIFF,
+// strips or tiles, and gray palettes give the result of the samples they hold.
+TEST_F(Cli, TiffInputOfAnyCodecLayoutOrGrayPalette) {
+  const uint32_t w = 48, h = 32;
+  struct Variant {
+    const char* mode;
+    uint32_t tile, rowsPerStrip;
+  };
+  const Variant variants[] = {{"w", 0, 3}, {"wb", 0, h}, {"w8", 16, 0}};
+  for (bool sixteen : {false, true}) {
+    const Mosaic m = randomMosaic(w, h, sixteen ? OPIX_I12 : OPIX_I8, sixteen ? 31 : 32);
+    std::vector<uint8_t> px;
+    for (int v : m.samples) {
+      px.push_back(uint8_t(v & 0xFF));
+      if (sixteen) px.push_back(uint8_t(v >> 8));
+    }
+    const char* out = sixteen ? "out.tif" : "out.ppm";
+    // The 8-bit mosaic as a PGM; the 16-bit one as a plain little-endian TIFF.
+    TiffLayout plain;
+    plain.bps = sixteen ? 16 : 8;
+    if (sixteen)
+      ASSERT_TRUE(writeTiffFile(path("ref.tif"), w, h, plain, px));
+    else
+      writePgm("ref.pgm", w, h, false, 32);
+    const Result ref = run({"-i", sixteen ? "ref.tif" : "ref.pgm", "-o", out});
+    ASSERT_EQ(ref.status, 0) << ref.err;
+    const std::string expected = readFile(path(out));
+    const std::vector<TiffCodec> codecs = losslessTiffCodecs();
+    for (size_t c = 0; c < codecs.size(); ++c)
+      for (const Variant& v : variants) {
+        // Every layout for 8 bits, one of them in turn for 16.
+        if (sixteen && &v != &variants[c % 3]) continue;
+        const TiffCodec& codec = codecs[c];
+        SCOPED_TRACE(std::string(codec.name) + " " + v.mode + (sixteen ? " 16 bits" : " 8 bits"));
+        TiffLayout l = plain;
+        l.mode = v.mode;
+        l.compression = codec.compression;
+        l.tile = v.tile;
+        l.rowsPerStrip = v.rowsPerStrip;
+        ASSERT_TRUE(writeTiffFile(path("in.tif"), w, h, l, px));
+        std::remove(path(out).c_str());
+        const Result r = run({"-i", "in.tif", "-o", out});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(readFile(path(out)) == expected) << "the results differ";
+      }
+    if (sixteen) continue;
+
+    // Palette indices 255 - v through a palette of inverted levels.
+    TiffLayout palette = plain;
+    palette.photometric = PHOTOMETRIC_PALETTE;
+    for (int c = 0; c < 3; ++c)
+      for (int i = 0; i < 256; ++i) palette.colormap.push_back(uint16_t((255 - i) * 257));
+    std::vector<uint8_t> indices;
+    for (uint8_t v : px) indices.push_back(uint8_t(255 - v));
+    ASSERT_TRUE(writeTiffFile(path("palette.tif"), w, h, palette, indices));
+    const Result p = run({"-i", "palette.tif", "-o", "palette.ppm"});
+    EXPECT_EQ(p.status, 0) << p.err;
+    EXPECT_TRUE(readFile(path("palette.ppm")) == expected) << "the palette result differs";
+
+    // JPEG is lossy: the result is that of the samples libtiff decodes.
+    if (!TIFFIsCODECConfigured(COMPRESSION_JPEG)) continue;
+    TiffLayout jpeg = plain;
+    jpeg.compression = COMPRESSION_JPEG;
+    jpeg.rowsPerStrip = 16;
+    ASSERT_TRUE(writeTiffFile(path("jpeg.tif"), w, h, jpeg, px));
+    TIFF* tif = TIFFOpen(path("jpeg.tif").c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    std::vector<uint32_t> rgba(size_t{w} * h);
+    ASSERT_EQ(TIFFReadRGBAImageOriented(tif, w, h, rgba.data(), ORIENTATION_TOPLEFT, 0), 1);
+    TIFFClose(tif);
+    std::vector<uint8_t> decoded;
+    for (uint32_t v : rgba) decoded.push_back(uint8_t(TIFFGetR(v)));
+    ASSERT_TRUE(writeTiffFile(path("decoded.tif"), w, h, plain, decoded));
+    const Result j = run({"-i", "jpeg.tif", "-o", "jpeg.ppm"});
+    const Result d = run({"-i", "decoded.tif", "-o", "decoded.ppm"});
+    EXPECT_EQ(j.status, 0) << j.err;
+    EXPECT_EQ(d.status, 0) << d.err;
+    EXPECT_TRUE(readFile(path("jpeg.ppm")) == readFile(path("decoded.ppm"))) << "the JPEG result differs";
+  }
+}
+
+// Each TIFF that cannot be used is refused with one message and the status
+// of its kind: colour data, a layout the program does not take, or a file
+// whose pixels cannot be read.
+TEST_F(Cli, TiffInputThatCannotBeUsed) {
+  const std::string colour = "Input file must not be color\nFailed to open/access file\n";
+  const std::string unsupported =
+      "Input file has unappropriate format\nFile format is unsupported by the current version\n";
+  const std::string unreadable = "Input file has unappropriate format\nFailed to open/access file\n";
+  TiffLayout colourPalette;
+  colourPalette.photometric = PHOTOMETRIC_PALETTE;
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < 256; ++i) colourPalette.colormap.push_back(uint16_t(c == 2 ? 0 : i * 257));
+  TiffLayout rgb, cmyk, floats, whiteIsZero, pages, packed, lzw;
+  rgb.spp = 3;
+  rgb.photometric = PHOTOMETRIC_RGB;
+  cmyk.spp = 4;
+  cmyk.photometric = PHOTOMETRIC_SEPARATED;
+  floats.bps = 32;
+  floats.sampleFormat = SAMPLEFORMAT_IEEEFP;
+  whiteIsZero.photometric = PHOTOMETRIC_MINISWHITE;
+  pages.pages = 2;
+  packed.bps = 12;
+  lzw.compression = COMPRESSION_LZW;
+  lzw.rowsPerStrip = 64;
+  const struct {
+    const char* name;
+    const TiffLayout* layout;
+    std::string err;
+  } cases[] = {
+      {"palette.tif", &colourPalette, colour},
+      {"rgb.tif", &rgb, colour},
+      {"cmyk.tif", &cmyk, colour},
+      {"float.tif", &floats, unsupported},
+      {"white.tif", &whiteIsZero, unsupported},
+      {"packed.tif", &packed, unsupported},
+      {"pages.tif", &pages, "Number of directories more than 1 (2)\n" + unsupported},
+      {"corrupt.tif", &lzw, unreadable},
+      {"claim.tif", nullptr, unreadable},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.layout) {
+      const TiffLayout& l = *c.layout;
+      std::mt19937 rng(7);
+      std::vector<uint8_t> px(64 * 64 * size_t{l.spp} * l.bps / 8);
+      for (uint8_t& b : px) b = uint8_t(rng());
+      ASSERT_TRUE(writeTiffFile(path(c.name), 64, 64, l, px));
+    } else {
+      // 146 bytes that claim a 4 GiB image.
+      const std::vector<uint8_t> b = claimingTiff(65535, 65535, 36);
+      ASSERT_EQ(b.size(), 146u);
+      std::ofstream(path(c.name), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
+    }
+    if (std::string(c.name) == "corrupt.tif") {
+      std::string bytes = readFile(path(c.name));
+      TIFF* tif = TIFFOpen(path(c.name).c_str(), "r");
+      ASSERT_NE(tif, nullptr);
+      const uint64_t end = TIFFGetStrileOffset(tif, 0) + TIFFGetStrileByteCount(tif, 0);
+      TIFFClose(tif);
+      // The strip's last codes overwritten with codes past the LZW table.
+      for (uint64_t i = end - 200; i < end; ++i) bytes[i] = char(0xFF);
+      std::ofstream(path(c.name), std::ios::binary) << bytes;
+    }
+    const Result r = run({"-i", c.name, "-o", "out.ppm"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_FALSE(exists(path("out.ppm")));
+  }
 }

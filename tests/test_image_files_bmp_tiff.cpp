@@ -1,15 +1,31 @@
 // BMP and TIFF files: reading, writing and refusing malformed files. TIFF
 // output is read back with libtiff itself, BMP output with a decoder written
 // here from the format's definition.
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <tiffio.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "ImageFilesTestSupport.h"
 #include "TestSupport.h"
+#include "TiffTestSupport.h"
 
 namespace opix::test {
 namespace {
+
+// Sanitizers reserve more address space than the limit of one test allows.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define OPIX_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define OPIX_TEST_SANITIZED 1
+#endif
+#endif
+#ifndef OPIX_TEST_SANITIZED
+#define OPIX_TEST_SANITIZED 0
+#endif
 
 class BmpFiles : public ImageFilesTest {};
 class TiffFiles : public ImageFilesTest {};
@@ -237,83 +253,178 @@ TEST_F(TiffFiles, WriterGoldenBytesReadBackByLibtiff) {
   TIFFClose(tif);
 }
 
-// Writes a TIFF through libtiff: strips, or tiles of tile x tile pixels.
-void writeWithLibtiff(const std::string& name, const char* mode, uint32_t w, uint32_t h, uint16_t spp, uint16_t bps,
-                      uint32_t tile, const Bytes& px, uint16_t planar = PLANARCONFIG_CONTIG, int pages = 1) {
-  TIFF* tif = TIFFOpen(name.c_str(), mode);
-  ASSERT_NE(tif, nullptr);
-  for (int page = 0; page < pages; ++page) {
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, spp);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bps);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, planar);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, spp == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    const size_t row = (size_t{w} * spp * bps + 7) / 8;
-    if (tile) {
-      TIFFSetField(tif, TIFFTAG_TILEWIDTH, tile);
-      TIFFSetField(tif, TIFFTAG_TILELENGTH, tile);
-      const size_t bpp = spp * bps / 8;
-      std::vector<uint8_t> buf(TIFFTileSize(tif));
-      for (uint32_t y = 0; y < h; y += tile)
-        for (uint32_t x = 0; x < w; x += tile) {
-          std::fill(buf.begin(), buf.end(), 0);
-          for (uint32_t j = 0; j < tile && y + j < h; ++j)
-            std::memcpy(buf.data() + j * tile * bpp, px.data() + (y + j) * row + x * bpp, std::min(tile, w - x) * bpp);
-          ASSERT_GE(TIFFWriteTile(tif, buf.data(), x, y, 0, 0), 0);
-        }
-    } else {
-      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 2);
-      for (uint32_t y = 0; y < h; ++y) {
-        // libtiff swaps the bytes of a big-endian file in the buffer it is given.
-        std::vector<uint8_t> line(px.begin() + y * row, px.begin() + (y + 1) * row);
-        ASSERT_EQ(TIFFWriteScanline(tif, line.data(), y, 0), 1);
-      }
-    }
-    TIFFWriteDirectory(tif);
-  }
-  TIFFClose(tif);
+// The samples of a gray or RGB image as host rows of `row` bytes.
+void expectRows(const HostImage& img, const Bytes& px, size_t row, uint32_t h, const std::string& what) {
+  ASSERT_EQ(img.pitch, (row + 3) / 4 * 4) << what;
+  for (uint32_t y = 0; y < h; ++y)
+    ASSERT_EQ(std::memcmp(img.data.get() + y * img.pitch, px.data() + y * row, row), 0) << what << " row " << y;
 }
 
-TEST_F(TiffFiles, ReadsStripsAndTilesOfAnyByteOrder) {
+TEST_F(TiffFiles, EveryCodecByteOrderAndBigTiffGiveTheSameSamples) {
   const uint32_t w = 37, h = 21;
-  struct Case {
+  struct Variant {
     const char* mode;
-    uint16_t spp, bps;
-    uint32_t tile;
-    opixSurfaceFormat_t format;
+    uint32_t tile, rowsPerStrip;
   };
-  for (const Case& c : {Case{"w", 1, 16, 0, OPIX_I16}, Case{"wb", 1, 16, 0, OPIX_I16}, Case{"w", 3, 8, 0, OPIX_RGB8},
-                        Case{"wb", 1, 16, 16, OPIX_I16}, Case{"w", 3, 8, 32, OPIX_RGB8}}) {
-    const size_t row = size_t{w} * c.spp * c.bps / 8;
-    Bytes px = randomBytes(row * h, c.tile + c.spp);
-    // libtiff takes and gives samples in the host's byte order.
-    writeWithLibtiff(path("s.tif"), c.mode, w, h, c.spp, c.bps, c.tile, px);
+  // Strips of 2 rows, one strip for the whole image, 16 x 16 and 32 x 32 tiles.
+  const Variant variants[] = {{"w", 0, 2}, {"wb", 0, h}, {"w8", 16, 0}, {"wb8", 32, 0}, {"w", 0, 5}};
+  for (uint16_t bps : {8, 16})
+    for (uint16_t spp : {1, 3})
+      for (const TiffCodec& codec : losslessTiffCodecs())
+        for (const Variant& v : variants) {
+          const size_t row = size_t{w} * spp * bps / 8;
+          const Bytes px = randomBytes(row * h, bps + spp + codec.compression);
+          TiffLayout l;
+          l.mode = v.mode;
+          l.spp = spp;
+          l.bps = bps;
+          l.photometric = spp == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+          l.compression = codec.compression;
+          l.tile = v.tile;
+          l.rowsPerStrip = v.rowsPerStrip;
+          const std::string what = std::string(codec.name) + " " + v.mode + " tile " + std::to_string(v.tile) +
+                                   " bits " + std::to_string(bps) + " spp " + std::to_string(spp);
+          ASSERT_TRUE(writeTiffFile(path("s.tif"), w, h, l, px)) << what;
+          HostImage img;
+          ASSERT_EQ(readCaptured(path("s.tif"), img).status, OPIX_OK) << what;
+          EXPECT_EQ(img.surfaceFormat,
+                    spp == 3 ? (bps == 8 ? OPIX_RGB8 : OPIX_RGB16) : (bps == 8 ? OPIX_I8 : OPIX_I16));
+          expectRows(img, px, row, h, what);
+        }
+}
+
+TEST_F(TiffFiles, JpegStripsAndTilesDecodeAsLibtiffDecodesThem) {
+  if (!TIFFIsCODECConfigured(COMPRESSION_JPEG)) GTEST_SKIP() << "libtiff without JPEG";
+  const uint32_t w = 40, h = 35;
+  for (uint32_t tile : {0u, 16u}) {
+    Bytes px(size_t{w} * h);
+    for (uint32_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>((i % w) * 5 + (i / w) * 3);
+    TiffLayout l;
+    l.compression = COMPRESSION_JPEG;
+    l.rowsPerStrip = 16;
+    l.tile = tile;
+    ASSERT_TRUE(writeTiffFile(path("j.tif"), w, h, l, px));
+    // libtiff's RGBA interface decodes the same file by another path.
+    TIFF* tif = TIFFOpen(path("j.tif").c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    std::vector<uint32_t> rgba(size_t{w} * h);
+    ASSERT_EQ(TIFFReadRGBAImageOriented(tif, w, h, rgba.data(), ORIENTATION_TOPLEFT, 0), 1);
+    TIFFClose(tif);
     HostImage img;
-    ASSERT_EQ(readCaptured(path("s.tif"), img).status, OPIX_OK) << c.mode << c.tile;
-    EXPECT_EQ(img.surfaceFormat, c.format);
-    ASSERT_EQ(img.pitch, (row + 3) / 4 * 4);
+    ASSERT_EQ(readCaptured(path("j.tif"), img).status, OPIX_OK) << tile;
+    ASSERT_EQ(img.surfaceFormat, OPIX_I8);
+    int worst = 0;
     for (uint32_t y = 0; y < h; ++y)
-      ASSERT_EQ(std::memcmp(img.data.get() + y * img.pitch, px.data() + y * row, row), 0)
-          << c.mode << " tile " << c.tile << " row " << y;
+      for (uint32_t x = 0; x < w; ++x) {
+        ASSERT_EQ(img.data[y * img.pitch + x], TIFFGetR(rgba[y * w + x])) << x << "," << y << " tile " << tile;
+        worst = std::max(worst, std::abs(int{img.data[y * img.pitch + x]} - px[y * w + x]));
+      }
+    EXPECT_LE(worst, 4) << tile;
   }
 }
 
-TEST_F(TiffFiles, UnsupportedLayoutsAreRefused) {
+TEST_F(TiffFiles, GrayPalettesAreReadThroughTheirLevels) {
+  const uint32_t w = 9, h = 4;
+  const Bytes px = randomBytes(size_t{w} * h, 11);
+  for (bool eightBitEntries : {false, true}) {
+    TiffLayout l;
+    l.photometric = PHOTOMETRIC_PALETTE;
+    for (int c = 0; c < 3; ++c)
+      for (int i = 0; i < 256; ++i)
+        l.colormap.push_back(static_cast<uint16_t>((255 - i) * (eightBitEntries ? 1 : 257)));
+    ASSERT_TRUE(writeTiffFile(path("p.tif"), w, h, l, px));
+    HostImage img;
+    ASSERT_EQ(readCaptured(path("p.tif"), img).status, OPIX_OK) << eightBitEntries;
+    ASSERT_EQ(img.surfaceFormat, OPIX_I8);
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(img.data[y * img.pitch + x], 255 - px[y * w + x]) << x << "," << y;
+    EXPECT_EQ(img.data[w], 0) << "row padding";
+  }
+}
+
+// Where strip `strip`'s byte count lies in a little-endian classic TIFF of
+// several strips, and whether it is a SHORT.
+size_t stripByteCountAt(const Bytes& b, uint32_t strip, bool& isShort) {
+  const uint32_t ifd = get32(b, 4);
+  for (uint32_t i = 0; i < get16(b, ifd); ++i) {
+    const size_t e = ifd + 2 + 12 * i;
+    if (get16(b, e) != 279) continue;
+    isShort = get16(b, e + 2) == 3;
+    const size_t size = isShort ? 2 : 4;
+    return (get32(b, e + 4) * size <= 4 ? e + 8 : get32(b, e + 8)) + size * strip;
+  }
+  ADD_FAILURE() << "no StripByteCounts";
+  return 0;
+}
+uint32_t stripByteCount(const Bytes& b, uint32_t strip) {
+  bool isShort;
+  const size_t at = stripByteCountAt(b, strip, isShort);
+  return isShort ? get16(b, at) : get32(b, at);
+}
+void setStripByteCount(Bytes& b, uint32_t strip, uint32_t count) {
+  bool isShort;
+  const size_t at = stripByteCountAt(b, strip, isShort);
+  isShort ? le16(b, at, count) : le32(b, at, count);
+}
+
+TiffLayout layout(uint16_t spp, uint16_t bps, uint16_t photometric, uint16_t sampleFormat = SAMPLEFORMAT_UINT,
+                  uint16_t planar = PLANARCONFIG_CONTIG, std::vector<uint16_t> colormap = {}) {
+  TiffLayout l;
+  l.spp = spp;
+  l.bps = bps;
+  l.photometric = photometric;
+  l.sampleFormat = sampleFormat;
+  l.planar = planar;
+  l.colormap = std::move(colormap);
+  return l;
+}
+
+TEST_F(TiffFiles, ColourUnsupportedAndDamagedFilesGetTheirStatus) {
   HostImage img;
-  writeWithLibtiff(path("pages.tif"), "w", 4, 4, 1, 8, 0, Bytes(16, 1), PLANARCONFIG_CONTIG, 2);
+  TiffLayout pages;
+  pages.pages = 2;
+  ASSERT_TRUE(writeTiffFile(path("pages.tif"), 4, 4, pages, Bytes(16, 1)));
   ReadResult r = readCaptured(path("pages.tif"), img);
-  EXPECT_EQ(r.status, OPIX_IO_ERROR);
+  EXPECT_EQ(r.status, OPIX_UNSUPPORTED_FORMAT);
   EXPECT_EQ(r.err, "Number of directories more than 1 (2)\nInput file has unappropriate format\n");
 
-  writeWithLibtiff(path("packed.tif"), "w", 8, 4, 1, 12, 0, Bytes(48, 1));
-  writeWithLibtiff(path("planar.tif"), "w", 4, 4, 3, 8, 0, Bytes(48, 1), PLANARCONFIG_SEPARATE);
-  writeWithLibtiff(path("bits1.tif"), "w", 16, 2, 1, 1, 0, Bytes(4, 1));
-  for (const char* name : {"packed.tif", "planar.tif", "bits1.tif"}) {
-    r = readCaptured(path(name), img);
-    EXPECT_EQ(r.status, OPIX_IO_ERROR) << name;
-    EXPECT_EQ(r.err, "Input file has unappropriate format\n") << name;
+  std::vector<uint16_t> coloured;
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < 256; ++i) coloured.push_back(static_cast<uint16_t>(c == 1 && i == 7 ? 0 : i * 257));
+  std::vector<uint16_t> gray4;
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < 16; ++i) gray4.push_back(static_cast<uint16_t>(i * 4369));
+  const struct {
+    const char* name;
+    TiffLayout layout;
+    uint32_t w;
+    opixStatus_t status;
+    const char* err;
+  } cases[] = {
+      {"palette.tif", layout(1, 8, PHOTOMETRIC_PALETTE, SAMPLEFORMAT_UINT, PLANARCONFIG_CONTIG, coloured), 4,
+       OPIX_IO_ERROR, nullptr},
+      {"rgba.tif", layout(4, 8, PHOTOMETRIC_RGB), 4, OPIX_IO_ERROR, nullptr},
+      {"rgbplanes.tif", layout(3, 8, PHOTOMETRIC_RGB, SAMPLEFORMAT_UINT, PLANARCONFIG_SEPARATE), 4, OPIX_IO_ERROR,
+       nullptr},
+      {"cmyk.tif", layout(4, 8, PHOTOMETRIC_SEPARATED), 4, OPIX_IO_ERROR, nullptr},
+      {"ycbcr.tif", layout(3, 8, PHOTOMETRIC_YCBCR), 4, OPIX_IO_ERROR, nullptr},
+      {"lab.tif", layout(3, 8, PHOTOMETRIC_CIELAB), 4, OPIX_IO_ERROR, nullptr},
+      {"signed.tif", layout(1, 16, PHOTOMETRIC_MINISBLACK, SAMPLEFORMAT_INT), 4, OPIX_UNSUPPORTED_FORMAT, ""},
+      {"float.tif", layout(1, 32, PHOTOMETRIC_MINISBLACK, SAMPLEFORMAT_IEEEFP), 4, OPIX_UNSUPPORTED_FORMAT, ""},
+      {"bits1.tif", layout(1, 1, PHOTOMETRIC_MINISBLACK), 16, OPIX_UNSUPPORTED_FORMAT, ""},
+      {"bits12.tif", layout(1, 12, PHOTOMETRIC_MINISBLACK), 8, OPIX_UNSUPPORTED_FORMAT, ""},
+      {"gray4.tif", layout(1, 4, PHOTOMETRIC_PALETTE, SAMPLEFORMAT_UINT, PLANARCONFIG_CONTIG, gray4), 8,
+       OPIX_UNSUPPORTED_FORMAT, ""},
+      {"whiteis0.tif", layout(1, 8, PHOTOMETRIC_MINISWHITE), 4, OPIX_UNSUPPORTED_FORMAT, ""},
+      {"grayalpha.tif", layout(2, 8, PHOTOMETRIC_MINISBLACK), 4, OPIX_UNSUPPORTED_FORMAT, ""},
+  };
+  for (const auto& c : cases) {
+    const size_t bytes = (size_t{c.w} * c.layout.spp * c.layout.bps + 7) / 8 * 4;
+    ASSERT_TRUE(writeTiffFile(path(c.name), c.w, 4, c.layout, Bytes(bytes, 1))) << c.name;
+    r = readCaptured(path(c.name), img);
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_EQ(r.err, c.err ? "Input file has unappropriate format\n" : "Input file must not be color\n") << c.name;
+    EXPECT_EQ(img.data, nullptr) << c.name;
   }
 
   // Our own uncompressed file cut short of its pixels or its directory.
@@ -329,6 +440,62 @@ TEST_F(TiffFiles, UnsupportedLayoutsAreRefused) {
   shortPixels.erase(shortPixels.begin() + 108, shortPixels.end() - 102);
   le32(shortPixels, 4, 108);
   EXPECT_EQ(readCaptured(put("short.tif", shortPixels), img).status, OPIX_IO_ERROR);
+  // Two LZW strips: the second of no bytes, or the first cut to half its codes.
+  TiffLayout lzwLayout;
+  lzwLayout.compression = COMPRESSION_LZW;
+  lzwLayout.rowsPerStrip = 4;
+  ASSERT_TRUE(writeTiffFile(path("lzw.tif"), 64, 8, lzwLayout, randomBytes(512, 4)));
+  const Bytes lzw = load(path("lzw.tif"));
+  Bytes empty = lzw;
+  setStripByteCount(empty, 1, 0);
+  r = readCaptured(put("empty.tif", empty), img);
+  EXPECT_EQ(r.status, OPIX_IO_ERROR);
+  EXPECT_EQ(r.err, "Input file has unappropriate format\n");
+  Bytes cut = lzw;
+  setStripByteCount(cut, 0, stripByteCount(cut, 0) / 2);
+  r = readCaptured(put("badlzw.tif", cut), img);
+  EXPECT_EQ(r.status, OPIX_IO_ERROR);
+  EXPECT_EQ(r.err, "Input file has unappropriate format\n");
+  EXPECT_EQ(img.data, nullptr);
+}
+
+TEST_F(TiffFiles, HugeClaimsAreRefusedBeforeTheImageIsAllocated) {
+  HostImage img;
+  EXPECT_EQ(readCaptured(put("wide.tif", claimingTiff(65536, 16, 16)), img).status, OPIX_UNSUPPORTED_FORMAT);
+  EXPECT_EQ(readCaptured(put("tall.tif", claimingTiff(16, 65536, 16)), img).status, OPIX_UNSUPPORTED_FORMAT);
+  // 4 GiB claimed by 16 bytes of LZW codes, which decode to 64 KiB at most.
+  const std::string huge = put("huge.tif", claimingTiff(65535, 65535, 16));
+  EXPECT_EQ(readCaptured(huge, img).status, OPIX_IO_ERROR);
+#if !OPIX_TEST_SANITIZED
+  // With 1 GiB of address space to spare an allocation of the claimed size
+  // would fail as lack of memory; the refusal comes before it.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    std::ifstream status("/proc/self/statm");
+    uint64_t pages = 0;
+    status >> pages;
+    limit.rlim_cur = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) + (uint64_t{1} << 30);
+    setrlimit(RLIMIT_AS, &limit);
+    DecodedImage d;
+    int code;
+    try {
+      code = readTiff(huge, d);
+    } catch (const std::bad_alloc&) {
+      code = 100;
+    }
+    _exit(code);
+  }
+  int wstatus = 0;
+  ASSERT_EQ(waitpid(pid, &wstatus, 0), pid);
+  ASSERT_TRUE(WIFEXITED(wstatus));
+  EXPECT_EQ(WEXITSTATUS(wstatus), kTiffReadError);
+#endif
+  // The same claim with a strip that could hold it, but lies past the file's end.
+  Bytes past = claimingTiff(4096, 4096, 16);
+  le32(past, 10 + 12 * 7 + 8, 4096);
+  EXPECT_EQ(readCaptured(put("past.tif", past), img).status, OPIX_IO_ERROR);
   EXPECT_EQ(img.data, nullptr);
 }
 

@@ -120,7 +120,15 @@ opixStatus_t readImageFile(const std::string& inputName, const std::string& outp
       if (!readPnm(inputName, d)) return unappropriateFormat(OPIX_IO_ERROR);
       format = formatFromBits(d.bits, d.channels);
     } else if (hasAnyExtension(inputName, {".tif", ".tiff"})) {
-      if (!readTiff(inputName, d)) return unappropriateFormat(OPIX_IO_ERROR);
+      switch (readTiff(inputName, d)) {
+        case kTiffOk: break;
+        case kTiffUnsupported: return unappropriateFormat(OPIX_UNSUPPORTED_FORMAT);
+        case kTiffColor:
+          // The message and status of a colour image that was read.
+          std::fputs("Input file must not be color\n", stderr);
+          return OPIX_IO_ERROR;
+        default: return unappropriateFormat(OPIX_IO_ERROR);
+      }
       format = formatFromBits(d.bits, d.channels);
     } else if (hasExtension(inputName, ".raw")) {
       if (!readRaw(inputName, width, height, rawBits, d)) return unappropriateFormat(OPIX_IO_ERROR);

@@ -69,7 +69,13 @@ bool readPnm(const std::string& path, DecodedImage& out);
 // RAW: 8-bit samples one byte each (pitch = width), 9 to 16 bits one
 // little-endian 16-bit word each (pitch = 2 x width).
 bool readRaw(const std::string& path, uint32_t width, uint32_t height, uint32_t bits, DecodedImage& out);
-bool readTiff(const std::string& path, DecodedImage& out);
+
+// kTiffReadError: the file cannot be opened or its pixels cannot be decoded
+// (a truncated or corrupt file); kTiffUnsupported: a readable file whose
+// layout host images do not take; kTiffColor: colour data other than 8- or
+// 16-bit RGB, which is read as it is.
+enum TiffResult : int { kTiffOk = 0, kTiffReadError = 1, kTiffUnsupported = 2, kTiffColor = 3 };
+TiffResult readTiff(const std::string& path, DecodedImage& out);
 
 enum BmpResult : int { kBmpOk = 0, kBmpReadError = 1, kBmpInvalid = 2, kBmpUnsupported = 3 };
 BmpResult readBmp(const std::string& path, DecodedImage& out);

@@ -79,6 +79,37 @@ TEST_F(CudaDrivers, DemosaicEveryAlgorithmPatternDepthAndSize) {
   }
 }
 
+// MG keeps its intermediate results in buffers from frame to frame: each
+// driver first demosaics another mosaic, so that an entry one of them fails
+// to write shows the other mosaic's value. MG takes even widths; these end
+// one cell past its tiles and grids (the first pass-1 grid is one block
+// smaller than the slots), fill the buffers exactly (58 x 27), or are odd,
+// which both must refuse alike.
+void compareMg(opixSurfaceFormat_t f, uint32_t maxW, uint32_t maxH,
+               const std::vector<std::pair<uint32_t, uint32_t>>& sizes) {
+  DebayerRun run(OPIX_MG, maxW, maxH, f);
+  ASSERT_EQ(run.status, OPIX_OK) << opixSurfaceFormatName(f);
+  uint32_t seed = 500;
+  for (const auto& [w, h] : sizes)
+    for (opixBayerPattern_t p : kPatterns) {
+      SCOPED_TRACE(name(OPIX_MG, f, p, w, h));
+      const Mosaic m = randomMosaic(w, h, f, ++seed), other = randomMosaic(w, h, f, seed + 1000);
+      expectSameOnBothDrivers([&] {
+        EXPECT_EQ(run.run(other, p), w % 2 ? OPIX_INVALID_SIZE : OPIX_OK);
+        const opixStatus_t s = run.run(m, p);
+        return Outcome{s, run.raw};
+      });
+    }
+}
+
+TEST_F(CudaDrivers, MgEveryPatternDepthAndSize) {
+  const std::vector<std::pair<uint32_t, uint32_t>> sizes = {{2, 1},    {2, 2},    {4, 3},    {6, 5},    {58, 27},
+                                                            {64, 64},  {66, 33},  {122, 59}, {130, 32}, {194, 47},
+                                                            {256, 70}, {250, 69}, {63, 17},  {129, 70}};
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16}) compareMg(f, kMaxW, kMaxH, sizes);
+  compareMg(OPIX_I16, 65534, 64, {{65534, 2}});
+}
+
 TEST_F(CudaDrivers, DemosaicThinImagesOfTheLargestWidth) {
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16}) {
     compareDebayer(OPIX_HQLI, f, 65535, 64, {{65535, 2}, {65533, 3}});

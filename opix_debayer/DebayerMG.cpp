@@ -15,6 +15,8 @@
 
 namespace opix {
 
+constexpr uint64_t kLargeSharedMemory = 98304;
+
 void opixMG16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
                     opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
   geometry_ = mgGeometry(maxWidth, maxHeight);
@@ -41,10 +43,10 @@ void opixMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const Su
   for (int i = 0; i < 2; ++i)
     buffers.words[i] = reinterpret_cast<uint16_t*>(sliceAddress(memSpace_.pointerField(), bufferOffset_[12 + i]));
   buffers.stride = static_cast<uint32_t>(32 * geometry_.gx1);
-  buffers.rows = static_cast<uint32_t>(16 * geometry_.gy1);
   if (!isBayerPattern(pattern)) checks::fail("Unsupported bayer format", OPIX_UNSUPPORTED_FORMAT, __LINE__);
   if (cudaDrivers())
-    OPIX_CUDA_DRIVER(launchMGCudaPass1(work, buffers, pattern, destination.width, destination.height));
+    OPIX_CUDA_DRIVER(launchMGCudaPass1(work, buffers, pattern, destination.width, destination.height,
+                                       sharedMemoryPerMultiprocessor_ >= kLargeSharedMemory));
   else
     host::launch([&] { launchMGHostPass1(work, buffers, pattern, destination.width, destination.height); });
   launchCheck("GPUMGDebayer1");
@@ -161,7 +163,8 @@ void pass1Band(const WorkSamples<T>& s, const MgBuffers& b, int pattern, int w, 
     }
     const int green = greenParity(pattern, y);
     const T* row = SampleRows<T>{s, y}.at(0);
-    for (int x = -3; x < w + 3; ++x) kh[x] = mgDifference4([&](int k) { return int(row[x + k]); }, ((x - green) & 1) != 0);
+    for (int x = -3; x < w + 3; ++x)
+      kh[x] = mgDifference4([&](int k) { return int(row[x + k]); }, ((x - green) & 1) != 0);
     const int *ku = p.kv.row(y - 1), *k0 = p.kv.row(y), *kd = p.kv.row(y + 1);
     float* d = p.D.row(y);
     for (int x = green == 0 ? -1 : -2; x < w + 2; x += 2)

@@ -21,16 +21,16 @@ inline MgGeometry mgGeometry(uint64_t width, uint64_t height) {
 
 // The intermediate buffers: one entry per 2 x 2 cell; cell (i, j) holds the
 // positions x = 2i - 2, 2i - 1 and y = 2j - 2, 2j - 1, so the cells cover the
-// image and two positions around it. Pass 1 writes D (step 4) at the red and
-// the blue site of every cell, the two-direction weights at both greens of
-// the cells inside the image, and the green (step 5) at both sites; pass 2
-// reads weights and greens. The remaining buffers of the groups are reserved
-// with them.
+// image and two positions around it. Pass 1 writes the two-direction weights
+// at both greens of the cells inside the image and the green (step 5) at
+// both sites, which pass 2 reads; the CUDA driver also passes D (step 4) of
+// both sites of every cell between its two pass-1 kernels (the host driver
+// keeps D in its bands). The remaining buffers are reserved with their
+// groups.
 struct MgBuffers {
   float* group[3][4];
   uint16_t* words[2];
   uint32_t stride;  // cells per buffer row: 32 x gx1
-  uint32_t rows;    // 16 x gy1
 };
 
 OPIX_HD int64_t mgCell(const MgBuffers& b, int x, int y) { return int64_t((y + 2) >> 1) * b.stride + ((x + 2) >> 1); }
@@ -52,16 +52,18 @@ class opixMG16 : public opixDebayer<OPIX_MG> {
 
  private:
   MgGeometry geometry_{};
-  uint64_t sharedMemoryPerMultiprocessor_ = 0;
+  uint64_t sharedMemoryPerMultiprocessor_ = 0;  // picks the pass-1 kernels at Create
   uint64_t bufferOffset_[14] = {};
 };
 
 // Work image: the image at work (apron + cx, apron + cy), mirrored around it.
 void launchMGHostPass1(const WorkView& work, const MgBuffers& buffers, int pattern, uint32_t width, uint32_t height);
 void launchMGHostPass2(const WorkView& work, const MgBuffers& buffers, const SurfaceView& destination, int pattern);
+// largeShared: the device has at least 96 KiB of shared memory per
+// multiprocessor; the kernels for it give the same results.
 OPIX_CUDA_DRIVERS(void launchMGCudaPass1(const WorkView& work, const MgBuffers& buffers, int pattern, uint32_t width,
-                                         uint32_t height);
-                  void launchMGCudaPass2(const WorkView& work, const MgBuffers& buffers,
-                                         const SurfaceView& destination, int pattern);)
+                                         uint32_t height, bool largeShared);
+                  void launchMGCudaPass2(const WorkView& work, const MgBuffers& buffers, const SurfaceView& destination,
+                                         int pattern);)
 
 }  // namespace opix

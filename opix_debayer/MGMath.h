@@ -36,8 +36,6 @@
 
 namespace opix {
 
-constexpr int kMgApron = 12;
-
 // Weighting of the steps. eps are given on a 0..255 scale of the gradient
 // sums and converted to the integer sums of a bit depth by mgConstants.
 struct MgConstants {
@@ -211,8 +209,7 @@ OPIX_HD float mgSiteGreenFrom(int sample, const Diff& D, MgFourDirSums sums, int
 
 // The same from the gradients V and H.
 template <class Diff, class Grad>
-OPIX_HD float mgSiteGreen(int sample, const Diff& D, const Grad& V, const Grad& H, int x, int y,
-                          const MgConstants& c) {
+OPIX_HD float mgSiteGreen(int sample, const Diff& D, const Grad& V, const Grad& H, int x, int y, const MgConstants& c) {
   return mgSiteGreenFrom(sample, D, mgFourDirSums(V, H, x, y), x, y, c);
 }
 

@@ -69,7 +69,8 @@ class Reference {
     pixels_.resize(size_t(w) * h);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
-        const Rgb px = mgPixel(p, G, S, opp, [&] { return W(x, y); }, x, y, h, hi);
+        const Rgb px = mgPixel(
+            p, G, S, opp, [&] { return W(x, y); }, x, y, h, hi);
         pixels_[size_t(y) * w + x] = {px.r, px.g, px.b};
       }
   }
@@ -97,8 +98,8 @@ std::string label(opixSurfaceFormat_t f, uint32_t w, uint32_t h) {
 // and grid edges of both passes, the minimum, and tiny images (no reference:
 // they mirror more than once).
 TEST(Mg, MatchesItsStepsOnEveryPatternDepthAndSize) {
-  const std::pair<uint32_t, uint32_t> sizes[] = {{64, 64}, {66, 65}, {194, 70}, {16, 13},
-                                                 {58, 27}, {130, 33}, {2, 1},   {4, 3}};
+  const std::pair<uint32_t, uint32_t> sizes[] = {{64, 64}, {66, 65},  {194, 70}, {16, 13},
+                                                 {58, 27}, {130, 33}, {2, 1},    {4, 3}};
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16}) {
     DebayerRun run(OPIX_MG, 194, 70, f);
     ASSERT_EQ(run.status, OPIX_OK);
@@ -150,8 +151,8 @@ TEST(Mg, EveryPatternEqualsTheShiftedRggbResult) {
       ASSERT_EQ(other.run(m, p), OPIX_OK);
       for (uint32_t y = kMargin; y + kMargin < h; ++y)
         for (uint32_t x = kMargin; x + kMargin < w; ++x)
-          ASSERT_EQ(other.pixel(x, y), rggb.pixel(x + sh.sx, y + sh.sy)) << opixBayerPatternName(p) << " " << x << ","
-                                                                           << y;
+          ASSERT_EQ(other.pixel(x, y), rggb.pixel(x + sh.sx, y + sh.sy))
+              << opixBayerPatternName(p) << " " << x << "," << y;
     }
   }
 }

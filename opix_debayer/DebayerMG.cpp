@@ -212,9 +212,9 @@ struct Pass2Planes {
 };
 
 // Pass 2 over rows [y0, y1).
-template <class T, class Store>
+template <class T, class RowStore>
 void pass2Band(const WorkSamples<T>& s, const MgBuffers& b, int pattern, int w, int h, int y0, int y1, int hi,
-               Pass2Planes& p, Store&& store) {
+               Pass2Planes& p, RowStore&& rowStore) {
   p.G.shape(-4, y0 - 4, w + 8, y1 - y0 + 8);
   p.S.shape(-4, y0 - 4, w + 8, y1 - y0 + 8);
   p.GS.shape(-4, y0 - 4, w + 8, y1 - y0 + 8);
@@ -237,20 +237,22 @@ void pass2Band(const WorkSamples<T>& s, const MgBuffers& b, int pattern, int w, 
     const int my = mgMirror(y, h);
     const int green = greenParity(pattern, my);
     float* o = p.opp.row(y);
-    for (int x = -1; x < w + 1; ++x) {
-      const int mx = x >= 0 && x < w ? x : mgMirror(x, w);
-      // The differences G - S of mgOppositeAt, taken once per position.
-      o[x] = ((mx - green) & 1) == 0 ? 0.0f
-                                     : mgOpposite(p.G(mx, my), [&](int dx, int dy) { return p.GS(mx + dx, my + dy); });
-    }
+    // The differences G - S of mgOppositeAt, taken once per position.
+    auto opposite = [&](int x) {
+      return mgOpposite(p.G(x, my), [&](int dx, int dy) { return p.GS(x + dx, my + dy); });
+    };
+    for (int x = 1 - green; x < w; x += 2) o[x] = opposite(x);
+    o[-1] = ((1 - green) & 1) ? o[1] : 0.0f;         // w is even: the margins mirror
+    o[w] = ((w - 2 - green) & 1) ? o[w - 2] : 0.0f;  // positions of the same site
   }
   for (int y = y0; y < y1; ++y) {
     const int green = greenParity(pattern, y);
     const int greenPhase = bayerPhase(pattern, green, y);
     const CellRow wv = cellRow(mgWeightV(b, greenPhase), b, y), wh = cellRow(mgWeightH(b, greenPhase), b, y);
+    const auto store = rowStore(y);
     for (int x = 0; x < w; ++x) {
       auto weights = [&] { return MgWeights{wv[x], wh[x]}; };
-      store(y, x, mgPixel(pattern, p.G, p.S, p.opp, weights, x, y, h, hi));
+      store(x, mgPixel(pattern, p.G, p.S, p.opp, weights, x, y, h, hi));
     }
   }
 }
@@ -268,15 +270,15 @@ void pass1(const WorkView& work, const MgBuffers& b, int pattern, int w, int h) 
   });
 }
 
-template <class T, class Store>
-void pass2(const WorkView& work, const MgBuffers& b, int pattern, int w, int h, Store&& store) {
+template <class T, class RowStore>
+void pass2(const WorkView& work, const MgBuffers& b, int pattern, int w, int h, RowStore&& rowStore) {
   const WorkSamples<T> s = imageSamples<T>(work);
   const int hi = maxEstimate(work.format);
   host::parallelFor((h + kBand - 1) / kBand, [&](int64_t first, int64_t last) {
     Pass2Planes planes;
     for (int64_t band = first; band < last; ++band) {
       const int y0 = int(band) * kBand;
-      pass2Band(s, b, pattern, w, h, y0, std::min(y0 + kBand, h), hi, planes, store);
+      pass2Band(s, b, pattern, w, h, y0, std::min(y0 + kBand, h), hi, planes, rowStore);
     }
   });
 }
@@ -293,10 +295,9 @@ void launchMGHostPass1(const WorkView& work, const MgBuffers& buffers, int patte
 void launchMGHostPass2(const WorkView& work, const MgBuffers& buffers, const SurfaceView& d, int pattern) {
   const int w = int(d.width), h = int(d.height);
   if (work.format == OPIX_I8) {
-    pass2<uint8_t>(work, buffers, pattern, w, h,
-                   [&](int y, int x, Rgb p) { Rgb8Row{d.plane[0] + int64_t(y) * d.pitch}(x, p); });
+    pass2<uint8_t>(work, buffers, pattern, w, h, [&](int y) { return Rgb8Row{d.plane[0] + int64_t(y) * d.pitch}; });
   } else {
-    pass2<uint16_t>(work, buffers, pattern, w, h, [&](int y, int x, Rgb p) { planarRow(d, y)(x, p); });
+    pass2<uint16_t>(work, buffers, pattern, w, h, [&](int y) { return planarRow(d, y); });
   }
 }
 

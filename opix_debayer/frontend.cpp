@@ -4,6 +4,7 @@
 #include "DebayerBinning.h"
 #include "DebayerDFPD.h"
 #include "DebayerL7.h"
+#include "DebayerMG.h"
 #include "DebayerMalvar.h"
 #include "GlobalMethods.h"
 
@@ -26,6 +27,9 @@ std::unique_ptr<IDebayer> makeDebayer(opixDebayerType_t type, opixSurfaceFormat_
     case OPIX_DFPD:
       if (source == OPIX_I8) return std::make_unique<opixDFPD8>();
       return std::make_unique<opixDFPD16>();
+    case OPIX_MG:
+    case OPIX_MG2:  // MG2 and MG_V2 name the same MG
+    case OPIX_MG_V2: return std::make_unique<opixMG16>();
     case OPIX_L7:
       if (source == OPIX_I8) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);  // no 8-bit kernel
       return std::make_unique<DebayerL7>();

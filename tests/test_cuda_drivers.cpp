@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "DebayerMG.h"
 #include "DebayerSupport.h"
 #include "FilterSupport.h"
 
@@ -78,6 +79,72 @@ TEST_F(CudaDrivers, DemosaicEveryAlgorithmPatternDepthAndSize) {
     if (f != OPIX_I8) compareDebayer(OPIX_L7, f, kMaxW, kMaxH, sizes);
   }
 }
+
+// MG keeps its intermediate results in buffers from frame to frame: each
+// driver first demosaics another mosaic, so that an entry one of them fails
+// to write shows the other mosaic's value. MG takes even widths; these end
+// one cell past its tiles and grids (the first pass-1 grid is one block
+// smaller than the slots), fill the buffers exactly (58 x 27), or are odd,
+// which both must refuse alike.
+void compareMg(opixSurfaceFormat_t f, uint32_t maxW, uint32_t maxH,
+               const std::vector<std::pair<uint32_t, uint32_t>>& sizes) {
+  DebayerRun run(OPIX_MG, maxW, maxH, f);
+  ASSERT_EQ(run.status, OPIX_OK) << opixSurfaceFormatName(f);
+  uint32_t seed = 500;
+  for (const auto& [w, h] : sizes)
+    for (opixBayerPattern_t p : kPatterns) {
+      SCOPED_TRACE(name(OPIX_MG, f, p, w, h));
+      const Mosaic m = randomMosaic(w, h, f, ++seed), other = randomMosaic(w, h, f, seed + 1000);
+      expectSameOnBothDrivers([&] {
+        EXPECT_EQ(run.run(other, p), w % 2 ? OPIX_INVALID_SIZE : OPIX_OK);
+        const opixStatus_t s = run.run(m, p);
+        return Outcome{s, run.raw};
+      });
+    }
+}
+
+TEST_F(CudaDrivers, MgEveryPatternDepthAndSize) {
+  const std::vector<std::pair<uint32_t, uint32_t>> sizes = {{2, 1},    {2, 2},    {4, 3},    {6, 5},    {58, 27},
+                                                            {64, 64},  {66, 33},  {122, 59}, {130, 32}, {194, 47},
+                                                            {256, 70}, {250, 69}, {63, 17},  {129, 70}};
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16}) compareMg(f, kMaxW, kMaxH, sizes);
+  compareMg(OPIX_I16, 65534, 64, {{65534, 2}});
+}
+
+#if OPIX_WITH_CUDA_CPU
+// The pass-1 kernels of devices with much shared memory and those of the
+// others fill the buffers alike, on random work images; the buffers start
+// alike, so an entry only one kind writes differs too.
+TEST_F(CudaDrivers, MgPassOneKernelsOfEitherSharedMemorySize) {
+  std::mt19937 rng(9);
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16})
+    for (auto [w, h] : {std::pair{130u, 70u}, std::pair{58u, 27u}, std::pair{6u, 5u}})
+      for (opixBayerPattern_t p : kPatterns) {
+        SCOPED_TRACE(name(OPIX_MG, f, p, w, h));
+        const uint32_t bps = f == OPIX_I8 ? 1 : 2, workW = w + 24, workH = h + 24;
+        const uint32_t pitch = (workW * bps + 127) / 128 * 128;
+        std::vector<uint32_t> image(size_t(pitch) * workH / 4);
+        for (uint32_t& v : image) v = f == OPIX_I8 ? rng() : rng() & 0xFFFF0FFFu;
+        const WorkView work{f, reinterpret_cast<unsigned char*>(image.data()), pitch, workW, workH, w, h, 12, 0, 0};
+        const MgGeometry g = mgGeometry(w, h);
+        const size_t n = 512 * g.gx1 * g.gy1;
+        std::vector<float> floats[2];
+        std::vector<uint16_t> words[2];
+        MgBuffers buffers[2];
+        for (int k = 0; k < 2; ++k) {
+          floats[k].assign(12 * n, -1.5f);
+          words[k].assign(2 * n, 0);
+          for (int i = 0; i < 12; ++i) buffers[k].group[i / 4][i % 4] = floats[k].data() + i * n;
+          for (int i = 0; i < 2; ++i) buffers[k].words[i] = words[k].data() + i * n;
+          buffers[k].stride = uint32_t(32 * g.gx1);
+          cpu::launchMGCudaPass1(work, buffers[k], p, w, h, k == 1);
+        }
+        EXPECT_EQ(device::getLastError(), device::kSuccess);
+        ASSERT_TRUE(floats[0] == floats[1]);
+        ASSERT_TRUE(words[0] == words[1]);
+      }
+}
+#endif
 
 TEST_F(CudaDrivers, DemosaicThinImagesOfTheLargestWidth) {
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16}) {

@@ -357,6 +357,10 @@ int main(int argc, char** argv) {
       {"DFPD 8-bit", OPIX_DFPD, OPIX_I8, 6, 0},
       {"DFPD 12-bit", OPIX_DFPD, OPIX_I12, 6, 1.5},
       {"DFPD 16-bit", OPIX_DFPD, OPIX_I16, 6, 1.5},
+      // MG keeps 8 bytes per pixel between its passes: D, weights and green.
+      {"MG 8-bit", OPIX_MG, OPIX_I8, 12, 8},
+      {"MG 12-bit", OPIX_MG, OPIX_I12, 12, 8},
+      {"MG 16-bit", OPIX_MG, OPIX_I16, 12, 8},
       {"L7 12-bit", OPIX_L7, OPIX_I12, 3, 0},
       {"L7 16-bit", OPIX_L7, OPIX_I16, 3, 0},
       {"binning 2x2 8-bit", OPIX_BINNING_2x2, OPIX_I8, 0, 0},

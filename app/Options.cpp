@@ -191,8 +191,8 @@ bool DebayerSampleOptions::parseTypeAndPattern() {
   } types[] = {{"DFPD", OPIX_DFPD},
                {"HQLI", OPIX_HQLI},
                {"MG", OPIX_MG},
-               {"MG2", OPIX_MG2},
-               {"MG_V2", OPIX_MG_V2},
+               {"MG2", OPIX_MG},  // the older names of MG
+               {"MG_V2", OPIX_MG},
                {"binning_2x2", OPIX_BINNING_2x2},
                {"binning_4x4", OPIX_BINNING_4x4},
                {"binning_8x8", OPIX_BINNING_8x8},

@@ -239,10 +239,8 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, bool announce) {
     return OPIX_INVALID_SIZE;
   }
   const opixSurfaceFormat_t input = o_.inputSurfaceFormat;
-  if (type == OPIX_MG && input == OPIX_I8) {
-    convertTo16_ = true;
-    if (announce) std::printf("Debayer MG does not support 8 bits image. Image has been converted to 16 bits.");
-  } else if (isBinning(type) && input == OPIX_I12) {
+  // MG has 8-bit kernels of its own: an 8-bit mosaic is not widened for it.
+  if (isBinning(type) && input == OPIX_I12) {
     convertTo16_ = true;
     if (announce) std::printf("Debayer Binning does not support 12 bits image. Image has been converted to 16 bits.");
   } else if (isBinning(type) && input == OPIX_I10) {

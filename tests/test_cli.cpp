@@ -452,16 +452,20 @@ TEST_F(Cli, ImagesSmallerThanTheComponentMinimum) {
   EXPECT_EQ(mg.err, "Unsupported image size\nInvalid image dimensions\n");
 }
 
-TEST_F(Cli, MgConversionMessageAndUnknownWords) {
-  writePgm("in.pgm", 64, 64, false, 7);
-  const Result mg = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "MG"});
-  EXPECT_EQ(mg.status, 0);
-  EXPECT_NE(mg.out.find("Debayer algorithm: MG\nDebayer MG does not support 8 bits image. Image has been converted "
-                        "to 16 bits."),
-            std::string::npos)
-      << mg.out;
-  EXPECT_EQ(mg.err, "");
-  EXPECT_TRUE(exists(path("out.ppm")));
+// MG runs its own 8-bit kernels on an 8-bit mosaic; MG2 and MG_V2 name it
+// too.
+TEST_F(Cli, MgOnEightBitDataAndUnknownWords) {
+  const Mosaic m = writePgm("in.pgm", 64, 66, false, 7);
+  DebayerRun sdk(OPIX_MG, 64, 66, OPIX_I8);
+  for (const char* name : {"MG", "MG2", "MG_V2"}) {
+    SCOPED_TRACE(name);
+    const Result mg = run({"-i", "in.pgm", "-o", "out.ppm", "-type", name, "-p", "GBRG"});
+    ASSERT_EQ(mg.status, 0) << mg.err;
+    EXPECT_EQ(mg.err, "");
+    EXPECT_NE(mg.out.find("Output surface format: RGB8\nDebayer algorithm: MG\n\nRequested"), std::string::npos)
+        << mg.out;
+    expectSdkResult(sdk, m, OPIX_BAYER_GBRG, "out.ppm");
+  }
   const Result word = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "hqli", "-pattern", "XYZW"});
   EXPECT_EQ(word.status, 0);
   EXPECT_EQ(word.err, "Pattern hqli was not recognized.\nSet to DFPD\nPattern XYZW was not recognized.\nSet to RGGB\n");

@@ -18,20 +18,19 @@ OPIX_HD float badPixelThreshold(uint32_t top8) { return top8 < 16 ? 0.7f : (top8
 // window; Bayer data the 8 of the same colour in the 5 x 5 window: for red
 // and blue two away in the row, column and diagonals, for green the 4
 // diagonal neighbours and the 4 samples two away in the row and column.
-template <class Src>
-OPIX_HD uint32_t badPixelSample(const Src& s, bool bayer, bool green, int bits) {
+template <bool Bayer, bool Green, class Src>
+OPIX_HD uint32_t badPixelSampleOf(const Src& s, int bits) {
   const uint32_t v = s(0, 0);
   uint32_t lo, hi;
-  if (!bayer) {
-    lo = hi = s(-1, -1);
-    for (int k = 1; k < 9; ++k) {
-      if (k == 4) continue;
-      const uint32_t n = s(k % 3 - 1, k / 3 - 1);
-      lo = minOf(lo, n);
-      hi = maxOf(hi, n);
+  if (!Bayer) {
+    const uint32_t n[8] = {s(-1, -1), s(0, -1), s(1, -1), s(-1, 0), s(1, 0), s(-1, 1), s(0, 1), s(1, 1)};
+    lo = hi = n[0];
+    for (int k = 1; k < 8; ++k) {
+      lo = minOf(lo, n[k]);
+      hi = maxOf(hi, n[k]);
     }
   } else {
-    const int d = green ? 1 : 2;  // the diagonal distance of the same colour
+    constexpr int d = Green ? 1 : 2;  // the diagonal distance of the same colour
     const uint32_t n[8] = {s(-2, 0), s(2, 0), s(0, -2), s(0, 2), s(-d, -d), s(d, -d), s(-d, d), s(d, d)};
     lo = hi = n[0];
     for (int k = 1; k < 8; ++k) {
@@ -40,9 +39,14 @@ OPIX_HD uint32_t badPixelSample(const Src& s, bool bayer, bool green, int bits) 
     }
   }
   const float t = badPixelThreshold(v >> (bits - 8));
-  if ((1.0f + t) * static_cast<float>(hi) < static_cast<float>(v)) return hi;
-  if ((1.0f - t) * static_cast<float>(lo) > static_cast<float>(v)) return lo;
-  return v;
+  const uint32_t raised = (1.0f - t) * static_cast<float>(lo) > static_cast<float>(v) ? lo : v;
+  return (1.0f + t) * static_cast<float>(hi) < static_cast<float>(v) ? hi : raised;
+}
+
+template <class Src>
+OPIX_HD uint32_t badPixelSample(const Src& s, bool bayer, bool green, int bits) {
+  if (!bayer) return badPixelSampleOf<false, false>(s, bits);
+  return green ? badPixelSampleOf<true, true>(s, bits) : badPixelSampleOf<true, false>(s, bits);
 }
 
 }  // namespace opix

@@ -47,6 +47,17 @@ struct RowWindow {
   }
 };
 
+// Columns first, first + step, ... of the inner part of a row, all of one
+// neighbour set.
+template <bool Bayer, bool Green, class T>
+void badPixelRun(const RowWindow<T, false>& rows, T* d, int first, int end, int step, int bits) {
+  RowWindow<T, false> s = rows;
+  for (int x = first; x < end; x += step) {
+    s.x = x;
+    d[x] = static_cast<T>(badPixelSampleOf<Bayer, Green>(s, bits));
+  }
+}
+
 template <class T>
 void badPixelRows(const BadPixelArgs& a) {
   const int w = int(a.src.width), h = int(a.src.height);
@@ -60,16 +71,26 @@ void badPixelRows(const BadPixelArgs& a) {
     for (int k = 0; k < 5; ++k) inner.rows[k] = edge.rows[k];
     inner.width = w;
     T* d = reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch);
+    auto green = [&](int x) {
+      const int phase = bayerPhase(a.pattern, x, int(y));
+      return bayer && (phase == kPhaseGreenOfRedRow || phase == kPhaseGreenOfBlueRow);
+    };
+    // The two columns at each side mirror; the inner ones run by site colour.
     for (int x = 0; x < w; ++x) {
-      const bool green = bayer && (bayerPhase(a.pattern, x, int(y)) == kPhaseGreenOfRedRow ||
-                                   bayerPhase(a.pattern, x, int(y)) == kPhaseGreenOfBlueRow);
-      if (x >= 2 && x + 2 < w) {
-        inner.x = x;
-        d[x] = static_cast<T>(badPixelSample(inner, bayer, green, a.bits));
-      } else {
-        edge.x = x;
-        d[x] = static_cast<T>(badPixelSample(edge, bayer, green, a.bits));
-      }
+      if (x == 2 && w > 4) x = w - 2;
+      edge.x = x;
+      d[x] = static_cast<T>(badPixelSample(edge, bayer, green(x), a.bits));
+    }
+    if (w <= 4) return;
+    if (!bayer) {
+      badPixelRun<false, false>(inner, d, 2, w - 2, 1, a.bits);
+      return;
+    }
+    for (int x = 2; x < 4; ++x) {
+      if (green(x))
+        badPixelRun<true, true>(inner, d, x, w - 2, 2, a.bits);
+      else
+        badPixelRun<true, false>(inner, d, x, w - 2, 2, a.bits);
     }
   });
 }

@@ -320,7 +320,8 @@ int benchNeighbourhoodFilters(const std::vector<Size>& sizes, const std::string&
   const opixGaussianFilter_t sigma{1.0f};
   const opixBinning_t bin2{OPIX_BINNING_AVERAGE, 2, 2}, bin4{OPIX_BINNING_SUM, 4, 4};
   const opixBadPixelCorrection_t bayer{OPIX_BAYER_GRBG}, grey{OPIX_BAYER_NONE};
-  const opixColumnFilter_t column{1001};
+  opixColumnFilter_t column{2};  // the middle column of each size
+  const opixDefringe_t fringe{3000.0f, 3, {260.0f, 320.0f}, {90.0f, 150.0f}, 0.8f};
   const Case cases[] = {
       {"median 16-bit", OPIX_MEDIAN, OPIX_I16, nullptr, nullptr},
       {"median RGB16", OPIX_MEDIAN, OPIX_RGB16_PLANAR, nullptr, nullptr},
@@ -335,6 +336,7 @@ int benchNeighbourhoodFilters(const std::vector<Size>& sizes, const std::string&
       {"bad pixel Bayer 8", OPIX_BAD_PIXEL_CORRECTION_5x5, OPIX_I8, &bayer, nullptr},
       {"bad pixel grey 12", OPIX_BAD_PIXEL_CORRECTION_5x5, OPIX_I12, &grey, nullptr},
       {"column 12-bit", OPIX_COLUMN_FILTER, OPIX_I12, &column, nullptr},
+      {"defringe RGB16", OPIX_DEFRINGE, OPIX_RGB16_PLANAR, &fringe, nullptr},
   };
   int failures = 0;
   for (const Size& s : sizes)
@@ -342,6 +344,7 @@ int benchNeighbourhoodFilters(const std::vector<Size>& sizes, const std::string&
       if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
       char size[32];
       std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+      column.columnOffset = int32_t(s.w / 2 < 2 ? 2 : s.w / 2);
       FilterBench run(c.type, c.record, s.w, s.h, c.format);
       run.setTransformRecord(c.atTransform);
       opixStatus_t status = run.status();
@@ -352,9 +355,11 @@ int benchNeighbourhoodFilters(const std::vector<Size>& sizes, const std::string&
         continue;
       }
       const opixDeviceSurfaceBuffer_t& d = run.destination();
-      const double bytes = c.type == OPIX_COLUMN_FILTER ? 4.0 * s.h
-                                                        : double(opixImageSize(c.format, s.w, s.h)) +
-                                                              double(opixImageSize(c.format, d.width, d.height));
+      // Defringe also writes its edge marks once and reads them at least once.
+      const double marks = c.type == OPIX_DEFRINGE ? 2.0 * s.w * s.h : 0.0;
+      const double image =
+          double(opixImageSize(c.format, s.w, s.h)) + double(opixImageSize(c.format, d.width, d.height));
+      const double bytes = c.type == OPIX_COLUMN_FILTER ? 4.0 * s.h : image + marks;
       report(c.name, size, ms, double(s.w) * s.h, bytes, bandwidth, d);
     }
   return failures;

@@ -192,6 +192,33 @@ TEST_F(CudaDrivers, NeighbourhoodFiltersEveryFormatAndSize) {
     compareNeighbourhood<opixDefringe_t>(OPIX_DEFRINGE, &fringe, nullptr, f, randomImage);
 }
 
+TEST_F(CudaDrivers, NeighbourhoodFiltersAtTheLargestWidth) {
+  const opixGaussianFilter_t sigma{0.7f};
+  const opixBadPixelCorrection_t bayer{OPIX_BAYER_BGGR};
+  const opixBinning_t bin{OPIX_BINNING_SUM, 3, 3};
+  struct Case {
+    opixImageFilterType_t type;
+    opixSurfaceFormat_t format;
+    const void* atCreate;
+    const void* atTransform;
+  };
+  for (const Case& c :
+       {Case{OPIX_MEDIAN, OPIX_I16, nullptr, nullptr}, Case{OPIX_GAUSSIAN_BLUR, OPIX_RGB8, nullptr, &sigma},
+        Case{OPIX_GAUSSIAN_SHARPEN, OPIX_I12, nullptr, &sigma},
+        Case{OPIX_BAD_PIXEL_CORRECTION_5x5, OPIX_I8, &bayer, nullptr}, Case{OPIX_BINNING, OPIX_I16, &bin, nullptr}}) {
+    FilterRun run(c.type, c.atCreate, 65535, 3, c.format);
+    ASSERT_EQ(run.status, OPIX_OK) << opixImageFilterTypeName(c.type);
+    for (auto [w, h] : {std::pair{65535u, 3u}, std::pair{65533u, 2u}}) {
+      SCOPED_TRACE(std::string(opixImageFilterTypeName(c.type)) + " " + std::to_string(w) + "x" + std::to_string(h));
+      const Image in = spottedImage(w, h, c.format, w + h);
+      expectSameOnBothDrivers([&] {
+        const opixStatus_t st = run.run(in, c.atTransform);
+        return Outcome{st, run.raw};
+      });
+    }
+  }
+}
+
 TEST_F(CudaDrivers, ColumnFilterInPlace) {
   for (auto [w, h] : {std::pair{67u, 1025u}, std::pair{3u, 1u}, std::pair{256u, 512u}}) {
     const opixColumnFilter_t r{int32_t(w - 1)};

@@ -1,6 +1,7 @@
 #include "ImageFilterDefringe.h"
 
 #include <cmath>
+#include <vector>
 
 #include "Checks.h"
 #include "FilterLaunch.h"
@@ -49,21 +50,42 @@ const uint16_t* planeRow(const SurfaceView& v, int p, int64_t y) {
   return reinterpret_cast<const uint16_t*>(v.plane[p] + y * v.pitch);
 }
 
-uint32_t lumaAt(const SurfaceView& v, int x, int y) {
-  return defringeLuma(planeRow(v, 0, y)[x], planeRow(v, 1, y)[x], planeRow(v, 2, y)[x]);
+}  // namespace
+
+namespace {
+
+// The luminance of row y (clamped to the image) into `line`, widened by one
+// pixel on each side (the edge pixel repeated).
+void lumaLine(const SurfaceView& v, int y, uint32_t* __restrict line) {
+  const int w = int(v.width);
+  const uint16_t* __restrict r = planeRow(v, 0, clampIndex(y, int(v.height)));
+  const uint16_t* __restrict g = planeRow(v, 1, clampIndex(y, int(v.height)));
+  const uint16_t* __restrict b = planeRow(v, 2, clampIndex(y, int(v.height)));
+  for (int x = 0; x < w; ++x) line[x + 1] = defringeLuma(r[x], g[x], b[x]);
+  line[0] = line[1];
+  line[w + 1] = line[w];
+}
+
+void edgeLine(const uint32_t* __restrict up, const uint32_t* __restrict mid, const uint32_t* __restrict down,
+              uint8_t* __restrict marks, int w, float threshold) {
+  for (int x = 0; x < w; ++x) marks[x] = defringeEdge(mid[x], mid[x + 2], up[x + 1], down[x + 1], threshold);
 }
 
 }  // namespace
 
+// Row by row over a ring of three luminance lines.
 void launchDefringeEdgesHost(const DefringeArgs& a) {
   const int w = int(a.src.width), h = int(a.src.height);
-  host::parallelRows(h, [&](int64_t y64) {
-    const int y = int(y64);
-    uint8_t* marks = a.edges + y64 * a.edgePitch;
-    for (int x = 0; x < w; ++x)
-      marks[x] = defringeEdge(lumaAt(a.src, clampIndex(x - 1, w), y), lumaAt(a.src, clampIndex(x + 1, w), y),
-                              lumaAt(a.src, x, clampIndex(y - 1, h)), lumaAt(a.src, x, clampIndex(y + 1, h)),
-                              a.rule.threshold);
+  if (w == 0 || h == 0) return;
+  host::parallelFor(h, [&](int64_t begin, int64_t end) {
+    std::vector<uint32_t> ring(3 * size_t(w + 2));
+    auto line = [&](int64_t y) { return ring.data() + ((y + 3) % 3) * (w + 2); };
+    lumaLine(a.src, int(begin) - 1, line(begin - 1));
+    lumaLine(a.src, int(begin), line(begin));
+    for (int64_t y = begin; y < end; ++y) {
+      lumaLine(a.src, int(y) + 1, line(y + 1));
+      edgeLine(line(y - 1), line(y), line(y + 1), a.edges + y * a.edgePitch, w, a.rule.threshold);
+    }
   });
 }
 

@@ -297,6 +297,83 @@ typedef struct {
   int32_t whiteLevel[3];
 } opixBaseColorCorrection_t;
 
+/* Median (OPIX_MEDIAN, no record): every sample becomes the median of its
+ * 3 x 3 neighbourhood, the edge samples repeated past the border. I12, I16
+ * and the planar colour formats, each plane on its own. */
+
+/* Gaussian sharpen (OPIX_GAUSSIAN_SHARPEN) and blur (OPIX_GAUSSIAN_BLUR): a
+ * 3 x 3 convolution, the edge samples repeated past the border, colour images
+ * per channel; sources I8 to I16, RGB8, BGR8 and the planar colour formats.
+ * The blur kernel is the Gaussian exp(-(i^2 + j^2) / (2 sigma^2)) over the
+ * window, normalised to sum 1; the sharpen kernel replaces its centre by -2 x
+ * the sum of all nine, then normalises the same way. Every Transform must
+ * bring this record (null fails with OPIX_INVALID_SIZE); sigma must be above
+ * 0 and finite (else OPIX_INVALID_VALUE). */
+typedef struct {
+  float sigma;
+} opixGaussianFilter_t;
+
+/* Column filter (OPIX_COLUMN_FILTER, I12 mosaics): repairs one defective
+ * column in place by copying, in every row, the sample two columns to its
+ * left (the same Bayer colour). The destination buffer is the source's
+ * pixels. columnOffset must be at least 2 and below the image width (at
+ * Create: the max width); otherwise OPIX_INVALID_VALUE. */
+typedef struct {
+  int32_t columnOffset;
+} opixColumnFilter_t;
+
+/* Bad pixel correction (OPIX_BAD_PIXEL_CORRECTION_5x5): a sample above
+ * (1 + t) x the largest of its neighbours is replaced by that largest one, a
+ * sample below (1 - t) x the smallest by that smallest one. t is 0.7 while the
+ * sample's top 8 bits are below 16, 0.2 below 64, else 0.1. Neighbours of
+ * grey data (OPIX_BAYER_NONE, 10 to 16 bits): the 8 of the 3 x 3 window.
+ * Bayer data: the 8 same-colour samples of the 5 x 5 window, for red and blue
+ * two away in the row, the column and the diagonals; for green the 4 diagonal
+ * neighbours and the 4 samples two away in the row and the column. Positions
+ * past the border mirror the image without repeating its edge, so they keep
+ * their colour. */
+typedef struct {
+  opixBayerPattern_t bayerPattern;
+} opixBadPixelCorrection_t;
+
+/* Binning filter (OPIX_BINNING, I12 and I16): every factor x factor block of
+ * samples becomes one sample: their sum limited to the largest value of the
+ * format (OPIX_BINNING_SUM), their mean truncated (OPIX_BINNING_AVERAGE), or
+ * their plain sum (OPIX_BINNING_NONE), limited only to 65535, the largest
+ * value a sample's 16 bits hold. The destination is width / factor x height / factor
+ * (integer division: trailing columns and rows are dropped). factorX must
+ * equal factorY, 2 to 4 (else OPIX_INVALID_SIZE); the record is required at
+ * Create, since it sizes the destination. */
+typedef struct {
+  opixBinningMode_t mode;
+  uint32_t factorX;
+  uint32_t factorY;
+} opixBinning_t;
+
+/* Defringe (OPIX_DEFRINGE, RGB12_PLANAR and RGB16_PLANAR): removes purple and
+ * green fringes (lateral chromatic aberration, blooming) along high-contrast
+ * edges of demosaiced images, in two passes.
+ *  1. Edges: a pixel is an edge pixel when the luminance gradient
+ *     |Y(x+1, y) - Y(x-1, y)| + |Y(x, y+1) - Y(x, y-1)| exceeds edgeThreshold
+ *     (in sample units of the format; positions past the border take the
+ *     edge pixel), where Y = (77 R + 150 G + 29 B + 128) / 256 truncated.
+ *  2. Fringes: a pixel whose HSV hue lies in purpleHue or greenHue, and
+ *     that lies at most bandRadius pixels (in both axes) from an edge pixel,
+ *     has each channel moved towards its Y: c + strength x (Y - c), rounded
+ *     half up. Grey pixels have no hue; every other pixel is copied unchanged.
+ * Hue ranges are [from, to] in degrees, 0 to 360; from > to wraps through 0
+ * (for example {330, 30} for reds). Typical values: purpleHue {260, 320},
+ * greenHue {90, 150}, bandRadius 2 to 4, strength 0.8. bandRadius must be 1
+ * to 8 and strength 0 to 1, edgeThreshold 0 or more; otherwise
+ * OPIX_INVALID_VALUE. Static at Create, or given at a Transform. */
+typedef struct {
+  float edgeThreshold;
+  uint32_t bandRadius;
+  float purpleHue[2];
+  float greenHue[2];
+  float strength;
+} opixDefringe_t;
+
 /* Creates a filter of `type` on `source`. staticParameters points to the
  * type's record (or is null: the filter then needs a record at Transform).
  * Transform applies a record given to it before its pass; null keeps the

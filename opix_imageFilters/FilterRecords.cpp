@@ -60,6 +60,37 @@ void record(const opixBaseColorCorrection_t* r) {
   field("matrix", joined(r->matrix, 4) + "; " + joined(r->matrix + 4, 4) + "; " + joined(r->matrix + 8, 4));
 }
 
+void record(const opixGaussianFilter_t* r) {
+  if (!active() || !header("opixGaussianFilter_t", r)) return;
+  field("sigma", formatFloat(r->sigma));
+}
+
+void record(const opixColumnFilter_t* r) {
+  if (!active() || !header("opixColumnFilter_t", r)) return;
+  field("column offset", r->columnOffset);
+}
+
+void record(const opixBadPixelCorrection_t* r) {
+  if (!active() || !header("opixBadPixelCorrection_t", r)) return;
+  field("bayer pattern", opixBayerPatternName(r->bayerPattern));
+}
+
+void record(const opixBinning_t* r) {
+  if (!active() || !header("opixBinning_t", r)) return;
+  field("\tBinning mode", opixBinningModeName(r->mode));
+  field("\tBinning factor X", r->factorX);
+  field("\tBinning factor Y", r->factorY);
+}
+
+void record(const opixDefringe_t* r) {
+  if (!active() || !header("opixDefringe_t", r)) return;
+  field("edge threshold", formatFloat(r->edgeThreshold));
+  field("band radius", r->bandRadius);
+  field("purple hue", joined(r->purpleHue, 2));
+  field("green hue", joined(r->greenHue, 2));
+  field("strength", formatFloat(r->strength));
+}
+
 void filterRecord(opixImageFilterType_t type, const void* r) {
   switch (type) {
     case OPIX_SAM: record(static_cast<const opixSam_t*>(r)); break;
@@ -67,6 +98,12 @@ void filterRecord(opixImageFilterType_t type, const void* r) {
     case OPIX_WHITE_BALANCE: record(static_cast<const opixWhiteBalance_t*>(r)); break;
     case OPIX_BAYER_BLACK_SHIFT: record(static_cast<const opixBayerBlackShift_t*>(r)); break;
     case OPIX_BASE_COLOR_CORRECTION: record(static_cast<const opixBaseColorCorrection_t*>(r)); break;
+    case OPIX_GAUSSIAN_SHARPEN:
+    case OPIX_GAUSSIAN_BLUR: record(static_cast<const opixGaussianFilter_t*>(r)); break;
+    case OPIX_COLUMN_FILTER: record(static_cast<const opixColumnFilter_t*>(r)); break;
+    case OPIX_BAD_PIXEL_CORRECTION_5x5: record(static_cast<const opixBadPixelCorrection_t*>(r)); break;
+    case OPIX_BINNING: record(static_cast<const opixBinning_t*>(r)); break;
+    case OPIX_DEFRINGE: record(static_cast<const opixDefringe_t*>(r)); break;
     default: break;
   }
 }

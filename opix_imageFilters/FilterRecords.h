@@ -10,6 +10,12 @@ void record(const opixSam16_t* r);
 void record(const opixWhiteBalance_t* r);
 void record(const opixBayerBlackShift_t* r);
 void record(const opixBaseColorCorrection_t* r);
+// The neighbourhood filters.
+void record(const opixGaussianFilter_t* r);
+void record(const opixColumnFilter_t* r);
+void record(const opixBadPixelCorrection_t* r);
+void record(const opixBinning_t* r);
+void record(const opixDefringe_t* r);
 
 // The record of a filter type, or nothing for a type without one here.
 void filterRecord(opixImageFilterType_t type, const void* r);

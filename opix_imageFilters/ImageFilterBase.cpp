@@ -25,7 +25,9 @@ void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType
   format_ = sourceFormat;
   source_ = source;
   parametersSupplied_ = false;
-  destination_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, sourceFormat);
+  uint32_t destinationWidth = source->maxWidth, destinationHeight = source->maxHeight;
+  ScaleToDestination(destinationWidth, destinationHeight);
+  destination_ = createSurfaceBuffer(destinationWidth, destinationHeight, sourceFormat);
   *destination = destination_.get();
   Allocate();
   if (staticParameters) {
@@ -45,7 +47,9 @@ void ImageFilterBase::Transform(const void* parameters, uint32_t width, uint32_t
     parametersSupplied_ = true;
   }
   if (!parametersSupplied_) checks::fail(NotInitializedMessage(), OPIX_INVALID_VALUE, __LINE__);
-  setCurrentSize(*destination_, width, height);
+  uint32_t destinationWidth = width, destinationHeight = height;
+  ScaleToDestination(destinationWidth, destinationHeight);
+  setCurrentSize(*destination_, destinationWidth, destinationHeight);
   Launch(surfaceView(*source_), surfaceView(*destination_));
 }
 

@@ -31,6 +31,12 @@ class ImageFilterBase : public virtual IImageFilter, public AttachableComponent 
   virtual const char* NotInitializedMessage() const = 0;
   // Runs the pass from the source to the destination, current sizes set.
   virtual void Launch(const SurfaceView& source, const SurfaceView& destination) = 0;
+  // The destination's size for a source of width x height (max or current):
+  // the same unless the filter scales the image.
+  virtual void ScaleToDestination(uint32_t& width, uint32_t& height) const {
+    (void)width;
+    (void)height;
+  }
 
   // Raises OPIX_INVALID_VALUE unless the filter was made for `type`.
   void requireType(opixImageFilterType_t type) const;

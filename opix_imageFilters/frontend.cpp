@@ -3,9 +3,15 @@
 #include <memory>
 
 #include "GlobalMethods.h"
+#include "ImageFilterBadPixelCorrection.h"
 #include "ImageFilterBaseColorCorrection.h"
 #include "ImageFilterBayerBlackShift.h"
+#include "ImageFilterBinning.h"
+#include "ImageFilterColumn.h"
+#include "ImageFilterDefringe.h"
+#include "ImageFilterGaussianSharpen.h"
 #include "ImageFilterMad.h"
+#include "ImageFilterMedian.h"
 #include "ImageFilterWhiteBalance.h"
 
 #define OPIX_SOURCE "opix_imageFilters/frontend"
@@ -109,6 +115,12 @@ std::unique_ptr<ImageFilterBase> makeFilter(opixImageFilterType_t type, opixSurf
     case FilterClass::BaseColorCorrection: return std::make_unique<ImageFilterBaseColorCorrection>();
     case FilterClass::WhiteBalance: return std::make_unique<ImageFilterWhiteBalance>();
     case FilterClass::BayerBlackShift: return std::make_unique<ImageFilterBayerBlackShift>();
+    case FilterClass::Median: return std::make_unique<ImageFilterMedian>();
+    case FilterClass::GaussianSharpen: return std::make_unique<ImageFilterGaussianSharpen>();
+    case FilterClass::Binning: return std::make_unique<ImageFilterBinning>();
+    case FilterClass::BadPixelCorrection: return std::make_unique<ImageFilterBadPixelCorrection>();
+    case FilterClass::Column: return std::make_unique<ImageFilterColumn>();
+    case FilterClass::Defringe: return std::make_unique<ImageFilterDefringe>();
     default: OPIX_THROW(OPIX_INVALID_VALUE);
   }
 }

@@ -36,14 +36,15 @@ inline size_t sampleOffset(const opixDeviceSurfaceBuffer_t& b, uint32_t x, uint3
   const size_t row = size_t(y) * b.pitch;
   switch (b.surfaceFormat) {
     case OPIX_I8: return row + x;
-    case OPIX_RGB8: return row + 3 * size_t(x) + c;
+    case OPIX_RGB8:
+    case OPIX_BGR8: return row + 3 * size_t(x) + c;
     case OPIX_RGB12_PLANAR:
     case OPIX_RGB16_PLANAR: return c * size_t(b.maxPitch) * b.maxHeight + row + 2 * size_t(x);
     default: return row + 2 * size_t(x);
   }
 }
 
-inline bool wideSamples(opixSurfaceFormat_t f) { return f != OPIX_I8 && f != OPIX_RGB8; }
+inline bool wideSamples(opixSurfaceFormat_t f) { return f != OPIX_I8 && f != OPIX_RGB8 && f != OPIX_BGR8; }
 
 // A filter of one type fed from a source surface of max size maxW x maxH.
 class FilterRun {
@@ -89,8 +90,10 @@ class FilterRun {
               device::kSuccess);
     out = Image{in.width, in.height, in.format, std::vector<uint32_t>(in.v.size())};
     if (st != OPIX_OK) return st;
-    for (uint32_t y = 0; y < in.height; ++y)
-      for (uint32_t x = 0; x < in.width; ++x)
+    // The destination's own size: a scaling filter's differs from the input's.
+    out = Image{d.width, d.height, in.format, std::vector<uint32_t>(size_t(d.width) * d.height * in.channels())};
+    for (uint32_t y = 0; y < d.height; ++y)
+      for (uint32_t x = 0; x < d.width; ++x)
         for (uint32_t c = 0; c < in.channels(); ++c) {
           uint16_t v = 0;
           if (wideSamples(d.surfaceFormat))

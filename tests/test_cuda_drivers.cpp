@@ -206,5 +206,102 @@ TEST_F(CudaDrivers, ImageFiltersEveryFormatAndSize) {
     compareFilter(OPIX_BASE_COLOR_CORRECTION, cc, f);
 }
 
+// The neighbourhood filters, with a record at Create and one at every
+// Transform (either may be null), on images `make` draws.
+template <class Record>
+void compareNeighbourhood(opixImageFilterType_t type, const Record* atCreate, const Record* atTransform,
+                          opixSurfaceFormat_t f, Image (*make)(uint32_t, uint32_t, opixSurfaceFormat_t, uint32_t)) {
+  FilterRun run(type, atCreate, kMaxW, kMaxH, f);
+  ASSERT_EQ(run.status, OPIX_OK) << opixImageFilterTypeName(type) << " " << opixSurfaceFormatName(f);
+  uint32_t seed = 300;
+  for (const auto& [w, h] : kSizes) {
+    SCOPED_TRACE(std::string(opixImageFilterTypeName(type)) + " " + opixSurfaceFormatName(f) + " " + std::to_string(w) +
+                 "x" + std::to_string(h));
+    const Image in = make(w, h, f, ++seed);
+    expectSameOnBothDrivers([&] {
+      const opixStatus_t s = run.run(in, atTransform);
+      return Outcome{s, run.raw};
+    });
+  }
+}
+
+// Random samples with one in eight forced to the largest value or to 0, so
+// that the bad pixel correction has work on every block.
+Image spottedImage(uint32_t w, uint32_t h, opixSurfaceFormat_t f, uint32_t seed) {
+  Image im = randomImage(w, h, f, seed);
+  for (size_t i = 0; i < im.v.size(); ++i)
+    if (im.v[i] % 8 == 0) im.v[i] = im.v[i] % 16 ? formatMax(f) : 0;
+  return im;
+}
+
+TEST_F(CudaDrivers, NeighbourhoodFiltersEveryFormatAndSize) {
+  for (opixSurfaceFormat_t f : {OPIX_I12, OPIX_I16, OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR})
+    compareNeighbourhood<opixGaussianFilter_t>(OPIX_MEDIAN, nullptr, nullptr, f, randomImage);
+  const opixGaussianFilter_t sigma{1.1f};
+  for (opixImageFilterType_t type : {OPIX_GAUSSIAN_SHARPEN, OPIX_GAUSSIAN_BLUR})
+    for (opixSurfaceFormat_t f :
+         {OPIX_I8, OPIX_I10, OPIX_I12, OPIX_I14, OPIX_I16, OPIX_RGB8, OPIX_BGR8, OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR})
+      compareNeighbourhood<opixGaussianFilter_t>(type, nullptr, &sigma, f, randomImage);
+  for (opixSurfaceFormat_t f : {OPIX_I12, OPIX_I16})
+    for (uint32_t factor : {2u, 3u, 4u})
+      for (opixBinningMode_t mode : {OPIX_BINNING_SUM, OPIX_BINNING_AVERAGE, OPIX_BINNING_NONE}) {
+        const opixBinning_t r{mode, factor, factor};
+        compareNeighbourhood<opixBinning_t>(OPIX_BINNING, &r, nullptr, f, randomImage);
+      }
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I10, OPIX_I12, OPIX_I14, OPIX_I16})
+    for (opixBayerPattern_t p : {OPIX_BAYER_NONE, OPIX_BAYER_RGGB, OPIX_BAYER_BGGR, OPIX_BAYER_GBRG, OPIX_BAYER_GRBG}) {
+      if (f == OPIX_I8 && p == OPIX_BAYER_NONE) continue;
+      const opixBadPixelCorrection_t r{p};
+      compareNeighbourhood<opixBadPixelCorrection_t>(OPIX_BAD_PIXEL_CORRECTION_5x5, &r, nullptr, f, spottedImage);
+    }
+  const opixDefringe_t fringe{1500.0f, 2, {300.0f, 20.0f}, {90.0f, 150.0f}, 0.75f};
+  for (opixSurfaceFormat_t f : {OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR})
+    compareNeighbourhood<opixDefringe_t>(OPIX_DEFRINGE, &fringe, nullptr, f, randomImage);
+}
+
+TEST_F(CudaDrivers, NeighbourhoodFiltersAtTheLargestWidth) {
+  const opixGaussianFilter_t sigma{0.7f};
+  const opixBadPixelCorrection_t bayer{OPIX_BAYER_BGGR};
+  const opixBinning_t bin{OPIX_BINNING_SUM, 3, 3};
+  struct Case {
+    opixImageFilterType_t type;
+    opixSurfaceFormat_t format;
+    const void* atCreate;
+    const void* atTransform;
+  };
+  for (const Case& c :
+       {Case{OPIX_MEDIAN, OPIX_I16, nullptr, nullptr}, Case{OPIX_GAUSSIAN_BLUR, OPIX_RGB8, nullptr, &sigma},
+        Case{OPIX_GAUSSIAN_SHARPEN, OPIX_I12, nullptr, &sigma},
+        Case{OPIX_BAD_PIXEL_CORRECTION_5x5, OPIX_I8, &bayer, nullptr}, Case{OPIX_BINNING, OPIX_I16, &bin, nullptr}}) {
+    FilterRun run(c.type, c.atCreate, 65535, 3, c.format);
+    ASSERT_EQ(run.status, OPIX_OK) << opixImageFilterTypeName(c.type);
+    for (auto [w, h] : {std::pair{65535u, 3u}, std::pair{65533u, 2u}}) {
+      SCOPED_TRACE(std::string(opixImageFilterTypeName(c.type)) + " " + std::to_string(w) + "x" + std::to_string(h));
+      const Image in = spottedImage(w, h, c.format, w + h);
+      expectSameOnBothDrivers([&] {
+        const opixStatus_t st = run.run(in, c.atTransform);
+        return Outcome{st, run.raw};
+      });
+    }
+  }
+}
+
+TEST_F(CudaDrivers, ColumnFilterInPlace) {
+  for (auto [w, h] : {std::pair{67u, 1025u}, std::pair{3u, 1u}, std::pair{256u, 512u}}) {
+    const opixColumnFilter_t r{int32_t(w - 1)};
+    ExternalSurface source(w, h, OPIX_I12);
+    opixImageFilterHandle_t handle = nullptr;
+    opixDeviceSurfaceBufferHandle_t destination = nullptr;
+    ASSERT_EQ(opixImageFilterCreate(&handle, OPIX_COLUMN_FILTER, &r, w, h, source.buffer.get(), &destination), OPIX_OK);
+    const std::vector<uint8_t> bytes = randomBytes(opixImageSize(OPIX_I12, w, h), w);
+    expectSameOnBothDrivers([&] {
+      source.block.upload(bytes);
+      const opixStatus_t s = opixImageFilterTransform(handle, nullptr, w, h);
+      return Outcome{s, source.block.download()};
+    });
+    EXPECT_EQ(opixImageFilterDestroy(handle), OPIX_OK);
+  }
+}
+
 }  // namespace
 }  // namespace opix::test

@@ -7,6 +7,7 @@ import os
 import re
 import subprocess
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -220,6 +221,34 @@ def test_threads_share_the_sdk():
         t.join()
     for got, want in zip(results, expected):
         np.testing.assert_array_equal(got, want)
+
+
+def test_the_gil_is_released_while_the_sdk_works():
+    # Another thread runs Python code while a frame is being demosaiced.
+    frame = np.random.default_rng(2).integers(0, 4096, size=(2048, 2048), dtype=np.uint16)
+    debayer = opix.Debayer(2048, 2048, dtype=np.uint16, bits=12)
+    ticks = []
+    stop = threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            ticks.append(time.perf_counter())
+            time.sleep(0.001)
+
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    calls = []
+    try:
+        for _ in range(3):
+            start = time.perf_counter()
+            debayer(frame)
+            calls.append((start, time.perf_counter()))
+    finally:
+        stop.set()
+        ticker.join()
+    # A held GIL would let the ticker in at most once around each call.
+    inside = sum(start < t < end for start, end in calls for t in ticks)
+    assert inside >= 8, f"{inside} ticks during {len(calls)} calls"
 
 
 def test_white_balance_and_colour_correction():

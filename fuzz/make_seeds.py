@@ -2,6 +2,7 @@
 """Writes the small seed files of the fuzz targets into corpus/<target>/."""
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -87,8 +88,32 @@ def matrices():
     put("matrix", "a_2x1x3", b"P7" + struct.pack("<III", 2, 1, 3) + struct.pack("<6f", *range(6)))
 
 
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png(width, height, depth, color, rows, interlace=0, extra=b""):
+    head = struct.pack(">IIBBBBB", width, height, depth, color, 0, 0, interlace)
+    raw = b"".join(b"\x00" + r for r in rows)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", head) + extra + png_chunk(b"IDAT", zlib.compress(raw))
+            + png_chunk(b"IEND", b""))
+
+
+def pngs():
+    put("png", "gray8", png(5, 3, 8, 0, [bytes(range(i, i + 5)) for i in range(3)]))
+    put("png", "gray16_sbit12", png(3, 2, 16, 0, [bytes(range(6)), bytes(range(6, 12))],
+                                    extra=png_chunk(b"sBIT", bytes((12,)))))
+    put("png", "gray4", png(4, 2, 4, 0, [bytes((0x12, 0x34)), bytes((0xfe, 0xdc))]))
+    put("png", "rgb8", png(2, 2, 8, 2, [bytes(range(6)), bytes(range(6, 12))]))
+    put("png", "palette", png(3, 1, 8, 3, [bytes((0, 1, 0))], extra=png_chunk(b"PLTE", bytes(range(6)))))
+    # Adam7 interlacing: a 1 x 1 image has its one pixel in the first pass.
+    put("png", "interlaced", png(1, 1, 8, 0, [bytes((9,))], interlace=1))
+    put("png", "gray_alpha", png(2, 1, 8, 4, [bytes((1, 255, 2, 0))]))
+
+
 pnm()
 bmps()
 tiffs()
 raws()
 matrices()
+pngs()

@@ -36,11 +36,11 @@ bool hasAnyExtension(const std::string& name, std::initializer_list<const char*>
 bool isFileType(const std::string& name, int kind) {
   switch (kind) {
     case kFileAnyImage:
-    case kFileAnyImage2: return hasAnyExtension(name, {".bmp", ".ppm", ".pgm", ".tif", ".tiff"});
+    case kFileAnyImage2: return hasAnyExtension(name, {".bmp", ".ppm", ".pgm", ".tif", ".tiff", ".png"});
     // The writer names a PNM result by its channels (.ppm or .pgm) and has
     // no ".ppm16": a 16-bit result goes to a .ppm or .tif file.
-    case kFileColorOutput: return hasAnyExtension(name, {".bmp", ".ppm", ".tif", ".tiff"});
-    case kFileGrayInput: return hasAnyExtension(name, {".bmp", ".pgm", ".pgm16", ".raw", ".tif", ".tiff"});
+    case kFileColorOutput: return hasAnyExtension(name, {".bmp", ".ppm", ".tif", ".tiff", ".png"});
+    case kFileGrayInput: return hasAnyExtension(name, {".bmp", ".pgm", ".pgm16", ".raw", ".tif", ".tiff", ".png"});
     case kFileBmp: return hasExtension(name, ".bmp");
     case kFileJpeg: return hasAnyExtension(name, {".jpg", ".jpeg", ".jfif"});
     case kFileJpeg2000: return hasAnyExtension(name, {".jp2", ".j2k"});
@@ -130,6 +130,9 @@ opixStatus_t readImageFile(const std::string& inputName, const std::string& outp
         default: return unappropriateFormat(OPIX_IO_ERROR);
       }
       format = formatFromBits(d.bits, d.channels);
+    } else if (hasExtension(inputName, ".png")) {
+      if (!readPng(inputName, d)) return unappropriateFormat(OPIX_IO_ERROR);
+      format = formatFromBits(d.bits, d.channels);
     } else if (hasExtension(inputName, ".raw")) {
       if (!readRaw(inputName, width, height, rawBits, d)) return unappropriateFormat(OPIX_IO_ERROR);
       format = formatFromBits(d.bits, 1);
@@ -199,6 +202,8 @@ opixStatus_t writeImage(std::string& outputName, const void* buffer, opixSurface
     written = interleaved && writePnm(outputName, buffer, width, pitch, height, opixFormatBits(format), channels);
   } else if (hasExtension(outputName, ".tif") || hasExtension(outputName, ".tiff")) {
     written = interleaved && writeTiff(outputName, buffer, width, pitch, height, bytes, channels);
+  } else if (hasExtension(outputName, ".png")) {
+    written = interleaved && writePng(outputName, buffer, width, pitch, height, opixFormatBits(format), channels);
   } else {
     std::fputs("Input file has inappropriate extension\n", stderr);
     return OPIX_UNSUPPORTED_FORMAT;

@@ -76,6 +76,10 @@ bool readRaw(const std::string& path, uint32_t width, uint32_t height, uint32_t 
 // 16-bit RGB, which is read as it is.
 enum TiffResult : int { kTiffOk = 0, kTiffReadError = 1, kTiffUnsupported = 2, kTiffColor = 3 };
 TiffResult readTiff(const std::string& path, DecodedImage& out);
+// PNG: grey or RGB, 8 bits (lower depths expanded) or 16 bits as
+// little-endian words; a 16-bit file with an sBIT depth of 9 to 15 bits comes
+// shifted down to it. Alpha is dropped, palettes expand to RGB.
+bool readPng(const std::string& path, DecodedImage& out);
 
 enum BmpResult : int { kBmpOk = 0, kBmpReadError = 1, kBmpInvalid = 2, kBmpUnsupported = 3 };
 BmpResult readBmp(const std::string& path, DecodedImage& out);
@@ -89,6 +93,10 @@ bool writePnm(const std::string& path, const void* buffer, uint32_t width, uint3
 // 8-bit gray (1 channel) or 24-bit (3 channels, bytes as given), bottom-up.
 bool writeBmp(const std::string& path, const void* buffer, uint32_t channels, uint32_t height, uint32_t width,
               uint32_t pitch);
+// Grey or RGB PNG: 8-bit samples as given; 9 to 16 bits as 16-bit samples
+// scaled to the full range, with the true depth in an sBIT chunk.
+bool writePng(const std::string& path, const void* buffer, uint32_t width, uint32_t pitch, uint32_t height,
+              uint32_t bitsPerChannel, uint32_t channels);
 // Single-strip uncompressed little-endian TIFF.
 bool writeTiff(const std::string& path, const void* buffer, uint32_t width, uint32_t pitch, uint32_t height,
                uint32_t bytesPerSample, uint32_t channels);

@@ -10,6 +10,12 @@ void record(const opixSam16_t* r);
 void record(const opixWhiteBalance_t* r);
 void record(const opixBayerBlackShift_t* r);
 void record(const opixBaseColorCorrection_t* r);
+void record(const opixFFC_t* r);
+void record(const opixColorSaturation_t* r);
+
+// A look-up table record of a LUT type (2 to 27): header and Bayer pattern,
+// and the tables when print tables is set.
+void lutRecord(opixImageFilterType_t type, const void* r);
 
 // The record of a filter type, or nothing for a type without one here.
 void filterRecord(opixImageFilterType_t type, const void* r);

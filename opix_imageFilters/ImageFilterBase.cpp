@@ -25,7 +25,7 @@ void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType
   format_ = sourceFormat;
   source_ = source;
   parametersSupplied_ = false;
-  destination_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, sourceFormat);
+  destination_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, DestinationFormat(sourceFormat));
   *destination = destination_.get();
   Allocate();
   if (staticParameters) {

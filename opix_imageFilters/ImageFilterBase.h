@@ -13,8 +13,8 @@ namespace opix {
 
 class ImageFilterBase : public virtual IImageFilter, public AttachableComponent {
  public:
-  // Checks the sizes, creates the destination (the source's format and max
-  // size), allocates, then applies the static parameters when given.
+  // Checks the sizes, creates the destination (DestinationFormat and the
+  // source's max size), allocates, then applies the static parameters when given.
   void Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
             uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
             opixDeviceSurfaceBufferHandle_t* destination) override;
@@ -31,6 +31,10 @@ class ImageFilterBase : public virtual IImageFilter, public AttachableComponent 
   virtual const char* NotInitializedMessage() const = 0;
   // Runs the pass from the source to the destination, current sizes set.
   virtual void Launch(const SurfaceView& source, const SurfaceView& destination) = 0;
+
+  // The destination format for a source format (the same unless the filter
+  // changes the bit depth or layout).
+  virtual opixSurfaceFormat_t DestinationFormat(opixSurfaceFormat_t source) const { return source; }
 
   // Raises OPIX_INVALID_VALUE unless the filter was made for `type`.
   void requireType(opixImageFilterType_t type) const;

@@ -8,6 +8,7 @@
 
 #include "Batch.h"
 #include "ImageFiles.h"
+#include "LutFile.h"
 #include "Report.h"
 #include "opix_internal/opix_program.h"
 
@@ -151,7 +152,7 @@ class DebayerPipeline {
   explicit DebayerPipeline(const DebayerSampleOptions& o) : o_(o) {}
   ~DebayerPipeline() { destroy(); }
 
-  opixStatus_t build(const Matrices& m);
+  opixStatus_t build(const Matrices& m, const LutTable* lut);
   // Images left without a result are counted in `skipped`.
   opixStatus_t process(std::vector<HostImage>& images, size_t& skipped);
   // Destroys the components in the program's order; the first failure is returned.
@@ -164,6 +165,7 @@ class DebayerPipeline {
   opixDebayerHandle_t debayer_ = nullptr;
   opixImageFilterHandle_t sam_ = nullptr;
   opixImageFilterHandle_t whiteBalance_ = nullptr;
+  opixImageFilterHandle_t lut_ = nullptr;
   opixImportFromHostHandle_t importer_ = nullptr;
   opixExportToHostHandle_t exporter_ = nullptr;
   opixSurfaceConverterHandle_t to16_ = nullptr;
@@ -174,7 +176,7 @@ class DebayerPipeline {
   void* hostOutput_ = nullptr;
 };
 
-opixStatus_t DebayerPipeline::build(const Matrices& m) {
+opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut) {
   const opixDebayerType_t type = o_.debayerType;
   const bool evenWidth = o_.maxWidth % 2 == 0;
   // The binning types also need an even width here, like 2 x 2: every
@@ -228,6 +230,13 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
     OPIX_CHECK(opixSurfaceConverterCreate(&back_, OPIX_BIT_DEPTH_CONVERTER, &back, width / scaleX_, height / scaleY_,
                                           current, &current));
   }
+  if (lut) {
+    // On the colour image at the input's depth; it may change that depth.
+    opixImageFilterType_t type{};
+    std::vector<uint8_t> record;
+    OPIX_CHECK(lutFilterFor(*lut, o_.lutPath, current->surfaceFormat, type, record));
+    OPIX_CHECK(opixImageFilterCreate(&lut_, type, record.data(), width / scaleX_, height / scaleY_, current, &current));
+  }
   OPIX_CHECK(opixExportToHostCreate(&exporter_, &exportFormat_, current));
 
   const uint64_t bytes = uint64_t{opixRowBytes(exportFormat_, o_.maxWidth / scaleX_)} * (o_.maxHeight / scaleY_);
@@ -242,6 +251,7 @@ opixStatus_t DebayerPipeline::build(const Matrices& m) {
   if (opixDebayerGetAllocatedGpuMemorySize(debayer_, &size) == OPIX_OK) total += size;
   if (sam_ && opixImageFilterGetAllocatedGpuMemorySize(sam_, &size) == OPIX_OK) total += size;
   if (whiteBalance_ && opixImageFilterGetAllocatedGpuMemorySize(whiteBalance_, &size) == OPIX_OK) total += size;
+  if (lut_ && opixImageFilterGetAllocatedGpuMemorySize(lut_, &size) == OPIX_OK) total += size;
   if (opixImportFromHostGetAllocatedGpuMemorySize(importer_, &size) == OPIX_OK) total += size;
   std::printf("\nRequested GPU memory space: %.2f MB\n\n", double(total) / 1048576.0);
   return OPIX_OK;
@@ -286,7 +296,7 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
     if (info)
       std::printf("Effective debayer performance = %.2f Gpixel/s (%.2f ms)\n",
                   double(float(static_cast<uint32_t>(w * h)) / t * 1e-6f), double(t));
-    // The device-to-host time includes the converter back.
+    // The device-to-host time includes the converter back and the LUT.
     report.start(Report::Export);
     if (back_) {
       report.start(Report::Converter);
@@ -295,6 +305,7 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report) {
       if (info)
         std::printf("Converter 16 to %d time = %.2f ms\n", int(opixFormatBits(o_.inputSurfaceFormat)), double(t));
     }
+    if (lut_) OPIX_CHECK(opixImageFilterTransform(lut_, nullptr, outW, outH));
     OPIX_CHECK(opixExportToHostCopy(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
     t = report.stop(Report::Export);
     if (info && o_.repeat == 1) std::printf("Device-to-host transfer = %.2f ms\n", double(t));
@@ -339,12 +350,13 @@ opixStatus_t DebayerPipeline::destroy() {
   if (debayer_) keep(opixDebayerDestroy(debayer_));
   if (sam_) keep(opixImageFilterDestroy(sam_));
   if (whiteBalance_) keep(opixImageFilterDestroy(whiteBalance_));
+  if (lut_) keep(opixImageFilterDestroy(lut_));
   if (importer_) keep(opixImportFromHostDestroy(importer_));
   if (exporter_) keep(opixExportToHostDestroy(exporter_));
   if (back_) opixSurfaceConverterDestroy(back_);
   if (to16_) opixSurfaceConverterDestroy(to16_);
   debayer_ = nullptr;
-  sam_ = whiteBalance_ = nullptr;
+  sam_ = whiteBalance_ = lut_ = nullptr;
   importer_ = nullptr;
   exporter_ = nullptr;
   back_ = to16_ = nullptr;
@@ -402,15 +414,22 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   }
   o.inputSurfaceFormat = first.surfaceFormat;
   o.bits = first.bitsPerChannel;
+  LutTable lut;
+  if (o.lutPath) OPIX_CHECK(readLutFile(o.lutPath, lut));
+  // A LUT sets the depth of the output.
+  const opixSurfaceFormat_t output = o.lutPath ? (lut.outputBits() == 8    ? OPIX_I8
+                                                  : lut.outputBits() == 12 ? OPIX_I12
+                                                                           : OPIX_I16)
+                                               : o.inputSurfaceFormat;
   std::printf("Input surface format: grayscale\n");
   std::printf("Pattern: %s\n", opixBayerPatternName(o.bayerPattern));
-  std::printf("Output surface format: %s\n", colourFormatName(o.inputSurfaceFormat));
+  std::printf("Output surface format: %s\n", colourFormatName(output));
   std::printf("Debayer algorithm: %s\n", opixDebayerTypeName(o.debayerType));
 
   Matrices matrices;
   OPIX_CHECK(loadMatrices(o, matrices));
   DebayerPipeline pipeline(o);
-  OPIX_CHECK(pipeline.build(matrices));
+  OPIX_CHECK(pipeline.build(matrices, o.lutPath ? &lut : nullptr));
   size_t skipped = 0;
   OPIX_CHECK(pipeline.process(images, skipped));
   incomplete = incomplete || skipped != 0;

@@ -1,5 +1,6 @@
 #include "ImageFilterFfc.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "Checks.h"
@@ -65,25 +66,35 @@ void ImageFilterFfc::Launch(const SurfaceView& source, const SurfaceView& destin
   OPIX_FILTER_LAUNCH("GPUFfc", launchFfcCuda(a), launchFfcHost(a));
 }
 
+// Per cell row: the gains along its top and bottom edge at every column,
+// kept for the cell row's four pixel rows; per row their blend for every
+// sample.
 void launchFfcHost(const FfcArgs& a) {
   const uint32_t hi = maxSample(a.bits);
-  const uint32_t nodesX = ffcNodes(a.src.width);
-  host::parallelRows(a.src.height, [&](int64_t y) {
-    const uint32_t j = uint32_t(y) / 4, dy = uint32_t(y) % 4;
-    const uint16_t* top = a.grid + uint64_t{j} * (a.gridPitch / 2);
-    const uint16_t* bottom = top + a.gridPitch / 2;
-    // The node gains of the two node rows around this row.
-    std::vector<float> gt(nodesX), gb(nodesX);
-    for (uint32_t i = 0; i < nodesX; ++i) {
-      gt[i] = ffcNodeGain(a.divider, top[i]);
-      gb[i] = ffcNodeGain(a.divider, bottom[i]);
-    }
-    const uint16_t* s = reinterpret_cast<const uint16_t*>(a.src.plane[0] + y * a.src.pitch);
-    uint16_t* d = reinterpret_cast<uint16_t*>(a.dst.plane[0] + y * a.dst.pitch);
-    for (uint32_t x = 0; x < a.src.width; ++x) {
-      const uint32_t i = x / 4;
-      const float gain = ffcGain(gt[i], gt[i + 1], gb[i], gb[i + 1], x % 4, dy);
-      d[x] = static_cast<uint16_t>(ffcSample(s[x], gain, hi));
+  const uint32_t w = a.src.width;
+  host::parallelFor(a.src.height, [&](int64_t begin, int64_t end) {
+    std::vector<float> edges(2 * size_t{w});
+    float* t = edges.data();
+    float* b = t + w;
+    uint32_t cached = UINT32_MAX;
+    for (int64_t y = begin; y < end; ++y) {
+      const uint32_t j = uint32_t(y) / 4, dy = uint32_t(y) % 4;
+      if (j != cached) {
+        const uint16_t* top = a.grid + uint64_t{j} * (a.gridPitch / 2);
+        const uint16_t* bottom = top + a.gridPitch / 2;
+        for (uint32_t i = 0; 4 * i < w; ++i) {
+          const float t0 = ffcNodeGain(a.divider, top[i]), t1 = ffcNodeGain(a.divider, top[i + 1]);
+          const float b0 = ffcNodeGain(a.divider, bottom[i]), b1 = ffcNodeGain(a.divider, bottom[i + 1]);
+          for (uint32_t dx = 0; dx < 4 && 4 * i + dx < w; ++dx) {
+            t[4 * i + dx] = ffcEdge(t0, t1, dx);
+            b[4 * i + dx] = ffcEdge(b0, b1, dx);
+          }
+        }
+        cached = j;
+      }
+      const uint16_t* s = reinterpret_cast<const uint16_t*>(a.src.plane[0] + y * a.src.pitch);
+      uint16_t* d = reinterpret_cast<uint16_t*>(a.dst.plane[0] + y * a.dst.pitch);
+      for (uint32_t x = 0; x < w; ++x) d[x] = static_cast<uint16_t>(ffcSample(s[x], ffcBlend(t[x], b[x], dy), hi));
     }
   });
 }

@@ -123,6 +123,15 @@ void ImageFilterLut::ApplyParameters(const void* record) {
   } else {
     tables_.upload(staging_.data(), staging_.size());
   }
+  if (spec_.indexing == LutIndexing::Interpolated) {
+    // The host driver reads every 16-bit input's result from a table made
+    // with the same maths.
+    expanded_.resize(size_t{65536} * spec_.tables);
+    for (int t = 0; t < spec_.tables; ++t) {
+      const auto* table = reinterpret_cast<const uint16_t*>(staging_.data() + stride * t);
+      for (uint32_t v = 0; v < 65536; ++v) expanded_[size_t{65536} * t + v] = uint16_t(lutInterpolated(table, v));
+    }
+  }
   // The staging copy is rewritten by the next record.
   streamSynchronize();
 }
@@ -144,6 +153,7 @@ void ImageFilterLut::Launch(const SurfaceView& source, const SurfaceView& destin
       a.texture[t] = textures_[k].view();
     else
       a.table[t] = tables_.data() + deviceStride(spec_) * k;
+    if (spec_.indexing == LutIndexing::Interpolated) a.expanded[t] = expanded_.data() + size_t{65536} * k;
   }
   const char* label = spec_.indexing == LutIndexing::FullRange
                           ? (spec_.bayer ? "GPULutBayer (texture)" : "GPULut16 (texture)")
@@ -158,68 +168,108 @@ void ImageFilterLut::Launch(const SurfaceView& source, const SurfaceView& destin
 
 namespace {
 
-// Sample i of channel c of a row: interleaved RGB8 steps by three.
-struct RowAccess {
-  unsigned char* base;
-  int step;
-};
-
-RowAccess rowOf(const SurfaceView& v, int c, int64_t y) {
-  const bool planar = isPlanar(v.format);
-  const bool interleaved = opixFormatChannels(v.format) == 3 && !planar;
-  unsigned char* p = (planar ? v.plane[c] : v.plane[0]) + y * int64_t{v.pitch};
-  const int bytes = opixFormatBits(v.format) > 8 ? 2 : 1;
-  return RowAccess{p + (interleaved ? c * bytes : 0), interleaved ? 3 : 1};
+template <class T>
+const T* rowOf(const unsigned char* plane, uint32_t pitch, int64_t y) {
+  return reinterpret_cast<const T*>(plane + y * int64_t{pitch});
+}
+template <class T>
+T* rowOf(unsigned char* plane, uint32_t pitch, int64_t y) {
+  return reinterpret_cast<T*>(plane + y * int64_t{pitch});
 }
 
-// One channel of one row: out[x] = fn(in[x], x).
-template <class S, class D, class Fn>
-void mapRow(RowAccess in, RowAccess out, uint32_t width, const Fn& fn) {
-  const S* s = reinterpret_cast<const S*>(in.base);
-  D* d = reinterpret_cast<D*>(out.base);
-  const int ss = in.step, ds = out.step;
-  for (uint32_t x = 0; x < width; ++x) d[x * ds] = static_cast<D>(fn(uint32_t(s[x * ss]), x));
+// Calls body(lookup) with the lookup of table k, as a function of a sample.
+template <class T, class Body>
+void withLookup(const LutArgs& a, int k, const Body& body) {
+  const T* t = static_cast<const T*>(a.table[k]);
+  const uint32_t mask = a.mask;
+  switch (a.indexing) {
+    case LutIndexing::FullRange: {
+      const TextureView tex = a.texture[k];
+      body([tex](uint32_t v) { return uint32_t(textureFetch1D<uint16_t>(tex, int32_t(v))); });
+      break;
+    }
+    case LutIndexing::Interpolated: {
+      // Every 16-bit input's result, made from the table by lutInterpolated.
+      const uint16_t* e = a.expanded[k];
+      body([e](uint32_t v) { return uint32_t(e[v]); });
+      break;
+    }
+    case LutIndexing::Shifted: body([t](uint32_t v) { return lutShifted(t, v); }); break;
+    default: body([t, mask](uint32_t v) { return lutMasked(t, v, mask); });
+  }
+}
+
+// Three channels of a row, SS and DS samples apart on each side.
+template <int SS, int DS, class S, class D, class F0, class F1, class F2>
+void mapPixels(const S* const (&s)[3], D* const (&d)[3], uint32_t w, const F0& f0, const F1& f1, const F2& f2) {
+  for (uint32_t x = 0; x < w; ++x) {
+    d[0][x * DS] = static_cast<D>(f0(s[0][x * SS]));
+    d[1][x * DS] = static_cast<D>(f1(s[1][x * SS]));
+    d[2][x * DS] = static_cast<D>(f2(s[2][x * SS]));
+  }
 }
 
 template <class S, class D, class T>
 void lutRows(const LutArgs& a) {
-  const int channels = static_cast<int>(opixFormatChannels(a.src.format));
-  const uint32_t mask = a.mask;
-  host::parallelRows(a.src.height, [&](int64_t y) {
-    for (int c = 0; c < channels; ++c) {
-      const RowAccess in = rowOf(a.src, c, y), out = rowOf(a.dst, c, y);
-      if (a.indexing == LutIndexing::FullRange) {
-        if (a.bayer) {
-          const TextureView t[2] = {a.texture[lutBayerTable(a.pattern, 0, int(y))],
-                                    a.texture[lutBayerTable(a.pattern, 1, int(y))]};
-          mapRow<S, D>(in, out, a.src.width,
-                       [&](uint32_t v, uint32_t x) { return textureFetch1D<uint16_t>(t[x & 1], int32_t(v)); });
-        } else {
-          const TextureView t = a.texture[c];
-          mapRow<S, D>(in, out, a.src.width,
-                       [&](uint32_t v, uint32_t) { return textureFetch1D<uint16_t>(t, int32_t(v)); });
-        }
-        continue;
+  const uint32_t w = a.src.width;
+  const bool srcRgb8 = a.src.format == OPIX_RGB8, dstRgb8 = a.dst.format == OPIX_RGB8;
+  const bool colour = opixFormatChannels(a.src.format) == 3;
+  if (a.bayer) {
+    host::parallelRows(a.src.height, [&](int64_t y) {
+      const S* s = rowOf<S>(a.src.plane[0], a.src.pitch, y);
+      D* d = rowOf<D>(a.dst.plane[0], a.dst.pitch, y);
+      withLookup<T>(a, lutBayerTable(a.pattern, 0, int(y)), [&](const auto& even) {
+        withLookup<T>(a, lutBayerTable(a.pattern, 1, int(y)), [&](const auto& odd) {
+          uint32_t x = 0;
+          for (; x + 1 < w; x += 2) {
+            d[x] = static_cast<D>(even(s[x]));
+            d[x + 1] = static_cast<D>(odd(s[x + 1]));
+          }
+          if (x < w) d[x] = static_cast<D>(even(s[x]));
+        });
+      });
+    });
+  } else if (srcRgb8 && dstRgb8 && a.tables == 1) {  // every byte through one table
+    host::parallelRows(a.src.height, [&](int64_t y) {
+      const S* s = rowOf<S>(a.src.plane[0], a.src.pitch, y);
+      D* d = rowOf<D>(a.dst.plane[0], a.dst.pitch, y);
+      withLookup<T>(a, 0, [&](const auto& f) {
+        for (uint32_t i = 0; i < 3 * w; ++i) d[i] = static_cast<D>(f(s[i]));
+      });
+    });
+  } else if (srcRgb8 || dstRgb8) {  // interleaved on one side: pixel by pixel
+    host::parallelRows(a.src.height, [&](int64_t y) {
+      const S* s[3];
+      D* d[3];
+      for (int c = 0; c < 3; ++c) {
+        s[c] = srcRgb8 ? rowOf<S>(a.src.plane[0], a.src.pitch, y) + c : rowOf<S>(a.src.plane[c], a.src.pitch, y);
+        d[c] = dstRgb8 ? rowOf<D>(a.dst.plane[0], a.dst.pitch, y) + c : rowOf<D>(a.dst.plane[c], a.dst.pitch, y);
       }
-      if (a.bayer) {
-        const T* t[2] = {static_cast<const T*>(a.table[lutBayerTable(a.pattern, 0, int(y))]),
-                         static_cast<const T*>(a.table[lutBayerTable(a.pattern, 1, int(y))])};
-        mapRow<S, D>(in, out, a.src.width,
-                     [&](uint32_t v, uint32_t x) { return lutLookup(a.indexing, t[x & 1], v, mask); });
-        continue;
+      withLookup<T>(a, 0, [&](const auto& f0) {
+        withLookup<T>(a, 1, [&](const auto& f1) {
+          withLookup<T>(a, 2, [&](const auto& f2) {
+            if (srcRgb8 && dstRgb8)
+              mapPixels<3, 3>(s, d, w, f0, f1, f2);
+            else if (srcRgb8)
+              mapPixels<3, 1>(s, d, w, f0, f1, f2);
+            else
+              mapPixels<1, 3>(s, d, w, f0, f1, f2);
+          });
+        });
+      });
+    });
+  } else {  // single planes: one pass per plane
+    const int planes = colour ? 3 : 1;
+    host::parallelRows(a.src.height, [&](int64_t y) {
+      for (int c = 0; c < planes; ++c) {
+        const S* s = rowOf<S>(a.src.plane[c], a.src.pitch, y);
+        D* d = rowOf<D>(a.dst.plane[c], a.dst.pitch, y);
+        withLookup<T>(a, c, [&](const auto& f) {
+          for (uint32_t x = 0; x < w; ++x) d[x] = static_cast<D>(f(s[x]));
+        });
       }
-      const T* t = static_cast<const T*>(a.table[c]);
-      switch (a.indexing) {
-        case LutIndexing::Interpolated:
-          mapRow<S, D>(in, out, a.src.width, [&](uint32_t v, uint32_t) { return lutInterpolated(t, v); });
-          break;
-        case LutIndexing::Shifted:
-          mapRow<S, D>(in, out, a.src.width, [&](uint32_t v, uint32_t) { return lutShifted(t, v); });
-          break;
-        default: mapRow<S, D>(in, out, a.src.width, [&](uint32_t v, uint32_t) { return lutMasked(t, v, mask); });
-      }
-    }
-  });
+    });
+  }
 }
 
 }  // namespace

@@ -41,6 +41,8 @@ struct LutArgs {
   int pattern;             // 1 to 4, Bayer tables only
   const void* table[3];    // device tables: 8-bit entries for 8-bit outputs, else 16-bit
   TextureView texture[3];  // full range types
+  // Host driver, interpolating types: the result of every 16-bit input.
+  const uint16_t* expanded[3];
 };
 
 class ImageFilterLut : public ImageFilterBase {
@@ -62,6 +64,7 @@ class ImageFilterLut : public ImageFilterBase {
   TypedArray<uint8_t> tables_;
   Texture1DU16 textures_[3];
   std::vector<uint8_t> staging_;
+  std::vector<uint16_t> expanded_;
   int pattern_ = 1;
 };
 

@@ -30,7 +30,7 @@ __global__ void ToneCurveColorKernel(ToneCurveArgs a) {
     uint32_t out[3] = {0, 0, 0};
     for (int i = 0; i < 2; ++i) {
       uint32_t p[3] = {Words<uint16_t>::get(in[0], i), Words<uint16_t>::get(in[1], i), Words<uint16_t>::get(in[2], i)};
-      toneCurvePixel(curve, p);
+      toneCurvePixel([&](uint32_t v) { return toneCurveValue(curve, v); }, p);
       for (int c = 0; c < 3; ++c) out[c] = Words<uint16_t>::put(out[c], i, p[c]);
     }
     for (int c = 0; c < 3; ++c) {

@@ -3,6 +3,8 @@
 // hue stays.
 #pragma once
 
+#include <vector>
+
 #include "ImageFilterBase.h"
 #include "KernelLaunch.h"
 #include "MemSpace.h"
@@ -12,6 +14,8 @@ namespace opix {
 struct ToneCurveArgs {
   SurfaceView src, dst;   // RGB16_PLANAR
   const uint16_t* curve;  // 1024 entries on the device
+  // Host driver: the curve's value for every 16-bit input.
+  const uint16_t* expanded;
 };
 
 class ImageFilterToneCurve : public ImageFilterBase {
@@ -25,6 +29,7 @@ class ImageFilterToneCurve : public ImageFilterBase {
 
  private:
   TypedArray<uint16_t> curve_;
+  std::vector<uint16_t> expanded_;
 };
 
 OPIX_CUDA_DRIVERS(void launchToneCurveCuda(const ToneCurveArgs& a);)

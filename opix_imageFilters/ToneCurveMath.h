@@ -21,24 +21,31 @@ OPIX_HD uint32_t toneCurveValue(const uint16_t* curve, uint32_t v) {
   return static_cast<uint32_t>(a + b + 0.5f);
 }
 
-// One pixel, channels in place.
-OPIX_HD void toneCurvePixel(const uint16_t* curve, uint32_t (&c)[3]) {
-  int hi = 0, lo = 0;
-  for (int k = 1; k < 3; ++k) {
-    if (c[k] > c[hi]) hi = k;
-    if (c[k] < c[lo]) lo = k;
-  }
-  if (hi == lo) {  // grey: every channel alike
-    const uint32_t v = toneCurveValue(curve, c[0]);
-    c[0] = c[1] = c[2] = v;
-    return;
-  }
-  const int mid = 3 - hi - lo;
-  const uint32_t maxIn = c[hi], minIn = c[lo], midIn = c[mid];
-  const uint32_t maxOut = toneCurveValue(curve, maxIn), minOut = toneCurveValue(curve, minIn);
-  c[mid] = midIn == minIn ? minOut : minOut + (maxOut - minOut) * (midIn - minIn) / (maxIn - minIn);
-  c[hi] = maxOut;
-  c[lo] = minOut;
+// The middle channel's output: the curve's value where the middle equals
+// the smallest, else placed between the outputs of the smallest and the
+// largest in proportion, in unsigned integer arithmetic (the curve does not
+// decrease, so maxOut >= minOut).
+OPIX_HD uint32_t toneCurveMiddle(uint32_t maxIn, uint32_t minIn, uint32_t midIn, uint32_t maxOut, uint32_t minOut) {
+  if (midIn == minIn) return minOut;
+  return minOut + (maxOut - minOut) * (midIn - minIn) / (maxIn - minIn);
+}
+
+// A channel's output by the place of its input: largest, smallest or middle
+// (ties with the largest or smallest take their output).
+OPIX_HD uint32_t toneCurveChannel(uint32_t v, uint32_t maxIn, uint32_t minIn, uint32_t maxOut, uint32_t minOut,
+                                  uint32_t midOut) {
+  return v == maxIn ? maxOut : v == minIn ? minOut : midOut;
+}
+
+// One pixel, channels in place; curve(v) gives toneCurveValue of the curve.
+template <class Curve>
+OPIX_HD void toneCurvePixel(const Curve& curve, uint32_t (&c)[3]) {
+  const uint32_t maxIn = c[0] > c[1] ? (c[0] > c[2] ? c[0] : c[2]) : (c[1] > c[2] ? c[1] : c[2]);
+  const uint32_t minIn = c[0] < c[1] ? (c[0] < c[2] ? c[0] : c[2]) : (c[1] < c[2] ? c[1] : c[2]);
+  const uint32_t midIn = c[0] + c[1] + c[2] - maxIn - minIn;
+  const uint32_t maxOut = curve(maxIn), minOut = curve(minIn);
+  const uint32_t midOut = toneCurveMiddle(maxIn, minIn, midIn, maxOut, minOut);
+  for (int k = 0; k < 3; ++k) c[k] = toneCurveChannel(c[k], maxIn, minIn, maxOut, minOut, midOut);
 }
 
 }  // namespace opix

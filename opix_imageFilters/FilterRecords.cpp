@@ -118,7 +118,7 @@ const char* lutRecordName(opixImageFilterType_t type) {
 void lutRecord(opixImageFilterType_t type, const void* r) {
   const char* name = lutRecordName(type);
   if (!active() || !name) return;
-  const LutSpec s = lutSpec(type);
+  const LutTraits s = lutTraits(type);
   const auto* bytes = static_cast<const uint8_t*>(r);
   const uint64_t tableBytes = uint64_t{s.entries} * s.entryBytes;
   // A record that is only a table writes nothing without print tables.

@@ -16,7 +16,7 @@
 
 namespace opix {
 
-LutSpec lutSpec(opixImageFilterType_t type) {
+LutTraits lutTraits(opixImageFilterType_t type) {
   using I = LutIndexing;
   switch (type) {
     case OPIX_LUT_8_8: return {256, 1, 1, false, 8, I::Masked};
@@ -49,7 +49,7 @@ LutSpec lutSpec(opixImageFilterType_t type) {
   }
 }
 
-uint64_t lutRecordBytes(const LutSpec& s) {
+uint64_t lutRecordBytes(const LutTraits& s) {
   return uint64_t{s.entries} * s.entryBytes * uint64_t(s.tables) + (s.bayer ? sizeof(opixBayerPattern_t) : 0);
 }
 
@@ -57,27 +57,27 @@ namespace {
 
 // Entries of a table on the device: the interpolating lookup reads one past
 // the last entry, a copy of it.
-uint32_t deviceEntries(const LutSpec& s) { return s.entries + (s.indexing == LutIndexing::Interpolated ? 1 : 0); }
-uint64_t deviceStride(const LutSpec& s) { return alignUp(uint64_t{deviceEntries(s)} * s.entryBytes, 128); }
+uint32_t deviceEntries(const LutTraits& s) { return s.entries + (s.indexing == LutIndexing::Interpolated ? 1 : 0); }
+uint64_t deviceStride(const LutTraits& s) { return alignUp(uint64_t{deviceEntries(s)} * s.entryBytes, 128); }
 
 }  // namespace
 
 opixSurfaceFormat_t ImageFilterLut::DestinationFormat(opixSurfaceFormat_t source) const {
-  const LutSpec s = lutSpec(type_);
+  const LutTraits s = lutTraits(type_);
   if (opixFormatChannels(source) == 3)
     return s.outBits == 8 ? OPIX_RGB8 : s.outBits == 12 ? OPIX_RGB12_PLANAR : OPIX_RGB16_PLANAR;
   return s.outBits == 8 ? OPIX_I8 : s.outBits == 12 ? OPIX_I12 : OPIX_I16;
 }
 
 uint64_t ImageFilterLut::deviceTableBytes() const {
-  return spec_.indexing == LutIndexing::FullRange ? 0 : deviceStride(spec_) * spec_.tables;
+  return traits_.indexing == LutIndexing::FullRange ? 0 : deviceStride(traits_) * traits_.tables;
 }
 
 void ImageFilterLut::ComputeMemorySize() {
-  spec_ = lutSpec(type_);
-  if (spec_.bayer != bayerClass()) OPIX_THROW(OPIX_INVALID_VALUE);
+  traits_ = lutTraits(type_);
+  if (traits_.bayer != bayerClass()) OPIX_THROW(OPIX_INVALID_VALUE);
   ImageFilterBase::ComputeMemorySize();
-  if (spec_.indexing != LutIndexing::FullRange) tables_.place(memSpace_, deviceTableBytes());
+  if (traits_.indexing != LutIndexing::FullRange) tables_.place(memSpace_, deviceTableBytes());
 }
 
 // Takes the record's tables: entries above the destination's largest value
@@ -87,35 +87,35 @@ void ImageFilterLut::ApplyParameters(const void* record) {
   if (trace::active()) trace::text(std::string(trace::kIndent1) + "Lut reinit");
   trace::lutRecord(type_, record);
   const auto* bytes = static_cast<const uint8_t*>(record);
-  const uint64_t tableBytes = uint64_t{spec_.entries} * spec_.entryBytes;
-  if (spec_.bayer) {
+  const uint64_t tableBytes = uint64_t{traits_.entries} * traits_.entryBytes;
+  if (traits_.bayer) {
     opixBayerPattern_t p;
-    std::memcpy(&p, bytes + tableBytes * spec_.tables, sizeof p);
+    std::memcpy(&p, bytes + tableBytes * traits_.tables, sizeof p);
     checkBayerPattern(p, OPIX_INVALID_VALUE);
     pattern_ = p;
   }
-  const uint32_t hi = (1u << spec_.outBits) - 1u;
-  const uint32_t n = deviceEntries(spec_);
-  const uint64_t stride = spec_.indexing == LutIndexing::FullRange ? uint64_t{n} * 2 : deviceStride(spec_);
-  staging_.assign(stride * spec_.tables, 0);
-  for (int t = 0; t < spec_.tables; ++t) {
+  const uint32_t hi = (1u << traits_.outBits) - 1u;
+  const uint32_t n = deviceEntries(traits_);
+  const uint64_t stride = traits_.indexing == LutIndexing::FullRange ? uint64_t{n} * 2 : deviceStride(traits_);
+  staging_.assign(stride * traits_.tables, 0);
+  for (int t = 0; t < traits_.tables; ++t) {
     const uint8_t* in = bytes + tableBytes * t;
     uint8_t* out = staging_.data() + stride * t;
-    if (spec_.entryBytes == 1) {
-      std::memcpy(out, in, spec_.entries);
+    if (traits_.entryBytes == 1) {
+      std::memcpy(out, in, traits_.entries);
       continue;
     }
     auto* o = reinterpret_cast<uint16_t*>(out);
-    for (uint32_t i = 0; i < spec_.entries; ++i) {
+    for (uint32_t i = 0; i < traits_.entries; ++i) {
       uint16_t v;
       std::memcpy(&v, in + 2 * i, 2);
       o[i] = static_cast<uint16_t>(std::min<uint32_t>(v, hi));
     }
-    if (n > spec_.entries) o[spec_.entries] = o[spec_.entries - 1];
+    if (n > traits_.entries) o[traits_.entries] = o[traits_.entries - 1];
   }
-  if (spec_.indexing == LutIndexing::FullRange) {
-    for (int t = 0; t < spec_.tables; ++t) {
-      if (!textures_[t].valid() && !textures_[t].create(spec_.entries))
+  if (traits_.indexing == LutIndexing::FullRange) {
+    for (int t = 0; t < traits_.tables; ++t) {
+      if (!textures_[t].valid() && !textures_[t].create(traits_.entries))
         checks::fail("Texture init failed", OPIX_INTERNAL_ERROR, __LINE__);
       if (!textures_[t].upload(reinterpret_cast<const uint16_t*>(staging_.data() + stride * t)))
         OPIX_THROW(OPIX_EXECUTION_FAILURE);
@@ -123,11 +123,11 @@ void ImageFilterLut::ApplyParameters(const void* record) {
   } else {
     tables_.upload(staging_.data(), staging_.size());
   }
-  if (spec_.indexing == LutIndexing::Interpolated) {
+  if (traits_.indexing == LutIndexing::Interpolated) {
     // The host driver reads every 16-bit input's result from a table made
     // with the same maths.
-    expanded_.resize(size_t{65536} * spec_.tables);
-    for (int t = 0; t < spec_.tables; ++t) {
+    expanded_.resize(size_t{65536} * traits_.tables);
+    for (int t = 0; t < traits_.tables; ++t) {
       const auto* table = reinterpret_cast<const uint16_t*>(staging_.data() + stride * t);
       for (uint32_t v = 0; v < 65536; ++v) expanded_[size_t{65536} * t + v] = uint16_t(lutInterpolated(table, v));
     }
@@ -141,23 +141,23 @@ void ImageFilterLut::Launch(const SurfaceView& source, const SurfaceView& destin
   a.src = source;
   a.dst = destination;
   a.srcBits = static_cast<int>(opixFormatBits(source.format));
-  a.outBits = spec_.outBits;
-  a.indexing = spec_.indexing;
-  a.mask = spec_.entries - 1;
-  a.tables = spec_.tables;
-  a.bayer = spec_.bayer;
+  a.outBits = traits_.outBits;
+  a.indexing = traits_.indexing;
+  a.mask = traits_.entries - 1;
+  a.tables = traits_.tables;
+  a.bayer = traits_.bayer;
   a.pattern = pattern_;
   for (int t = 0; t < 3; ++t) {
-    const int k = t < spec_.tables ? t : 0;
-    if (spec_.indexing == LutIndexing::FullRange)
+    const int k = t < traits_.tables ? t : 0;
+    if (traits_.indexing == LutIndexing::FullRange)
       a.texture[t] = textures_[k].view();
     else
-      a.table[t] = tables_.data() + deviceStride(spec_) * k;
-    if (spec_.indexing == LutIndexing::Interpolated) a.expanded[t] = expanded_.data() + size_t{65536} * k;
+      a.table[t] = tables_.data() + deviceStride(traits_) * k;
+    if (traits_.indexing == LutIndexing::Interpolated) a.expanded[t] = expanded_.data() + size_t{65536} * k;
   }
-  const char* label = spec_.indexing == LutIndexing::FullRange
-                          ? (spec_.bayer ? "GPULutBayer (texture)" : "GPULut16 (texture)")
-                      : spec_.bayer    ? "GPULutBayer"
+  const char* label = traits_.indexing == LutIndexing::FullRange
+                          ? (traits_.bayer ? "GPULutBayer (texture)" : "GPULut16 (texture)")
+                      : traits_.bayer  ? "GPULutBayer"
                       : a.srcBits == 8 ? "GPULut"
                       : a.outBits == 8 ? "GPULutTo8"
                                        : "GPULut16";

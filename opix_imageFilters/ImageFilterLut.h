@@ -15,7 +15,7 @@
 namespace opix {
 
 // What a LUT type takes and gives.
-struct LutSpec {
+struct LutTraits {
   uint32_t entries;     // per table in the record
   uint32_t entryBytes;  // 1 or 2
   int tables;           // 1, or 3 for colour and Bayer records
@@ -24,10 +24,10 @@ struct LutSpec {
   LutIndexing indexing;
 };
 
-// The spec of a LUT type (2 to 27); other types raise OPIX_INVALID_VALUE.
-LutSpec lutSpec(opixImageFilterType_t type);
+// The traits of a LUT type (2 to 27); other types raise OPIX_INVALID_VALUE.
+LutTraits lutTraits(opixImageFilterType_t type);
 // Bytes of a record of the type, Bayer pattern included.
-uint64_t lutRecordBytes(const LutSpec& s);
+uint64_t lutRecordBytes(const LutTraits& s);
 
 // What both drivers of the pass receive.
 struct LutArgs {
@@ -60,7 +60,7 @@ class ImageFilterLut : public ImageFilterBase {
  private:
   uint64_t deviceTableBytes() const;
 
-  LutSpec spec_{};
+  LutTraits traits_{};
   TypedArray<uint8_t> tables_;
   Texture1DU16 textures_[3];
   std::vector<uint8_t> staging_;

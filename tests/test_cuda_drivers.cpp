@@ -151,10 +151,10 @@ TEST_F(CudaDrivers, LookUpTablesEveryTypeAndSource) {
   int compared = 0;
   for (int t = OPIX_LUT_8_8; t <= OPIX_LUT_16_16_FR_BAYER; ++t) {
     const auto type = opixImageFilterType_t(t);
-    const LutSpec spec = lutSpec(type);
-    std::vector<uint8_t> record = randomBytes(lutRecordBytes(spec), uint32_t(t));
+    const LutTraits traits = lutTraits(type);
+    std::vector<uint8_t> record = randomBytes(lutRecordBytes(traits), uint32_t(t));
     for (opixBayerPattern_t p : kPatterns) {
-      if (spec.bayer) std::memcpy(&record[record.size() - sizeof p], &p, sizeof p);
+      if (traits.bayer) std::memcpy(&record[record.size() - sizeof p], &p, sizeof p);
       for (opixSurfaceFormat_t f : formats) {
         ExternalSurface probe(kMaxW, kMaxH, f);
         opixImageFilterHandle_t h = nullptr;
@@ -164,7 +164,7 @@ TEST_F(CudaDrivers, LookUpTablesEveryTypeAndSource) {
         compareFilterRecord(type, record.data(), f);
         ++compared;
       }
-      if (!spec.bayer) break;
+      if (!traits.bayer) break;
     }
   }
   // 35 pairs of type and accepted source, the 6 Bayer types under 3 more patterns.

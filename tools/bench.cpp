@@ -358,10 +358,10 @@ int benchTableFilters(const std::vector<Size>& sizes, const std::string& filter,
         ffc.correctionMatrix = grid.data();
         bytes = 2.0 * double(opixImageSize(c.format, s.w, s.h)) + 2.0 * double(grid.size());
       } else if (c.type >= OPIX_LUT_8_8 && c.type <= OPIX_LUT_16_16_FR_BAYER) {
-        const LutSpec spec = lutSpec(c.type);
-        record.resize(lutRecordBytes(spec));
+        const LutTraits traits = lutTraits(c.type);
+        record.resize(lutRecordBytes(traits));
         for (auto& b : record) b = uint8_t(rng());
-        if (spec.bayer) {
+        if (traits.bayer) {
           const opixBayerPattern_t p = OPIX_BAYER_GRBG;
           std::memcpy(record.data() + record.size() - sizeof p, &p, sizeof p);
         }

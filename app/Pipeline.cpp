@@ -14,6 +14,7 @@
 
 #include "Batch.h"
 #include "ImageFiles.h"
+#include "LutFile.h"
 #include "Report.h"
 #include "opix_internal/opix_program.h"
 
@@ -195,8 +196,8 @@ class DebayerPipeline {
   ~DebayerPipeline() { destroy(); }
 
   // `announce`: print the chain's messages and memory (the first chain of
-  // a run does).
-  opixStatus_t build(const Matrices& m, bool announce = true);
+  // a run does). `lut`, when given, maps the colour result before export.
+  opixStatus_t build(const Matrices& m, const LutTable* lut, bool announce = true);
   // Processes images first, first + stride, ... until `stop` is set. Images
   // left without a result are counted in `skipped`; a failure sets `stop`
   // and is returned.
@@ -215,6 +216,8 @@ class DebayerPipeline {
   opixImageFilterHandle_t sam_ = nullptr;
   opixImageFilterHandle_t whiteBalance_ = nullptr;
   opixImageFilterHandle_t blackShift_ = nullptr;
+  opixImageFilterHandle_t lut_ = nullptr;
+  opixSurfaceConverterHandle_t to8_ = nullptr;  // after the LUT, for an 8-bit file type
   opixImportFromHostHandle_t importer_ = nullptr;
   opixExportToHostHandle_t exporter_ = nullptr;
   opixSurfaceConverterHandle_t to16_ = nullptr;
@@ -226,7 +229,7 @@ class DebayerPipeline {
   void* hostOutput_ = nullptr;
 };
 
-opixStatus_t DebayerPipeline::build(const Matrices& m, bool announce) {
+opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool announce) {
   const opixDebayerType_t type = o_.debayerType;
   const bool evenWidth = o_.maxWidth % 2 == 0;
   // The binning types also need an even width here, like 2 x 2: every
@@ -248,7 +251,9 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, bool announce) {
   }
   const uint32_t workBits = chainBits(input);
   const uint32_t debayerBits = convertTo16_ ? 16 : workBits;
-  outputBits_ = outputBits(input, o_.outputPath);
+  // A LUT takes the colour result at the chain's depth and sets the depth
+  // itself; an 8-bit file type then narrows what it gives.
+  outputBits_ = lut ? workBits : outputBits(input, o_.outputPath);
   if (o_.blackShift >= float(1u << opixFormatBits(input))) {
     std::fprintf(stderr, "The black shift %g is beyond the %u-bit input's range\n", double(o_.blackShift),
                  opixFormatBits(input));
@@ -307,6 +312,18 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, bool announce) {
     OPIX_CHECK(opixSurfaceConverterCreate(&back_, OPIX_BIT_DEPTH_CONVERTER, &back, width / scaleX_, height / scaleY_,
                                           current, &current));
   }
+  if (lut) {
+    // On the colour image at the input's depth; it may change that depth.
+    opixImageFilterType_t type{};
+    std::vector<uint8_t> record;
+    OPIX_CHECK(lutFilterFor(*lut, o_.lutPath, current->surfaceFormat, type, record));
+    OPIX_CHECK(opixImageFilterCreate(&lut_, type, record.data(), width / scaleX_, height / scaleY_, current, &current));
+    if (outputBits(current->surfaceFormat, o_.outputPath) == 8 && opixFormatBits(current->surfaceFormat) != 8) {
+      const opixBitDepthConverter_t to8{0, false, 8};
+      OPIX_CHECK(opixSurfaceConverterCreate(&to8_, OPIX_BIT_DEPTH_CONVERTER, &to8, width / scaleX_, height / scaleY_,
+                                            current, &current));
+    }
+  }
   OPIX_CHECK(opixExportToHostCreate(&exporter_, &exportFormat_, current));
 
   const uint64_t bytes = uint64_t{opixRowBytes(exportFormat_, o_.maxWidth / scaleX_)} * (o_.maxHeight / scaleY_);
@@ -327,6 +344,7 @@ uint64_t DebayerPipeline::memory() const {
   if (sam_ && opixImageFilterGetAllocatedGpuMemorySize(sam_, &size) == OPIX_OK) total += size;
   if (whiteBalance_ && opixImageFilterGetAllocatedGpuMemorySize(whiteBalance_, &size) == OPIX_OK) total += size;
   if (blackShift_ && opixImageFilterGetAllocatedGpuMemorySize(blackShift_, &size) == OPIX_OK) total += size;
+  if (lut_ && opixImageFilterGetAllocatedGpuMemorySize(lut_, &size) == OPIX_OK) total += size;
   if (opixImportFromHostGetAllocatedGpuMemorySize(importer_, &size) == OPIX_OK) total += size;
   return total;
 }
@@ -376,7 +394,7 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, Image
     if (info)
       lines.say("Effective debayer performance = %.2f Gpixel/s (%.2f ms)\n",
                 double(float(static_cast<uint32_t>(w * h)) / t * 1e-6f), double(t));
-    // The device-to-host time includes the converter back.
+    // The device-to-host time includes the converter back and the LUT.
     report.start(Report::Export);
     if (back_) {
       report.start(Report::Converter);
@@ -384,6 +402,8 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, Image
       t = report.stop(Report::Converter);
       if (info) lines.say("Converter 16 to %d time = %.2f ms\n", int(outputBits_), double(t));
     }
+    if (lut_) OPIX_CHECK(opixImageFilterTransform(lut_, nullptr, outW, outH));
+    if (to8_) OPIX_CHECK(opixSurfaceConverterTransform(to8_, nullptr, outW, outH));
     OPIX_CHECK(opixExportToHostCopy(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
     t = report.stop(Report::Export);
     if (info && o_.repeat == 1) lines.say("Device-to-host transfer = %.2f ms\n", double(t));
@@ -437,15 +457,17 @@ opixStatus_t DebayerPipeline::destroy() {
   if (sam_) keep(opixImageFilterDestroy(sam_));
   if (whiteBalance_) keep(opixImageFilterDestroy(whiteBalance_));
   if (blackShift_) keep(opixImageFilterDestroy(blackShift_));
+  if (lut_) keep(opixImageFilterDestroy(lut_));
   if (importer_) keep(opixImportFromHostDestroy(importer_));
   if (exporter_) keep(opixExportToHostDestroy(exporter_));
   if (back_) opixSurfaceConverterDestroy(back_);
   if (to16_) opixSurfaceConverterDestroy(to16_);
+  if (to8_) opixSurfaceConverterDestroy(to8_);
   debayer_ = nullptr;
-  sam_ = whiteBalance_ = blackShift_ = nullptr;
+  sam_ = whiteBalance_ = blackShift_ = lut_ = nullptr;
   importer_ = nullptr;
   exporter_ = nullptr;
-  back_ = to16_ = nullptr;
+  back_ = to16_ = to8_ = nullptr;
   if (hostOutput_) opixHostFree(hostOutput_);
   hostOutput_ = nullptr;
   return first;
@@ -500,9 +522,15 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   }
   o.inputSurfaceFormat = first.surfaceFormat;
   o.bits = first.bitsPerChannel;
+  LutTable lut;
+  if (o.lutPath) OPIX_CHECK(readLutFile(o.lutPath, lut));
+  // A LUT sets the depth of the output, up to what the file type holds.
+  const uint32_t resultBits = o.lutPath && !hasExtension(o.outputPath, ".bmp") ? lut.outputBits()
+                              : o.lutPath                                      ? 8
+                                          : outputBits(o.inputSurfaceFormat, o.outputPath);
   std::printf("Input surface format: grayscale\n");
   std::printf("Pattern: %s\n", opixBayerPatternName(o.bayerPattern));
-  std::printf("Output surface format: %s\n", colourFormatName(outputBits(o.inputSurfaceFormat, o.outputPath)));
+  std::printf("Output surface format: %s\n", colourFormatName(resultBits));
   std::printf("Debayer algorithm: %s\n", opixDebayerTypeName(o.debayerType));
 
   Matrices matrices;
@@ -512,7 +540,7 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   std::vector<std::unique_ptr<DebayerPipeline>> pipelines;
   for (size_t k = 0; k < threads; ++k) {
     pipelines.push_back(std::make_unique<DebayerPipeline>(o));
-    OPIX_CHECK(pipelines.back()->build(matrices, k == 0));
+    OPIX_CHECK(pipelines.back()->build(matrices, o.lutPath ? &lut : nullptr, k == 0));
   }
   std::vector<std::unique_ptr<Report>> reports;
   for (size_t k = 0; k < threads; ++k) reports.push_back(std::make_unique<Report>(o.info));

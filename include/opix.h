@@ -153,6 +153,14 @@ typedef enum OPIX_ENUM_BASE {
   OPIX_OP_MULTIPLY = 2
 } opixColorSaturationOperationType_t;
 
+/* The value of a pixel that indexes a colour saturation curve: its hue, its
+ * saturation, or its lightness (HSL) or value (HSV). */
+typedef enum OPIX_ENUM_BASE {
+  OPIX_CHANNEL_HUE = 0,
+  OPIX_CHANNEL_SATURATION = 1,
+  OPIX_CHANNEL_LIGHTNESS = 2
+} opixColorSaturationChannelType_t;
+
 typedef enum OPIX_ENUM_BASE { OPIX_BINNING_NONE = 0, OPIX_BINNING_SUM = 1, OPIX_BINNING_AVERAGE = 2 } opixBinningMode_t;
 
 typedef enum OPIX_ENUM_BASE { OPIX_CONVERT_NONE = 0, OPIX_CONVERT_BGR = 1 } opixConvertType_t;
@@ -373,6 +381,158 @@ typedef struct {
   float greenHue[2];
   float strength;
 } opixDefringe_t;
+
+/* Look-up tables (OPIX_LUT_8_8 ... OPIX_LUT_16_16_FR_BAYER): every sample is
+ * replaced by the entry its value indexes, which may change the bit depth and
+ * so the destination format (LUT 8->12 turns I8 into I12 and RGB8 into
+ * RGB12_PLANAR, LUT 12->8 turns I12 into I8 and RGB12_PLANAR into RGB8, ...).
+ * One-table records serve every channel; "color" records hold the red, green
+ * and blue tables for channels 0, 1 and 2; Bayer records hold the tables of the
+ * red, green (both sites) and blue sites of a raw image under `bayerPattern`.
+ * Entries above the destination's largest value (4095 for 12-bit outputs) are
+ * limited to it when the table is taken. Indexing by input depth:
+ *  - 8, 10, 12 and 14 bits: T[v], the table as long as the input range;
+ *  - 16 bits to 16 bits (LUT 16->16, its color and Bayer types): 16384 entries,
+ *    i = v >> 2, f = v & 3, ((4 - f) T[i] + f T[i + 1]) >> 2, where T[16384]
+ *    repeats T[16383];
+ *  - 16 bits to 8 bits: T[v >> 2];
+ *  - full range types: 65536 entries, T[v].
+ * The table is copied when the record is taken (at Create, and again at every
+ * Transform that brings a record); the caller's record need not outlive the
+ * call. */
+typedef struct {
+  uint8_t lut[256];
+} opixLut_8_t;
+typedef struct {
+  uint8_t lut_R[256];
+  uint8_t lut_G[256];
+  uint8_t lut_B[256];
+} opixLut_8_C_t;
+typedef struct {
+  uint16_t lut[256];
+} opixLut_8_16_t;
+typedef struct {
+  uint16_t lut_R[256];
+  uint16_t lut_G[256];
+  uint16_t lut_B[256];
+} opixLut_8_16_C_t;
+typedef struct {
+  uint16_t lut[1024];
+} opixLut_10_t;
+typedef struct {
+  uint8_t lut[4096];
+} opixLut_12_8_t;
+typedef struct {
+  uint8_t lut_R[4096];
+  uint8_t lut_G[4096];
+  uint8_t lut_B[4096];
+} opixLut_12_8_C_t;
+typedef struct {
+  uint16_t lut[4096];
+} opixLut_12_t;
+typedef struct {
+  uint16_t lut_R[4096];
+  uint16_t lut_G[4096];
+  uint16_t lut_B[4096];
+} opixLut_12_C_t;
+typedef struct {
+  uint16_t lut[16384];
+} opixLut_16_t;
+typedef struct {
+  uint16_t lut_R[16384];
+  uint16_t lut_G[16384];
+  uint16_t lut_B[16384];
+} opixLut_16_C_t;
+typedef struct {
+  uint8_t lut[16384];
+} opixLut_16_8_t;
+typedef struct {
+  uint8_t lut_R[16384];
+  uint8_t lut_G[16384];
+  uint8_t lut_B[16384];
+} opixLut_16_8_C_t;
+typedef struct {
+  uint16_t lut[65536];
+} opixLut_16_FR_t;
+typedef struct {
+  uint16_t lut_R[65536];
+  uint16_t lut_G[65536];
+  uint16_t lut_B[65536];
+} opixLut_16_FR_C_t;
+typedef struct {
+  uint16_t lut_R[256];
+  uint16_t lut_G[256];
+  uint16_t lut_B[256];
+  opixBayerPattern_t bayerPattern;
+} opixLut_8_16_Bayer_t;
+typedef struct {
+  uint16_t lut_R[1024];
+  uint16_t lut_G[1024];
+  uint16_t lut_B[1024];
+  opixBayerPattern_t bayerPattern;
+} opixLut_10_16_Bayer_t;
+typedef struct {
+  uint16_t lut_R[4096];
+  uint16_t lut_G[4096];
+  uint16_t lut_B[4096];
+  opixBayerPattern_t bayerPattern;
+} opixLut_12_16_Bayer_t;
+/* LUT 14->16 bayer and LUT 16->16 bayer. */
+typedef struct {
+  uint16_t lut_R[16384];
+  uint16_t lut_G[16384];
+  uint16_t lut_B[16384];
+  opixBayerPattern_t bayerPattern;
+} opixLut_16_Bayer_t;
+typedef struct {
+  uint16_t lut_R[65536];
+  uint16_t lut_G[65536];
+  uint16_t lut_B[65536];
+  opixBayerPattern_t bayerPattern;
+} opixLut_16_FR_Bayer_t;
+
+/* Flat-field correction (OPIX_FFC) of I12 and I16 images: each sample times
+ * a gain interpolated bilinearly between nodes placed every 4 pixels. Node
+ * (i, j) lies at column 4i, row 4j; an image of W x H pixels has
+ * ceil(W / 4) + 1 nodes per row and ceil(H / 4) + 1 node rows, node rows
+ * 2 x (ceil(W / 4) + 1) bytes rounded up to a multiple of 4 apart. A node's
+ * gain is divider / node value, so a node equal to the divider means 1.0.
+ * The grid is copied for the source's max size at Create and for the current
+ * frame size at a Transform that brings a record; a later frame larger than
+ * the grid in force fails with OPIX_INVALID_SIZE. A node value of 0 (an
+ * infinite gain) or a null correctionMatrix is refused with
+ * OPIX_INVALID_VALUE. */
+typedef struct {
+  uint16_t divider;
+  const uint16_t* correctionMatrix;
+} opixFFC_t;
+
+/* Tone curve (OPIX_TONE_CURVE) of RGB16_PLANAR images: the static parameters
+ * point to 1024 unsigned 16-bit values (as an opixToneCurve_t holds them),
+ * entry i the output for the input 64 i, interpolated linearly between
+ * entries. The largest and smallest channel of a pixel go through the curve;
+ * the middle one is placed between them in the same proportion as before, so
+ * the hue stays. The curve must be non-decreasing: a decreasing curve is
+ * refused with OPIX_INVALID_VALUE. */
+typedef struct {
+  uint16_t curve[1024];
+} opixToneCurve_t;
+
+/* Colour saturation (OPIX_COLOR_SATURATION_HSL, OPIX_COLOR_SATURATION_HSV) of
+ * RGB8, RGB12_PLANAR and RGB16_PLANAR images. Each pixel is taken to hue H,
+ * saturation S and lightness L (HSL) or value V (HSV), all in [0, 1). Curve c
+ * (0 hue, 1 saturation, 2 lightness or value) is indexed by the value of
+ * channel[c] times 1023, interpolated linearly between entries; an index
+ * outside 0 ... 1023 is clamped to it. operation[c] applies the curve's value
+ * t to component c: replace it by t, add t, or multiply by t. Hue curves hold
+ * degrees for replace and add (the hue wraps around 360) and factors for
+ * multiply; the other curves hold fractions of 1 or factors, and their
+ * results are clamped to [0, 1]. The pixel is then converted back. */
+typedef struct {
+  float lut[3][1024];
+  opixColorSaturationOperationType_t operation[3];
+  opixColorSaturationChannelType_t channel[3];
+} opixColorSaturation_t;
 
 /* Creates a filter of `type` on `source`. staticParameters points to the
  * type's record (or is null: the filter then needs a record at Transform).

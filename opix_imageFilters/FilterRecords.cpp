@@ -1,8 +1,10 @@
 #include "FilterRecords.h"
 
+#include <cstring>
 #include <sstream>
 #include <string>
 
+#include "ImageFilterLut.h"
 #include "TraceFile.h"
 
 namespace opix::trace {
@@ -91,6 +93,87 @@ void record(const opixDefringe_t* r) {
   field("strength", formatFloat(r->strength));
 }
 
+void record(const opixFFC_t* r) {
+  if (!active() || !header("opixFFC_t", r)) return;
+  field("\tDivider", uint32_t{r->divider});
+  if (r->correctionMatrix)
+    field("\tCorrection matrix pointer", static_cast<const void*>(r->correctionMatrix));
+  else
+    line() << kIndent2 << "\tCorrection matrix pointer: NULL\n";
+}
+
+void record(const opixColorSaturation_t* r) {
+  if (!active() || !header("opixColorSaturation_t", r) || !printTables()) return;
+  line() << kIndent2 << "H\tS\tL\n";
+  for (int i = 0; i < 1024; ++i)
+    line() << kIndent2 << formatFloat(r->lut[0][i]) << "\t" << formatFloat(r->lut[1][i]) << "\t"
+           << formatFloat(r->lut[2][i]) << "\n";
+}
+
+namespace {
+
+const char* lutRecordName(opixImageFilterType_t type) {
+  switch (type) {
+    case OPIX_LUT_8_8: return "opixLut_8_t";
+    case OPIX_LUT_8_8_C: return "opixLut_8_C_t";
+    case OPIX_LUT_8_12:
+    case OPIX_LUT_8_16: return "opixLut_8_16_t";
+    case OPIX_LUT_8_12_C:
+    case OPIX_LUT_8_16_C: return "opixLut_8_16_C_t";
+    case OPIX_LUT_8_16_BAYER: return "opixLut_8_16_Bayer_t";
+    case OPIX_LUT_10_16: return "opixLut_10_t";
+    case OPIX_LUT_10_16_BAYER: return "opixLut_10_16_Bayer_t";
+    case OPIX_LUT_12_8: return "opixLut_12_8_t";
+    case OPIX_LUT_12_8_C: return "opixLut_12_8_C_t";
+    case OPIX_LUT_12_12:
+    case OPIX_LUT_12_16: return "opixLut_12_t";
+    case OPIX_LUT_12_12_C:
+    case OPIX_LUT_12_16_C: return "opixLut_12_C_t";
+    case OPIX_LUT_12_16_BAYER: return "opixLut_12_16_Bayer_t";
+    case OPIX_LUT_14_16:
+    case OPIX_LUT_16_16: return "opixLut_16_t";
+    case OPIX_LUT_16_16_C: return "opixLut_16_C_t";
+    case OPIX_LUT_14_16_BAYER:
+    case OPIX_LUT_16_16_BAYER: return "opixLut_16_Bayer_t";
+    case OPIX_LUT_16_8: return "opixLut_16_8_t";
+    case OPIX_LUT_16_8_C: return "opixLut_16_8_C_t";
+    case OPIX_LUT_16_16_FR: return "opixLut_16_FR_t";
+    case OPIX_LUT_16_16_FR_C: return "opixLut_16_FR_C_t";
+    case OPIX_LUT_16_16_FR_BAYER: return "opixLut_16_FR_Bayer_t";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+void lutRecord(opixImageFilterType_t type, const void* r) {
+  const char* name = lutRecordName(type);
+  if (!active() || !name) return;
+  const LutTraits s = lutTraits(type);
+  const auto* bytes = static_cast<const uint8_t*>(r);
+  const uint64_t tableBytes = uint64_t{s.entries} * s.entryBytes;
+  // A record that is only a table writes nothing without print tables.
+  if (!s.bayer && !printTables()) return;
+  if (!header(name, r)) return;
+  if (s.bayer) {
+    opixBayerPattern_t p;
+    std::memcpy(&p, bytes + tableBytes * s.tables, sizeof p);
+    field("bayer pattern", opixBayerPatternName(p));
+  }
+  if (!printTables()) return;
+  auto entry = [&](int t, uint32_t i) {
+    uint16_t v = 0;
+    std::memcpy(&v, bytes + tableBytes * t + uint64_t{i} * s.entryBytes, s.entryBytes);
+    return s.entryBytes == 1 ? uint32_t(v & 0xFF) : uint32_t(v);
+  };
+  if (s.tables == 3) line() << kIndent2 << "R\tG\tB\n";
+  for (uint32_t i = 0; i < s.entries; ++i) {
+    line() << kIndent2 << entry(0, i);
+    if (s.tables == 3) line() << "\t" << entry(1, i) << "\t" << entry(2, i);
+    line() << "\n";
+  }
+}
+
 void filterRecord(opixImageFilterType_t type, const void* r) {
   switch (type) {
     case OPIX_SAM: record(static_cast<const opixSam_t*>(r)); break;
@@ -104,6 +187,9 @@ void filterRecord(opixImageFilterType_t type, const void* r) {
     case OPIX_BAD_PIXEL_CORRECTION_5x5: record(static_cast<const opixBadPixelCorrection_t*>(r)); break;
     case OPIX_BINNING: record(static_cast<const opixBinning_t*>(r)); break;
     case OPIX_DEFRINGE: record(static_cast<const opixDefringe_t*>(r)); break;
+    case OPIX_FFC: record(static_cast<const opixFFC_t*>(r)); break;
+    case OPIX_COLOR_SATURATION_HSL:
+    case OPIX_COLOR_SATURATION_HSV: record(static_cast<const opixColorSaturation_t*>(r)); break;
     default: break;
   }
 }

@@ -16,6 +16,12 @@ void record(const opixColumnFilter_t* r);
 void record(const opixBadPixelCorrection_t* r);
 void record(const opixBinning_t* r);
 void record(const opixDefringe_t* r);
+void record(const opixFFC_t* r);
+void record(const opixColorSaturation_t* r);
+
+// A look-up table record of a LUT type (2 to 27): header and Bayer pattern,
+// and the tables when print tables is set.
+void lutRecord(opixImageFilterType_t type, const void* r);
 
 // The record of a filter type, or nothing for a type without one here.
 void filterRecord(opixImageFilterType_t type, const void* r);

@@ -27,7 +27,7 @@ void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType
   parametersSupplied_ = false;
   uint32_t destinationWidth = source->maxWidth, destinationHeight = source->maxHeight;
   ScaleToDestination(destinationWidth, destinationHeight);
-  destination_ = createSurfaceBuffer(destinationWidth, destinationHeight, sourceFormat);
+  destination_ = createSurfaceBuffer(destinationWidth, destinationHeight, DestinationFormat(sourceFormat));
   *destination = destination_.get();
   Allocate();
   if (staticParameters) {

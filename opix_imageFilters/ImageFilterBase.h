@@ -13,8 +13,8 @@ namespace opix {
 
 class ImageFilterBase : public virtual IImageFilter, public AttachableComponent {
  public:
-  // Checks the sizes, creates the destination (the source's format and max
-  // size), allocates, then applies the static parameters when given.
+  // Checks the sizes, creates the destination (DestinationFormat and the
+  // source's max size), allocates, then applies the static parameters when given.
   void Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
             uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
             opixDeviceSurfaceBufferHandle_t* destination) override;
@@ -37,6 +37,10 @@ class ImageFilterBase : public virtual IImageFilter, public AttachableComponent 
     (void)width;
     (void)height;
   }
+
+  // The destination format for a source format (the same unless the filter
+  // changes the bit depth or layout).
+  virtual opixSurfaceFormat_t DestinationFormat(opixSurfaceFormat_t source) const { return source; }
 
   // Raises OPIX_INVALID_VALUE unless the filter was made for `type`.
   void requireType(opixImageFilterType_t type) const;

@@ -7,11 +7,15 @@
 #include "ImageFilterBaseColorCorrection.h"
 #include "ImageFilterBayerBlackShift.h"
 #include "ImageFilterBinning.h"
+#include "ImageFilterColorSaturation.h"
 #include "ImageFilterColumn.h"
 #include "ImageFilterDefringe.h"
+#include "ImageFilterFfc.h"
 #include "ImageFilterGaussianSharpen.h"
+#include "ImageFilterLut.h"
 #include "ImageFilterMad.h"
 #include "ImageFilterMedian.h"
+#include "ImageFilterToneCurve.h"
 #include "ImageFilterWhiteBalance.h"
 
 #define OPIX_SOURCE "opix_imageFilters/frontend"
@@ -111,6 +115,11 @@ std::unique_ptr<ImageFilterBase> makeFilter(opixImageFilterType_t type, opixSurf
   if (source < OPIX_I8 || source > OPIX_RGB16_PLANAR || !(d.sources & bit(source)))
     OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
   switch (d.cls) {
+    case FilterClass::Lut: return std::make_unique<ImageFilterLut>();
+    case FilterClass::LutBayer: return std::make_unique<ImageFilterLutBayer>();
+    case FilterClass::ColorSaturation: return std::make_unique<ImageFilterColorSaturation>();
+    case FilterClass::Ffc: return std::make_unique<ImageFilterFfc>();
+    case FilterClass::ToneCurve: return std::make_unique<ImageFilterToneCurve>();
     case FilterClass::Mad: return std::make_unique<ImageFilterMad>();
     case FilterClass::BaseColorCorrection: return std::make_unique<ImageFilterBaseColorCorrection>();
     case FilterClass::WhiteBalance: return std::make_unique<ImageFilterWhiteBalance>();

@@ -1156,3 +1156,134 @@ TEST_F(Cli, TiffInputThatCannotBeUsed) {
     EXPECT_FALSE(exists(path("out.ppm")));
   }
 }
+
+// ------------------------------------------------------------- -lut files
+
+namespace {
+
+// The PPM of a colour result with every channel through its table.
+std::string ppmThrough(const DebayerRun& run, const std::vector<std::vector<int>>& tables) {
+  const opixDeviceSurfaceBuffer_t& d = *run.destination;
+  std::string s = "P6\n" + std::to_string(d.width) + "\n" + std::to_string(d.height) + "\n255\n";
+  for (uint32_t y = 0; y < d.height; ++y)
+    for (uint32_t x = 0; x < d.width; ++x) {
+      const auto p = run.pixel(x, y);
+      for (int c = 0; c < 3; ++c) s.push_back(char(tables[tables.size() == 3 ? c : 0][p[c]]));
+    }
+  return s;
+}
+
+}  // namespace
+
+TEST_F(Cli, LutGammaOnAnEightBitColourOutput) {
+  const Mosaic m = writePgm("in.pgm", 67, 65, false, 21);
+  std::vector<int> gamma(256);
+  {
+    std::ofstream lut(path("gamma.txt"));
+    lut << "# gamma 1/2.2\n\n";
+    for (int i = 0; i < 256; ++i) {
+      gamma[i] = int(std::lround(255.0 * std::pow(i / 255.0, 1 / 2.2)));
+      lut << gamma[i] << (i == 7 ? "   # a comment after an entry" : "") << "\n";
+    }
+  }
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "HQLI", "-lut", "gamma.txt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  DebayerRun sdk(OPIX_HQLI, 67, 65, OPIX_I8);
+  ASSERT_EQ(sdk.run(m, OPIX_BAYER_RGGB), OPIX_OK);
+  EXPECT_EQ(readFile(path("out.ppm")), ppmThrough(sdk, {gamma}));
+
+  // Three columns: a table per channel.
+  std::vector<std::vector<int>> rgb(3, std::vector<int>(256));
+  {
+    std::ofstream lut(path("rgb.txt"));
+    for (int i = 0; i < 256; ++i) {
+      rgb[0][i] = 255 - i;
+      rgb[1][i] = i / 2;
+      rgb[2][i] = gamma[i];
+      lut << rgb[0][i] << " " << rgb[1][i] << "\t" << rgb[2][i] << "\n";
+    }
+  }
+  const Result three = run({"-i", "in.pgm", "-o", "rgb.ppm", "-type", "HQLI", "-lut", "rgb.txt"});
+  ASSERT_EQ(three.status, 0) << three.err;
+  EXPECT_EQ(readFile(path("rgb.ppm")), ppmThrough(sdk, rgb));
+}
+
+TEST_F(Cli, LutTwelveBitInputToEightBitOutput) {
+  const Mosaic m = writePgm("in.pgm", 64, 66, true, 22);
+  std::vector<int> table(4096);
+  {
+    std::ofstream lut(path("to8.txt"));
+    for (int i = 0; i < 4096; ++i) lut << (table[i] = i / 16) << "\n";
+  }
+  // An 8-bit result may go to BMP, which takes no 12-bit image.
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "DFPD", "-lut", "to8.txt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Output surface format: RGB8\n"), std::string::npos) << r.out;
+  DebayerRun sdk(OPIX_DFPD, 64, 66, OPIX_I12);
+  ASSERT_EQ(sdk.run(m, OPIX_BAYER_RGGB), OPIX_OK);
+  EXPECT_EQ(readFile(path("out.ppm")), ppmThrough(sdk, {table}));
+  const Result bmp = run({"-i", "in.pgm", "-o", "out.bmp", "-type", "DFPD", "-lut", "to8.txt"});
+  EXPECT_EQ(bmp.status, 0) << bmp.err;
+  EXPECT_TRUE(exists(path("out.bmp")));
+}
+
+TEST_F(Cli, MalformedLutFilesAreNamedAndNothingIsWritten) {
+  writePgm("in.pgm", 64, 64, false, 23);
+  auto table = [](int n, const std::string& at100) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += (i == 100 ? at100 : std::to_string(i % 256)) + "\n";
+    return s;
+  };
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"word.txt", table(256, "12a"), "LUT file word.txt, line 101: '12a' is not a number\n"},
+      {"negative.txt", table(256, "-4"), "LUT file negative.txt, line 101: negative value -4\n"},
+      {"large.txt", table(256, "65536"), "LUT file large.txt, line 101: value 65536 above 65535\n"},
+      {"mixed.txt", table(256, "1 2 3"), "LUT file mixed.txt, line 101: 3 values after lines of 1\n"},
+      {"two.txt", table(256, "1 2"),
+       "LUT file two.txt, line 101: 2 values; a line holds 1 value, or 3 for red, green and blue\n"},
+      {"count.txt", table(255, "7"), "LUT file count.txt: 255 entries; a table has 256, 4096, 16384 or 65536\n"},
+      {"empty.txt", "# nothing\n\n", "LUT file empty.txt: 0 entries; a table has 256, 4096, 16384 or 65536\n"},
+      {"depth.txt", table(4096, "7"),
+       "LUT file depth.txt: 4096 entries do not fit the 8-bit colour output, which needs 256\n"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(path(c.name)) << c.text;
+    const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-lut", c.name});
+    EXPECT_EQ(r.status, 255) << c.name;
+    EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
+    EXPECT_FALSE(exists(path("out.ppm"))) << c.name;
+  }
+  const Result missing = run({"-i", "in.pgm", "-o", "out.ppm", "-lut", "none.txt"});
+  EXPECT_EQ(missing.status, 255);
+  EXPECT_EQ(missing.err.rfind("LUT file none.txt: cannot be opened\n", 0), 0u) << missing.err;
+  EXPECT_FALSE(exists(path("out.ppm")));
+}
+
+TEST_F(Cli, BundledGammaSample) {
+  const Result r = run({"-i", std::string(OPIX_SAMPLES_DIR) + "/astronaut_rggb.pgm", "-o", "out.ppm", "-lut",
+                        std::string(OPIX_SAMPLES_DIR) + "/gamma_8bit.txt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(exists(path("out.ppm")));
+}
+
+// A table whose output is deeper than 8 bits still gives a .bmp: the result
+// is narrowed after the table, as without one.
+TEST_F(Cli, DeepTableToEightBitFile) {
+  writePgm("in.pgm", 64, 64, true, 90);
+  {
+    std::ofstream t(path("identity12.txt"));
+    for (int i = 0; i < 4096; ++i) t << i << "\n";
+  }
+  const Result plain = run({"-i", "in.pgm", "-o", "plain.bmp"});
+  const Result table = run({"-i", "in.pgm", "-o", "table.bmp", "-lut", "identity12.txt"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_NE(table.out.find("Output surface format: RGB8\n"), std::string::npos);
+  EXPECT_TRUE(readFile(path("table.bmp")) == readFile(path("plain.bmp")));
+}

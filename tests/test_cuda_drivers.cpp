@@ -4,12 +4,14 @@
 // guard bytes included, over every algorithm, pattern and bit depth and over
 // sizes that end just past a tile, a block or a word.
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
 #include "DebayerMG.h"
 #include "DebayerSupport.h"
 #include "FilterSupport.h"
+#include "ImageFilterLut.h"
 
 namespace opix::test {
 namespace {
@@ -164,9 +166,8 @@ TEST_F(CudaDrivers, BinningEveryFactorPatternDepthAndSize) {
   }
 }
 
-template <class Record>
-void compareFilter(opixImageFilterType_t type, const Record& record, opixSurfaceFormat_t f) {
-  FilterRun run(type, &record, kMaxW, kMaxH, f);
+void compareFilterRecord(opixImageFilterType_t type, const void* record, opixSurfaceFormat_t f) {
+  FilterRun run(type, record, kMaxW, kMaxH, f);
   ASSERT_EQ(run.status, OPIX_OK) << opixImageFilterTypeName(type) << " " << opixSurfaceFormatName(f);
   uint32_t seed = 100;
   for (const auto& [w, h] : kSizes) {
@@ -178,6 +179,11 @@ void compareFilter(opixImageFilterType_t type, const Record& record, opixSurface
       return Outcome{s, run.raw};
     });
   }
+}
+
+template <class Record>
+void compareFilter(opixImageFilterType_t type, const Record& record, opixSurfaceFormat_t f) {
+  compareFilterRecord(type, &record, f);
 }
 
 TEST_F(CudaDrivers, ImageFiltersEveryFormatAndSize) {
@@ -300,6 +306,57 @@ TEST_F(CudaDrivers, ColumnFilterInPlace) {
       return Outcome{s, source.block.download()};
     });
     EXPECT_EQ(opixImageFilterDestroy(handle), OPIX_OK);
+  }
+}
+
+TEST_F(CudaDrivers, LookUpTablesEveryTypeAndSource) {
+  const opixSurfaceFormat_t formats[] = {OPIX_I8,  OPIX_I10,  OPIX_I12,          OPIX_I14,
+                                         OPIX_I16, OPIX_RGB8, OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR};
+  int compared = 0;
+  for (int t = OPIX_LUT_8_8; t <= OPIX_LUT_16_16_FR_BAYER; ++t) {
+    const auto type = opixImageFilterType_t(t);
+    const LutTraits traits = lutTraits(type);
+    std::vector<uint8_t> record = randomBytes(lutRecordBytes(traits), uint32_t(t));
+    for (opixBayerPattern_t p : kPatterns) {
+      if (traits.bayer) std::memcpy(&record[record.size() - sizeof p], &p, sizeof p);
+      for (opixSurfaceFormat_t f : formats) {
+        ExternalSurface probe(kMaxW, kMaxH, f);
+        opixImageFilterHandle_t h = nullptr;
+        opixDeviceSurfaceBufferHandle_t d = nullptr;
+        if (opixImageFilterCreate(&h, type, record.data(), kMaxW, kMaxH, probe.buffer.get(), &d) != OPIX_OK) continue;
+        ASSERT_EQ(opixImageFilterDestroy(h), OPIX_OK);
+        compareFilterRecord(type, record.data(), f);
+        ++compared;
+      }
+      if (!traits.bayer) break;
+    }
+  }
+  // 35 pairs of type and accepted source, the 6 Bayer types under 3 more patterns.
+  EXPECT_EQ(compared, 35 + 6 * 3);
+}
+
+TEST_F(CudaDrivers, FlatFieldToneCurveAndColourSaturation) {
+  std::mt19937 rng(11);
+  std::vector<uint16_t> grid(size_t((2 * ((kMaxW + 3) / 4 + 1) + 3) / 4 * 2) * ((kMaxH + 3) / 4 + 1));
+  for (auto& v : grid) v = uint16_t(500 + rng() % 1500);
+  const opixFFC_t ffc{1000, grid.data()};
+  for (opixSurfaceFormat_t f : {OPIX_I12, OPIX_I16}) compareFilter(OPIX_FFC, ffc, f);
+
+  static opixToneCurve_t tone;
+  uint32_t v = 0;
+  for (auto& e : tone.curve) e = uint16_t(v = std::min(65535u, v + uint32_t(rng() % 140)));
+  compareFilter(OPIX_TONE_CURVE, tone, OPIX_RGB16_PLANAR);
+
+  static opixColorSaturation_t cs;
+  for (int op = 0; op < 3; ++op) {
+    for (int c = 0; c < 3; ++c) {
+      for (int i = 0; i < 1024; ++i)
+        cs.lut[c][i] = op == OPIX_OP_MULTIPLY ? 0.5f + float(rng() % 1000) / 1000.0f : float(rng() % 1000) / 1000.0f;
+      cs.operation[c] = opixColorSaturationOperationType_t(op);
+      cs.channel[c] = opixColorSaturationChannelType_t((c + op) % 3);
+    }
+    for (opixImageFilterType_t t : {OPIX_COLOR_SATURATION_HSL, OPIX_COLOR_SATURATION_HSV})
+      for (opixSurfaceFormat_t f : {OPIX_RGB8, OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR}) compareFilter(t, cs, f);
   }
 }
 

@@ -10,6 +10,7 @@
 // pixels instead: two backends that print the same lines gave the same bytes.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -18,6 +19,8 @@
 #include <vector>
 
 #include "DebayerHarness.h"
+#include "FfcMath.h"
+#include "ImageFilterLut.h"
 
 using namespace opix;
 
@@ -365,6 +368,88 @@ int benchNeighbourhoodFilters(const std::vector<Size>& sizes, const std::string&
   return failures;
 }
 
+// The table-driven filters: one case per kernel family. Each reads its
+// source and writes its destination once (formats may differ); FFC also
+// reads its node grid once.
+int benchTableFilters(const std::vector<Size>& sizes, const std::string& filter, double bandwidth) {
+  const FilterCase cases[] = {
+      {"LUT 8->8 RGB8", OPIX_LUT_8_8, OPIX_RGB8},
+      {"LUT 8->8 color", OPIX_LUT_8_8_C, OPIX_RGB8},
+      {"LUT 8->16 gray", OPIX_LUT_8_16, OPIX_I8},
+      {"LUT 8->12 color", OPIX_LUT_8_12_C, OPIX_RGB8},
+      {"LUT 8->16 bayer", OPIX_LUT_8_16_BAYER, OPIX_I8},
+      {"LUT 12->16 RGB12", OPIX_LUT_12_16, OPIX_RGB12_PLANAR},
+      {"LUT 14->16 gray", OPIX_LUT_14_16, OPIX_I14},
+      {"LUT 16->16 gray", OPIX_LUT_16_16, OPIX_I16},
+      {"LUT 16->16 color", OPIX_LUT_16_16_C, OPIX_RGB16_PLANAR},
+      {"LUT 12->8 gray", OPIX_LUT_12_8, OPIX_I12},
+      {"LUT 12->8 RGB12", OPIX_LUT_12_8, OPIX_RGB12_PLANAR},
+      {"LUT 12->8 color", OPIX_LUT_12_8_C, OPIX_RGB12_PLANAR},
+      {"LUT 16->8 color", OPIX_LUT_16_8_C, OPIX_RGB16_PLANAR},
+      {"LUT 12->16 bayer", OPIX_LUT_12_16_BAYER, OPIX_I12},
+      {"LUT 16->16 bayer", OPIX_LUT_16_16_BAYER, OPIX_I16},
+      {"LUT 16->16 FR gray", OPIX_LUT_16_16_FR, OPIX_I16},
+      {"LUT 16->16 FR color", OPIX_LUT_16_16_FR_C, OPIX_RGB16_PLANAR},
+      {"LUT 16->16 FR bayer", OPIX_LUT_16_16_FR_BAYER, OPIX_I16},
+      {"FFC 12-bit", OPIX_FFC, OPIX_I12},
+      {"FFC 16-bit", OPIX_FFC, OPIX_I16},
+      {"tone curve RGB16", OPIX_TONE_CURVE, OPIX_RGB16_PLANAR},
+      {"saturation HSL RGB8", OPIX_COLOR_SATURATION_HSL, OPIX_RGB8},
+      {"saturation HSV RGB16", OPIX_COLOR_SATURATION_HSV, OPIX_RGB16_PLANAR},
+  };
+  static opixToneCurve_t tone;
+  for (uint32_t i = 0; i < 1024; ++i) tone.curve[i] = uint16_t(std::sqrt(double(i) / 1023.0) * 65535.0);
+  static opixColorSaturation_t saturation;
+  for (int c = 0; c < 3; ++c) {
+    for (int i = 0; i < 1024; ++i) saturation.lut[c][i] = c == 0 ? 10.0f : 1.2f;
+    saturation.operation[c] = c == 0 ? OPIX_OP_ADD : OPIX_OP_MULTIPLY;
+    saturation.channel[c] = opixColorSaturationChannelType_t(c);
+  }
+  int failures = 0;
+  std::mt19937 rng(5);
+  for (const Size& s : sizes)
+    for (const FilterCase& c : cases) {
+      if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
+      std::vector<uint8_t> record;
+      std::vector<uint16_t> grid;
+      opixFFC_t ffc{1000, nullptr};
+      double bytes = 0;
+      if (c.type == OPIX_FFC) {
+        grid.resize(size_t(ffcRowBytes(s.w) / 2) * ffcNodes(s.h));
+        for (auto& v : grid) v = uint16_t(800 + rng() % 400);
+        ffc.correctionMatrix = grid.data();
+        bytes = 2.0 * double(opixImageSize(c.format, s.w, s.h)) + 2.0 * double(grid.size());
+      } else if (c.type >= OPIX_LUT_8_8 && c.type <= OPIX_LUT_16_16_FR_BAYER) {
+        const LutTraits traits = lutTraits(c.type);
+        record.resize(lutRecordBytes(traits));
+        for (auto& b : record) b = uint8_t(rng());
+        if (traits.bayer) {
+          const opixBayerPattern_t p = OPIX_BAYER_GRBG;
+          std::memcpy(record.data() + record.size() - sizeof p, &p, sizeof p);
+        }
+      }
+      char size[32];
+      std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+      const void* parameters = c.type == OPIX_FFC          ? static_cast<const void*>(&ffc)
+                               : c.type == OPIX_TONE_CURVE ? static_cast<const void*>(&tone)
+                               : record.empty()            ? static_cast<const void*>(&saturation)
+                                                           : record.data();
+      FilterBench run(c.type, parameters, s.w, s.h, c.format);
+      opixStatus_t status = run.status();
+      const double ms = status == OPIX_OK ? medianMs([&] { status = run.transform(); }) : 0.0;
+      if (status != OPIX_OK) {
+        std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(status));
+        ++failures;
+        continue;
+      }
+      if (c.type != OPIX_FFC)  // tables and curves are small beside the image
+        bytes = double(opixImageSize(c.format, s.w, s.h)) +
+                double(opixImageSize(run.destination().surfaceFormat, s.w, s.h));
+      report(c.name, size, ms, double(s.w) * s.h, bytes, bandwidth, run.destination());
+    }
+  return failures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -474,5 +559,6 @@ int main(int argc, char** argv) {
   }
   failures += benchFilters(sizes, filter, bandwidth);
   failures += benchNeighbourhoodFilters(sizes, filter, bandwidth);
+  failures += benchTableFilters(sizes, filter, bandwidth);
   return failures ? 1 : 0;
 }

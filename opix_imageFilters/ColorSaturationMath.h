@@ -1,0 +1,117 @@
+// The per-pixel maths of the colour saturation filters, shared by both
+// kernel drivers: RGB to hue, saturation and lightness (HSL) or value (HSV),
+// three curves applied, and back.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "Hd.h"
+
+namespace opix {
+
+constexpr int kSaturationEntries = 1024;
+
+struct ColorSaturationOps {
+  int operation[3];  // opixColorSaturationOperationType_t: 0 replace, 1 add, 2 multiply
+  int channel[3];    // opixColorSaturationChannelType_t: 0 hue, 1 saturation, 2 lightness or value
+  bool hsv;          // HSV (type 37), else HSL (type 36)
+};
+
+// Curve c at x in [0, 1], linear between entries; indices outside the
+// table clamp to its ends.
+OPIX_HD float saturationCurve(const float* curve, float x) {
+  float idx = x * 1023.0f;
+  if (!(idx > 0.0f)) idx = 0.0f;
+  if (idx > 1023.0f) idx = 1023.0f;
+  const int i = static_cast<int>(idx);
+  const int next = i < kSaturationEntries - 1 ? i + 1 : kSaturationEntries - 1;
+  const float f = idx - static_cast<float>(i);
+  return (1.0f - f) * curve[i] + f * curve[next];
+}
+
+OPIX_HD float clampUnit(float v) { return v < 0.0f ? 0.0f : v >= 1.0f ? 1.0f : v; }
+
+// HSL back to RGB: one channel at hue t.
+OPIX_HD float hslChannel(float p, float q, float t) {
+  if (t < 0.0f) t += 1.0f;
+  if (t > 1.0f) t -= 1.0f;
+  const float t6 = 6.0f * t;
+  if (t6 < 1.0f) return p + (q - p) * t6;
+  if (t6 < 3.0f) return q;
+  if (t6 < 4.0f) return p + (q - p) * (4.0f - t6);
+  return p;
+}
+
+// One pixel of normalised channels in [0, 1), in place. The curves are the
+// three tables of 1024 floats, one after another.
+OPIX_HD void colorSaturationPixel(const float* curves, const ColorSaturationOps& ops, float (&rgb)[3]) {
+  const float r = rgb[0], g = rgb[1], b = rgb[2];
+  const float mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
+  const float mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
+  float h = 0.0f;
+  if (mx != mn) {
+    const float d = 6.0f * (mx - mn);
+    if (mx == g)
+      h = 1.0f / 3.0f + (b - r) / d;
+    else if (mx == b)
+      h = 2.0f / 3.0f + (r - g) / d;
+    else
+      h = (g - b) / d + (g < b ? 1.0f : 0.0f);
+  }
+  float s, l;
+  if (ops.hsv) {
+    l = mx;
+    s = mx == 0.0f ? 0.0f : 1.0f - mn / mx;
+  } else {
+    l = (mx + mn) * 0.5f;
+    s = (mx == mn || l == 0.0f) ? 0.0f : (mx - mn) / (1.0f - fabsf(mx + mn - 1.0f));
+  }
+  const float in[3] = {h, s, l};
+  float out[3];
+  for (int c = 0; c < 3; ++c) {
+    const float t = saturationCurve(curves + c * kSaturationEntries, in[ops.channel[c]]);
+    const float v = c == 0 ? 360.0f * in[0] : in[c];
+    float res = ops.operation[c] == 0 ? t : ops.operation[c] == 1 ? v + t : v * t;
+    if (c == 0) {
+      res = res - 360.0f * floorf(res / 360.0f);
+      out[0] = res / 360.0f;
+    } else {
+      out[c] = clampUnit(res);
+    }
+  }
+  const float hh = out[0], ss = out[1], ll = out[2];
+  if (ops.hsv) {
+    const float h6 = hh * 6.0f;
+    const float sector = floorf(h6);
+    const float f = h6 - sector;
+    const float p = ll * (1.0f - ss), q = ll * (1.0f - f * ss), t = ll * (1.0f - (1.0f - f) * ss);
+    switch (static_cast<int>(sector) % 6) {
+      case 0: rgb[0] = ll, rgb[1] = t, rgb[2] = p; break;
+      case 1: rgb[0] = q, rgb[1] = ll, rgb[2] = p; break;
+      case 2: rgb[0] = p, rgb[1] = ll, rgb[2] = t; break;
+      case 3: rgb[0] = p, rgb[1] = q, rgb[2] = ll; break;
+      case 4: rgb[0] = t, rgb[1] = p, rgb[2] = ll; break;
+      default: rgb[0] = ll, rgb[1] = p, rgb[2] = q; break;
+    }
+    return;
+  }
+  if (ss == 0.0f) {
+    rgb[0] = rgb[1] = rgb[2] = ll;
+    return;
+  }
+  const float q = ll < 0.5f ? ll * (1.0f + ss) : ll + ss - ll * ss;
+  const float p = 2.0f * ll - q;
+  rgb[0] = hslChannel(p, q, hh + 1.0f / 3.0f);
+  rgb[1] = hslChannel(p, q, hh);
+  rgb[2] = hslChannel(p, q, hh - 1.0f / 3.0f);
+}
+
+// A result back to a sample: v x scale + 0.5, truncated, within 0 ... hi.
+OPIX_HD uint32_t saturationSample(float v, float scale, uint32_t hi) {
+  const float s = v * scale + 0.5f;
+  if (!(s > 0.0f)) return 0;
+  return s >= static_cast<float>(hi) ? hi : static_cast<uint32_t>(s);
+}
+
+}  // namespace opix

@@ -1,0 +1,51 @@
+// The per-pixel maths of the tone curve, shared by both kernel drivers: the
+// largest and smallest channel through the curve, the middle one kept in
+// proportion between them so that the hue stays.
+#pragma once
+
+#include <cstdint>
+
+#include "Hd.h"
+
+namespace opix {
+
+constexpr uint32_t kToneCurveEntries = 1024;
+
+// The curve at a 16-bit value: entry v / 64, interpolated towards the next
+// entry (the last entry stands for its successor), rounded half up.
+OPIX_HD uint32_t toneCurveValue(const uint16_t* curve, uint32_t v) {
+  const uint32_t i = v >> 6, next = i + 1 < kToneCurveEntries ? i + 1 : kToneCurveEntries - 1;
+  const float f = static_cast<float>(v & 63u) * 0.015625f;
+  const float a = (1.0f - f) * static_cast<float>(curve[i]);
+  const float b = f * static_cast<float>(curve[next]);
+  return static_cast<uint32_t>(a + b + 0.5f);
+}
+
+// The middle channel's output: the curve's value where the middle equals
+// the smallest, else placed between the outputs of the smallest and the
+// largest in proportion, in unsigned integer arithmetic (the curve does not
+// decrease, so maxOut >= minOut).
+OPIX_HD uint32_t toneCurveMiddle(uint32_t maxIn, uint32_t minIn, uint32_t midIn, uint32_t maxOut, uint32_t minOut) {
+  if (midIn == minIn) return minOut;
+  return minOut + (maxOut - minOut) * (midIn - minIn) / (maxIn - minIn);
+}
+
+// A channel's output by the place of its input: largest, smallest or middle
+// (ties with the largest or smallest take their output).
+OPIX_HD uint32_t toneCurveChannel(uint32_t v, uint32_t maxIn, uint32_t minIn, uint32_t maxOut, uint32_t minOut,
+                                  uint32_t midOut) {
+  return v == maxIn ? maxOut : v == minIn ? minOut : midOut;
+}
+
+// One pixel, channels in place; curve(v) gives toneCurveValue of the curve.
+template <class Curve>
+OPIX_HD void toneCurvePixel(const Curve& curve, uint32_t (&c)[3]) {
+  const uint32_t maxIn = c[0] > c[1] ? (c[0] > c[2] ? c[0] : c[2]) : (c[1] > c[2] ? c[1] : c[2]);
+  const uint32_t minIn = c[0] < c[1] ? (c[0] < c[2] ? c[0] : c[2]) : (c[1] < c[2] ? c[1] : c[2]);
+  const uint32_t midIn = c[0] + c[1] + c[2] - maxIn - minIn;
+  const uint32_t maxOut = curve(maxIn), minOut = curve(minIn);
+  const uint32_t midOut = toneCurveMiddle(maxIn, minIn, midIn, maxOut, minOut);
+  for (int k = 0; k < 3; ++k) c[k] = toneCurveChannel(c[k], maxIn, minIn, maxOut, minOut, midOut);
+}
+
+}  // namespace opix

@@ -48,14 +48,14 @@ void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const 
   }
   const uint32_t halfWidth = (destination.width + 5 + kTileWidth) / 2;
   const uint32_t halfHeight = (destination.height + 5 + s.sy + kTileHeight) / 2;
-  const MenonPlanes planes{{sliceAddress(memSpace_.pointerField(), planeOffset_[0]),
-                            sliceAddress(memSpace_.pointerField(), planeOffset_[1])},
-                           {sliceAddress(memSpace_.pointerField(), planeOffset_[2]),
-                            sliceAddress(memSpace_.pointerField(), planeOffset_[3])},
-                           static_cast<uint32_t>(alignUp(2 * uint64_t{halfWidth}, 128)),
-                           static_cast<uint32_t>(alignUp(halfWidth, 128)),
-                           halfWidth,
-                           halfHeight};
+  [[maybe_unused]] const MenonPlanes planes{{sliceAddress(memSpace_.pointerField(), planeOffset_[0]),
+                                             sliceAddress(memSpace_.pointerField(), planeOffset_[1])},
+                                            {sliceAddress(memSpace_.pointerField(), planeOffset_[2]),
+                                             sliceAddress(memSpace_.pointerField(), planeOffset_[3])},
+                                            static_cast<uint32_t>(alignUp(2 * uint64_t{halfWidth}, 128)),
+                                            static_cast<uint32_t>(alignUp(halfWidth, 128)),
+                                            halfWidth,
+                                            halfHeight};
   OPIX_CUDA_DRIVER(launchMenon16Cuda(work, planes, destination, s.sx, s.sy));
 }
 

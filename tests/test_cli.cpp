@@ -937,8 +937,9 @@ TEST_F(Cli, OutputReplacementKeepsLinksModeAndOwnership) {
   chmod(path("ro").c_str(), 0755);
 }
 
-// A killed run leaves its temporary behind; the next write to the same
-// target removes it, and leaves those of live processes alone.
+// A killed run leaves its temporary behind; the next run that writes into
+// that folder removes it (whatever its target), and leaves those of live
+// processes and files that only look alike.
 TEST_F(Cli, StaleTemporariesAreRemovedByTheNextWrite) {
   writePgm("in.pgm", 64, 64, false, 71);
   const pid_t gone = fork();
@@ -947,12 +948,14 @@ TEST_F(Cli, StaleTemporariesAreRemovedByTheNextWrite) {
   const std::string stale = ".out.ppm.opix-" + std::to_string(gone) + "-0.tmp";
   const std::string live = ".out.ppm.opix-" + std::to_string(getpid()) + "-0.tmp";
   const std::string other = ".other.ppm.opix-" + std::to_string(gone) + "-0.tmp";
-  for (const std::string& n : {stale, live, other}) std::ofstream(path(n)) << std::string(4096, 'x');
+  const std::string alike = ".out.ppm.opix-" + std::to_string(gone) + "-0.tmp.keep";
+  for (const std::string& n : {stale, live, other, alike}) std::ofstream(path(n)) << std::string(4096, 'x');
   const Result r = run({"-i", "in.pgm", "-o", "out.ppm"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_FALSE(exists(path(stale)));
+  EXPECT_FALSE(exists(path(other)));
   EXPECT_TRUE(exists(path(live)));
-  EXPECT_TRUE(exists(path(other)));
+  EXPECT_TRUE(exists(path(alike)));
 }
 
 // -thread N feeds N chains from N host threads: the files are those of one

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace opix {
@@ -68,20 +70,30 @@ std::string baseOf(const std::string& path) {
 }
 
 // Temporaries are named ".<target>.opix-<pid>-<n>.tmp": one left by a run
-// that was killed is found by its name and its process being gone.
-void removeStaleTemporaries(const std::string& dir, const std::string& base) {
+// that was killed is found by its tag and its process being gone. A folder
+// is swept once per process, at its first write, so that a batch of many
+// files does not read the folder again for each.
+bool isStaleTemporary(const std::string& name) {
+  if (name.size() < 2 || name[0] != '.') return false;
+  const size_t tag = name.rfind(kTempTag);
+  if (tag == std::string::npos) return false;
+  char* end = nullptr;
+  const long pid = std::strtol(name.c_str() + tag + std::strlen(kTempTag), &end, 10);
+  if (pid <= 0 || *end != '-' || std::strcmp(end + std::strcspn(end, "."), ".tmp") != 0) return false;
+  return pid != getpid() && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+void removeStaleTemporaries(const std::string& dir) {
+  static std::mutex lock;
+  static std::set<std::string> swept;
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!swept.insert(dir).second) return;
+  }
   DIR* d = opendir(dir.empty() ? "." : dir.c_str());
   if (!d) return;
-  const std::string prefix = "." + base + kTempTag;
-  while (const dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name.compare(0, prefix.size(), prefix) != 0) continue;
-    char* end = nullptr;
-    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
-    if (pid <= 0 || *end != '-' || std::strstr(end, ".tmp") == nullptr) continue;
-    if (pid == getpid() || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-    ::unlink((dir + name).c_str());
-  }
+  while (const dirent* e = readdir(d))
+    if (isStaleTemporary(e->d_name)) ::unlink((dir + e->d_name).c_str());
   closedir(d);
 }
 
@@ -120,7 +132,7 @@ OutputFile::OutputFile(const std::string& target) {
     std::fprintf(stderr, "%s is not a regular file\n", target.c_str());
     return;
   }
-  removeStaleTemporaries(dir, base);
+  removeStaleTemporaries(dir);
   const mode_t mode = exists ? (st.st_mode & 07777) : newFileMode();
   // A file with other names (hard links) or another owner is rewritten in
   // place, so that it stays the same file; so is one whose folder takes no
@@ -142,6 +154,7 @@ OutputFile::OutputFile(const std::string& target) {
       const char* tmp = std::getenv("TMPDIR");
       std::string tmpDir = tmp && *tmp ? tmp : "/tmp";
       if (tmpDir.back() != '/') tmpDir += '/';
+      removeStaleTemporaries(tmpDir);
       fd = createTemporary(tmpDir, base, 0600, temp_);
     }
   }

@@ -38,8 +38,8 @@ class InputFile {
 // name is replaced, the links stay); a target that is not a regular file is
 // refused. A target with hard links or another owner, or in a folder that
 // takes no new file, keeps its inode: the bytes are written to a temporary
-// and copied over it in commit(). Temporaries left by a killed run are
-// removed by the next write to the same target.
+// and copied over it in commit(). Temporaries left by killed runs are
+// removed by this process's first write into their folder.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& target);

@@ -12,6 +12,8 @@ void record(const opixBayerBlackShift_t* r);
 void record(const opixBaseColorCorrection_t* r);
 void record(const opixFFC_t* r);
 void record(const opixColorSaturation_t* r);
+void record(const opixHsvLut3D_t* r);
+void record(const opixRGBLut_3D_t* r);
 
 // A look-up table record of a LUT type (2 to 27): header and Bayer pattern,
 // and the tables when print tables is set.

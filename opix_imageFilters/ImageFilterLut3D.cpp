@@ -66,14 +66,15 @@ void ImageFilterLut3D::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterTyp
 void ImageFilterLut3D::ComputeMemorySize() {
   if (type_ != OPIX_HSV_LUT_3D && type_ != OPIX_RGB_LUT_3D) OPIX_THROW(OPIX_INVALID_VALUE);
   ImageFilterBase::ComputeMemorySize();
-  const uint64_t bytes = uint64_t{allocated_.width} * allocated_.height * allocated_.depth * sizeof(float);
   for (int t = 0; t < 3; ++t) {
     const std::string n = std::to_string(t + 1);
     if (trace::active()) trace::text("Allocating CUDA Array " + n);
     if (!tables_[t].allocate(allocated_.width, allocated_.height, allocated_.depth))
       checks::fail("CUDA Array allocation failed", OPIX_INSUFFICIENT_DEVICE_MEMORY, __LINE__);
     if (trace::active()) trace::text("CUDA Array " + n + " has been Allocated");
-    trace::deviceMemory(bytes);
+    // The arrays are not part of the component's block: only the device's
+    // free memory is written.
+    trace::deviceMemory(0);
   }
 }
 

@@ -92,14 +92,17 @@ bool Texture3DF32::createTexture() {
   return true;
 }
 
-bool Texture3DF32::upload(const float* host) {
-  if (!array_) return false;
+device::Memcpy3DParms Texture3DF32::uploadParms(const float* host) const {
   device::Memcpy3DParms p;
   p.srcPtr = device::PitchedPtr{const_cast<float*>(host), width_ * sizeof(float), width_, height_};
   p.dstArray = array_;
   p.extent = device::Extent{width_, height_, depth_};
   p.kind = device::CopyKind::HostToDevice;
-  return device::memcpy3D(p) == device::kSuccess;
+  return p;
+}
+
+bool Texture3DF32::upload(const float* host) {
+  return array_ && device::memcpy3D(uploadParms(host)) == device::kSuccess;
 }
 
 }  // namespace opix

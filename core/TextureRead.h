@@ -140,6 +140,8 @@ class Texture3DF32 {
   // Copies a whole array's worth of host elements, rows packed; false on a
   // failed copy.
   bool upload(const float* host);
+  // The description of that copy.
+  device::Memcpy3DParms uploadParms(const float* host) const;
   TextureView view() const { return textureView(texture_); }
   bool allocated() const { return array_ != nullptr; }
   bool textured() const { return texture_ != 0; }

@@ -116,6 +116,26 @@ void record(const opixRGBLut_3D_t* r) {
   lut3DTables("R\tG\tB", {r->lutR, r->lutG, r->lutB}, r->size1D, r->size1D, r->size1D);
 }
 
+void record(const device::Memcpy3DParms* p) {
+  if (!active() || !header("cudaMemcpy3DParms", p)) return;
+  auto extent = [](size_t w, size_t h, size_t d) {
+    return std::to_string(w) + " x " + std::to_string(h) + " x " + std::to_string(d);
+  };
+  static const char* const kKinds[] = {"cudaMemcpyHostToHost", "cudaMemcpyHostToDevice", "cudaMemcpyDeviceToHost",
+                                       "cudaMemcpyDeviceToDevice", "cudaMemcpyDefault"};
+  field("srcArray", static_cast<const void*>(p->srcArray));
+  field("srcPos", extent(p->srcPos.x, p->srcPos.y, p->srcPos.z));
+  field("srcPtr", static_cast<const void*>(p->srcPtr.ptr));
+  field("srcPtr pitch", uint64_t{p->srcPtr.pitch});
+  field("srcPtr xsize x ysize", std::to_string(p->srcPtr.xsize) + " x " + std::to_string(p->srcPtr.ysize));
+  field("dstArray", static_cast<const void*>(p->dstArray));
+  field("dstPos", extent(p->dstPos.x, p->dstPos.y, p->dstPos.z));
+  field("dstPtr", static_cast<const void*>(p->dstPtr.ptr));
+  field("extent", extent(p->extent.width, p->extent.height, p->extent.depth));
+  const int k = static_cast<int>(p->kind);
+  field("kind", k >= 0 && k < 5 ? kKinds[k] : "Other");
+}
+
 namespace {
 
 const char* lutRecordName(opixImageFilterType_t type) {

@@ -110,6 +110,8 @@ void ImageFilterLut3D::ApplyParameters(const void* record) {
         out = std::copy(in, in + g.width, out);
         out = std::fill_n(out, a.width - g.width, in[g.width - 1]);
       }
+    const device::Memcpy3DParms parms = tables_[t].uploadParms(staging_.data());
+    trace::record(&parms);
     const bool ok = tables_[t].upload(staging_.data());
     trace::value("cudaMemcpy3D success", ok);
     if (!ok) checks::fail("CUDA Array copy failed", OPIX_INVALID_SIZE, __LINE__);

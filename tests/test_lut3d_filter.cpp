@@ -412,7 +412,8 @@ TEST(Lut3D, CreateTracesArraysTexturesAndRecords) {
   size_t at = 0;
   for (const char* l :
        {"Allocating CUDA Array 1\n", "CUDA Array 1 has been Allocated\n", "CUDA Array 3 has been Allocated\n",
-        "\tLut3D reinit\n", "\tCopy arrays\n", "cudaMemcpy3D success: true\n", "\tLut3D reinit: SUCCESS\n",
+        "\tLut3D reinit\n", "\tCopy arrays\n", "\tcudaMemcpy3DParms:\n", "\t\textent: 2 x 3 x 2\n",
+        "\t\tkind: cudaMemcpyHostToDevice\n", "cudaMemcpy3D success: true\n", "\tLut3D reinit: SUCCESS\n",
         "\tResource init\n", "\tTexture init\n", "\tCreate texture objects\n", "\tCreate: SUCCESS\n"}) {
     const size_t found = text.find(l, at);
     EXPECT_NE(found, std::string::npos) << l << " missing or out of order";

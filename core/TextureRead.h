@@ -5,7 +5,6 @@
 // drivers of a kernel read the same values.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 
 #include "Hd.h"
@@ -55,9 +54,10 @@ inline LinearTaps linearTaps(float x, uint32_t n) {
   // longer matters, so it is made 0 (also for coordinates past int range).
   if (!(b > 0.0f)) b = 0.0f;
   if (b > last) b = last;
-  const float f = floorf(b);
-  const auto i = static_cast<uint32_t>(f);
-  const float a = floorf((b - f) * 256.0f + 0.5f) * (1.0f / 256.0f);
+  // b and the scaled fraction are not negative: truncation is the floor.
+  const auto i = static_cast<uint32_t>(b);
+  const float f = static_cast<float>(i);
+  const float a = static_cast<float>(static_cast<uint32_t>((b - f) * 256.0f + 0.5f)) * (1.0f / 256.0f);
   return {i, i + 1 < n ? i + 1 : i, a};
 }
 #endif

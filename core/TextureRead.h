@@ -17,6 +17,8 @@ struct TextureView {
   unsigned long long object;  // the texture object (CUDA backend)
   const unsigned char* host;  // host backend: the array's elements, rows packed
   uint32_t width;             // elements per row
+  uint32_t height = 1;        // rows per slice (three-dimensional textures)
+  uint32_t depth = 1;         // slices
 };
 
 // The view of a texture object for the backend in use.
@@ -32,6 +34,66 @@ OPIX_HD T textureFetch1D(const TextureView& t, int32_t i) {
   const int32_t last = static_cast<int32_t>(t.width) - 1;
   const int32_t k = i < 0 ? 0 : (i > last ? last : i);
   return reinterpret_cast<const T*>(t.host)[k];
+#endif
+}
+
+#if !defined(__CUDA_ARCH__)
+// One axis of a linear filtered read, as the texture unit does it: the
+// coordinate less half an element, the two elements around it clamped to the
+// array, and the fraction between them kept with 8 fractional bits (the
+// unit's 1.8 fixed-point weights, so a weight of 1 is exact).
+struct LinearTaps {
+  uint32_t i0, i1;
+  float a;  // weight of element i1; element i0 has 1 - a
+};
+
+inline LinearTaps linearTaps(float x, uint32_t n) {
+  const float last = static_cast<float>(n - 1);
+  float b = x - 0.5f;
+  // Beyond the ends both elements are the end element: the fraction no
+  // longer matters, so it is made 0 (also for coordinates past int range).
+  if (!(b > 0.0f)) b = 0.0f;
+  if (b > last) b = last;
+  // b and the scaled fraction are not negative: truncation is the floor.
+  const auto i = static_cast<uint32_t>(b);
+  const float f = static_cast<float>(i);
+  const float a = static_cast<float>(static_cast<uint32_t>((b - f) * 256.0f + 0.5f)) * (1.0f / 256.0f);
+  return {i, i + 1 < n ? i + 1 : i, a};
+}
+#endif
+
+// A three-dimensional texture of float elements read with linear filtering
+// at unnormalised coordinates (x, y, z), element (i, j, k) centred at
+// (i + 0.5, j + 0.5, k + 0.5); coordinates outside the array clamp to its
+// faces. The host code weighs the eight elements around the point exactly
+// as the texture unit does, x first, then y, then z.
+#if !defined(__CUDA_ARCH__)
+struct LinearTaps3D {
+  LinearTaps x, y, z;
+  size_t row, slice;  // elements between rows and between slices
+};
+
+inline LinearTaps3D linearTaps3D(const TextureView& t, float x, float y, float z) {
+  return {linearTaps(x, t.width), linearTaps(y, t.height), linearTaps(z, t.depth), t.width, size_t{t.width} * t.height};
+}
+
+// The read at prepared taps; textures of the same extent share them.
+inline float textureLinear3D(const TextureView& t, const LinearTaps3D& p) {
+  const auto* e = reinterpret_cast<const float*>(t.host);
+  auto lerpX = [&](uint32_t j, uint32_t k) {
+    const float* r = e + k * p.slice + j * p.row;
+    return (1.0f - p.x.a) * r[p.x.i0] + p.x.a * r[p.x.i1];
+  };
+  auto lerpY = [&](uint32_t k) { return (1.0f - p.y.a) * lerpX(p.y.i0, k) + p.y.a * lerpX(p.y.i1, k); };
+  return (1.0f - p.z.a) * lerpY(p.z.i0) + p.z.a * lerpY(p.z.i1);
+}
+#endif
+
+OPIX_HD float textureLinear3D(const TextureView& t, float x, float y, float z) {
+#if defined(__CUDA_ARCH__)
+  return tex3D<float>(t.object, x, y, z);
+#else
+  return textureLinear3D(t, linearTaps3D(t, x, y, z));
 #endif
 }
 
@@ -58,6 +120,38 @@ class Texture1DU16 {
   device::Array array_ = nullptr;
   device::TextureObject texture_ = 0;
   uint32_t entries_ = 0;
+};
+
+// A three-dimensional CUDA array of 32-bit float elements and its texture
+// object (linear filtering, clamp addressing on every axis, elements read as
+// they are, unnormalised coordinates).
+class Texture3DF32 {
+ public:
+  Texture3DF32() = default;
+  ~Texture3DF32();
+  Texture3DF32(const Texture3DF32&) = delete;
+  Texture3DF32& operator=(const Texture3DF32&) = delete;
+
+  // Allocates the array, width x height x depth elements (each at least 1);
+  // false when that fails (nothing is then held).
+  bool allocate(uint32_t width, uint32_t height, uint32_t depth);
+  // Creates the texture object over the allocated array; false on failure.
+  bool createTexture();
+  // Copies a whole array's worth of host elements, rows packed; false on a
+  // failed copy.
+  bool upload(const float* host);
+  // The description of that copy.
+  device::Memcpy3DParms uploadParms(const float* host) const;
+  TextureView view() const { return textureView(texture_); }
+  bool allocated() const { return array_ != nullptr; }
+  bool textured() const { return texture_ != 0; }
+
+ private:
+  void release();
+
+  device::Array array_ = nullptr;
+  device::TextureObject texture_ = 0;
+  uint32_t width_ = 0, height_ = 0, depth_ = 0;
 };
 
 }  // namespace opix

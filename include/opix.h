@@ -534,6 +534,56 @@ typedef struct {
   opixColorSaturationChannelType_t channel[3];
 } opixColorSaturation_t;
 
+/* Three-dimensional look-up tables (OPIX_HSV_LUT_3D, OPIX_RGB_LUT_3D) of
+ * RGB12_PLANAR and RGB16_PLANAR images. Three float tables hold one value per
+ * node of a width x height x depth grid, stored row after row and plane after
+ * plane (the first coordinate changes from one element to the next: element
+ * (i, j, k) is at (k x height + j) x width + i). A pixel's three coordinates
+ * place it in the grid, and each table is interpolated trilinearly between
+ * the eight nodes around it (weights kept to 1/256, as the GPU's texture
+ * unit keeps them); coordinates beyond the grid clamp to its faces. Each grid
+ * size must be 1 to 2048, else Create fails with OPIX_INVALID_SIZE; a grid
+ * less than 2 wide or high is accepted at Create, but its Transform fails
+ * with OPIX_INVALID_VALUE. A record whose tables are null (or whose grid has
+ * a zero size) copies nothing: until a record brings tables the filter
+ * passes its source through unchanged. A record given to Transform is
+ * copied before the pass; its grid may be smaller than the grid of Create,
+ * not larger along any axis (OPIX_INVALID_SIZE).
+ *
+ * HSV (OPIX_HSV_LUT_3D): samples are taken as fractions (x / 4096 of the low
+ * 12 bits, or x / 65536) to hue H in degrees [0, 360), saturation S and
+ * value V in [0, 1] (the HSV of the colour saturation filter). The grid is
+ * indexed consistently by (H, S, V): node i of the width dimH lies at hue
+ * 360 i / (dimH - 1), node j of dimS at saturation j / (dimS - 1), node k of
+ * dimV at value k / (dimV - 1); any three sizes may be combined, and a dimV
+ * of 1 makes the tables independent of the value. Make the last hue column
+ * equal to the first, as both are hue 0. lutH holds degrees added to the hue
+ * (which wraps around 360), lutS and lutV factors of saturation and value
+ * (results clamped to [0, 1]). The operations must be OPIX_OP_ADD,
+ * OPIX_OP_MULTIPLY, OPIX_OP_MULTIPLY; others are accepted at Create and fail
+ * the Transform with OPIX_INVALID_VALUE. Results are stored as v x 4096 or
+ * v x 65536, + 0.5, truncated, within the format's range. */
+typedef struct {
+  uint32_t dimH, dimS, dimV;
+  opixColorSaturationOperationType_t operationH, operationS, operationV;
+  const float* lutH;
+  const float* lutS;
+  const float* lutV;
+} opixHsvLut3D_t;
+
+/* RGB (OPIX_RGB_LUT_3D): a size1D^3 grid indexed by the sample values, R
+ * along the width, G the height, B the depth: node i lies at sample
+ * 4096 i / (size1D - 1) for RGB12_PLANAR (the low 12 bits are used) and
+ * 65536 i / (size1D - 1) for RGB16_PLANAR, so every source depth spans the
+ * whole grid. The tables hold the new R, G and B in output sample units;
+ * results + 0.5 are truncated and limited to 0 ... 4095 or 0 ... 65535. */
+typedef struct {
+  const float* lutR;
+  const float* lutG;
+  const float* lutB;
+  uint32_t size1D;
+} opixRGBLut_3D_t;
+
 /* Creates a filter of `type` on `source`. staticParameters points to the
  * type's record (or is null: the filter then needs a record at Transform).
  * Transform applies a record given to it before its pass; null keeps the

@@ -112,6 +112,63 @@ void record(const opixColorSaturation_t* r) {
 
 namespace {
 
+// The three tables of a 3D LUT record, one grid node a line, the first
+// coordinate changing fastest.
+void lut3DTables(const char* heads, const float* const (&t)[3], uint32_t w, uint32_t h, uint32_t d) {
+  if (!printTables() || !t[0] || !t[1] || !t[2]) return;
+  line() << kIndent2 << heads << "\n";
+  const uint64_t n = uint64_t{w} * h * d;
+  for (uint64_t i = 0; i < n; ++i)
+    line() << kIndent2 << formatFloat(t[0][i]) << "\t" << formatFloat(t[1][i]) << "\t" << formatFloat(t[2][i]) << "\n";
+}
+
+}  // namespace
+
+void record(const opixHsvLut3D_t* r) {
+  if (!active() || !header("opixHsvLut3D_t", r)) return;
+  field("dimH", r->dimH);
+  field("dimS", r->dimS);
+  field("dimV", r->dimV);
+  field("operationH", opixOperationTypeName(r->operationH));
+  field("operationS", opixOperationTypeName(r->operationS));
+  field("operationV", opixOperationTypeName(r->operationV));
+  field("lutH", static_cast<const void*>(r->lutH));
+  field("lutS", static_cast<const void*>(r->lutS));
+  field("lutV", static_cast<const void*>(r->lutV));
+  lut3DTables("H\tS\tV", {r->lutH, r->lutS, r->lutV}, r->dimH, r->dimS, r->dimV);
+}
+
+void record(const opixRGBLut_3D_t* r) {
+  if (!active() || !header("opixRGBLut_3D_t", r)) return;
+  field("lutR", static_cast<const void*>(r->lutR));
+  field("lutG", static_cast<const void*>(r->lutG));
+  field("lutB", static_cast<const void*>(r->lutB));
+  field("size1D", r->size1D);
+  lut3DTables("R\tG\tB", {r->lutR, r->lutG, r->lutB}, r->size1D, r->size1D, r->size1D);
+}
+
+void record(const device::Memcpy3DParms* p) {
+  if (!active() || !header("cudaMemcpy3DParms", p)) return;
+  auto extent = [](size_t w, size_t h, size_t d) {
+    return std::to_string(w) + " x " + std::to_string(h) + " x " + std::to_string(d);
+  };
+  static const char* const kKinds[] = {"cudaMemcpyHostToHost", "cudaMemcpyHostToDevice", "cudaMemcpyDeviceToHost",
+                                       "cudaMemcpyDeviceToDevice", "cudaMemcpyDefault"};
+  field("srcArray", static_cast<const void*>(p->srcArray));
+  field("srcPos", extent(p->srcPos.x, p->srcPos.y, p->srcPos.z));
+  field("srcPtr", static_cast<const void*>(p->srcPtr.ptr));
+  field("srcPtr pitch", uint64_t{p->srcPtr.pitch});
+  field("srcPtr xsize x ysize", std::to_string(p->srcPtr.xsize) + " x " + std::to_string(p->srcPtr.ysize));
+  field("dstArray", static_cast<const void*>(p->dstArray));
+  field("dstPos", extent(p->dstPos.x, p->dstPos.y, p->dstPos.z));
+  field("dstPtr", static_cast<const void*>(p->dstPtr.ptr));
+  field("extent", extent(p->extent.width, p->extent.height, p->extent.depth));
+  const int k = static_cast<int>(p->kind);
+  field("kind", k >= 0 && k < 5 ? kKinds[k] : "Other");
+}
+
+namespace {
+
 const char* lutRecordName(opixImageFilterType_t type) {
   switch (type) {
     case OPIX_LUT_8_8: return "opixLut_8_t";
@@ -190,6 +247,8 @@ void filterRecord(opixImageFilterType_t type, const void* r) {
     case OPIX_FFC: record(static_cast<const opixFFC_t*>(r)); break;
     case OPIX_COLOR_SATURATION_HSL:
     case OPIX_COLOR_SATURATION_HSV: record(static_cast<const opixColorSaturation_t*>(r)); break;
+    case OPIX_HSV_LUT_3D: record(static_cast<const opixHsvLut3D_t*>(r)); break;
+    case OPIX_RGB_LUT_3D: record(static_cast<const opixRGBLut_3D_t*>(r)); break;
     default: break;
   }
 }

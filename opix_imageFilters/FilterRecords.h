@@ -1,6 +1,7 @@
 // Trace printers of the image filters' parameter records.
 #pragma once
 
+#include "device/Device.h"
 #include "opix.h"
 
 namespace opix::trace {
@@ -18,6 +19,10 @@ void record(const opixBinning_t* r);
 void record(const opixDefringe_t* r);
 void record(const opixFFC_t* r);
 void record(const opixColorSaturation_t* r);
+void record(const opixHsvLut3D_t* r);
+void record(const opixRGBLut_3D_t* r);
+// The description of a 3D copy (of a table into a CUDA array).
+void record(const device::Memcpy3DParms* p);
 
 // A look-up table record of a LUT type (2 to 27): header and Bayer pattern,
 // and the tables when print tables is set.

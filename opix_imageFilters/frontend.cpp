@@ -13,6 +13,7 @@
 #include "ImageFilterFfc.h"
 #include "ImageFilterGaussianSharpen.h"
 #include "ImageFilterLut.h"
+#include "ImageFilterLut3D.h"
 #include "ImageFilterMad.h"
 #include "ImageFilterMedian.h"
 #include "ImageFilterToneCurve.h"
@@ -117,6 +118,7 @@ std::unique_ptr<ImageFilterBase> makeFilter(opixImageFilterType_t type, opixSurf
   switch (d.cls) {
     case FilterClass::Lut: return std::make_unique<ImageFilterLut>();
     case FilterClass::LutBayer: return std::make_unique<ImageFilterLutBayer>();
+    case FilterClass::Lut3D: return std::make_unique<ImageFilterLut3D>();
     case FilterClass::ColorSaturation: return std::make_unique<ImageFilterColorSaturation>();
     case FilterClass::Ffc: return std::make_unique<ImageFilterFfc>();
     case FilterClass::ToneCurve: return std::make_unique<ImageFilterToneCurve>();

@@ -4,6 +4,7 @@
 // guard bytes included, over every algorithm, pattern and bit depth and over
 // sizes that end just past a tile, a block or a word.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -357,6 +358,28 @@ TEST_F(CudaDrivers, FlatFieldToneCurveAndColourSaturation) {
     }
     for (opixImageFilterType_t t : {OPIX_COLOR_SATURATION_HSL, OPIX_COLOR_SATURATION_HSV})
       for (opixSurfaceFormat_t f : {OPIX_RGB8, OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR}) compareFilter(t, cs, f);
+  }
+}
+
+TEST_F(CudaDrivers, ThreeDimensionalLookUpTables) {
+  std::mt19937 rng(13);
+  auto table = [&](size_t n, float lo, float span) {
+    std::vector<float> t(n);
+    for (auto& v : t) v = lo + span * float(rng() % 10000) / 10000.0f;
+    return t;
+  };
+  for (uint32_t n : {2u, 17u, 33u}) {
+    const size_t nodes = size_t(n) * n * n;
+    const std::vector<float> r = table(nodes, -500, 67000), g = table(nodes, 0, 65535), b = table(nodes, 0, 4096);
+    const opixRGBLut_3D_t rgb{r.data(), g.data(), b.data(), n};
+    for (opixSurfaceFormat_t f : {OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR}) compareFilter(OPIX_RGB_LUT_3D, rgb, f);
+  }
+  for (const auto& d : {std::array<uint32_t, 3>{7, 3, 5}, {9, 9, 9}, {13, 4, 1}}) {
+    const size_t nodes = size_t(d[0]) * d[1] * d[2];
+    const std::vector<float> h = table(nodes, -90, 180), s = table(nodes, 0.2f, 1.2f), v = table(nodes, 0.5f, 1.0f);
+    const opixHsvLut3D_t hsv{d[0],     d[1],     d[2],    OPIX_OP_ADD, OPIX_OP_MULTIPLY, OPIX_OP_MULTIPLY,
+                             h.data(), s.data(), v.data()};
+    for (opixSurfaceFormat_t f : {OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR}) compareFilter(OPIX_HSV_LUT_3D, hsv, f);
   }
 }
 

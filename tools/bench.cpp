@@ -396,7 +396,26 @@ int benchTableFilters(const std::vector<Size>& sizes, const std::string& filter,
       {"tone curve RGB16", OPIX_TONE_CURVE, OPIX_RGB16_PLANAR},
       {"saturation HSL RGB8", OPIX_COLOR_SATURATION_HSL, OPIX_RGB8},
       {"saturation HSV RGB16", OPIX_COLOR_SATURATION_HSV, OPIX_RGB16_PLANAR},
+      {"3D LUT RGB RGB12", OPIX_RGB_LUT_3D, OPIX_RGB12_PLANAR},
+      {"3D LUT RGB RGB16", OPIX_RGB_LUT_3D, OPIX_RGB16_PLANAR},
+      {"3D LUT HSV RGB16", OPIX_HSV_LUT_3D, OPIX_RGB16_PLANAR},
   };
+  // 3D LUTs of 33 nodes a side: a gentle curve, a hue turn and factors near 1.
+  constexpr uint32_t kNodes = 33;
+  static std::vector<float> grid3D[3];
+  for (int c = 0; c < 3; ++c) {
+    grid3D[c].resize(size_t(kNodes) * kNodes * kNodes);
+    for (size_t i = 0; i < grid3D[c].size(); ++i) {
+      const uint32_t node = uint32_t(i / (c == 0 ? 1 : c == 1 ? kNodes : kNodes * kNodes) % kNodes);
+      grid3D[c][i] = 65535.0f * float(std::sqrt(node / double(kNodes - 1)));
+    }
+  }
+  static std::vector<float> hsv3D[3] = {std::vector<float>(grid3D[0].size(), 15.0f),
+                                        std::vector<float>(grid3D[0].size(), 1.1f),
+                                        std::vector<float>(grid3D[0].size(), 0.95f)};
+  const opixRGBLut_3D_t rgbLut{grid3D[0].data(), grid3D[1].data(), grid3D[2].data(), kNodes};
+  const opixHsvLut3D_t hsvLut{kNodes,           kNodes,          kNodes,          OPIX_OP_ADD,    OPIX_OP_MULTIPLY,
+                              OPIX_OP_MULTIPLY, hsv3D[0].data(), hsv3D[1].data(), hsv3D[2].data()};
   static opixToneCurve_t tone;
   for (uint32_t i = 0; i < 1024; ++i) tone.curve[i] = uint16_t(std::sqrt(double(i) / 1023.0) * 65535.0);
   static opixColorSaturation_t saturation;
@@ -432,6 +451,8 @@ int benchTableFilters(const std::vector<Size>& sizes, const std::string& filter,
       std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
       const void* parameters = c.type == OPIX_FFC          ? static_cast<const void*>(&ffc)
                                : c.type == OPIX_TONE_CURVE ? static_cast<const void*>(&tone)
+                               : c.type == OPIX_RGB_LUT_3D ? static_cast<const void*>(&rgbLut)
+                               : c.type == OPIX_HSV_LUT_3D ? static_cast<const void*>(&hsvLut)
                                : record.empty()            ? static_cast<const void*>(&saturation)
                                                            : record.data();
       FilterBench run(c.type, parameters, s.w, s.h, c.format);

@@ -245,8 +245,6 @@ bool DebayerSampleOptions::parseMatrices() {
 
 bool DebayerSampleOptions::parseWhiteBalance() {
   // Each gain has its own name and the short one of the usage text's
-  // example; -wb_G sets both greens.
-  // Each gain has its own name and the short one of the usage text's
   // example, which is matched with its case (-b is another option); -wb_G
   // sets both greens.
   static const char* const names[4][2] = {{"wb_r", "R"}, {"wb_g1", "G1"}, {"wb_g2", "G2"}, {"wb_b", "B"}};
@@ -328,7 +326,8 @@ void printUsage() {
       "results.\n"
       " -thread <count> - host threads (1 to 64), each with a pipeline of its own, sharing the images of a batch.\n"
       " -cpu - run on the CPU even where a GPU is present.\n"
-      "Results named .bmp are written with 8 bits per channel; 12- and 16-bit results go to .ppm or .tif.\n",
+      "Results named .bmp are written with 8 bits per channel; 12- and 16-bit results go to .ppm, .tif or .png "
+      "(.png also serves as grey input).\n",
       stdout);
 }
 

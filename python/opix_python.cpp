@@ -163,7 +163,7 @@ uint32_t chainSize(uint32_t size) { return std::max(size, kMinChainSize); }
 
 enum class Kind { Demosaic, WhiteBalance, ColorCorrection };
 
-struct ChainSpec {
+struct ChainSetup {
   Kind kind = Kind::Demosaic;
   uint32_t maxWidth = 0, maxHeight = 0;
   Depth depth;
@@ -193,7 +193,7 @@ void checkDemosaicSize(opixDebayerType_t type, uint32_t width, uint32_t height) 
 
 class Chain {
  public:
-  explicit Chain(const ChainSpec& s) : spec_(s) {
+  explicit Chain(const ChainSetup& s) : setup_(s) {
     std::lock_guard<std::mutex> lock(gSdk);
     try {
       build();
@@ -209,8 +209,8 @@ class Chain {
   Chain(const Chain&) = delete;
   Chain& operator=(const Chain&) = delete;
 
-  const ChainSpec& spec() const { return spec_; }
-  uint32_t scale() const { return binningScale(spec_.type); }
+  const ChainSetup& setup() const { return setup_; }
+  uint32_t scale() const { return binningScale(setup_.type); }
   uint32_t outputBytes() const { return exportFormat_ == OPIX_RGB8 || exportFormat_ == OPIX_I8 ? 1 : 2; }
 
   // A host image: sample c of pixel (x, y) at data + y rowStride + x
@@ -225,17 +225,17 @@ class Chain {
   void run(const Input& in, unsigned char* out, uint64_t outPitch) {
     std::lock_guard<std::mutex> lock(gSdk);
     const uint32_t w = in.width, h = in.height;
-    const auto bytes = static_cast<py::ssize_t>(spec_.depth.bytes);
-    const uint64_t rowBytes = uint64_t{w} * in.channels * spec_.depth.bytes;
+    const auto bytes = static_cast<py::ssize_t>(setup_.depth.bytes);
+    const uint64_t rowBytes = uint64_t{w} * in.channels * setup_.depth.bytes;
     // The import takes rows of contiguous samples at any pitch; anything
     // else is copied into the chain's buffer first.
     const bool direct = (in.channels == 1 || in.sampleStride == bytes) && in.pixelStride == bytes * in.channels &&
                         in.rowStride >= static_cast<py::ssize_t>(rowBytes) && in.rowStride <= UINT32_MAX &&
-                        in.rowStride % bytes == 0 && reinterpret_cast<uintptr_t>(in.data) % spec_.depth.bytes == 0;
+                        in.rowStride % bytes == 0 && reinterpret_cast<uintptr_t>(in.data) % setup_.depth.bytes == 0;
     const void* source = in.data;
     uint64_t pitch = static_cast<uint64_t>(in.rowStride);
     if (!direct) {
-      if (staging_.empty()) staging_.resize(size_t{spec_.maxWidth} * in.channels * bytes * spec_.maxHeight);
+      if (staging_.empty()) staging_.resize(size_t{setup_.maxWidth} * in.channels * bytes * setup_.maxHeight);
       unsigned char* dst = staging_.data();
       for (py::ssize_t y = 0; y < h; ++y)
         for (py::ssize_t x = 0; x < w; ++x)
@@ -248,11 +248,11 @@ class Chain {
     if (to16_) check(opixSurfaceConverterTransform(to16_, nullptr, w, h), "opixSurfaceConverterTransform");
     if (filter_) check(opixImageFilterTransform(filter_, nullptr, w, h), "opixImageFilterTransform");
     const uint32_t ow = w / scale(), oh = h / scale();
-    if (debayer_) check(opixDebayerTransform(debayer_, spec_.pattern, w, h), "opixDebayerTransform");
+    if (debayer_) check(opixDebayerTransform(debayer_, setup_.pattern, w, h), "opixDebayerTransform");
     if (back_) check(opixSurfaceConverterTransform(back_, nullptr, ow, oh), "opixSurfaceConverterTransform");
     check(opixExportToHostCopy(exporter_, out, ow, static_cast<uint32_t>(outPitch), oh, nullptr),
           "opixExportToHostCopy");
-    if (const uint16_t top = spec_.depth.clampTo()) {
+    if (const uint16_t top = setup_.depth.clampTo()) {
       const uint64_t samples = uint64_t{ow} * opixFormatChannels(exportFormat_);
       for (uint32_t y = 0; y < oh; ++y) {
         auto* row = reinterpret_cast<uint16_t*>(out + y * outPitch);
@@ -263,7 +263,7 @@ class Chain {
 
  private:
   void build() {
-    const ChainSpec& s = spec_;
+    const ChainSetup& s = setup_;
     const uint32_t width = chainSize(s.maxWidth), height = chainSize(s.maxHeight);
     const opixSurfaceFormat_t hostFormat =
         s.kind == Kind::ColorCorrection ? colourHostFormat(s.depth) : grayFormat(s.depth);
@@ -312,7 +312,7 @@ class Chain {
     back_ = to16_ = nullptr;
   }
 
-  ChainSpec spec_;
+  ChainSetup setup_;
   opixImportFromHostHandle_t importer_ = nullptr;
   opixSurfaceConverterHandle_t to16_ = nullptr;
   opixImageFilterHandle_t filter_ = nullptr;
@@ -361,7 +361,7 @@ void checkArray(const py::array& a, int ndim, const char* what) {
 py::array runChain(Chain& chain, const py::array& a, int ndim, const py::object& out) {
   Chain::Input in = inputOf(a, ndim);
   const uint32_t ow = in.width / chain.scale(), oh = in.height / chain.scale();
-  const bool colourOut = chain.spec().kind != Kind::WhiteBalance;
+  const bool colourOut = chain.setup().kind != Kind::WhiteBalance;
   const py::dtype dtype = chain.outputBytes() == 1 ? py::dtype::of<uint8_t>() : py::dtype::of<uint16_t>();
   const py::ssize_t shape[3] = {oh, ow, 3};
   const size_t outDims = colourOut ? 3 : 2;
@@ -395,7 +395,7 @@ class Debayer {
  public:
   Debayer(uint32_t width, uint32_t height, const py::object& dtype, const std::string& pattern,
           const std::string& algorithm, std::optional<int> bits, const std::string& backend) {
-    ChainSpec s;
+    ChainSetup s;
     s.kind = Kind::Demosaic;
     s.pattern = patternOf(pattern);
     s.type = algorithmOf(algorithm);
@@ -412,7 +412,7 @@ class Debayer {
     checkArray(mosaic, 2, "mosaic");
     if (!sameType(mosaic.dtype(), dtype_))
       invalid("mosaic must be " + text(dtype_) + " for this Debayer, not " + text(mosaic.dtype()));
-    const ChainSpec& s = chain_->spec();
+    const ChainSetup& s = chain_->setup();
     const auto w = static_cast<uint32_t>(mosaic.shape(1)), h = static_cast<uint32_t>(mosaic.shape(0));
     if (w > s.maxWidth || h > s.maxHeight)
       invalid("Unsupported image size: " + std::to_string(w) + " x " + std::to_string(h) + " exceeds this Debayer's " +
@@ -421,8 +421,8 @@ class Debayer {
     return runChain(*chain_, mosaic, 2, out);
   }
 
-  uint32_t width() const { return chain_->spec().maxWidth; }
-  uint32_t height() const { return chain_->spec().maxHeight; }
+  uint32_t width() const { return chain_->setup().maxWidth; }
+  uint32_t height() const { return chain_->setup().maxHeight; }
 
  private:
   py::dtype dtype_;
@@ -441,7 +441,7 @@ py::array whiteBalance(const py::array& mosaic, const py::object& gains, const s
                        std::optional<int> bits, const std::string& backend) {
   checkArray(mosaic, 2, "mosaic");
   const std::vector<float> g = floats(gains, 4, "gains must be four numbers: R, G1, G2, B");
-  ChainSpec s;
+  ChainSetup s;
   s.kind = Kind::WhiteBalance;
   s.depth = depthOf(mosaic.dtype(), bits);
   s.pattern = patternOf(pattern);
@@ -456,7 +456,7 @@ py::array whiteBalance(const py::array& mosaic, const py::object& gains, const s
 py::array colorCorrection(const py::array& image, const py::object& matrix, const py::object& whiteLevel,
                           std::optional<int> bits, const std::string& backend) {
   checkArray(image, 3, "image");
-  ChainSpec s;
+  ChainSetup s;
   s.kind = Kind::ColorCorrection;
   s.depth = depthOf(image.dtype(), bits);
   const std::vector<float> m =

@@ -25,7 +25,7 @@ void append(png_structp png, png_bytep data, size_t n) {
 }
 void noFlush(png_structp) {}
 
-struct PngSpec {
+struct PngLayout {
   uint32_t width, height;
   int colorType;
   int depth;
@@ -34,7 +34,7 @@ struct PngSpec {
 };
 
 // A PNG of `samples` (row after row, every channel of a pixel in turn).
-Bytes makePng(const PngSpec& s, const std::vector<uint16_t>& samples) {
+Bytes makePng(const PngLayout& s, const std::vector<uint16_t>& samples) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, abortOnError, nullptr);
   png_infop info = png_create_info_struct(png);
   Bytes out;
@@ -191,9 +191,9 @@ TEST_F(PngFiles, GreyMosaicsAreReadAtTheirDepth) {
   // 16 bits, interlaced.
   std::vector<uint16_t> sixteen(9 * 7);
   for (size_t i = 0; i < sixteen.size(); ++i) sixteen[i] = static_cast<uint16_t>(i * 1021 + 3);
-  PngSpec spec{9, 7, PNG_COLOR_TYPE_GRAY, 16};
-  spec.interlaced = true;
-  ASSERT_EQ(readCaptured(put("g16.png", makePng(spec, sixteen)), img).status, OPIX_OK);
+  PngLayout layout{9, 7, PNG_COLOR_TYPE_GRAY, 16};
+  layout.interlaced = true;
+  ASSERT_EQ(readCaptured(put("g16.png", makePng(layout, sixteen)), img).status, OPIX_OK);
   EXPECT_EQ(img.surfaceFormat, OPIX_I16);
   EXPECT_EQ(img.width, 9u);
   EXPECT_EQ(sample16(img, 0, 0), 3);
@@ -202,9 +202,9 @@ TEST_F(PngFiles, GreyMosaicsAreReadAtTheirDepth) {
 
   // 16 bits holding 12 significant ones, scaled up as our writer does: read
   // as a 12-bit mosaic of the original samples.
-  spec = {4, 1, PNG_COLOR_TYPE_GRAY, 16};
-  spec.significantBits = 12;
-  ASSERT_EQ(readCaptured(put("g12.png", makePng(spec, {0x0010, 0x8008, 0xABCA, 0xFFFF})), img).status, OPIX_OK);
+  layout = {4, 1, PNG_COLOR_TYPE_GRAY, 16};
+  layout.significantBits = 12;
+  ASSERT_EQ(readCaptured(put("g12.png", makePng(layout, {0x0010, 0x8008, 0xABCA, 0xFFFF})), img).status, OPIX_OK);
   EXPECT_EQ(img.surfaceFormat, OPIX_I12);
   EXPECT_EQ(img.bitsPerChannel, 12u);
   EXPECT_EQ(sample16(img, 0, 0), 1);

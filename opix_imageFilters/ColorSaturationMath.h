@@ -32,6 +32,38 @@ OPIX_HD float saturationCurve(const float* curve, float x) {
 
 OPIX_HD float clampUnit(float v) { return v < 0.0f ? 0.0f : v >= 1.0f ? 1.0f : v; }
 
+// Hue in [0, 1) of a colour whose largest channel is mx and smallest mn; 0
+// for grey.
+OPIX_HD float hueOf(float r, float g, float b, float mx, float mn) {
+  float h = 0.0f;
+  if (mx != mn) {
+    const float d = 6.0f * (mx - mn);
+    if (mx == g)
+      h = 1.0f / 3.0f + (b - r) / d;
+    else if (mx == b)
+      h = 2.0f / 3.0f + (r - g) / d;
+    else
+      h = (g - b) / d + (g < b ? 1.0f : 0.0f);
+  }
+  return h;
+}
+
+// HSV back to RGB, hue h in [0, 1).
+OPIX_HD void hsvToRgb(float h, float s, float v, float (&rgb)[3]) {
+  const float h6 = h * 6.0f;
+  const float sector = floorf(h6);
+  const float f = h6 - sector;
+  const float p = v * (1.0f - s), q = v * (1.0f - f * s), t = v * (1.0f - (1.0f - f) * s);
+  switch (static_cast<int>(sector) % 6) {
+    case 0: rgb[0] = v, rgb[1] = t, rgb[2] = p; break;
+    case 1: rgb[0] = q, rgb[1] = v, rgb[2] = p; break;
+    case 2: rgb[0] = p, rgb[1] = v, rgb[2] = t; break;
+    case 3: rgb[0] = p, rgb[1] = q, rgb[2] = v; break;
+    case 4: rgb[0] = t, rgb[1] = p, rgb[2] = v; break;
+    default: rgb[0] = v, rgb[1] = p, rgb[2] = q; break;
+  }
+}
+
 // HSL back to RGB: one channel at hue t.
 OPIX_HD float hslChannel(float p, float q, float t) {
   if (t < 0.0f) t += 1.0f;
@@ -49,16 +81,7 @@ OPIX_HD void colorSaturationPixel(const float* curves, const ColorSaturationOps&
   const float r = rgb[0], g = rgb[1], b = rgb[2];
   const float mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
   const float mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
-  float h = 0.0f;
-  if (mx != mn) {
-    const float d = 6.0f * (mx - mn);
-    if (mx == g)
-      h = 1.0f / 3.0f + (b - r) / d;
-    else if (mx == b)
-      h = 2.0f / 3.0f + (r - g) / d;
-    else
-      h = (g - b) / d + (g < b ? 1.0f : 0.0f);
-  }
+  const float h = hueOf(r, g, b, mx, mn);
   float s, l;
   if (ops.hsv) {
     l = mx;
@@ -82,18 +105,7 @@ OPIX_HD void colorSaturationPixel(const float* curves, const ColorSaturationOps&
   }
   const float hh = out[0], ss = out[1], ll = out[2];
   if (ops.hsv) {
-    const float h6 = hh * 6.0f;
-    const float sector = floorf(h6);
-    const float f = h6 - sector;
-    const float p = ll * (1.0f - ss), q = ll * (1.0f - f * ss), t = ll * (1.0f - (1.0f - f) * ss);
-    switch (static_cast<int>(sector) % 6) {
-      case 0: rgb[0] = ll, rgb[1] = t, rgb[2] = p; break;
-      case 1: rgb[0] = q, rgb[1] = ll, rgb[2] = p; break;
-      case 2: rgb[0] = p, rgb[1] = ll, rgb[2] = t; break;
-      case 3: rgb[0] = p, rgb[1] = q, rgb[2] = ll; break;
-      case 4: rgb[0] = t, rgb[1] = p, rgb[2] = ll; break;
-      default: rgb[0] = ll, rgb[1] = p, rgb[2] = q; break;
-    }
+    hsvToRgb(hh, ss, ll, rgb);
     return;
   }
   if (ss == 0.0f) {

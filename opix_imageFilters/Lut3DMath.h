@@ -67,16 +67,7 @@ OPIX_HD void lut3DHsvPixel(const Lut3DArgs& a, uint32_t (&px)[3]) {
   const float b = static_cast<float>(px[2] & hi) / unit;
   const float mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
   const float mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
-  float h = 0.0f;
-  if (mx != mn) {
-    const float d = 6.0f * (mx - mn);
-    if (mx == g)
-      h = 1.0f / 3.0f + (b - r) / d;
-    else if (mx == b)
-      h = 2.0f / 3.0f + (r - g) / d;
-    else
-      h = (g - b) / d + (g < b ? 1.0f : 0.0f);
-  }
+  const float h = hueOf(r, g, b, mx, mn);
   const float hue = 360.0f * h;
   const float sat = mx == 0.0f ? 0.0f : 1.0f - mn / mx;
   const float val = mx;
@@ -89,19 +80,8 @@ OPIX_HD void lut3DHsvPixel(const Lut3DArgs& a, uint32_t (&px)[3]) {
   h2 = h2 - 360.0f * floorf(h2 / 360.0f);
   const float ss = clampUnit(sat * lut[1]);
   const float vv = clampUnit(val * lut[2]);
-  const float h6 = h2 / 360.0f * 6.0f;
-  const float sector = floorf(h6);
-  const float f = h6 - sector;
-  const float p = vv * (1.0f - ss), q = vv * (1.0f - f * ss), t = vv * (1.0f - (1.0f - f) * ss);
   float rgb[3];
-  switch (static_cast<int>(sector) % 6) {
-    case 0: rgb[0] = vv, rgb[1] = t, rgb[2] = p; break;
-    case 1: rgb[0] = q, rgb[1] = vv, rgb[2] = p; break;
-    case 2: rgb[0] = p, rgb[1] = vv, rgb[2] = t; break;
-    case 3: rgb[0] = p, rgb[1] = q, rgb[2] = vv; break;
-    case 4: rgb[0] = t, rgb[1] = p, rgb[2] = vv; break;
-    default: rgb[0] = vv, rgb[1] = p, rgb[2] = q; break;
-  }
+  hsvToRgb(h2 / 360.0f, ss, vv, rgb);
   for (int c = 0; c < 3; ++c) px[c] = saturationSample(rgb[c], unit, hi);
 }
 

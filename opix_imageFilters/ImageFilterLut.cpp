@@ -203,14 +203,7 @@ void withLookup(const LutArgs& a, int k, const Body& body) {
 // at a time.
 template <class S, class D, class F>
 void mapSpan(const S* s, D* d, uint32_t n, const F& f) {
-  constexpr uint32_t kPerWord = 4 / sizeof(D);
-  uint32_t i = 0;
-  for (; i + kPerWord <= n; i += kPerWord) {
-    uint32_t word = 0;
-    for (uint32_t k = 0; k < kPerWord; ++k) word |= f(s[i + k]) << (8 * sizeof(D) * k);
-    std::memcpy(d + i, &word, 4);
-  }
-  for (; i < n; ++i) d[i] = static_cast<D>(f(s[i]));
+  for (uint32_t i = 0; i < n; ++i) d[i] = static_cast<D>(f(s[i]));
 }
 
 // Three channels of a row, SS and DS samples apart on each side.

@@ -30,6 +30,24 @@ OPIX_HD uint32_t toneCurveMiddle(uint32_t maxIn, uint32_t minIn, uint32_t midIn,
   return minOut + (maxOut - minOut) * (midIn - minIn) / (maxIn - minIn);
 }
 
+// toneCurveMiddle without an integer division, for vector units that have
+// none: the quotient a * b / d (b < d, both below 65536) is estimated in
+// float, with a relative error below 2^-23 and so an absolute one below
+// 0.008, which leaves it at most one away; the exact remainder then moves it
+// to the floor. Equal to toneCurveMiddle for every input. A zero d (all three
+// inputs equal, so b is zero) is taken as 1.
+inline uint32_t toneCurveMiddleNoDivide(uint32_t maxIn, uint32_t minIn, uint32_t midIn, uint32_t maxOut,
+                                        uint32_t minOut) {
+  const int32_t a = static_cast<int32_t>(maxOut - minOut), b = static_cast<int32_t>(midIn - minIn);
+  const int32_t d = static_cast<int32_t>(maxIn - minIn) | static_cast<int32_t>(maxIn == minIn);
+  int32_t q = static_cast<int32_t>(static_cast<float>(a) * (static_cast<float>(b) / static_cast<float>(d)));
+  const uint32_t rest =
+      static_cast<uint32_t>(a) * static_cast<uint32_t>(b) - static_cast<uint32_t>(q) * static_cast<uint32_t>(d);
+  const auto r = static_cast<int32_t>(rest);
+  q += (r >= d) - (r < 0);
+  return minOut + static_cast<uint32_t>(q);
+}
+
 // A channel's output by the place of its input: largest, smallest or middle
 // (ties with the largest or smallest take their output).
 OPIX_HD uint32_t toneCurveChannel(uint32_t v, uint32_t maxIn, uint32_t minIn, uint32_t maxOut, uint32_t minOut,

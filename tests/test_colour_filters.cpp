@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "FilterSupport.h"
+#include "ToneCurveMath.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -81,6 +82,38 @@ TEST(ToneCurve, RandomCurvesAgainstTheFormula) {
       }
     EXPECT_TRUE(run.onlyPixelsWritten());
   }
+}
+
+// The host driver places the middle channel through a float estimate of
+// the quotient and a correction by the exact remainder. Quotients that are
+// whole numbers or just below one are where an estimate would land on the
+// wrong side; all of them are covered for many divisors, and random inputs
+// for the rest.
+TEST(ToneCurve, MiddleChannelWithoutDivisionIsExact) {
+  const auto check = [](uint32_t a, uint32_t b, uint32_t d) {
+    // Inputs: smallest 100, middle 100 + b, largest 100 + d; outputs 7 and 7 + a.
+    const uint32_t exact = toneCurveMiddle(100 + d, 100, 100 + b, 7 + a, 7);
+    ASSERT_EQ(toneCurveMiddleNoDivide(100 + d, 100, 100 + b, 7 + a, 7), exact) << a << " * " << b << " / " << d;
+  };
+  std::mt19937 rng(12);
+  std::vector<uint32_t> divisors = {1, 2, 3, 255, 256, 4095, 4096, 65000, 65534, 65535 - 100};
+  for (int i = 0; i < 300; ++i) divisors.push_back(1 + rng() % (65535 - 100));
+  for (uint32_t d : divisors)
+    for (uint32_t a : {0u, 1u, d - 1, d, d + 1, 65535u, 65534u, 1 + uint32_t(rng() % 65535)}) {
+      if (a > 65535) continue;
+      for (uint32_t b : {0u, 1u, d - 1}) check(a, b, d);
+      // Every b whose a * b / d is within one of a whole number.
+      for (uint32_t b = 1; b < d && b < 20000; ++b) {
+        const uint64_t r = uint64_t(a) * b % d;
+        if (r == 0 || r == d - 1 || r == 1) check(a, b, d);
+      }
+    }
+  for (int i = 0; i < 2000000; ++i) {
+    const uint32_t d = 1 + rng() % (65535 - 100), b = rng() % d, a = rng() % 65536;
+    check(a, b, d);
+  }
+  // All three inputs equal: the smallest's output.
+  EXPECT_EQ(toneCurveMiddleNoDivide(500, 500, 500, 900, 900), 900u);
 }
 
 TEST(ToneCurve, CreatedWithoutACurveAndRefusedCurves) {

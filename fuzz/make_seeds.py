@@ -111,9 +111,17 @@ def pngs():
     put("png", "gray_alpha", png(2, 1, 8, 4, [bytes((1, 255, 2, 0))]))
 
 
+def luts():
+    put("lut", "gamma256", b"# gamma\n\n" + b"".join(b"%d\n" % round(255 * (i / 255) ** 0.45) for i in range(256)))
+    put("lut", "rgb256", b"".join(b"%d %d,%d # c\n" % (i, 255 - i, i // 2) for i in range(256)))
+    put("lut", "to16", b"".join(b"%d\r\n" % (i * 257) for i in range(256)))
+    put("lut", "mixed", b"1\n2 3 4\n-5\nx\n")
+
+
 pnm()
 bmps()
 tiffs()
 raws()
 matrices()
 pngs()
+luts()

@@ -199,8 +199,8 @@ void withLookup(const LutArgs& a, int k, const Body& body) {
   }
 }
 
-// n consecutive samples: d[i] = f(s[i]), the outputs stored a 32-bit word
-// at a time.
+// n consecutive samples: d[i] = f(s[i]), one sample at a time (storing
+// whole 32-bit words measured slower).
 template <class S, class D, class F>
 void mapSpan(const S* s, D* d, uint32_t n, const F& f) {
   for (uint32_t i = 0; i < n; ++i) d[i] = static_cast<D>(f(s[i]));

@@ -31,7 +31,7 @@ OPIX_HD uint32_t toneCurveMiddle(uint32_t maxIn, uint32_t minIn, uint32_t midIn,
 }
 
 // toneCurveMiddle without an integer division, for vector units that have
-// none: the quotient a * b / d (b < d, both below 65536) is estimated in
+// none: the quotient a * b / d (b <= d, all below 65536) is estimated in
 // float, with a relative error below 2^-23 and so an absolute one below
 // 0.008, which leaves it at most one away; the exact remainder then moves it
 // to the floor. Equal to toneCurveMiddle for every input. A zero d (all three

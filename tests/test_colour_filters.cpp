@@ -101,7 +101,7 @@ TEST(ToneCurve, MiddleChannelWithoutDivisionIsExact) {
   for (uint32_t d : divisors)
     for (uint32_t a : {0u, 1u, d - 1, d, d + 1, 65535u, 65534u, 1 + uint32_t(rng() % 65535)}) {
       if (a > 65535) continue;
-      for (uint32_t b : {0u, 1u, d - 1}) check(a, b, d);
+      for (uint32_t b : {0u, 1u, d - 1, d}) check(a, b, d);
       // Every b whose a * b / d is within one of a whole number.
       for (uint32_t b = 1; b < d && b < 20000; ++b) {
         const uint64_t r = uint64_t(a) * b % d;

@@ -58,19 +58,19 @@ constexpr uint32_t kRun = 256;
 // run, so that the compiler can vectorise all but the curve's lookups.
 OPIX_TONE_TARGETS void toneCurveRun(const uint16_t* const (&s)[3], uint16_t* const (&d)[3], uint32_t n,
                                     const uint16_t* expanded) {
-  uint32_t maxIn[kRun], minIn[kRun], midIn[kRun], maxOut[kRun], minOut[kRun], midOut[kRun];
+  uint16_t maxIn[kRun], minIn[kRun], midIn[kRun], maxOut[kRun], minOut[kRun], midOut[kRun];
   for (uint32_t i = 0; i < n; ++i) {
-    const uint32_t p0 = s[0][i], p1 = s[1][i], p2 = s[2][i];
+    const uint16_t p0 = s[0][i], p1 = s[1][i], p2 = s[2][i];
     maxIn[i] = std::max(p0, std::max(p1, p2));
     minIn[i] = std::min(p0, std::min(p1, p2));
-    midIn[i] = p0 + p1 + p2 - maxIn[i] - minIn[i];
+    midIn[i] = static_cast<uint16_t>(p0 + p1 + p2 - maxIn[i] - minIn[i]);
   }
   for (uint32_t i = 0; i < n; ++i) {
     maxOut[i] = expanded[maxIn[i]];
     minOut[i] = expanded[minIn[i]];
   }
   for (uint32_t i = 0; i < n; ++i)
-    midOut[i] = toneCurveMiddleNoDivide(maxIn[i], minIn[i], midIn[i], maxOut[i], minOut[i]);
+    midOut[i] = static_cast<uint16_t>(toneCurveMiddleNoDivide(maxIn[i], minIn[i], midIn[i], maxOut[i], minOut[i]));
   for (int c = 0; c < 3; ++c)
     for (uint32_t i = 0; i < n; ++i)
       d[c][i] = static_cast<uint16_t>(toneCurveChannel(s[c][i], maxIn[i], minIn[i], maxOut[i], minOut[i], midOut[i]));

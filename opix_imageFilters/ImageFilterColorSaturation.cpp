@@ -41,32 +41,40 @@ void ImageFilterColorSaturation::Launch(const SurfaceView& source, const Surface
                      launchColorSaturationHost(a));
 }
 
-void launchColorSaturationHost(const ColorSaturationArgs& a) {
+namespace {
+
+// One row of the host driver, the pixel maths inlined into each clone (the
+// AVX2 one is about a fifth faster: rounding and conversions are inline).
+OPIX_HOST_AVX2_CLONE __attribute__((flatten)) void colorSaturationRow(const ColorSaturationArgs& a, int64_t y) {
   const float scale = a.bits == 8 ? 256.0f : a.bits == 12 ? 4096.0f : 65536.0f;
   const uint32_t hi = a.bits == 8 ? 255u : a.bits == 12 ? 4095u : 65535u;
   const uint32_t mask = a.bits == 12 ? 4095u : 0xFFFFu;
-  host::parallelRows(a.src.height, [&](int64_t y) {
-    for (uint32_t x = 0; x < a.src.width; ++x) {
-      float rgb[3];
-      if (a.bits == 8) {
-        const uint8_t* s = a.src.plane[0] + y * a.src.pitch + 3 * x;
-        for (int c = 0; c < 3; ++c) rgb[c] = static_cast<float>(s[c]) / scale;
-      } else {
-        for (int c = 0; c < 3; ++c)
-          rgb[c] =
-              static_cast<float>(reinterpret_cast<const uint16_t*>(a.src.plane[c] + y * a.src.pitch)[x] & mask) / scale;
-      }
-      colorSaturationPixel(a.curves, a.ops, rgb);
-      if (a.bits == 8) {
-        uint8_t* d = a.dst.plane[0] + y * a.dst.pitch + 3 * x;
-        for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>(saturationSample(rgb[c], scale, hi));
-      } else {
-        for (int c = 0; c < 3; ++c)
-          reinterpret_cast<uint16_t*>(a.dst.plane[c] + y * a.dst.pitch)[x] =
-              static_cast<uint16_t>(saturationSample(rgb[c], scale, hi));
-      }
+  for (uint32_t x = 0; x < a.src.width; ++x) {
+    float rgb[3];
+    if (a.bits == 8) {
+      const uint8_t* s = a.src.plane[0] + y * a.src.pitch + 3 * x;
+      for (int c = 0; c < 3; ++c) rgb[c] = static_cast<float>(s[c]) / scale;
+    } else {
+      for (int c = 0; c < 3; ++c)
+        rgb[c] =
+            static_cast<float>(reinterpret_cast<const uint16_t*>(a.src.plane[c] + y * a.src.pitch)[x] & mask) / scale;
     }
-  });
+    colorSaturationPixel(a.curves, a.ops, rgb);
+    if (a.bits == 8) {
+      uint8_t* d = a.dst.plane[0] + y * a.dst.pitch + 3 * x;
+      for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>(saturationSample(rgb[c], scale, hi));
+    } else {
+      for (int c = 0; c < 3; ++c)
+        reinterpret_cast<uint16_t*>(a.dst.plane[c] + y * a.dst.pitch)[x] =
+            static_cast<uint16_t>(saturationSample(rgb[c], scale, hi));
+    }
+  }
+}
+
+}  // namespace
+
+void launchColorSaturationHost(const ColorSaturationArgs& a) {
+  host::parallelRows(a.src.height, [&](int64_t y) { colorSaturationRow(a, y); });
 }
 
 }  // namespace opix

@@ -11,15 +11,6 @@
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterToneCurve"
 
-// The host driver's row runs are built twice on x86-64, for AVX2 and for the
-// baseline, and the loader picks the one the processor runs: the wider
-// vectors make the tone curve about 1.6 times as fast.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define OPIX_TONE_TARGETS __attribute__((target_clones("avx2", "default")))
-#else
-#define OPIX_TONE_TARGETS
-#endif
-
 namespace opix {
 
 void ImageFilterToneCurve::ComputeMemorySize() {
@@ -56,8 +47,8 @@ constexpr uint32_t kRun = 256;
 
 // n <= kRun pixels of a row, one step of the pixel maths at a time over the
 // run, so that the compiler can vectorise all but the curve's lookups.
-OPIX_TONE_TARGETS void toneCurveRun(const uint16_t* const (&s)[3], uint16_t* const (&d)[3], uint32_t n,
-                                    const uint16_t* expanded) {
+OPIX_HOST_AVX2_CLONE void toneCurveRun(const uint16_t* const (&s)[3], uint16_t* const (&d)[3], uint32_t n,
+                                       const uint16_t* expanded) {
   uint16_t maxIn[kRun], minIn[kRun], midIn[kRun], maxOut[kRun], minOut[kRun], midOut[kRun];
   for (uint32_t i = 0; i < n; ++i) {
     const uint16_t p0 = s[0][i], p1 = s[1][i], p2 = s[2][i];

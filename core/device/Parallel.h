@@ -4,6 +4,16 @@
 #include <cstdint>
 #include <functional>
 
+// A host driver's hot function built twice on x86-64 with GCC, for AVX2 and
+// for the baseline; the loader picks the one the processor runs. The float
+// results are the same (no contraction into FMA: AVX2 alone brings none),
+// only wider vectors and inline rounding instructions.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define OPIX_HOST_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
+#else
+#define OPIX_HOST_AVX2_CLONE
+#endif
+
 namespace opix::host {
 
 // Runs body(begin, end) over consecutive chunks covering [0, n) on all cores

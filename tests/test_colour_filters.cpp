@@ -86,9 +86,9 @@ TEST(ToneCurve, RandomCurvesAgainstTheFormula) {
 
 // The host driver places the middle channel through a float estimate of
 // the quotient and a correction by the exact remainder. Quotients that are
-// whole numbers or just below one are where an estimate would land on the
-// wrong side; all of them are covered for many divisors, and random inputs
-// for the rest.
+// whole numbers, or a remainder of one either side of one, are where an
+// estimate would land on the wrong side; all of them are covered for many
+// divisors, and random inputs for the rest.
 TEST(ToneCurve, MiddleChannelWithoutDivisionIsExact) {
   const auto check = [](uint32_t a, uint32_t b, uint32_t d) {
     // Inputs: smallest 100, middle 100 + b, largest 100 + d; outputs 7 and 7 + a.

@@ -60,6 +60,36 @@ __device__ void wordAt(const SurfaceView& s, const SurfaceView& d, uint32_t wx, 
 // Whether this block is in the last block column or row, where bounds matter.
 __device__ inline bool edgeBlock() { return blockIdx.x + 1 == gridDim.x || blockIdx.y + 1 == gridDim.y; }
 
+// Three 16-bit planes, two pixels to a 32-bit word, in blocks of
+// BlockX x BlockY threads: this thread's word of each plane in each of Rows
+// rows, every pixel's three samples rewritten in place by pixel(p). Only
+// edge blocks test bounds; columns and rows beyond the image are left alone.
+template <int BlockX, int BlockY, int Rows, class Pixel>
+__device__ void planarPixelPairs(const SurfaceView& s, const SurfaceView& d, const Pixel& pixel) {
+  const uint32_t wx = blockIdx.x * BlockX + threadIdx.x;
+  const uint32_t x = 2 * wx;
+  const bool checked = edgeBlock();
+  for (int r = 0; r < Rows; ++r) {
+    const uint32_t y = (blockIdx.y * Rows + uint32_t(r)) * BlockY + threadIdx.y;
+    if (checked && (x >= s.width || y >= s.height)) continue;
+    uint32_t in[3], out[3] = {0, 0, 0};
+    for (int c = 0; c < 3; ++c) in[c] = wordRow(s.plane[c], s.pitch, y)[wx];
+    for (int i = 0; i < 2; ++i) {
+      uint32_t p[3];
+      for (int c = 0; c < 3; ++c) p[c] = Words<uint16_t>::get(in[c], i);
+      pixel(p);
+      for (int c = 0; c < 3; ++c) out[c] = Words<uint16_t>::put(out[c], i, p[c]);
+    }
+    for (int c = 0; c < 3; ++c) {
+      uint32_t* row = wordRow(d.plane[c], d.pitch, y);
+      if (checked)
+        storePartial<uint16_t>(row, wx, out[c], s.width - x);
+      else
+        row[wx] = out[c];
+    }
+  }
+}
+
 // Words in a row of `width` samples of type T.
 __host__ __device__ inline uint32_t wordsPerRow(uint32_t width, uint32_t sampleBytes) {
   return ceilDiv(width * sampleBytes, 4);

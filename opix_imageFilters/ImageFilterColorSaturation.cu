@@ -59,28 +59,12 @@ __global__ void ColorSaturation16Kernel(ColorSaturationArgs a) {
   loadCurves(curves, a.curves);
   constexpr float kScale = Bits == 12 ? 4096.0f : 65536.0f;
   constexpr uint32_t kHi = Bits == 12 ? 4095u : 65535u, kMask = Bits == 12 ? 4095u : 0xFFFFu;
-  const uint32_t wx = blockIdx.x * kBlockX + threadIdx.x;
-  const uint32_t x = 2 * wx;
-  const bool checked = edgeBlock();
-  for (int r = 0; r < Rows; ++r) {
-    const uint32_t y = (blockIdx.y * Rows + uint32_t(r)) * kBlockY + threadIdx.y;
-    if (checked && (x >= a.src.width || y >= a.src.height)) continue;
-    uint32_t in[3], out[3] = {0, 0, 0};
-    for (int c = 0; c < 3; ++c) in[c] = wordRow(a.src.plane[c], a.src.pitch, y)[wx];
-    for (int i = 0; i < 2; ++i) {
-      float rgb[3];
-      for (int c = 0; c < 3; ++c) rgb[c] = static_cast<float>(Words<uint16_t>::get(in[c], i) & kMask) / kScale;
-      colorSaturationPixel(curves, a.ops, rgb);
-      for (int c = 0; c < 3; ++c) out[c] = Words<uint16_t>::put(out[c], i, saturationSample(rgb[c], kScale, kHi));
-    }
-    for (int c = 0; c < 3; ++c) {
-      uint32_t* row = wordRow(a.dst.plane[c], a.dst.pitch, y);
-      if (checked)
-        storePartial<uint16_t>(row, wx, out[c], a.src.width - x);
-      else
-        row[wx] = out[c];
-    }
-  }
+  planarPixelPairs<kBlockX, kBlockY, Rows>(a.src, a.dst, [&](uint32_t(&p)[3]) {
+    float rgb[3];
+    for (int c = 0; c < 3; ++c) rgb[c] = static_cast<float>(p[c] & kMask) / kScale;
+    colorSaturationPixel(curves, a.ops, rgb);
+    for (int c = 0; c < 3; ++c) p[c] = saturationSample(rgb[c], kScale, kHi);
+  });
 }
 
 }  // namespace

@@ -15,31 +15,12 @@ constexpr int kBlockX = 32, kBlockY = 16, kRows = 2;
 
 template <bool Hsv>
 __global__ void Lut3dSub(Lut3DArgs a) {
-  const uint32_t wx = blockIdx.x * kBlockX + threadIdx.x;
-  const uint32_t x = 2 * wx;
-  const bool checked = edgeBlock();
-  for (int r = 0; r < kRows; ++r) {
-    const uint32_t y = (blockIdx.y * kRows + uint32_t(r)) * kBlockY + threadIdx.y;
-    if (checked && (x >= a.src.width || y >= a.src.height)) continue;
-    uint32_t in[3], out[3] = {0, 0, 0};
-    for (int c = 0; c < 3; ++c) in[c] = wordRow(a.src.plane[c], a.src.pitch, y)[wx];
-    for (int i = 0; i < 2; ++i) {
-      uint32_t px[3];
-      for (int c = 0; c < 3; ++c) px[c] = Words<uint16_t>::get(in[c], i);
-      if (Hsv)
-        lut3DHsvPixel(a, px);
-      else
-        lut3DRgbPixel(a, px);
-      for (int c = 0; c < 3; ++c) out[c] = Words<uint16_t>::put(out[c], i, px[c]);
-    }
-    for (int c = 0; c < 3; ++c) {
-      uint32_t* row = wordRow(a.dst.plane[c], a.dst.pitch, y);
-      if (checked)
-        storePartial<uint16_t>(row, wx, out[c], a.src.width - x);
-      else
-        row[wx] = out[c];
-    }
-  }
+  planarPixelPairs<kBlockX, kBlockY, kRows>(a.src, a.dst, [&](uint32_t(&p)[3]) {
+    if (Hsv)
+      lut3DHsvPixel(a, p);
+    else
+      lut3DRgbPixel(a, p);
+  });
 }
 
 }  // namespace

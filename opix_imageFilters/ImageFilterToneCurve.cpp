@@ -61,7 +61,7 @@ OPIX_HOST_AVX2_CLONE void toneCurveRun(const uint16_t* const (&s)[3], uint16_t* 
     minOut[i] = expanded[minIn[i]];
   }
   for (uint32_t i = 0; i < n; ++i)
-    midOut[i] = static_cast<uint16_t>(toneCurveMiddleNoDivide(maxIn[i], minIn[i], midIn[i], maxOut[i], minOut[i]));
+    midOut[i] = static_cast<uint16_t>(toneCurveMiddle(maxIn[i], minIn[i], midIn[i], maxOut[i], minOut[i]));
   for (int c = 0; c < 3; ++c)
     for (uint32_t i = 0; i < n; ++i)
       d[c][i] = static_cast<uint16_t>(toneCurveChannel(s[c][i], maxIn[i], minIn[i], maxOut[i], minOut[i], midOut[i]));

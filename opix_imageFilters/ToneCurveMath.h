@@ -23,21 +23,15 @@ OPIX_HD uint32_t toneCurveValue(const uint16_t* curve, uint32_t v) {
 
 // The middle channel's output: the curve's value where the middle equals
 // the smallest, else placed between the outputs of the smallest and the
-// largest in proportion, in unsigned integer arithmetic (the curve does not
-// decrease, so maxOut >= minOut).
+// largest in proportion, rounded down: minOut + a * b / d with
+// a = maxOut - minOut, b = midIn - minIn, d = maxIn - minIn (the curve does
+// not decrease, so a >= 0; b <= d; all below 65536). Without an integer
+// division, which vector units lack: the quotient is estimated in float with
+// a relative error below 2^-23, so an absolute one below 0.008, which leaves
+// it at most one away; the exact remainder then moves it to the floor. The
+// result is the integer quotient's on every input, whatever the rounding of
+// the estimate. A zero d (all three inputs equal, so b is zero) is taken as 1.
 OPIX_HD uint32_t toneCurveMiddle(uint32_t maxIn, uint32_t minIn, uint32_t midIn, uint32_t maxOut, uint32_t minOut) {
-  if (midIn == minIn) return minOut;
-  return minOut + (maxOut - minOut) * (midIn - minIn) / (maxIn - minIn);
-}
-
-// toneCurveMiddle without an integer division, for vector units that have
-// none: the quotient a * b / d (b <= d, all below 65536) is estimated in
-// float, with a relative error below 2^-23 and so an absolute one below
-// 0.008, which leaves it at most one away; the exact remainder then moves it
-// to the floor. Equal to toneCurveMiddle for every input. A zero d (all three
-// inputs equal, so b is zero) is taken as 1.
-inline uint32_t toneCurveMiddleNoDivide(uint32_t maxIn, uint32_t minIn, uint32_t midIn, uint32_t maxOut,
-                                        uint32_t minOut) {
   const int32_t a = static_cast<int32_t>(maxOut - minOut), b = static_cast<int32_t>(midIn - minIn);
   const int32_t d = static_cast<int32_t>(maxIn - minIn) | static_cast<int32_t>(maxIn == minIn);
   int32_t q = static_cast<int32_t>(static_cast<float>(a) * (static_cast<float>(b) / static_cast<float>(d)));

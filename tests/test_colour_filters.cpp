@@ -84,16 +84,16 @@ TEST(ToneCurve, RandomCurvesAgainstTheFormula) {
   }
 }
 
-// The host driver places the middle channel through a float estimate of
-// the quotient and a correction by the exact remainder. Quotients that are
-// whole numbers, or a remainder of one either side of one, are where an
-// estimate would land on the wrong side; all of them are covered for many
-// divisors, and random inputs for the rest.
-TEST(ToneCurve, MiddleChannelWithoutDivisionIsExact) {
+// The middle channel is placed through a float estimate of the quotient and
+// a correction by the exact remainder, and must give the integer quotient.
+// Quotients that are whole numbers, or a remainder of one either side of
+// one, are where an estimate would land on the wrong side; all of them are
+// covered for many divisors, and random inputs for the rest.
+TEST(ToneCurve, MiddleChannelIsTheIntegerQuotient) {
   const auto check = [](uint32_t a, uint32_t b, uint32_t d) {
     // Inputs: smallest 100, middle 100 + b, largest 100 + d; outputs 7 and 7 + a.
-    const uint32_t exact = toneCurveMiddle(100 + d, 100, 100 + b, 7 + a, 7);
-    ASSERT_EQ(toneCurveMiddleNoDivide(100 + d, 100, 100 + b, 7 + a, 7), exact) << a << " * " << b << " / " << d;
+    const uint32_t exact = 7 + a * b / d;
+    ASSERT_EQ(toneCurveMiddle(100 + d, 100, 100 + b, 7 + a, 7), exact) << a << " * " << b << " / " << d;
   };
   std::mt19937 rng(12);
   std::vector<uint32_t> divisors = {1, 2, 3, 255, 256, 4095, 4096, 65000, 65534, 65535 - 100};
@@ -113,7 +113,7 @@ TEST(ToneCurve, MiddleChannelWithoutDivisionIsExact) {
     check(a, b, d);
   }
   // All three inputs equal: the smallest's output.
-  EXPECT_EQ(toneCurveMiddleNoDivide(500, 500, 500, 900, 900), 900u);
+  EXPECT_EQ(toneCurveMiddle(500, 500, 500, 900, 900), 900u);
 }
 
 TEST(ToneCurve, CreatedWithoutACurveAndRefusedCurves) {

@@ -12,8 +12,9 @@ namespace opix::app {
 void printVersion();
 
 // Selects and initialises the device (the host backend when `cpu` is set or
-// no CUDA device is usable) and prints the device lines.
-opixStatus_t startDevice(int32_t deviceId, bool cpu);
+// no CUDA device is usable) and prints the device lines, unless `quiet`.
+// The host backend has no bus to measure: it runs no bandwidth test.
+opixStatus_t startDevice(int32_t deviceId, bool cpu, bool quiet = false);
 
 // Host-to-device copy bandwidth of 100 MiB from page-locked memory, MByte/s.
 opixStatus_t bandwidthTest(float* megabytesPerSecond);

@@ -2,7 +2,11 @@
 
 #include "ImageFiles.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cfloat>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,8 +31,18 @@ bool equalsIgnoringCase(const char* a, size_t length, const char* name) {
   return true;
 }
 
+// Names matched with their case only: -B is the blue gain, never -b.
+const char* const kExactCaseNames[] = {"R", "G1", "G2", "B"};
+
+bool isExactCaseName(const char* rest) {
+  for (const char* n : kExactCaseNames)
+    if (std::strcmp(rest, n) == 0) return true;
+  return false;
+}
+
 bool matches(const char* word, const char* name, bool cutAtEquals) {
   const char* rest = stripDashes(word);
+  if (isExactCaseName(rest)) return false;
   size_t length = std::strlen(rest);
   if (cutAtEquals) {
     const char* eq = std::strchr(rest, '=');
@@ -40,13 +54,74 @@ bool matches(const char* word, const char* name, bool cutAtEquals) {
 constexpr uint32_t kMaxRepeat = 100000;
 constexpr uint32_t kMaxThreads = 64;
 
-uint32_t atLeastOne(int32_t v) { return v == 0 ? 1u : static_cast<uint32_t>(v); }
+uint32_t atLeastOne(long long v) { return v == 0 ? 1u : static_cast<uint32_t>(v); }
+
+using OptionName = BaseOptions::OptionName;
+
+// The generic options: a flag or an option with a value in the next word.
+constexpr OptionName kBaseNames[] = {
+    {"i", true, false},          {"if", true, false},       {"o", true, false},         {"multiprocess", false, false},
+    {"async", false, false},     {"maxWidth", true, false}, {"maxHeight", true, false}, {"w", true, false},
+    {"h", true, false},          {"repeat", true, false},   {"thread", true, false},    {"threadR", true, false},
+    {"threadW", true, false},    {"bits", true, false},     {"lut", true, false},       {"d", true, false},
+    {"exclusive", false, false}, {"info", false, false},    {"binfo", false, false},    {"log", true, false},
+    {"discard", false, false},   {"b", true, false},        {"queue", true, false},     {"cpu", false, false},
+    {"help", false, false},      {"quiet", false, false}};
+
+// The name `rest` (a word without its dashes, cut at '=' when `length` is
+// shorter) stands for, or null.
+const OptionName* findName(const char* rest, size_t length, const OptionName* names, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const OptionName& n = names[i];
+    if (n.exactCase ? std::strlen(n.name) == length && std::strncmp(rest, n.name, length) == 0
+                    : equalsIgnoringCase(rest, length, n.name))
+      return &n;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
+void BaseOptions::readWords() {
+  valueWord_.assign(size_t(argc_ > 0 ? argc_ : 0), false);
+  wordError_.clear();
+  char message[512];
+  auto refuse = [&](int n) {
+    if (wordError_.empty() && n > 0) wordError_.assign(message, std::min(size_t(n), sizeof message - 1));
+  };
+  for (int i = 1; i < argc_; ++i) {
+    const char* word = argv_[i];
+    const char* rest = stripDashes(word);
+    const char* eq = std::strchr(rest, '=');
+    const size_t length = eq ? static_cast<size_t>(eq - rest) : std::strlen(rest);
+    const OptionName* n = nullptr;
+    if (!eq && isExactCaseName(rest)) n = findName(rest, length, moreNames_, moreNameCount_);
+    if (!n) n = findName(rest, length, kBaseNames, sizeof kBaseNames / sizeof kBaseNames[0]);
+    if (!n) n = findName(rest, length, moreNames_, moreNameCount_);
+    if (!n) {
+      if (word[0] == '-')
+        refuse(std::snprintf(message, sizeof message, "Unknown option %s\n", word));
+      else
+        refuse(std::snprintf(message, sizeof message, "Unexpected argument %s: options begin with '-'\n", word));
+      continue;
+    }
+    if (!n->takesValue) continue;
+    if (eq) {
+      refuse(std::snprintf(message, sizeof message, "Option %s takes its value as the next word: -%s %s\n", word,
+                           n->name, eq + 1));
+      continue;
+    }
+    if (i + 1 >= argc_) {
+      refuse(std::snprintf(message, sizeof message, "Option %s needs a value\n", word));
+      continue;
+    }
+    valueWord_[size_t(++i)] = true;
+  }
+}
+
 bool BaseOptions::isPresent(const char* name) const {
   for (int i = 1; i < argc_; ++i)
-    if (matches(argv_[i], name, true)) return true;
+    if (!valueWord_[size_t(i)] && matches(argv_[i], name, true)) return true;
   return false;
 }
 
@@ -63,13 +138,13 @@ const char* optionValue(char* value) {
 
 const char* BaseOptions::textValue(const char* name) const {
   for (int i = 1; i + 1 < argc_; ++i)
-    if (matches(argv_[i], name, false)) return optionValue(argv_[i + 1]);
+    if (!valueWord_[size_t(i)] && matches(argv_[i], name, false)) return optionValue(argv_[i + 1]);
   return nullptr;
 }
 
 const char* BaseOptions::exactTextValue(const char* name) const {
   for (int i = 1; i + 1 < argc_; ++i)
-    if (std::strcmp(stripDashes(argv_[i]), name) == 0) return optionValue(argv_[i + 1]);
+    if (!valueWord_[size_t(i)] && std::strcmp(stripDashes(argv_[i]), name) == 0) return optionValue(argv_[i + 1]);
   return nullptr;
 }
 
@@ -78,27 +153,43 @@ int32_t BaseOptions::integerValue(const char* name, int32_t fallback) const {
   return v ? std::atoi(v) : fallback;
 }
 
-namespace {
-
-// A number, or `fallback` for a word that is none (a 0 must be written as
-// one).
-double realFrom(const char* v, double fallback) {
-  if (!v) return fallback;
-  const double d = std::atof(v);
-  return (d == 0.0 && v[0] != '0') ? fallback : d;
+bool BaseOptions::wholeNumber(const char* name, long long low, long long high, long long fallback, long long& value,
+                              const char* message) const {
+  const char* text = textValue(name);
+  if (!text) {
+    value = fallback;
+    return true;
+  }
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || errno == ERANGE || v < low || v > high) {
+    if (message)
+      std::fputs(message, stderr);
+    else
+      std::fprintf(stderr, "The value %s of option -%s is invalid. It should be a whole number from %lld to %lld.\n",
+                   text, name, low, high);
+    return false;
+  }
+  value = v;
+  return true;
 }
-
-}  // namespace
 
 bool BaseOptions::parse(int argc, char** argv) {
   argc_ = argc;
   argv_ = argv;
+  readWords();
   if (argc <= 1 || isPresent("help")) {
     help = true;
     return true;
   }
+  if (!wordError_.empty()) {
+    std::fputs(wordError_.c_str(), stderr);
+    return false;
+  }
   multiprocess = isPresent("multiprocess");
   async = isPresent("async");
+  quiet = isPresent("quiet");
 
   if (!isInputOptional) {
     inputPath = textValue("i");
@@ -129,10 +220,17 @@ bool BaseOptions::parse(int argc, char** argv) {
   }
   isBatch = isPresent("if");
 
-  maxWidth = static_cast<uint32_t>(integerValue("maxWidth", 0));
-  maxHeight = static_cast<uint32_t>(integerValue("maxHeight", 0));
-  rawWidth = static_cast<uint32_t>(integerValue("w", 0));
-  rawHeight = static_cast<uint32_t>(integerValue("h", 0));
+  // Sizes are unsigned: a negative one would wrap to a huge size.
+  constexpr long long kMaxSize = INT32_MAX;
+  long long v = 0;
+  if (!wholeNumber("maxWidth", 0, kMaxSize, 0, v)) return false;
+  maxWidth = static_cast<uint32_t>(v);
+  if (!wholeNumber("maxHeight", 0, kMaxSize, 0, v)) return false;
+  maxHeight = static_cast<uint32_t>(v);
+  if (!wholeNumber("w", 0, kMaxSize, 0, v)) return false;
+  rawWidth = static_cast<uint32_t>(v);
+  if (!wholeNumber("h", 0, kMaxSize, 0, v)) return false;
+  rawHeight = static_cast<uint32_t>(v);
   if (rawWidth != 0 && rawWidth > maxWidth) maxWidth = rawWidth;
   if (rawHeight != 0 && rawHeight > maxHeight) maxHeight = rawHeight;
   if (isBatch && !isMaxSizeOptional && (maxWidth == 0 || maxHeight == 0)) {
@@ -140,47 +238,72 @@ bool BaseOptions::parse(int argc, char** argv) {
     return false;
   }
 
-  // A negative or huge count would run for ever; 0 and a word that is no
-  // number keep meaning 1.
-  const char* repeatText = textValue("repeat");
-  const long long repeatCount = repeatText ? std::strtoll(repeatText, nullptr, 10) : 1;
-  if (repeatCount < 0 || repeatCount > kMaxRepeat) {
-    std::fprintf(stderr, "The specified repeat count is invalid. It should be from 1 to %u.\n", kMaxRepeat);
-    return false;
-  }
-  repeat = atLeastOne(static_cast<int32_t>(repeatCount));
+  // A negative or huge count would run for ever; 0 keeps meaning 1.
+  static char repeatMessage[96], threadMessage[96];
+  std::snprintf(repeatMessage, sizeof repeatMessage,
+                "The specified repeat count is invalid. It should be from 1 to %u.\n", kMaxRepeat);
+  std::snprintf(threadMessage, sizeof threadMessage,
+                "The specified thread count is invalid. It should be from 1 to %u.\n", kMaxThreads);
+  if (!wholeNumber("repeat", 0, kMaxRepeat, 1, v, repeatMessage)) return false;
+  repeat = atLeastOne(v);
   // Each thread has a chain of its own on the device.
-  const char* threadText = textValue("thread");
-  const long long threadCount = threadText ? std::strtoll(threadText, nullptr, 10) : 1;
-  if (threadCount < 0 || threadCount > kMaxThreads) {
-    std::fprintf(stderr, "The specified thread count is invalid. It should be from 1 to %u.\n", kMaxThreads);
-    return false;
+  if (!wholeNumber("thread", 0, kMaxThreads, 1, v, threadMessage)) return false;
+  threads = atLeastOne(v);
+  threadsGiven = textValue("thread") != nullptr;
+  if (!wholeNumber("threadR", 0, kMaxThreads, 1, v)) return false;
+  readerThreads = atLeastOne(v);
+  if (!wholeNumber("threadW", 0, kMaxThreads, 1, v)) return false;
+  writerThreads = atLeastOne(v);
+  // The depths a mosaic can have; 8 when the option is absent.
+  const char* bitsText = textValue("bits");
+  bitsGiven = bitsText != nullptr;
+  bits = 8;
+  if (bitsText) {
+    const long long b = std::strtoll(bitsText, nullptr, 10);
+    const bool known = b == 8 || b == 10 || b == 12 || b == 14 || b == 16;
+    if (!known || std::to_string(b) != bitsText) {
+      std::fprintf(stderr, "The specified bits count %s is invalid. It should be 8, 10, 12, 14 or 16.\n", bitsText);
+      return false;
+    }
+    bits = static_cast<uint32_t>(b);
   }
-  threads = atLeastOne(static_cast<int32_t>(threadCount));
-  threadsGiven = threadText != nullptr;
-  readerThreads = atLeastOne(integerValue("threadR", 1));
-  writerThreads = atLeastOne(integerValue("threadW", 1));
-  const int32_t b = integerValue("bits", 0);
-  bits = (b == 8 || b == 10 || b == 12 || b == 14 || b == 16 || b == 32) ? static_cast<uint32_t>(b) : 8u;
   lutPath = textValue("lut");
-  deviceId = integerValue("d", 0);
+  if (!wholeNumber("d", INT32_MIN, INT32_MAX, 0, v)) return false;
+  deviceId = static_cast<int32_t>(v);
   exclusive = isPresent("exclusive");
   info = isPresent("info");
   binfo = isPresent("binfo");
   logPath = textValue("log");
   discard = isPresent("discard");
 
-  const int32_t batch = integerValue("b", 1);
-  if (batch == 0 && isPresent("b")) std::printf("The specified batch size is invalid. Setting it to default.\n");
-  batchSize = atLeastOne(batch);
-  const int32_t queue = integerValue("queue", 16);
-  queueSize = queue == 0 ? 16u : static_cast<uint32_t>(queue);
+  if (!wholeNumber("b", 0, INT32_MAX, 1, v)) return false;
+  if (v == 0 && isPresent("b")) std::printf("The specified batch size is invalid. Setting it to default.\n");
+  batchSize = atLeastOne(v);
+  if (!wholeNumber("queue", 0, INT32_MAX, 16, v)) return false;
+  queueSize = v == 0 ? 16u : static_cast<uint32_t>(v);
   cpu = isPresent("cpu");
   return true;
 }
 
+namespace {
+
+// The names of the debayer program's own options.
+constexpr OptionName kDebayerNames[] = {{"type", true, false},    {"pattern", true, false},     {"p", true, false},
+                                        {"matrixA", true, false}, {"matrixB", true, false},     {"wb_r", true, false},
+                                        {"wb_g1", true, false},   {"wb_g2", true, false},       {"wb_b", true, false},
+                                        {"wb_G", true, false},    {"black_shift", true, false}, {"R", true, true},
+                                        {"G1", true, true},       {"G2", true, true},           {"B", true, true}};
+
+}  // namespace
+
+DebayerSampleOptions::DebayerSampleOptions() {
+  moreNames_ = kDebayerNames;
+  moreNameCount_ = sizeof kDebayerNames / sizeof kDebayerNames[0];
+}
+
 bool DebayerSampleOptions::parse(int argc, char** argv) {
   if (!BaseOptions::parse(argc, argv)) return false;
+  if (help) return true;
   return parseTypeAndPattern() && parseMatrices() && parseWhiteBalance() && parseBlackShift();
 }
 
@@ -207,15 +330,23 @@ bool DebayerSampleOptions::parseTypeAndPattern() {
                   {"GBRG", OPIX_BAYER_GBRG},
                   {"GRBG", OPIX_BAYER_GRBG}};
 
+  // Keywords in any case; an unknown one is refused with its word, never
+  // replaced by the default.
   debayerType = OPIX_DFPD;
   if (const char* word = textValue("type")) {
     bool known = false;
     for (const auto& t : types)
-      if (std::strcmp(word, t.word) == 0) {
+      if (equalsIgnoringCase(word, std::strlen(word), t.word)) {
         debayerType = t.type;
         known = true;
       }
-    if (!known) std::fprintf(stderr, "Pattern %s was not recognized.\nSet to DFPD\n", word);
+    if (!known) {
+      std::fprintf(stderr,
+                   "Demosaic type %s was not recognized.\nIt should be DFPD, HQLI, L7, MG, binning_2x2, binning_4x4 "
+                   "or binning_8x8.\n",
+                   word);
+      return false;
+    }
   }
   bayerPattern = OPIX_BAYER_RGGB;
   const char* patternWord = textValue("pattern");
@@ -223,11 +354,14 @@ bool DebayerSampleOptions::parseTypeAndPattern() {
   if (const char* word = patternWord) {
     bool known = false;
     for (const auto& p : patterns)
-      if (std::strcmp(word, p.word) == 0) {
+      if (equalsIgnoringCase(word, std::strlen(word), p.word)) {
         bayerPattern = p.pattern;
         known = true;
       }
-    if (!known) std::fprintf(stderr, "Pattern %s was not recognized.\nSet to RGGB\n", word);
+    if (!known) {
+      std::fprintf(stderr, "Pattern %s was not recognized.\nIt should be RGGB, BGGR, GBRG or GRBG.\n", word);
+      return false;
+    }
   }
   return true;
 }
@@ -251,10 +385,24 @@ bool DebayerSampleOptions::parseWhiteBalance() {
   const char* bothGreens = textValue("wb_G");
   isWhiteBalance = false;
   for (int i = 0; i < 4; ++i) {
-    const char* text = textValue(names[i][0]);
-    if (!text) text = exactTextValue(names[i][1]);
-    if (!text && (i == 1 || i == 2)) text = bothGreens;
-    whiteBalance[i] = static_cast<float>(realFrom(text, 1.0));
+    const char* name = names[i][0];
+    const char* text = textValue(name);
+    if (!text) text = exactTextValue(name = names[i][1]);
+    if (!text && (i == 1 || i == 2)) text = bothGreens, name = "wb_G";
+    if (!text) {
+      whiteBalance[i] = 1.0f;
+      continue;
+    }
+    // A gain is a finite number of 0 or more: a word that is none is refused
+    // rather than taken as 1.
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(v >= 0.0) || v > double(FLT_MAX)) {
+      std::fprintf(stderr, "The white balance gain %s of -%s is invalid. It should be a number of 0 or more.\n", text,
+                   name);
+      return false;
+    }
+    whiteBalance[i] = static_cast<float>(v);
     if (whiteBalance[i] != 1.0f) isWhiteBalance = true;
   }
   return true;
@@ -284,50 +432,63 @@ void printUsage() {
   std::printf("Compiled for Linux\n");
 #endif
   std::fputs(
-      "The opix_debayer demonstrates demosaic functionality.\n\nSupported parameters\n -i <file> - input file in "
-      "RAW/PGM/TIFF formats.\n -o <file> - output file or mask in BMP/PPM/TIFF formats.\n -maxWidth <unsigned int> - "
-      "set maximum image width for multiple file processing.\n -maxHeight <unsigned int> - set maximum image height "
-      "for multiple file processing.\n -type <demosaic type> - demosaic type (MG, DFPD, HQLI, L7; MG2 and MG_V2 select "
-      "MG).\n -pattern "
-      "<pattern> - bayer pattern (RGGB, BGGR, GBRG, GRBG).\n -w <width> - input file width in pixels. RAW files "
-      "only.\n -h <height> - input file height. RAW files only.\n -bits <bits count> - bits count per pixel (12 or 8 "
-      "bits). RAW files only.\n -black_shift <unsigned byte> - black shift values.\n. -R <float> -G1 <float> -G2 "
-      "<float> -B <float> - white balance correction coefficients for R, G1, G2, B channels respectively.\n "
-      "-matrixA <file> - file with intensity correction values for each image pixel. File is in PFM format.\n "
-      "-matrixB <file> - file with black shift values for each image pixel. File is in PGM format.\n -lut <file> - "
-      "text file with LUT table for pixel transformation.\n -repeat <value> - how many times to repeat encoding for "
-      "one image.\n -d <device ID> - GPU device ID. Default is 0.\n -info - time / performance output is on. Default "
-      "is off.\n -log <file> - enable log file\n\nPerformance Note: Application measures time of GPU kernels only. "
-      "This time does not include neither times between kernels, nor transfer times. When -thread parameter is set "
-      "(1, 2, etc.), then application measures CPU time starting from host-to-device at the beginning of the "
-      "pipeline to device-to-host transfer at the end of the pipeline.\n\nCommand line for Debayer:\nopix_debayer.exe "
-      "-i <input image> -o <output image> -p <pattern> -type <demosaic type> -d <device ID> -info \n\t-black_shift "
-      "<unsigned byte> -wb_R <float> -wb_G <float> -wb_B <float> -matrixA <file> -matrixB <file>\n\t-lut <file> -w "
-      "<width> -h <height> -bits <bits count>\n\nExample of command line for color restore:\nopix_debayer.exe -i "
-      "test.pgm -o final.bmp -pattern RGGB -d 0 -info\n\nExample of command line for color restore and multi thread "
-      "mode:\nopix_debayer.exe -i test.pgm -o final.bmp -pattern RGGB -d 0  -thread 2 -info\n\nExample of command "
-      "line for color restore with pixel transform:\nopix_debayer.exe -i test.pgm -o final.bmp -pattern RGGB "
-      "-black_shift 0.0 -R 1.0 -G1 1.0 -G2 1.0 -B 1.0 -matrixA intensity.pfm -matrixB noise.pgm\n\nExample of "
-      "command line for color restore of 12 bit RAW image:\nopix_debayer.exe -i Calendar.1920x1080.RGGB.raw -w 1920 "
-      "-h 1080 -bits 12 -o final.bmp -type DFPD -pattern RGGB -info\n",
+      "The opix_debayer demonstrates demosaic functionality.\n\nSupported parameters\n"
+      " -i <file> - input file in RAW/PGM/PNG/TIFF/BMP formats.\n"
+      " -o <file> - output file or mask in BMP/PPM/PNG/TIFF formats.\n"
+      " -maxWidth <unsigned int> - set maximum image width for multiple file processing.\n"
+      " -maxHeight <unsigned int> - set maximum image height for multiple file processing.\n"
+      " -type <demosaic type> - demosaic type (DFPD, HQLI, L7, MG, binning_2x2, binning_4x4, binning_8x8; MG2 and "
+      "MG_V2 select MG; any case).\n"
+      " -pattern <pattern> - bayer pattern (RGGB, BGGR, GBRG, GRBG; any case).\n"
+      " -w <width> - input file width in pixels. RAW files only.\n"
+      " -h <height> - input file height. RAW files only.\n"
+      " -bits <bits count> - bits per sample: 8, 10, 12, 14 or 16. The depth of a RAW file (8 bits: one byte per "
+      "sample, more: one little-endian 16-bit word per sample), or of the samples a 16-bit PGM, PNG or TIFF file "
+      "holds in its 16-bit words.\n"
+      " -black_shift <value> - black level subtracted from every sample, at the input's depth.\n"
+      " -R <float> -G1 <float> -G2 <float> -B <float> - white balance correction coefficients for R, G1, G2, B "
+      "channels respectively.\n"
+      " -matrixA <file> - file with intensity correction values for each image pixel: \"P7\", then width, height "
+      "and channels (1) as 32-bit little-endian integers, then one 32-bit float per pixel.\n"
+      " -matrixB <file> - file with black shift values for each image pixel. File is a grey PGM, PNG, TIFF or RAW "
+      "image of the image's size.\n"
+      " -lut <file> - text file with LUT table for pixel transformation.\n"
+      " -repeat <value> - how many times to repeat encoding for one image (1 to 100000).\n"
+      " -d <device ID> - GPU device ID. Default is 0.\n"
+      " -info - time / performance output is on. Default is off.\n"
+      " -quiet - no start-up lines (version, processing unit, memory).\n"
+      " -log <file> - enable log file\n"
+      " -help - this text.\n\n"
+      "Performance Note: Application measures time of GPU kernels only. This time does not include neither times "
+      "between kernels, nor transfer times. When -thread parameter is set (1, 2, etc.), then application measures "
+      "CPU time starting from host-to-device at the beginning of the pipeline to device-to-host transfer at the end "
+      "of the pipeline.\n\n"
+      "Exit status: 0 after success and after -help, 2 after a refused option or value, 255 after a file that "
+      "cannot be used or a processing failure.\n\n"
+      "Command line for Debayer:\nopix_debayer -i <input image> -o <output image> -p <pattern> -type <demosaic "
+      "type> -d <device ID> -info \n\t-black_shift <value> -wb_R <float> -wb_G <float> -wb_B <float> -matrixA "
+      "<file> -matrixB <file>\n\t-lut <file> -w <width> -h <height> -bits <bits count>\n\n"
+      "Example of command line for color restore:\nopix_debayer -i test.pgm -o final.bmp -pattern RGGB -d 0 "
+      "-info\n\n"
+      "Example of command line for color restore and multi thread mode:\nopix_debayer -i test.pgm -o final.bmp "
+      "-pattern RGGB -d 0  -thread 2 -info\n\n"
+      "Example of command line for color restore with pixel transform:\nopix_debayer -i test.pgm -o final.bmp "
+      "-pattern RGGB -black_shift 0.0 -R 1.0 -G1 1.0 -G2 1.0 -B 1.0 -matrixA intensity.mat -matrixB noise.pgm\n\n"
+      "Example of command line for color restore of 12 bit RAW image:\nopix_debayer -i Calendar.1920x1080.RGGB.raw "
+      "-w 1920 -h 1080 -bits 12 -o final.bmp -type DFPD -pattern RGGB -info\n",
       stdout);
   // What the text above leaves out.
   std::fputs(
       "\nMore parameters\n"
       " -if <mask> - input file mask for batch processing ('*' and '?' wildcards); needs -maxWidth, -maxHeight and "
       "an output mask with '*' (replaced by the image's number).\n"
-      " -type binning_2x2 | binning_4x4 | binning_8x8 - one colour pixel per 2x2, 4x4 or 8x8 block.\n"
       " -p <pattern> - the same as -pattern.\n"
       " -wb_r <float> -wb_g1 <float> -wb_g2 <float> -wb_b <float> - the white balance coefficients of -R -G1 -G2 -B; "
       "-wb_G <float> sets both greens.\n"
-      " -black_shift <value> - black level subtracted from every sample, at the input's depth (0 to 255 for 8 "
-      "bits, 0 to 4095 for 12 bits).\n"
-      " -bits <bits count> - 8, 10, 12, 14 or 16 for RAW files; 10- and 14-bit mosaics give 12- and 16-bit "
-      "results.\n"
       " -thread <count> - host threads (1 to 64), each with a pipeline of its own, sharing the images of a batch.\n"
       " -cpu - run on the CPU even where a GPU is present.\n"
-      "Results named .bmp are written with 8 bits per channel; 12- and 16-bit results go to .ppm, .tif or .png "
-      "(.png also serves as grey input).\n",
+      "Results named .bmp are written with 8 bits per channel; 12- and 16-bit results go to .ppm, .tif or .png; "
+      "10- and 14-bit mosaics give 12- and 16-bit results.\n",
       stdout);
 }
 

@@ -2,7 +2,10 @@
 // program of this kind understands, and the debayer program's own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "opix.h"
 
@@ -10,6 +13,13 @@ namespace opix::app {
 
 class BaseOptions {
  public:
+  // An option name the parser knows; every other word that is not a value
+  // is refused.
+  struct OptionName {
+    const char* name;
+    bool takesValue;
+    bool exactCase;  // matched with its case (-B is a gain, -b the batch size)
+  };
   virtual ~BaseOptions() = default;
   // Reads the options; false after a failure, reported on standard error.
   virtual bool parse(int argc, char** argv);
@@ -21,6 +31,7 @@ class BaseOptions {
   uint32_t rawWidth = 0;
   uint32_t rawHeight = 0;
   uint32_t bits = 0;
+  bool bitsGiven = false;  // -bits was given: it also sets the depth of 16-bit TIFF, PNG and PGM inputs
   const char* lutPath = nullptr;
   bool info = false;
   bool binfo = false;
@@ -45,9 +56,26 @@ class BaseOptions {
   uint32_t batchSize = 1;
   uint32_t queueSize = 16;
   bool cpu = false;
+  bool quiet = false;  // no start-up lines
 
  protected:
-  // Lookup over argv[1] ... argv[argc - 1]; every word takes part, values included.
+  // Sorts the words into options and their values. An unknown word, a value
+  // option without a value or a value joined with '=' (-w=100) leaves its
+  // message, naming the word, in `wordError_`. The names are the generic ones
+  // and `moreNames_`, those of a derived program.
+  void readWords();
+  const OptionName* moreNames_ = nullptr;
+  size_t moreNameCount_ = 0;
+  std::vector<bool> valueWord_;  // argv[i] is the value of the option before it
+  std::string wordError_;
+  // A whole number within [low, high]; the fallback when the option is
+  // absent. A word that is no number, or one out of range, prints `message`
+  // (or a message naming the option and the range) and gives false.
+  bool wholeNumber(const char* name, long long low, long long high, long long fallback, long long& value,
+                   const char* message = nullptr) const;
+
+  // Lookup over the option words of argv[1] ... argv[argc - 1]; the value of
+  // an option is never taken for an option itself.
   bool isPresent(const char* name) const;
   const char* textValue(const char* name) const;
   // The value after the word that is `name` with its case, dashes aside.
@@ -60,6 +88,7 @@ class BaseOptions {
 
 class DebayerSampleOptions : public BaseOptions {
  public:
+  DebayerSampleOptions();
   bool parse(int argc, char** argv) override;
 
   opixDebayerType_t debayerType = OPIX_DFPD;

@@ -9,14 +9,23 @@
 
 using namespace opix;
 
+namespace {
+
+constexpr int kUsageError = 2;
+
+}  // namespace
+
 int main(int argc, char** argv) {
   app::DebayerSampleOptions options;
-  if (!options.parse(argc, argv) || options.help) {
+  // Help asked for (or no argument at all) is a success; an option that is
+  // refused has printed its message and is a usage error.
+  const bool parsed = options.parse(argc, argv);
+  if (!parsed || options.help) {
     app::printUsage();
-    return 0;
+    return parsed ? 0 : kUsageError;
   }
-  app::printVersion();
-  const opixStatus_t device = app::startDevice(options.deviceId, options.cpu);
+  if (!options.quiet) app::printVersion();
+  const opixStatus_t device = app::startDevice(options.deviceId, options.cpu, options.quiet);
   if (device != OPIX_OK) {
     std::fputs(app::statusMessage(device), stderr);
     return -1;

@@ -38,7 +38,13 @@ TEST(Options, RepeatCountRange) {
     EXPECT_FALSE(p.ok) << value;
     EXPECT_EQ(p.err, "The specified repeat count is invalid. It should be from 1 to 100000.\n") << value;
   }
-  for (const char* value : {"100000", "0", "x"}) {
+  // A word that is no number is refused too, not taken as 1.
+  for (const char* value : {"x", "12x", ""}) {
+    Parsed p({"-i", "a.pgm", "-o", "b.bmp", "-repeat", value});
+    EXPECT_FALSE(p.ok) << value;
+    EXPECT_EQ(p.err, "The specified repeat count is invalid. It should be from 1 to 100000.\n") << value;
+  }
+  for (const char* value : {"100000", "0"}) {
     Parsed p({"-i", "a.pgm", "-o", "b.bmp", "-repeat", value});
     EXPECT_TRUE(p.ok) << value;
     EXPECT_EQ(p.options.repeat, value[0] == '1' ? 100000u : 1u) << value;
@@ -51,13 +57,20 @@ TEST(Options, MatchingRules) {
     EXPECT_TRUE(p.ok);
     EXPECT_TRUE(p.options.info) << word;
   }
-  Parsed eq({"-i", "a.pgm", "-o", "b.bmp", "-w=100", "7"});
-  EXPECT_EQ(eq.options.rawWidth, 0u);
-  // A value spelled like an option is taken as the value and as the option.
+  // A value joined with '=' is refused: it would be ignored.
+  Parsed eq({"-i", "a.pgm", "-o", "b.bmp", "-w=100"});
+  EXPECT_FALSE(eq.ok);
+  EXPECT_EQ(eq.err, "Option -w=100 takes its value as the next word: -w 100\n");
+  // A value spelled like an option is the value only.
   Parsed value({"-i", "a.pgm", "-o", "-info"});
   ASSERT_TRUE(value.ok);
   EXPECT_STREQ(value.options.outputPath, "-info");
-  EXPECT_TRUE(value.options.info);
+  EXPECT_FALSE(value.options.info);
+  Parsed named({"-i", "d", "-o", "b", "-type", "HQLI"});
+  ASSERT_TRUE(named.ok) << named.err;
+  EXPECT_STREQ(named.options.inputPath, "d");
+  EXPECT_EQ(named.options.deviceId, 0);
+  EXPECT_EQ(named.options.batchSize, 1u);
   // The first match wins; trailing white space of a value is removed.
   Parsed first({"-i", "a.pgm ", "-i", "b.pgm", "-o", "c.ppm"});
   EXPECT_STREQ(first.options.inputPath, "a.pgm");
@@ -77,21 +90,28 @@ TEST(Options, DefaultsAndNumbers) {
   EXPECT_EQ(p.options.queueSize, 16u);
   EXPECT_EQ(p.options.inputSurfaceFormat, OPIX_I8);
 
-  Parsed n({"-i", "a.pgm16", "-o", "b", "-repeat", "0", "-bits", "11", "-w", "2000", "-maxWidth", "1000", "-h", "2000",
+  EXPECT_FALSE(p.options.bitsGiven);
+  Parsed n({"-i", "a.pgm16", "-o", "b", "-repeat", "0", "-bits", "12", "-w", "2000", "-maxWidth", "1000", "-h", "2000",
             "-maxHeight", "3000", "-d", "-3", "-cpu"});
   EXPECT_EQ(n.options.repeat, 1u);
-  EXPECT_EQ(n.options.bits, 8u);
+  EXPECT_EQ(n.options.bits, 12u);
+  EXPECT_TRUE(n.options.bitsGiven);
   EXPECT_EQ(n.options.maxWidth, 2000u);
   EXPECT_EQ(n.options.maxHeight, 3000u);
   EXPECT_EQ(n.options.deviceId, -3);
   EXPECT_TRUE(n.options.cpu);
   EXPECT_EQ(n.options.inputSurfaceFormat, OPIX_I16);
-  for (const char* bits : {"10", "12", "14", "16", "32"}) {
+  for (const char* bits : {"8", "10", "12", "14", "16"}) {
     Parsed b({"-i", "a", "-o", "b", "-bits", bits});
     EXPECT_EQ(b.options.bits, uint32_t(std::stoi(bits)));
   }
-  Parsed bits24({"-i", "a", "-o", "b", "-bits", "24"});
-  EXPECT_EQ(bits24.options.bits, 8u);
+  // Depths no mosaic has are refused, not read as 8 bits.
+  for (const char* bits : {"11", "24", "32", "0", "12x", "012"}) {
+    Parsed b({"-i", "a", "-o", "b", "-bits", bits});
+    EXPECT_FALSE(b.ok) << bits;
+    EXPECT_EQ(b.err,
+              std::string("The specified bits count ") + bits + " is invalid. It should be 8, 10, 12, 14 or 16.\n");
+  }
 
   Parsed batch({"-i", "a", "-o", "b", "-b", "0"});
   EXPECT_EQ(batch.out, "The specified batch size is invalid. Setting it to default.\n");
@@ -99,12 +119,22 @@ TEST(Options, DefaultsAndNumbers) {
 }
 
 TEST(Options, WhiteBalanceRealNumbers) {
-  Parsed p({"-i", "a", "-o", "b", "-wb_r", ".5", "-wb_g1", ".0", "-wb_g2", "0", "-wb_b", "abc"});
+  Parsed p({"-i", "a", "-o", "b", "-wb_r", ".5", "-wb_g1", ".0", "-wb_g2", "0", "-wb_b", "2e0"});
+  ASSERT_TRUE(p.ok) << p.err;
   EXPECT_FLOAT_EQ(p.options.whiteBalance[0], 0.5f);
-  EXPECT_FLOAT_EQ(p.options.whiteBalance[1], 1.0f);  // atof gives 0 and the text does not begin with '0'
+  EXPECT_FLOAT_EQ(p.options.whiteBalance[1], 0.0f);  // .0 is zero, as written
   EXPECT_FLOAT_EQ(p.options.whiteBalance[2], 0.0f);
-  EXPECT_FLOAT_EQ(p.options.whiteBalance[3], 1.0f);
+  EXPECT_FLOAT_EQ(p.options.whiteBalance[3], 2.0f);
   EXPECT_TRUE(p.options.isWhiteBalance);
+  // A gain that is no number, negative or not finite is refused by name.
+  for (const char* bad : {"abc", "-0.5", "nan", "inf", "1e39", "1.5x"}) {
+    Parsed g({"-i", "a", "-o", "b", "-wb_b", bad});
+    EXPECT_FALSE(g.ok) << bad;
+    EXPECT_EQ(g.err, std::string("The white balance gain ") + bad +
+                         " of -wb_b is invalid. It should be a number of 0 or more.\n");
+  }
+  Parsed shortName({"-i", "a", "-o", "b", "-G1", "-1"});
+  EXPECT_EQ(shortName.err, "The white balance gain -1 of -G1 is invalid. It should be a number of 0 or more.\n");
   Parsed ones({"-i", "a", "-o", "b", "-wb_r", "1.0", "-wb_b", "1"});
   EXPECT_FALSE(ones.options.isWhiteBalance);
   Parsed tiny({"-i", "a", "-o", "b", "-wb_g2", "1.0001"});
@@ -112,12 +142,25 @@ TEST(Options, WhiteBalanceRealNumbers) {
 }
 
 TEST(Options, KeywordsAndFailures) {
-  Parsed t({"-i", "a", "-o", "b", "-type", "BINNING_2X2", "-pattern", "rggb"});
+  // Keywords match in any case.
+  Parsed t({"-i", "a", "-o", "b", "-type", "BINNING_2X2", "-pattern", "bggr"});
   EXPECT_TRUE(t.ok);
-  EXPECT_EQ(t.options.debayerType, OPIX_DFPD);
-  EXPECT_EQ(t.options.bayerPattern, OPIX_BAYER_RGGB);
-  EXPECT_EQ(t.err,
-            "Pattern BINNING_2X2 was not recognized.\nSet to DFPD\nPattern rggb was not recognized.\nSet to RGGB\n");
+  EXPECT_EQ(t.options.debayerType, OPIX_BINNING_2x2);
+  EXPECT_EQ(t.options.bayerPattern, OPIX_BAYER_BGGR);
+  EXPECT_EQ(t.err, "");
+  Parsed lower({"-i", "a", "-o", "b", "-type", "dfpd", "-p", "GbRg"});
+  EXPECT_EQ(lower.options.debayerType, OPIX_DFPD);
+  EXPECT_EQ(lower.options.bayerPattern, OPIX_BAYER_GBRG);
+  // An unknown keyword is refused with its word, never replaced by the
+  // default.
+  Parsed type({"-i", "a", "-o", "b", "-type", "XXX"});
+  EXPECT_FALSE(type.ok);
+  EXPECT_EQ(type.err,
+            "Demosaic type XXX was not recognized.\nIt should be DFPD, HQLI, L7, MG, binning_2x2, binning_4x4 or "
+            "binning_8x8.\n");
+  Parsed pattern({"-i", "a", "-o", "b", "-p", "XXXX"});
+  EXPECT_FALSE(pattern.ok);
+  EXPECT_EQ(pattern.err, "Pattern XXXX was not recognized.\nIt should be RGGB, BGGR, GBRG or GRBG.\n");
   Parsed k({"-i", "a", "-o", "b", "-type", "binning_4x4", "-pattern", "GBRG", "-matrixA", "m.pfm"});
   EXPECT_EQ(k.options.debayerType, OPIX_BINNING_4x4);
   EXPECT_EQ(k.options.bayerPattern, OPIX_BAYER_GBRG);
@@ -137,6 +180,53 @@ TEST(Options, KeywordsAndFailures) {
   EXPECT_TRUE(help.options.help);
   Parsed none({});
   EXPECT_TRUE(none.options.help);
+}
+
+// Every word is an option the program knows or the value of one; anything
+// else is refused by its word.
+TEST(Options, UnknownWordsAndMissingValues) {
+  const struct {
+    std::vector<std::string> words;
+    const char* err;
+  } cases[] = {
+      {{"-tpye", "MG"}, "Unknown option -tpye\n"},
+      {{"-foo"}, "Unknown option -foo\n"},
+      {{"--g1", "2"}, "Unknown option --g1\n"},  // the short gain names keep their case
+      {{"extra.pgm"}, "Unexpected argument extra.pgm: options begin with '-'\n"},
+      {{"-type"}, "Option -type needs a value\n"},
+      {{"-pattern=RGGB"}, "Option -pattern=RGGB takes its value as the next word: -pattern RGGB\n"},
+      {{"-w", "-64"}, "The value -64 of option -w is invalid. It should be a whole number from 0 to 2147483647.\n"},
+      {{"-maxHeight", "1e3"},
+       "The value 1e3 of option -maxHeight is invalid. It should be a whole number from 0 to 2147483647.\n"},
+      {{"-d", "one"},
+       "The value one of option -d is invalid. It should be a whole number from -2147483648 to 2147483647.\n"},
+      {{"-thread", "65"}, "The specified thread count is invalid. It should be from 1 to 64.\n"},
+      {{"-thread", "two"}, "The specified thread count is invalid. It should be from 1 to 64.\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> words = {"-i", "a.pgm", "-o", "b.ppm"};
+    words.insert(words.end(), c.words.begin(), c.words.end());
+    Parsed p(words);
+    EXPECT_FALSE(p.ok) << c.words[0];
+    EXPECT_EQ(p.err, c.err) << c.words[0];
+  }
+  // Flags may carry '=', values may look like options, every option may be
+  // written with any case and number of dashes; -B is the blue gain and
+  // leaves the batch size alone.
+  Parsed ok({"-i", "a.pgm", "--O", "-info", "QUIET=1", "--Type", "hqli", "-B", "0.5", "-d", "-1", "-cpu"});
+  ASSERT_TRUE(ok.ok) << ok.err;
+  EXPECT_STREQ(ok.options.outputPath, "-info");
+  EXPECT_FALSE(ok.options.info);
+  EXPECT_TRUE(ok.options.quiet);
+  EXPECT_EQ(ok.options.debayerType, OPIX_HQLI);
+  EXPECT_FLOAT_EQ(ok.options.whiteBalance[3], 0.5f);
+  EXPECT_EQ(ok.options.batchSize, 1u);
+  EXPECT_EQ(ok.out, "");
+  EXPECT_EQ(ok.options.deviceId, -1);
+  // Help wins over every other word.
+  Parsed help({"-foo", "--HELP"});
+  EXPECT_TRUE(help.ok);
+  EXPECT_TRUE(help.options.help);
 }
 
 TEST(Batch, MasksAndOutputNames) {

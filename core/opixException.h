@@ -28,6 +28,9 @@ class opixException : public std::exception {
 };
 
 // Each source defines OPIX_SOURCE as its path without extension ("core/MemSpace").
+// The image filters keep the names their throw sites are known by, without
+// their folder ("opix_imageFilters/ImageFilterMedian" for
+// opix_imageFilters/median/ImageFilterMedian.cpp).
 #define OPIX_THROW(status) throw opixException((status), OPIX_SOURCE, __LINE__)
 #define OPIX_THROW_CUDA(status, error, call) \
   throw opixException((status), OPIX_SOURCE, __LINE__, static_cast<int>(error), (call))

@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "FilterSupport.h"
-#include "ToneCurveMath.h"
+#include "toneCurve/ToneCurveMath.h"
 
 using namespace opix;
 using namespace opix::test;

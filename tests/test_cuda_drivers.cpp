@@ -12,7 +12,7 @@
 #include "DebayerMG.h"
 #include "DebayerSupport.h"
 #include "FilterSupport.h"
-#include "ImageFilterLut.h"
+#include "lut/ImageFilterLut.h"
 
 namespace opix::test {
 namespace {

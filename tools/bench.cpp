@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "DebayerHarness.h"
-#include "FfcMath.h"
-#include "ImageFilterLut.h"
+#include "ffc/FfcMath.h"
+#include "lut/ImageFilterLut.h"
 
 using namespace opix;
 

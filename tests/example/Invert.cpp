@@ -3,9 +3,9 @@
 #include <stdexcept>
 
 #include "Checks.h"
-#include "FilterLaunch.h"
 #include "GlobalMethods.h"
 #include "InvertMath.h"
+#include "common/FilterLaunch.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "tests/example/Invert"

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "ImageFilterBase.h"
 #include "KernelLaunch.h"
+#include "common/ImageFilterBase.h"
 #include "opix.h"
 
 namespace opix::example {

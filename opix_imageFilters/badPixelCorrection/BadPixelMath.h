@@ -1,0 +1,52 @@
+// The bad pixel correction's maths: a sample far above the largest of its
+// neighbours is clipped to it, one far below the smallest raised to it; how
+// far is a fraction t of the neighbour that depends on the sample's level.
+#pragma once
+
+#include <cstdint>
+
+#include "common/NeighbourMath.h"
+
+namespace opix {
+
+// t by the top 8 bits of a sample: dark samples need a larger margin, noise
+// being relatively larger there.
+OPIX_HD float badPixelThreshold(uint32_t top8) { return top8 < 16 ? 0.7f : (top8 < 64 ? 0.2f : 0.1f); }
+
+// The corrected sample at the centre of s, where s(dx, dy) reads the sample
+// at that offset (|dx|, |dy| <= 2). Neighbours: grey data the 8 of the 3 x 3
+// window; Bayer data the 8 of the same colour in the 5 x 5 window: for red
+// and blue two away in the row, column and diagonals, for green the 4
+// diagonal neighbours and the 4 samples two away in the row and column.
+template <bool Bayer, bool Green, class Src>
+OPIX_HD uint32_t badPixelSampleOf(const Src& s, int bits) {
+  const uint32_t v = s(0, 0);
+  uint32_t lo, hi;
+  if (!Bayer) {
+    const uint32_t n[8] = {s(-1, -1), s(0, -1), s(1, -1), s(-1, 0), s(1, 0), s(-1, 1), s(0, 1), s(1, 1)};
+    lo = hi = n[0];
+    for (int k = 1; k < 8; ++k) {
+      lo = minOf(lo, n[k]);
+      hi = maxOf(hi, n[k]);
+    }
+  } else {
+    constexpr int d = Green ? 1 : 2;  // the diagonal distance of the same colour
+    const uint32_t n[8] = {s(-2, 0), s(2, 0), s(0, -2), s(0, 2), s(-d, -d), s(d, -d), s(-d, d), s(d, d)};
+    lo = hi = n[0];
+    for (int k = 1; k < 8; ++k) {
+      lo = minOf(lo, n[k]);
+      hi = maxOf(hi, n[k]);
+    }
+  }
+  const float t = badPixelThreshold(v >> (bits - 8));
+  const uint32_t raised = (1.0f - t) * static_cast<float>(lo) > static_cast<float>(v) ? lo : v;
+  return (1.0f + t) * static_cast<float>(hi) < static_cast<float>(v) ? hi : raised;
+}
+
+template <class Src>
+OPIX_HD uint32_t badPixelSample(const Src& s, bool bayer, bool green, int bits) {
+  if (!bayer) return badPixelSampleOf<false, false>(s, bits);
+  return green ? badPixelSampleOf<true, true>(s, bits) : badPixelSampleOf<true, false>(s, bits);
+}
+
+}  // namespace opix

@@ -1,0 +1,43 @@
+#include "ImageFilterBayerBlackShift.h"
+
+#include "BayerBlackShiftMath.h"
+#include "common/FilterLaunch.h"
+#include "device/Parallel.h"
+
+#define OPIX_SOURCE "opix_imageFilters/ImageFilterBayerBlackShift"
+
+namespace opix {
+
+void ImageFilterBayerBlackShift::ComputeMemorySize() {
+  requireType(OPIX_BAYER_BLACK_SHIFT);
+  ImageFilterBase::ComputeMemorySize();
+}
+
+void ImageFilterBayerBlackShift::ApplyParameters(const void* record) {
+  parameters_ = *static_cast<const opixBayerBlackShift_t*>(record);
+}
+
+void ImageFilterBayerBlackShift::Launch(const SurfaceView& source, const SurfaceView& destination) {
+  const opixBayerPattern_t p = parameters_.bayerPattern;
+  checkBayerPattern(p, OPIX_INVALID_FORMAT);
+  if (opixFormatChannels(source.format) != 1) OPIX_THROW(OPIX_INVALID_VALUE);
+  const BayerBlackShiftArgs a{source,
+                              destination,
+                              static_cast<int>(opixFormatBits(source.format)),
+                              static_cast<int>(p),
+                              {parameters_.blackShift[0], parameters_.blackShift[1], parameters_.blackShift[2]}};
+  OPIX_FILTER_LAUNCH("GPUBayerBlackShift16", launchBayerBlackShiftCuda(a), launchBayerBlackShiftHost(a));
+}
+
+void launchBayerBlackShiftHost(const BayerBlackShiftArgs& a) {
+  const uint32_t hi = maxSample(a.bits);
+  host::parallelRows(a.src.height, [&](int64_t y) {
+    const auto* s = reinterpret_cast<const uint16_t*>(a.src.plane[0] + y * a.src.pitch);
+    auto* d = reinterpret_cast<uint16_t*>(a.dst.plane[0] + y * a.dst.pitch);
+    const float b[2] = {a.level[cellSiteColour(bayerCellSite(a.pattern, 0, int(y)))],
+                        a.level[cellSiteColour(bayerCellSite(a.pattern, 1, int(y)))]};
+    for (uint32_t x = 0; x < a.src.width; ++x) d[x] = static_cast<uint16_t>(blackShiftSample(s[x], b[x & 1], hi));
+  });
+}
+
+}  // namespace opix

@@ -1,0 +1,305 @@
+#include "ImageFilterLut.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "Checks.h"
+#include "StreamGlobal.h"
+#include "TraceFile.h"
+#include "bayerTraits.h"
+#include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "device/Parallel.h"
+#include "opix_internal/opix_program.h"
+
+#define OPIX_SOURCE "opix_imageFilters/ImageFilterLut"
+
+namespace opix {
+
+LutTraits lutTraits(opixImageFilterType_t type) {
+  using I = LutIndexing;
+  switch (type) {
+    case OPIX_LUT_8_8: return {256, 1, 1, false, 8, I::Masked};
+    case OPIX_LUT_8_8_C: return {256, 1, 3, false, 8, I::Masked};
+    case OPIX_LUT_8_12: return {256, 2, 1, false, 12, I::Masked};
+    case OPIX_LUT_8_12_C: return {256, 2, 3, false, 12, I::Masked};
+    case OPIX_LUT_8_16: return {256, 2, 1, false, 16, I::Masked};
+    case OPIX_LUT_8_16_C: return {256, 2, 3, false, 16, I::Masked};
+    case OPIX_LUT_8_16_BAYER: return {256, 2, 3, true, 16, I::Masked};
+    case OPIX_LUT_10_16: return {1024, 2, 1, false, 16, I::Masked};
+    case OPIX_LUT_10_16_BAYER: return {1024, 2, 3, true, 16, I::Masked};
+    case OPIX_LUT_12_8: return {4096, 1, 1, false, 8, I::Masked};
+    case OPIX_LUT_12_8_C: return {4096, 1, 3, false, 8, I::Masked};
+    case OPIX_LUT_12_12: return {4096, 2, 1, false, 12, I::Masked};
+    case OPIX_LUT_12_12_C: return {4096, 2, 3, false, 12, I::Masked};
+    case OPIX_LUT_12_16: return {4096, 2, 1, false, 16, I::Masked};
+    case OPIX_LUT_12_16_C: return {4096, 2, 3, false, 16, I::Masked};
+    case OPIX_LUT_12_16_BAYER: return {4096, 2, 3, true, 16, I::Masked};
+    case OPIX_LUT_14_16: return {16384, 2, 1, false, 16, I::Masked};
+    case OPIX_LUT_14_16_BAYER: return {16384, 2, 3, true, 16, I::Masked};
+    case OPIX_LUT_16_16: return {16384, 2, 1, false, 16, I::Interpolated};
+    case OPIX_LUT_16_16_C: return {16384, 2, 3, false, 16, I::Interpolated};
+    case OPIX_LUT_16_8: return {16384, 1, 1, false, 8, I::Shifted};
+    case OPIX_LUT_16_8_C: return {16384, 1, 3, false, 8, I::Shifted};
+    case OPIX_LUT_16_16_BAYER: return {16384, 2, 3, true, 16, I::Interpolated};
+    case OPIX_LUT_16_16_FR: return {65536, 2, 1, false, 16, I::FullRange};
+    case OPIX_LUT_16_16_FR_C: return {65536, 2, 3, false, 16, I::FullRange};
+    case OPIX_LUT_16_16_FR_BAYER: return {65536, 2, 3, true, 16, I::FullRange};
+    default: OPIX_THROW(OPIX_INVALID_VALUE);
+  }
+}
+
+uint64_t lutRecordBytes(const LutTraits& s) {
+  return uint64_t{s.entries} * s.entryBytes * uint64_t(s.tables) + (s.bayer ? sizeof(opixBayerPattern_t) : 0);
+}
+
+namespace {
+
+// Entries of a table on the device: the interpolating lookup reads one past
+// the last entry, a copy of it.
+uint32_t deviceEntries(const LutTraits& s) { return s.entries + (s.indexing == LutIndexing::Interpolated ? 1 : 0); }
+uint64_t deviceStride(const LutTraits& s) { return alignUp(uint64_t{deviceEntries(s)} * s.entryBytes, 128); }
+
+}  // namespace
+
+opixSurfaceFormat_t ImageFilterLut::DestinationFormat(opixSurfaceFormat_t source) const {
+  const LutTraits s = lutTraits(type_);
+  if (opixFormatChannels(source) == 3)
+    return s.outBits == 8 ? OPIX_RGB8 : s.outBits == 12 ? OPIX_RGB12_PLANAR : OPIX_RGB16_PLANAR;
+  return s.outBits == 8 ? OPIX_I8 : s.outBits == 12 ? OPIX_I12 : OPIX_I16;
+}
+
+uint64_t ImageFilterLut::deviceTableBytes() const {
+  return traits_.indexing == LutIndexing::FullRange ? 0 : deviceStride(traits_) * traits_.tables;
+}
+
+void ImageFilterLut::ComputeMemorySize() {
+  traits_ = lutTraits(type_);
+  if (traits_.bayer != bayerClass()) OPIX_THROW(OPIX_INVALID_VALUE);
+  ImageFilterBase::ComputeMemorySize();
+  if (traits_.indexing != LutIndexing::FullRange) tables_.place(memSpace_, deviceTableBytes());
+}
+
+// Takes the record's tables: entries above the destination's largest value
+// are limited to it, the interpolating tables get their repeated last entry,
+// and the full range tables go to their textures.
+void ImageFilterLut::ApplyParameters(const void* record) {
+  if (trace::active()) trace::text(std::string(trace::kIndent1) + "Lut reinit");
+  trace::lutRecord(type_, record);
+  const auto* bytes = static_cast<const uint8_t*>(record);
+  const uint64_t tableBytes = uint64_t{traits_.entries} * traits_.entryBytes;
+  if (traits_.bayer) {
+    opixBayerPattern_t p;
+    std::memcpy(&p, bytes + tableBytes * traits_.tables, sizeof p);
+    checkBayerPattern(p, OPIX_INVALID_VALUE);
+    pattern_ = p;
+  }
+  const uint32_t hi = (1u << traits_.outBits) - 1u;
+  const uint32_t n = deviceEntries(traits_);
+  const uint64_t stride = traits_.indexing == LutIndexing::FullRange ? uint64_t{n} * 2 : deviceStride(traits_);
+  staging_.assign(stride * traits_.tables, 0);
+  for (int t = 0; t < traits_.tables; ++t) {
+    const uint8_t* in = bytes + tableBytes * t;
+    uint8_t* out = staging_.data() + stride * t;
+    if (traits_.entryBytes == 1) {
+      std::memcpy(out, in, traits_.entries);
+      continue;
+    }
+    auto* o = reinterpret_cast<uint16_t*>(out);
+    for (uint32_t i = 0; i < traits_.entries; ++i) {
+      uint16_t v;
+      std::memcpy(&v, in + 2 * i, 2);
+      o[i] = static_cast<uint16_t>(std::min<uint32_t>(v, hi));
+    }
+    if (n > traits_.entries) o[traits_.entries] = o[traits_.entries - 1];
+  }
+  if (traits_.indexing == LutIndexing::FullRange) {
+    for (int t = 0; t < traits_.tables; ++t) {
+      if (!textures_[t].valid() && !textures_[t].create(traits_.entries))
+        checks::fail("Texture init failed", OPIX_INTERNAL_ERROR, __LINE__);
+      if (!textures_[t].upload(reinterpret_cast<const uint16_t*>(staging_.data() + stride * t)))
+        OPIX_THROW(OPIX_EXECUTION_FAILURE);
+    }
+  } else {
+    tables_.upload(staging_.data(), staging_.size());
+  }
+  if (traits_.indexing == LutIndexing::Interpolated) {
+    // The host driver reads every 16-bit input's result from a table made
+    // with the same maths.
+    expanded_.resize(size_t{65536} * traits_.tables);
+    for (int t = 0; t < traits_.tables; ++t) {
+      const auto* table = reinterpret_cast<const uint16_t*>(staging_.data() + stride * t);
+      for (uint32_t v = 0; v < 65536; ++v) expanded_[size_t{65536} * t + v] = uint16_t(lutInterpolated(table, v));
+    }
+  }
+  // The staging copy is rewritten by the next record.
+  streamSynchronize();
+}
+
+void ImageFilterLut::Launch(const SurfaceView& source, const SurfaceView& destination) {
+  LutArgs a{};
+  a.src = source;
+  a.dst = destination;
+  a.srcBits = static_cast<int>(opixFormatBits(source.format));
+  a.outBits = traits_.outBits;
+  a.indexing = traits_.indexing;
+  a.mask = traits_.entries - 1;
+  a.tables = traits_.tables;
+  a.bayer = traits_.bayer;
+  a.pattern = pattern_;
+  for (int t = 0; t < 3; ++t) {
+    const int k = t < traits_.tables ? t : 0;
+    if (traits_.indexing == LutIndexing::FullRange)
+      a.texture[t] = textures_[k].view();
+    else
+      a.table[t] = tables_.data() + deviceStride(traits_) * k;
+    if (traits_.indexing == LutIndexing::Interpolated) a.expanded[t] = expanded_.data() + size_t{65536} * k;
+  }
+  const char* label = traits_.indexing == LutIndexing::FullRange
+                          ? (traits_.bayer ? "GPULutBayer (texture)" : "GPULut16 (texture)")
+                      : traits_.bayer  ? "GPULutBayer"
+                      : a.srcBits == 8 ? "GPULut"
+                      : a.outBits == 8 ? "GPULutTo8"
+                                       : "GPULut16";
+  OPIX_FILTER_LAUNCH(label, launchLutCuda(a), launchLutHost(a));
+}
+
+// ---------------------------------------------------------------- host driver
+
+namespace {
+
+template <class T>
+const T* rowOf(const unsigned char* plane, uint32_t pitch, int64_t y) {
+  return reinterpret_cast<const T*>(plane + y * int64_t{pitch});
+}
+template <class T>
+T* rowOf(unsigned char* plane, uint32_t pitch, int64_t y) {
+  return reinterpret_cast<T*>(plane + y * int64_t{pitch});
+}
+
+// Calls body(lookup) with the lookup of table k, as a function of a sample.
+template <class T, class Body>
+void withLookup(const LutArgs& a, int k, const Body& body) {
+  const T* t = static_cast<const T*>(a.table[k]);
+  const uint32_t mask = a.mask;
+  switch (a.indexing) {
+    case LutIndexing::FullRange: {
+      const TextureView tex = a.texture[k];
+      body([tex](uint32_t v) { return uint32_t(textureFetch1D<uint16_t>(tex, int32_t(v))); });
+      break;
+    }
+    case LutIndexing::Interpolated: {
+      // Every 16-bit input's result, made from the table by lutInterpolated.
+      const uint16_t* e = a.expanded[k];
+      body([e](uint32_t v) { return uint32_t(e[v]); });
+      break;
+    }
+    case LutIndexing::Shifted: body([t](uint32_t v) { return lutShifted(t, v); }); break;
+    default: body([t, mask](uint32_t v) { return lutMasked(t, v, mask); });
+  }
+}
+
+// n consecutive samples: d[i] = f(s[i]), one sample at a time (storing
+// whole 32-bit words measured slower).
+template <class S, class D, class F>
+void mapSpan(const S* s, D* d, uint32_t n, const F& f) {
+  for (uint32_t i = 0; i < n; ++i) d[i] = static_cast<D>(f(s[i]));
+}
+
+// Three channels of a row, SS and DS samples apart on each side.
+template <int SS, int DS, class S, class D, class F0, class F1, class F2>
+void mapPixels(const S* const (&s)[3], D* const (&d)[3], uint32_t w, const F0& f0, const F1& f1, const F2& f2) {
+  uint32_t x = 0;
+  if constexpr (DS == 3 && sizeof(D) == 1) {
+    // Interleaved 8-bit outputs: four pixels, three 32-bit words, at a time.
+    for (; x + 4 <= w; x += 4) {
+      uint8_t out[12];
+      for (uint32_t k = 0; k < 4; ++k) {
+        out[3 * k] = static_cast<uint8_t>(f0(s[0][(x + k) * SS]));
+        out[3 * k + 1] = static_cast<uint8_t>(f1(s[1][(x + k) * SS]));
+        out[3 * k + 2] = static_cast<uint8_t>(f2(s[2][(x + k) * SS]));
+      }
+      std::memcpy(d[0] + 3 * x, out, sizeof out);
+    }
+  }
+  for (; x < w; ++x) {
+    d[0][x * DS] = static_cast<D>(f0(s[0][x * SS]));
+    d[1][x * DS] = static_cast<D>(f1(s[1][x * SS]));
+    d[2][x * DS] = static_cast<D>(f2(s[2][x * SS]));
+  }
+}
+
+template <class S, class D, class T>
+void lutRows(const LutArgs& a) {
+  const uint32_t w = a.src.width;
+  const bool srcRgb8 = a.src.format == OPIX_RGB8, dstRgb8 = a.dst.format == OPIX_RGB8;
+  const bool colour = opixFormatChannels(a.src.format) == 3;
+  if (a.bayer) {
+    host::parallelRows(a.src.height, [&](int64_t y) {
+      const S* s = rowOf<S>(a.src.plane[0], a.src.pitch, y);
+      D* d = rowOf<D>(a.dst.plane[0], a.dst.pitch, y);
+      withLookup<T>(a, lutBayerTable(a.pattern, 0, int(y)), [&](const auto& even) {
+        withLookup<T>(a, lutBayerTable(a.pattern, 1, int(y)), [&](const auto& odd) {
+          uint32_t x = 0;
+          for (; x + 1 < w; x += 2) {
+            d[x] = static_cast<D>(even(s[x]));
+            d[x + 1] = static_cast<D>(odd(s[x + 1]));
+          }
+          if (x < w) d[x] = static_cast<D>(even(s[x]));
+        });
+      });
+    });
+  } else if (srcRgb8 && dstRgb8 && a.tables == 1) {  // every byte through one table
+    host::parallelRows(a.src.height, [&](int64_t y) {
+      const S* s = rowOf<S>(a.src.plane[0], a.src.pitch, y);
+      D* d = rowOf<D>(a.dst.plane[0], a.dst.pitch, y);
+      withLookup<T>(a, 0, [&](const auto& f) { mapSpan(s, d, 3 * w, f); });
+    });
+  } else if (srcRgb8 || dstRgb8) {  // interleaved on one side: pixel by pixel
+    host::parallelRows(a.src.height, [&](int64_t y) {
+      const S* s[3];
+      D* d[3];
+      for (int c = 0; c < 3; ++c) {
+        s[c] = srcRgb8 ? rowOf<S>(a.src.plane[0], a.src.pitch, y) + c : rowOf<S>(a.src.plane[c], a.src.pitch, y);
+        d[c] = dstRgb8 ? rowOf<D>(a.dst.plane[0], a.dst.pitch, y) + c : rowOf<D>(a.dst.plane[c], a.dst.pitch, y);
+      }
+      withLookup<T>(a, 0, [&](const auto& f0) {
+        withLookup<T>(a, 1, [&](const auto& f1) {
+          withLookup<T>(a, 2, [&](const auto& f2) {
+            if (srcRgb8 && dstRgb8)
+              mapPixels<3, 3>(s, d, w, f0, f1, f2);
+            else if (srcRgb8)
+              mapPixels<3, 1>(s, d, w, f0, f1, f2);
+            else
+              mapPixels<1, 3>(s, d, w, f0, f1, f2);
+          });
+        });
+      });
+    });
+  } else {  // single planes: one pass per plane
+    const int planes = colour ? 3 : 1;
+    host::parallelRows(a.src.height, [&](int64_t y) {
+      for (int c = 0; c < planes; ++c) {
+        const S* s = rowOf<S>(a.src.plane[c], a.src.pitch, y);
+        D* d = rowOf<D>(a.dst.plane[c], a.dst.pitch, y);
+        withLookup<T>(a, c, [&](const auto& f) { mapSpan(s, d, w, f); });
+      }
+    });
+  }
+}
+
+}  // namespace
+
+void launchLutHost(const LutArgs& a) {
+  const bool in8 = a.srcBits == 8, out8 = a.outBits == 8;
+  if (in8 && out8)
+    lutRows<uint8_t, uint8_t, uint8_t>(a);
+  else if (in8)
+    lutRows<uint8_t, uint16_t, uint16_t>(a);
+  else if (out8)
+    lutRows<uint16_t, uint8_t, uint8_t>(a);
+  else
+    lutRows<uint16_t, uint16_t, uint16_t>(a);
+}
+
+}  // namespace opix

@@ -1,0 +1,89 @@
+#include "ImageFilterMad.h"
+
+#include "MadMath.h"
+#include "StreamGlobal.h"
+#include "common/FilterLaunch.h"
+#include "device/Parallel.h"
+
+#define OPIX_SOURCE "opix_imageFilters/ImageFilterMad"
+
+namespace opix {
+
+void ImageFilterMad::ComputeMemorySize() {
+  if (type_ != OPIX_SAM && type_ != OPIX_SAM16) OPIX_THROW(OPIX_INVALID_VALUE);
+  ImageFilterBase::ComputeMemorySize();
+  const uint32_t w = source_->maxWidth, h = source_->maxHeight;
+  factor_.place(memSpace_, uint64_t{w} * h);
+  shift_.place(memSpace_, uint64_t{madShiftPitch(wide(), w)} * h);
+  hasFactor_ = hasShift_ = false;
+}
+
+// The matrices of a record replace those in force; a null pointer turns its
+// correction off. Both cover the source at its max size, whatever the current
+// frame, and are copied whole: a smaller frame reads their top-left part.
+void ImageFilterMad::ApplyParameters(const void* record) {
+  const void* shift = nullptr;
+  const float* factor = nullptr;
+  if (wide()) {
+    const auto* r = static_cast<const opixSam16_t*>(record);
+    shift = r->blackShiftMatrix;
+    factor = r->correctionMatrix;
+  } else {
+    const auto* r = static_cast<const opixSam_t*>(record);
+    shift = r->blackShiftMatrix;
+    factor = r->correctionMatrix;
+  }
+  const uint32_t w = source_->maxWidth, h = source_->maxHeight;
+  if (shift) shift_.upload(static_cast<const uint8_t*>(shift), uint64_t{madShiftPitch(wide(), w)} * h);
+  if (factor) factor_.upload(factor, uint64_t{w} * h);
+  hasShift_ = shift != nullptr;
+  hasFactor_ = factor != nullptr;
+  // The caller may reuse its matrices once the call returns, even page-locked ones.
+  if (shift || factor) streamSynchronize();
+}
+
+const char* ImageFilterMad::NotInitializedMessage() const {
+  return wide() ? "MAD 16 filter is not initialized" : "MAD filter is not initialized";
+}
+
+void ImageFilterMad::Launch(const SurfaceView& source, const SurfaceView& destination) {
+  if (opixFormatChannels(source.format) != 1) OPIX_THROW(OPIX_INVALID_VALUE);
+  const MadArgs a{source,
+                  destination,
+                  static_cast<int>(opixFormatBits(source.format)),
+                  wide(),
+                  hasShift_ ? shift_.data() : nullptr,
+                  madShiftPitch(wide(), source_->maxWidth),
+                  hasFactor_ ? factor_.data() : nullptr,
+                  source_->maxWidth};
+  OPIX_FILTER_LAUNCH(wide() ? "GPUMad16" : "GPUMad", launchMadCuda(a), launchMadHost(a));
+}
+
+namespace {
+
+template <class T, class S>
+void madRows(const MadArgs& a) {
+  const uint32_t hi = maxSample(a.bits);
+  host::parallelRows(a.src.height, [&](int64_t y) {
+    const T* s = reinterpret_cast<const T*>(a.src.plane[0] + y * a.src.pitch);
+    T* d = reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch);
+    const S* b =
+        a.shift ? reinterpret_cast<const S*>(static_cast<const uint8_t*>(a.shift) + y * a.shiftPitch) : nullptr;
+    const float* f = a.factor ? a.factor + y * int64_t{a.factorPitch} : nullptr;
+    for (uint32_t x = 0; x < a.src.width; ++x)
+      d[x] = static_cast<T>(madSample(s[x], b != nullptr, b ? b[x] : 0, f != nullptr, f ? f[x] : 1.0f, hi));
+  });
+}
+
+}  // namespace
+
+void launchMadHost(const MadArgs& a) {
+  if (a.bits == 8)
+    madRows<uint8_t, int8_t>(a);
+  else if (a.wideShift)
+    madRows<uint16_t, int16_t>(a);
+  else
+    madRows<uint16_t, int8_t>(a);
+}
+
+}  // namespace opix

@@ -1,0 +1,54 @@
+#include "ImageFilterWhiteBalance.h"
+
+#include "WhiteBalanceMath.h"
+#include "common/FilterLaunch.h"
+#include "device/Parallel.h"
+
+#define OPIX_SOURCE "opix_imageFilters/ImageFilterWhiteBalance"
+
+namespace opix {
+
+void ImageFilterWhiteBalance::ComputeMemorySize() {
+  requireType(OPIX_WHITE_BALANCE);
+  ImageFilterBase::ComputeMemorySize();
+}
+
+void ImageFilterWhiteBalance::ApplyParameters(const void* record) {
+  parameters_ = *static_cast<const opixWhiteBalance_t*>(record);
+}
+
+void ImageFilterWhiteBalance::Launch(const SurfaceView& source, const SurfaceView& destination) {
+  const opixBayerPattern_t p = parameters_.bayerPattern;
+  checkBayerPattern(p, OPIX_INVALID_VALUE);
+  const WhiteBalanceArgs a{source,
+                           destination,
+                           static_cast<int>(opixFormatBits(source.format)),
+                           static_cast<int>(p),
+                           {parameters_.R, parameters_.G1, parameters_.G2, parameters_.B}};
+  OPIX_FILTER_LAUNCH("GPUWhiteBalance", launchWhiteBalanceCuda(a), launchWhiteBalanceHost(a));
+}
+
+namespace {
+
+template <class T>
+void whiteBalanceRows(const WhiteBalanceArgs& a) {
+  const uint32_t hi = maxSample(a.bits);
+  host::parallelRows(a.src.height, [&](int64_t y) {
+    const T* s = reinterpret_cast<const T*>(a.src.plane[0] + y * a.src.pitch);
+    T* d = reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch);
+    // The two gains of this row, for even and odd columns.
+    const float k[2] = {a.gain[bayerCellSite(a.pattern, 0, int(y))], a.gain[bayerCellSite(a.pattern, 1, int(y))]};
+    for (uint32_t x = 0; x < a.src.width; ++x) d[x] = static_cast<T>(whiteBalanceSample(s[x], k[x & 1], hi));
+  });
+}
+
+}  // namespace
+
+void launchWhiteBalanceHost(const WhiteBalanceArgs& a) {
+  if (a.bits == 8)
+    whiteBalanceRows<uint8_t>(a);
+  else
+    whiteBalanceRows<uint16_t>(a);
+}
+
+}  // namespace opix

@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <memory>
 #include <set>
 #include <utility>
+
+#include "FileIo.h"
 
 namespace opix::app {
 
@@ -105,6 +108,44 @@ const char* outputRefusal(const std::string& input, const std::string& output, b
   for (size_t i = 0; i < inputs.size(); ++i)
     if (fileId(batch ? outputName(output, i) : output, id) && ids.count(id)) return kSameFile;
   return nullptr;
+}
+
+bool logTargetAllowed(const std::string& log, const std::string& input, const std::string& output, bool batch,
+                      const std::vector<std::string>& otherInputs) {
+  std::string target;
+  if (!followLinks(log, target)) return false;
+  struct stat st {};
+  if (lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "%s is not a regular file\n", log.c_str());
+    return false;
+  }
+  FileId logId{};
+  const bool logExists = fileId(target, logId);
+  // The same file by identity when both exist, else by the name a write
+  // would make.
+  auto same = [&](const std::string& path) {
+    FileId id;
+    if (logExists) return fileId(path, id) && id == logId;
+    std::string other;
+    return followLinks(path, other, true) && other == target;
+  };
+  std::vector<std::string> inputs = batch ? findFiles(input) : std::vector<std::string>{input};
+  for (const std::string& path : inputs)
+    if (same(path)) {
+      std::fputs("Log file must not be an input file\n", stderr);
+      return false;
+    }
+  for (const std::string& path : otherInputs)
+    if (same(path)) {
+      std::fputs("Log file must not be an input file\n", stderr);
+      return false;
+    }
+  for (size_t i = 0; i < std::max<size_t>(inputs.size(), 1); ++i)
+    if (same(batch ? outputName(output, i) : output)) {
+      std::fputs("Log file must not be an output file\n", stderr);
+      return false;
+    }
+  return true;
 }
 
 }  // namespace opix::app

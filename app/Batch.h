@@ -20,4 +20,12 @@ std::string outputName(const std::string& mask, size_t index);
 // file and its result, or with `batch` the two masks.
 const char* outputRefusal(const std::string& input, const std::string& output, bool batch);
 
+// Whether the trace log may be written to `log`; the reason it may not goes
+// to standard error. The log must not be an input file (`input`, or with
+// `batch` every file of that mask, and each of `otherInputs`) nor an output
+// file, and an existing one must be a regular file; its symbolic links are
+// followed as an output's are.
+bool logTargetAllowed(const std::string& log, const std::string& input, const std::string& output, bool batch,
+                      const std::vector<std::string>& otherInputs);
+
 }  // namespace opix::app

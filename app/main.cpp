@@ -1,5 +1,7 @@
 // opix_debayer: restores colour images from raw Bayer mosaics.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "Batch.h"
 #include "DeviceStartup.h"
@@ -30,7 +32,15 @@ int main(int argc, char** argv) {
     std::fputs(app::statusMessage(device), stderr);
     return -1;
   }
-  if (options.logPath && opixTraceCreate(options.logPath) == OPIX_OK) opixTraceSetPrintTables(true);
+  if (options.logPath) {
+    std::vector<std::string> otherInputs;
+    for (const char* p : {options.matrixAPath, options.matrixBPath, options.lutPath})
+      if (p) otherInputs.push_back(p);
+    if (!app::logTargetAllowed(options.logPath, options.inputPath ? options.inputPath : "",
+                               options.outputPath ? options.outputPath : "", options.isBatch, otherInputs))
+      return -1;
+    if (opixTraceCreate(options.logPath) == OPIX_OK) opixTraceSetPrintTables(true);
+  }
 
   const bool inputOk = options.inputPath && isFileType(options.inputPath, kFileGrayInput);
   const bool outputOk = options.outputPath && isFileType(options.outputPath, kFileColorOutput);

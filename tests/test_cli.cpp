@@ -15,102 +15,13 @@
 #include <random>
 #include <regex>
 
-#include "DebayerSupport.h"
+#include "CliSupport.h"
 #include "TiffTestSupport.h"
 
 using namespace opix;
 using namespace opix::test;
 
 namespace {
-
-struct Result {
-  std::string out, err;
-  int status = -1;
-};
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool exists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0;
-}
-
-// The PPM a colour result must be written as: its header and rows.
-std::string ppm(const DebayerRun& run) {
-  const opixDeviceSurfaceBuffer_t& d = *run.destination;
-  std::string s = "P6\n" + std::to_string(d.width) + "\n" + std::to_string(d.height) + "\n255\n";
-  for (uint32_t y = 0; y < d.height; ++y)
-    for (uint32_t x = 0; x < d.width; ++x)
-      for (int c : run.pixel(x, y)) s.push_back(char(c));
-  return s;
-}
-
-class Cli : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/opix_cli_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  // Runs the program in the test folder; the host backend unless the suite
-  // runs on CUDA.
-  // `asUser`, when set, is the user id the program runs as.
-  Result run(std::vector<std::string> args, bool chooseBackend = true, int asUser = -1) {
-    if (chooseBackend && g_backend != Backend::Cuda) args.push_back("-cpu");
-    std::vector<char*> argv;
-    std::string program = OPIX_DEBAYER_PATH;
-    argv.push_back(program.data());
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string outPath = path(".stdout"), errPath = path(".stderr");
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(dir_.c_str()) != 0) _exit(127);
-      const int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      dup2(e, 2);
-      if (asUser >= 0 && (setgid(gid_t(asUser)) != 0 || setuid(uid_t(asUser)) != 0)) _exit(126);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    Result r;
-    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-    r.out = readFile(outPath);
-    r.err = readFile(errPath);
-    return r;
-  }
-
-  // An 8-bit (or 16-bit, maxval 4095) binary PGM of a random mosaic.
-  Mosaic writePgm(const std::string& name, uint32_t w, uint32_t h, bool twelveBit, uint32_t seed) {
-    const Mosaic m = randomMosaic(w, h, twelveBit ? OPIX_I12 : OPIX_I8, seed);
-    std::ofstream out(path(name), std::ios::binary);
-    out << "P5\n" << w << " " << h << "\n" << (twelveBit ? 4095 : 255) << "\n";
-    for (int v : m.samples) {
-      if (twelveBit) out.put(char(v >> 8));
-      out.put(char(v & 0xFF));
-    }
-    return m;
-  }
-
-  // The file `name` holds what the SDK's debayer `sdk` makes of `m`.
-  void expectSdkResult(DebayerRun& sdk, const Mosaic& m, opixBayerPattern_t pattern, const std::string& name) {
-    ASSERT_EQ(sdk.run(m, pattern), OPIX_OK);
-    EXPECT_EQ(readFile(path(name)), ppm(sdk)) << name;
-  }
-
-  std::string dir_;
-};
 
 // The lines before the per-image part of a run on the host backend.
 const char* kHead =
@@ -867,74 +778,6 @@ TEST_F(Cli, UsageTextOptionNames) {
   const Result plain = run({"-i", "in.pgm", "-o", "plain.ppm", "-p", "GBRG"});
   ASSERT_EQ(plain.status, 0);
   EXPECT_FALSE(readFile(path("plain.ppm")) == expected);
-}
-
-// Writing a result keeps what users rely on: a symbolic link stays a link to
-// the replaced file, hard links and the mode stay, a writable file in a
-// folder that takes no new file is still replaced, and a target that is no
-// regular file is refused untouched.
-TEST_F(Cli, OutputReplacementKeepsLinksModeAndOwnership) {
-  writePgm("in.pgm", 64, 64, false, 70);
-  ASSERT_EQ(run({"-i", "in.pgm", "-o", "expected.ppm"}).status, 0);
-  const std::string expected = readFile(path("expected.ppm"));
-  ASSERT_EQ(mkdir(path("real").c_str(), 0755), 0);
-  std::ofstream(path("real/t.ppm")) << "old";
-  ASSERT_EQ(chmod(path("real/t.ppm").c_str(), 0640), 0);
-  ASSERT_EQ(symlink("real/t.ppm", path("link.ppm").c_str()), 0);
-  ASSERT_EQ(link(path("real/t.ppm").c_str(), path("hard.ppm").c_str()), 0);
-
-  const Result viaLink = run({"-i", "in.pgm", "-o", "link.ppm"});
-  ASSERT_EQ(viaLink.status, 0) << viaLink.err;
-  struct stat l {
-  }, t{}, h{};
-  ASSERT_EQ(lstat(path("link.ppm").c_str(), &l), 0);
-  EXPECT_TRUE(S_ISLNK(l.st_mode));
-  ASSERT_EQ(stat(path("real/t.ppm").c_str(), &t), 0);
-  ASSERT_EQ(stat(path("hard.ppm").c_str(), &h), 0);
-  EXPECT_EQ(t.st_ino, h.st_ino);
-  EXPECT_EQ(t.st_nlink, 2u);
-  EXPECT_EQ(t.st_mode & 07777, 0640u);
-  EXPECT_TRUE(readFile(path("hard.ppm")) == expected);
-
-  // Through the hard link's other name.
-  std::ofstream(path("hard.ppm")) << "old";
-  ASSERT_EQ(run({"-i", "in.pgm", "-o", "hard.ppm"}).status, 0);
-  EXPECT_TRUE(readFile(path("real/t.ppm")) == expected);
-
-  ASSERT_EQ(mkfifo(path("fifo.ppm").c_str(), 0644), 0);
-  const Result fifo = run({"-i", "in.pgm", "-o", "fifo.ppm"});
-  EXPECT_EQ(fifo.status, 255);
-  EXPECT_EQ(fifo.err,
-            "fifo.ppm is not a regular file\nCould not save to file\nCould not save to file\n"
-            "Failed to open/access file\n");
-  struct stat f {};
-  ASSERT_EQ(lstat(path("fifo.ppm").c_str(), &f), 0);
-  EXPECT_TRUE(S_ISFIFO(f.st_mode));
-
-  // A folder that takes no new file: for root, whom permissions do not stop,
-  // the program runs as another user who owns only the file.
-  const bool root = geteuid() == 0;
-  const int user = root ? 65534 : -1;
-  ASSERT_EQ(mkdir(path("ro").c_str(), 0755), 0);
-  std::ofstream(path("ro/out.ppm")) << "old";
-  if (root) {
-    ASSERT_EQ(chown(path("ro/out.ppm").c_str(), uid_t(user), gid_t(user)), 0);
-    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
-    ASSERT_EQ(chmod(path("in.pgm").c_str(), 0644), 0);
-  }
-  ASSERT_EQ(chmod(path("ro").c_str(), 0555), 0);
-  const Result ro = run({"-i", "in.pgm", "-o", "ro/out.ppm"}, true, user);
-  ASSERT_NE(ro.status, 126) << "could not change user";
-  EXPECT_EQ(ro.status, 0) << ro.err;
-  EXPECT_TRUE(readFile(path("ro/out.ppm")) == expected);
-  std::vector<std::string> names;
-  if (DIR* d = opendir(path("ro").c_str())) {
-    while (dirent* e = readdir(d)) names.push_back(e->d_name);
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{".", "..", "out.ppm"}));
-  chmod(path("ro").c_str(), 0755);
 }
 
 // A killed run leaves its temporary behind; the next run that writes into

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <mutex>
 #include <set>
-#include <vector>
 
 namespace opix {
 
@@ -42,23 +41,6 @@ namespace {
 
 constexpr const char* kTempTag = ".opix-";
 
-// The file a path names once every symbolic link on the way is followed; a
-// dangling link gives the path it points to, which the write then creates.
-std::string resolveLinks(const std::string& path) {
-  std::string p = path;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st;
-    if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
-    const ssize_t n = readlink(p.c_str(), link.data(), link.size());
-    if (n <= 0 || static_cast<size_t>(n) >= link.size()) break;
-    link.resize(static_cast<size_t>(n));
-    const size_t slash = p.find_last_of('/');
-    p = link[0] == '/' || slash == std::string::npos ? link : p.substr(0, slash + 1) + link;
-  }
-  return p;
-}
-
 std::string directoryOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -68,6 +50,47 @@ std::string baseOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+std::string folderName(const std::string& dir) { return dir.empty() ? std::string(".") : dir; }
+
+}  // namespace
+
+bool followLinks(const std::string& path, std::string& resolved, bool quiet) {
+  constexpr int kMaxHops = 40;
+  std::string p = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      resolved = p;  // a file, or a name still to be made
+      return true;
+    }
+    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = readlink(p.c_str(), link.data(), link.size());
+    if (hops == kMaxHops || n <= 0 || static_cast<size_t>(n) >= link.size()) {
+      if (!quiet)
+        std::fprintf(stderr, "%s: %s\n", path.c_str(),
+                     hops == kMaxHops ? "too many levels of symbolic links" : "its symbolic link cannot be read");
+      return false;
+    }
+    link.resize(static_cast<size_t>(n));
+    const std::string next = link[0] == '/' ? link : directoryOf(p) + link;
+    // Anyone may plant a link in a sticky folder such as /tmp: one there is
+    // followed only when it and the file it names are the user's own, as
+    // the kernel's protected_symlinks does for opens.
+    struct stat folder, target;
+    if (stat(folderName(directoryOf(p)).c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+        (st.st_uid != geteuid() || (stat(next.c_str(), &target) == 0 && target.st_uid != geteuid()))) {
+      if (!quiet)
+        std::fprintf(stderr,
+                     "%s: a symbolic link in a sticky folder is followed only when it and its target are yours\n",
+                     path.c_str());
+      return false;
+    }
+    p = next;
+  }
+}
+
+namespace {
 
 // Temporaries are named ".<target>.opix-<pid>-<n>.tmp": one left by a run
 // that was killed is found by its tag and its process being gone. A folder
@@ -123,42 +146,38 @@ mode_t newFileMode() {
 }  // namespace
 
 OutputFile::OutputFile(const std::string& target) {
-  target_ = resolveLinks(target);
+  if (!followLinks(target, target_)) return;
   const std::string dir = directoryOf(target_), base = baseOf(target_);
   if (base.empty()) return;
   struct stat st;
-  const bool exists = stat(target_.c_str(), &st) == 0;
+  const bool exists = lstat(target_.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode)) {
     std::fprintf(stderr, "%s is not a regular file\n", target.c_str());
     return;
   }
+  // A file is replaced only as a whole, by renaming a finished file onto
+  // its name: rewriting it in place would leave a part-written file under
+  // every name if the run died or the disk filled. What a rename cannot
+  // keep, other names (hard links) and an owner, is refused instead.
+  if (exists && st.st_nlink > 1) {
+    std::fprintf(stderr, "%s has other names (hard links) and is kept: only a file with one name is replaced\n",
+                 target.c_str());
+    return;
+  }
   removeStaleTemporaries(dir);
   const mode_t mode = exists ? (st.st_mode & 07777) : newFileMode();
-  // A file with other names (hard links) or another owner is rewritten in
-  // place, so that it stays the same file; so is one whose folder takes no
-  // new file. The new bytes still go to a temporary first.
-  int fd = -1;
-  if (!exists || st.st_nlink == 1) {
-    fd = createTemporary(dir, base, mode, temp_);
-    if (fd >= 0 && exists && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
-        fchown(fd, st.st_uid, st.st_gid) != 0) {
-      ::close(fd);
-      ::unlink(temp_.c_str());
-      fd = -1;
-    }
-  }
-  if (fd < 0 && exists) {
-    inPlace_ = true;
-    fd = createTemporary(dir, base, 0600, temp_);
-    if (fd < 0) {
-      const char* tmp = std::getenv("TMPDIR");
-      std::string tmpDir = tmp && *tmp ? tmp : "/tmp";
-      if (tmpDir.back() != '/') tmpDir += '/';
-      removeStaleTemporaries(tmpDir);
-      fd = createTemporary(tmpDir, base, 0600, temp_);
-    }
-  }
+  const int fd = createTemporary(dir, base, mode, temp_);
   if (fd < 0) {
+    if (exists && (errno == EACCES || errno == EROFS))
+      std::fprintf(stderr, "%s is kept: no new file can be made in its folder to replace it\n", target.c_str());
+    temp_.clear();
+    return;
+  }
+  if (exists && (st.st_uid != geteuid() || st.st_gid != getegid()) && fchown(fd, st.st_uid, st.st_gid) != 0) {
+    std::fprintf(stderr, "%s is kept: it belongs to another user or group, which its replacement would not\n",
+                 target.c_str());
+    ::close(fd);
+    ::unlink(temp_.c_str());
     temp_.clear();
     return;
   }
@@ -181,43 +200,12 @@ bool OutputFile::write(const void* src, uint64_t n) {
   return ok_;
 }
 
-namespace {
-
-// Copies the whole of `from` over the contents of `to`, which keeps its
-// inode, owner, mode and links.
-bool copyOver(const std::string& from, const std::string& to) {
-  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  const int out = ::open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  bool ok = out >= 0;
-  std::vector<char> buffer(ok ? size_t{1} << 20 : 0);
-  while (ok) {
-    const ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; ok && done < n;) {
-      const ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
-      ok = w > 0;
-      done += w > 0 ? w : 0;
-    }
-  }
-  ok = ok && fsync(out) == 0;
-  if (out >= 0) ok = ::close(out) == 0 && ok;
-  ::close(in);
-  return ok;
-}
-
-}  // namespace
-
 bool OutputFile::commit() {
   if (!f_) return false;
   bool ok = ok_ && std::fflush(f_) == 0 && fsync(fileno(f_)) == 0;
   ok = std::fclose(f_) == 0 && ok;
   f_ = nullptr;
   if (!ok) return false;
-  if (inPlace_) return copyOver(temp_, target_);  // the destructor removes the temporary
   if (std::rename(temp_.c_str(), target_.c_str()) != 0) return false;
   temp_.clear();
   return true;

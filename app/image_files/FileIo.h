@@ -32,14 +32,22 @@ class InputFile {
   FILE* f_ = nullptr;
 };
 
+// Where a write to `path` lands once its symbolic links are followed. A
+// link in a sticky folder (such as /tmp) is followed only when it and the
+// file it names belong to the running user; a dangling link names the file
+// the write would make. False, with the reason on standard error, for a link
+// that is not followed or a loop (`quiet`: without the reason).
+bool followLinks(const std::string& path, std::string& resolved, bool quiet = false);
+
 // Writes to a fresh file beside `target` and renames it onto the target in
 // commit(). Until commit() succeeds the target is untouched; a file that is
-// never committed is removed. Symbolic links are followed (the file they
-// name is replaced, the links stay); a target that is not a regular file is
-// refused. A target with hard links or another owner, or in a folder that
-// takes no new file, keeps its inode: the bytes are written to a temporary
-// and copied over it in commit(). Temporaries left by killed runs are
-// removed by this process's first write into their folder.
+// never committed is removed. Symbolic links are followed as followLinks
+// says (the file they name is replaced, the links stay). A target that is
+// not a regular file, has other names (hard links), belongs to another user
+// or group that the replacement cannot be given, or sits in a folder that
+// takes no new file is refused with its reason on standard error and kept
+// as it is: none of these can be replaced by a rename. Temporaries left by
+// killed runs are removed by this process's first write into their folder.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& target);
@@ -59,7 +67,6 @@ class OutputFile {
   std::string temp_;
   FILE* f_ = nullptr;
   bool ok_ = false;
-  bool inPlace_ = false;
 };
 
 inline uint16_t loadLe16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }

@@ -75,6 +75,21 @@ def tiffs():
                (277, 3, 1, 3), (284, 3, 1, 1), (322, 4, 1, tw), (323, 4, 1, tl), (324, 4, 4, offsets_at),
                (325, 4, 4, counts_at)]
     put("tiff", "tiled_rgb8", b"II*\x00" + struct.pack("<I", ifd_at) + tiles + arrays + ifd(entries))
+    put("tiff", "shared_strips_bomb", shared_strips(4096, 256, 64))
+
+
+def shared_strips(width, rows_per_strip, strips):
+    """An 8-bit gray Deflate file whose strips all name the same bytes: a
+    decompression bomb, which the reader must refuse without decoding."""
+    packed = zlib.compress(bytes(width * rows_per_strip), 9)
+    offsets_at = 8 + len(packed)
+    counts_at = offsets_at + 4 * strips
+    ifd_at = counts_at + 4 * strips
+    arrays = struct.pack("<%dI" % strips, *([8] * strips)) + struct.pack("<%dI" % strips, *([len(packed)] * strips))
+    entries = [(256, 4, 1, width), (257, 4, 1, rows_per_strip * strips), (258, 3, 1, 8), (259, 3, 1, 8),
+               (262, 3, 1, 1), (273, 4, strips, offsets_at), (277, 3, 1, 1), (278, 4, 1, rows_per_strip),
+               (279, 4, strips, counts_at)]
+    return b"II*\x00" + struct.pack("<I", ifd_at) + packed + arrays + ifd(entries)
 
 
 def raws():

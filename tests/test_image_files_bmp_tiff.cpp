@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <tiffio.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -497,6 +498,133 @@ TEST_F(TiffFiles, HugeClaimsAreRefusedBeforeTheImageIsAllocated) {
   le32(past, 10 + 12 * 7 + 8, 4096);
   EXPECT_EQ(readCaptured(put("past.tif", past), img).status, OPIX_IO_ERROR);
   EXPECT_EQ(img.data, nullptr);
+}
+
+// What `read` returns in a child process with 50 MB of address space to
+// spare; 100 when an allocation fails there. Sanitizers reserve more address
+// space than that: callers skip it under them.
+template <class Read>
+int codeWithin50MB(Read read) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    std::ifstream status("/proc/self/statm");
+    uint64_t pages = 0;
+    status >> pages;
+    limit.rlim_cur = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) + (uint64_t{50} << 20);
+    setrlimit(RLIMIT_AS, &limit);
+    int code;
+    try {
+      code = read();
+    } catch (const std::bad_alloc&) {
+      code = 100;
+    }
+    _exit(code);
+  }
+  int wstatus = 0;
+  if (waitpid(pid, &wstatus, 0) != pid || !WIFEXITED(wstatus)) return -1;
+  return WEXITSTATUS(wstatus);
+}
+
+// A little-endian gray file of `strips` Deflate strips of `rowsPerStrip`
+// rows, every one of them naming the same stored bytes: zero rows, which
+// Deflate shrinks about a thousandfold.
+Bytes sharedStripTiff(uint32_t width, uint32_t rowsPerStrip, uint32_t strips, uint16_t bits) {
+  const Bytes zeros(size_t{width} * bits / 8 * rowsPerStrip, 0);
+  uLongf packedSize = compressBound(zeros.size());
+  Bytes packed(packedSize);
+  EXPECT_EQ(compress2(packed.data(), &packedSize, zeros.data(), zeros.size(), 9), Z_OK);
+  packed.resize(packedSize);
+  constexpr uint32_t kEntries = 9;
+  const uint32_t data = 8, arrays = data + static_cast<uint32_t>(packed.size());
+  const uint32_t offsets = arrays, counts = arrays + 4 * strips, ifd = counts + 4 * strips;
+  Bytes b(ifd + 2 + 12 * kEntries + 4, 0);
+  b[0] = b[1] = 'I';
+  le16(b, 2, 42);
+  le32(b, 4, ifd);
+  std::copy(packed.begin(), packed.end(), b.begin() + data);
+  for (uint32_t i = 0; i < strips; ++i) {
+    le32(b, offsets + 4 * i, data);
+    le32(b, counts + 4 * i, static_cast<uint32_t>(packed.size()));
+  }
+  const uint32_t fields[kEntries][4] = {{256, 4, 1, width},
+                                        {257, 4, 1, rowsPerStrip * strips},
+                                        {258, 3, 1, bits},
+                                        {259, 3, 1, COMPRESSION_ADOBE_DEFLATE},
+                                        {262, 3, 1, PHOTOMETRIC_MINISBLACK},
+                                        {273, 4, strips, offsets},
+                                        {277, 3, 1, 1},
+                                        {278, 4, 1, rowsPerStrip},
+                                        {279, 4, strips, counts}};
+  le16(b, ifd, kEntries);
+  for (uint32_t i = 0; i < kEntries; ++i) {
+    const size_t at = ifd + 2 + 12 * i;
+    le16(b, at, fields[i][0]);
+    le16(b, at + 2, fields[i][1]);
+    le32(b, at + 4, fields[i][2]);
+    le32(b, at + 8, fields[i][3]);
+  }
+  return b;
+}
+
+// Strips that share their bytes decode to no more than the file's bytes
+// allow: a file of a few kilobytes whose 192 strips name the same 4 MB of
+// Deflate zeros claims an 805 MB image, and is refused without decoding.
+// The same strips, each stored once, are read.
+TEST_F(TiffFiles, StripsSharingTheirBytesCannotPassForAHugeImage) {
+  if (!TIFFIsCODECConfigured(COMPRESSION_ADOBE_DEFLATE)) GTEST_SKIP() << "libtiff without Deflate";
+  const Bytes bomb = sharedStripTiff(16384, 128, 192, 16);
+  ASSERT_LT(bomb.size(), 8000u);
+  const std::string path = put("bomb.tif", bomb);
+  HostImage img;
+  DecodedImage d;
+  const ReadResult r = readCaptured(path, img);
+  EXPECT_EQ(r.status, OPIX_IO_ERROR);
+  EXPECT_EQ(r.err, "Input file has unappropriate format\n");
+  EXPECT_EQ(img.data, nullptr);
+  // Refused within 50 MB of address space: nothing of the claimed size is
+  // allocated, let alone decoded.
+  if (!OPIX_TEST_SANITIZED) {
+    EXPECT_EQ(codeWithin50MB([&] { return int(readTiff(path, d)); }), kTiffReadError);
+  }
+  // A small image of shared strips is within what its bytes can give.
+  ASSERT_EQ(readTiff(put("shared.tif", sharedStripTiff(256, 16, 4, 8)), d), kTiffOk);
+  EXPECT_EQ(d.height, 64u);
+}
+
+// Compressed pixels that decode to more than the caller's limit are refused
+// before anything is decoded; the caller may raise the limit.
+TEST_F(TiffFiles, DecodedSizeLimitCanBeRaised) {
+  TiffLayout l;
+  l.compression = COMPRESSION_LZW;
+  l.rowsPerStrip = 64;
+  ASSERT_TRUE(writeTiffFile(path("zeros.tif"), 256, 256, l, Bytes(256 * 256, 0)));
+  ASSERT_LT(load(path("zeros.tif")).size(), 65536u);
+  DecodedImage d;
+  EXPECT_EQ(readTiff(path("zeros.tif"), d, 65535), kTiffTooLarge);
+  EXPECT_EQ(d.data, nullptr);
+  EXPECT_EQ(readTiff(path("zeros.tif"), d, 65536), kTiffOk);
+  EXPECT_EQ(readTiff(path("zeros.tif"), d), kTiffOk);
+  // Uncompressed pixels are all in the file: the limit does not apply.
+  l.compression = COMPRESSION_NONE;
+  ASSERT_TRUE(writeTiffFile(path("plain.tif"), 256, 256, l, Bytes(256 * 256, 7)));
+  EXPECT_EQ(readTiff(path("plain.tif"), d, 1000), kTiffOk);
+}
+
+// A BMP whose pixels would begin past the end of the file holds none of them.
+TEST_F(BmpFiles, PixelsPastTheEndOfTheFileAreRefusedBeforeTheImageIsAllocated) {
+  Bytes b = makeBmp(16777472, 48, 24, {}, Bytes(64, 0));
+  le32(b, 2, 0xFFFFFFF0u);  // a size field that claims room for them
+  le32(b, 10, static_cast<uint32_t>(b.size()) + 4);
+  const std::string path = put("past.bmp", b);
+  HostImage img;
+  EXPECT_EQ(readCaptured(path, img).status, OPIX_IO_ERROR);
+  EXPECT_EQ(img.data, nullptr);
+  DecodedImage d;
+  if (!OPIX_TEST_SANITIZED) {
+    EXPECT_EQ(codeWithin50MB([&] { return int(readBmp(path, d)); }), kBmpReadError);
+  }
 }
 
 }  // namespace

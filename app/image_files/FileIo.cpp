@@ -33,8 +33,9 @@ bool InputFile::holds(uint64_t n) const {
   struct stat st;
   if (fstat(fileno(f_), &st) != 0 || !S_ISREG(st.st_mode)) return true;
   const off_t pos = ftello(f_);
-  if (pos < 0 || pos > st.st_size) return true;
-  return static_cast<uint64_t>(st.st_size - pos) >= n;
+  if (pos < 0) return true;
+  // A seek may go past the end, where no byte follows.
+  return pos <= st.st_size && static_cast<uint64_t>(st.st_size - pos) >= n;
 }
 
 namespace {

@@ -123,6 +123,10 @@ opixStatus_t readImageFile(const std::string& inputName, const std::string& outp
       switch (readTiff(inputName, d)) {
         case kTiffOk: break;
         case kTiffUnsupported: return unappropriateFormat(OPIX_UNSUPPORTED_FORMAT);
+        case kTiffTooLarge:
+          std::fprintf(stderr, "Input file's compressed pixels decode to more than %llu MB\n",
+                       static_cast<unsigned long long>(kMaxTiffDecodedBytes >> 20));
+          return OPIX_INVALID_SIZE;
         case kTiffColor:
           // The message and status of a colour image that was read.
           std::fputs("Input file must not be color\n", stderr);

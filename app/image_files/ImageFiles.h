@@ -74,8 +74,11 @@ bool readRaw(const std::string& path, uint32_t width, uint32_t height, uint32_t 
 // (a truncated or corrupt file); kTiffUnsupported: a readable file whose
 // layout host images do not take; kTiffColor: colour data other than 8- or
 // 16-bit RGB, which is read as it is.
-enum TiffResult : int { kTiffOk = 0, kTiffReadError = 1, kTiffUnsupported = 2, kTiffColor = 3 };
-TiffResult readTiff(const std::string& path, DecodedImage& out);
+// kTiffTooLarge: compressed pixels that decode to more than
+// `maxDecodedBytes` (and more than the file's size); nothing is decoded.
+enum TiffResult : int { kTiffOk = 0, kTiffReadError = 1, kTiffUnsupported = 2, kTiffColor = 3, kTiffTooLarge = 4 };
+constexpr uint64_t kMaxTiffDecodedBytes = uint64_t{1} << 30;
+TiffResult readTiff(const std::string& path, DecodedImage& out, uint64_t maxDecodedBytes = kMaxTiffDecodedBytes);
 // PNG: grey or RGB, 8 bits (lower depths expanded) or 16 bits as
 // little-endian words; a 16-bit file with an sBIT depth of 9 to 15 bits comes
 // shifted down to it. Alpha is dropped, palettes expand to RGB.

@@ -129,9 +129,12 @@ struct Striles {
 
 // Whether the strips or tiles can hold the image, checked before any buffer
 // is allocated for it: each must have bytes and lie inside the file, and
-// together they must be able to decode to `imageBytes`. `decodedSize` gives
-// the full decoded size of strip or tile i. `largest` receives the most any
-// one of them can decode to.
+// together they must be able to decode to `imageBytes`. Strips may share
+// bytes, so what they decode to together is bounded by the bytes the file
+// holds, not only strip by strip: a file of a few kilobytes whose strips all
+// name the same bytes cannot pass for an image of hundreds of megabytes.
+// `decodedSize` gives the full decoded size of strip or tile i. `largest`
+// receives the most any one of them can decode to.
 template <class DecodedSize>
 bool strilesHold(TIFF* tif, uint32_t count, uint64_t imageBytes, uint16_t compression, DecodedSize decodedSize,
                  uint64_t& largest) {
@@ -139,6 +142,7 @@ bool strilesHold(TIFF* tif, uint32_t count, uint64_t imageBytes, uint16_t compre
   const bool sized = fstat(TIFFFileno(tif), &st) == 0 && S_ISREG(st.st_mode);
   const uint64_t fileSize = sized ? static_cast<uint64_t>(st.st_size) : 0;
   const uint64_t ratio = expansionLimit(compression);
+  if (sized && fileSize < (imageBytes + ratio - 1) / ratio) return false;
   uint64_t total = 0;
   largest = 0;
   for (uint32_t i = 0; i < count; ++i) {
@@ -230,7 +234,7 @@ bool readTiles(TIFF* tif, const Striles& s, unsigned char* data, uint32_t width,
 
 }  // namespace
 
-TiffResult readTiff(const std::string& path, DecodedImage& out) {
+TiffResult readTiff(const std::string& path, DecodedImage& out, uint64_t maxDecodedBytes) {
   TiffHandle t = openQuietly(path);
   if (!t) return kTiffReadError;
   TIFF* tif = t.get();
@@ -267,6 +271,12 @@ TiffResult readTiff(const std::string& path, DecodedImage& out) {
   const uint64_t rowBytes = width * pixelBytes;
   Striles striles;
   if (!planStriles(tif, width, height, pixelBytes, compression, striles)) return kTiffReadError;
+  // Compressed pixels may still expand far beyond the file: up to the
+  // caller's limit.
+  struct stat st;
+  if (compression != COMPRESSION_NONE && rowBytes * height > maxDecodedBytes &&
+      (fstat(TIFFFileno(tif), &st) != 0 || rowBytes * height > static_cast<uint64_t>(st.st_size)))
+    return kTiffTooLarge;
 
   DecodedImage img;
   img.data = allocatePinned(bytes);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <new>
 
 namespace opix::app {
@@ -21,10 +21,15 @@ opixStatus_t fault(const std::string& path, size_t line, const std::string& what
   return OPIX_INVALID_FORMAT;
 }
 
-// The words of a line, comment and separators (blanks, tabs, commas) removed.
-std::vector<std::string> words(std::string line) {
-  const size_t hash = line.find('#');
-  if (hash != std::string::npos) line.erase(hash);
+// The most characters a line may hold before its comment: a line holds one
+// or three values, with room to spare for blanks. The rest of a longer line
+// is not read.
+constexpr size_t kMaxLineBytes = 1024;
+// Blank and comment lines included: an endless stream of them ends too.
+constexpr size_t kMaxLines = size_t{1} << 22;
+
+// The words of a line's text, separators (blanks, tabs, commas) removed.
+std::vector<std::string> words(const std::string& line) {
   std::vector<std::string> out;
   size_t i = 0;
   while (i < line.size()) {
@@ -37,22 +42,50 @@ std::vector<std::string> words(std::string line) {
   return out;
 }
 
+// Reads one line into `text` without its comment or line end, keeping at
+// most kMaxLineBytes of it; a comment is skipped as it is read. False at
+// the end of the file; `tooLong` tells a line whose text was longer.
+bool readLine(FILE* f, std::string& text, bool& tooLong) {
+  text.clear();
+  tooLong = false;
+  bool comment = false;
+  int c = std::getc(f);
+  if (c == EOF) return false;
+  for (; c != EOF && c != '\n'; c = std::getc(f)) {
+    if (c == '#') comment = true;
+    if (comment) continue;
+    if (text.size() == kMaxLineBytes) {
+      tooLong = true;
+      return true;
+    }
+    text.push_back(static_cast<char>(c));
+  }
+  return true;
+}
+
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+
 bool validCount(uint32_t n) { return n == 256 || n == 4096 || n == 16384 || n == 65536; }
 
 }  // namespace
 
 opixStatus_t readLutFile(const std::string& path, LutTable& lut) {
-  std::ifstream in(path, std::ios::binary);
+  std::unique_ptr<FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
   if (!in) {
     std::fprintf(stderr, "LUT file %s: cannot be opened\n", path.c_str());
     return OPIX_IO_ERROR;
   }
   lut = LutTable{};
   std::string text;
+  bool tooLong = false;
   size_t lineNo = 0;
   try {
-    while (std::getline(in, text)) {
-      ++lineNo;
+    while (readLine(in.get(), text, tooLong)) {
+      if (++lineNo > kMaxLines) return fault(path, lineNo, "more than " + std::to_string(kMaxLines) + " lines");
+      if (tooLong)
+        return fault(path, lineNo, "longer than " + std::to_string(kMaxLineBytes) + " characters before its comment");
       const std::vector<std::string> w = words(text);
       if (w.empty()) continue;
       if (w.size() != 1 && w.size() != 3)
@@ -79,7 +112,7 @@ opixStatus_t readLutFile(const std::string& path, LutTable& lut) {
     std::fprintf(stderr, "Memory allocation failed: LUT file %s\n", path.c_str());
     return OPIX_INSUFFICIENT_HOST_MEMORY;
   }
-  if (in.bad()) {
+  if (std::ferror(in.get())) {
     std::fprintf(stderr, "LUT file %s: cannot be read\n", path.c_str());
     return OPIX_IO_ERROR;
   }

@@ -8,6 +8,8 @@ namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
+// Per margin sample written.
+// kernel-report CopyApronKernel: block 256, 1 px per thread, reads 2 B/px, writes 2 B/px; budget 24 regs, 60 SASS/px
 template <class T>
 __global__ void CopyApronKernel(WorkView w) {
   const int first = w.apron + w.cx;

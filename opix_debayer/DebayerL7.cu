@@ -14,6 +14,7 @@ constexpr int kTileW = 64, kTileH = 16, kApron = 3;
 constexpr int kWords = (kTileW + 2 * kApron) / 2;  // 35
 constexpr int kRows = kTileH + 2 * kApron;         // 22
 
+// kernel-report L7Kernel16: block 128, 2 px per loop pass, reads 2 B/px, writes 6 B/px; budget 48 regs, 360 SASS/px
 __global__ void L7Kernel16(WorkView w, SurfaceView d, int pattern, int hi) {
   __shared__ uint32_t tile[kRows * kWords];
   const int x0 = blockIdx.x * kTileW, y0 = blockIdx.y * kTileH;

@@ -124,6 +124,18 @@ __device__ void pass1Greens(Pass1Shared<Rows>& sh, const WorkView& w, const MgBu
   }
 }
 
+// Per position: D (a float at half the sites) and two weights (floats at
+// the greens); pass 1's second kernel reads D back and writes the green of
+// the sites; pass 2 reads greens and weights. One position per pass of the
+// main loop, whose inner loops count once.
+// kernel-report MGKernel1_g<unsigned char>: block 256, 1 px per loop pass, reads 1 B/px, writes 6 B/px; budget 40 regs, 850 SASS/px, stack 120 B
+// kernel-report MGKernel1_g<unsigned short>: block 256, 1 px per loop pass, reads 2 B/px, writes 6 B/px; budget 40 regs, 850 SASS/px, stack 120 B
+// kernel-report MGKernel1e_g<unsigned char>: block 256, 1 px per loop pass, reads 1 B/px, writes 6 B/px; budget 40 regs, 450 SASS/px, stack 120 B
+// kernel-report MGKernel1e_g<unsigned short>: block 256, 1 px per loop pass, reads 2 B/px, writes 6 B/px; budget 40 regs, 450 SASS/px, stack 120 B
+// kernel-report MGKernel1_hv<unsigned char>: block 256, 1 px per loop pass, reads 3 B/px, writes 2 B/px; budget 40 regs, 750 SASS/px, stack 120 B
+// kernel-report MGKernel1_hv<unsigned short>: block 256, 1 px per loop pass, reads 4 B/px, writes 2 B/px; budget 40 regs, 750 SASS/px, stack 120 B
+// kernel-report MGKernel1e_hv<unsigned char>: block 256, 1 px per loop pass, reads 3 B/px, writes 2 B/px; budget 48 regs, 300 SASS/px, stack 120 B
+// kernel-report MGKernel1e_hv<unsigned short>: block 256, 1 px per loop pass, reads 4 B/px, writes 2 B/px; budget 48 regs, 300 SASS/px, stack 120 B
 template <class T>
 __global__ void MGKernel1_g(WorkView w, MgBuffers b, MgConstants c, int pattern, int width, int height, int gx1,
                             int gy1) {
@@ -157,6 +169,9 @@ constexpr int kRaw2Samples = 76, kRaw2Rows = kTileH + 8;
 constexpr int kPlaneW = kTileW + 8, kPlaneH = kTileH + 8;
 constexpr int kOppW = kTileW + 2, kOppH = kTileH + 2;
 
+// Whole kernel per thread: its loops count once.
+// kernel-report MGKernel2<unsigned char>: block 256, 4 px per thread, reads 7 B/px, writes 3 B/px; budget 56 regs, 480 SASS/px, stack 120 B
+// kernel-report MGKernel2<unsigned short>: block 256, 2 px per thread, reads 8 B/px, writes 6 B/px; budget 48 regs, 660 SASS/px, stack 120 B
 template <class T>
 __global__ void MGKernel2(WorkView w, MgBuffers b, SurfaceView d, int pattern, int hi) {
   __shared__ uint32_t raw[kRaw2Rows * kRaw2Samples / 2];

@@ -42,8 +42,10 @@ __device__ void malvarTile(const WorkView& w, const SurfaceView& d, int sx, int 
   }
 }
 
+// kernel-report MalvarKernel: block 128, 4 px per loop pass, reads 1 B/px, writes 3 B/px; budget 40 regs, 170 SASS/px
 __global__ void MalvarKernel(WorkView w, SurfaceView d, int sx, int sy) { malvarTile<uint8_t>(w, d, sx, sy, 255); }
 
+// kernel-report MalvarKernel16: block 128, 2 px per loop pass, reads 2 B/px, writes 6 B/px; budget 40 regs, 170 SASS/px
 __global__ void MalvarKernel16(WorkView w, SurfaceView d, int sx, int sy, int hi) {
   malvarTile<uint16_t>(w, d, sx, sy, hi);
 }

@@ -7,7 +7,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test sanitize format format-check tidy clean
+.PHONY: all deps configure build run test sanitize format format-check tidy kernel-report clean
 
 all: build
 
@@ -33,6 +33,11 @@ test: build
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	@$(MAKE) test BUILD=build-sanitize CMAKE_FLAGS="-DOPIX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+
+# Registers, occupancy, SASS per pixel and DRAM-floor estimate of every kernel
+# of the sm_90 build (scripts/kernel-report --help).
+kernel-report: build
+	@scripts/kernel-report --build $(BUILD) --all
 
 # Source format (.clang-format) and static checks (.clang-tidy).
 SOURCES = git ls-files '*.cpp' '*.h' '*.cu' '*.cuh'

@@ -1,11 +1,16 @@
 #include "Pipeline.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
@@ -198,19 +203,16 @@ class DebayerPipeline {
   // `announce`: print the chain's messages and memory (the first chain of
   // a run does). `lut`, when given, maps the colour result before export.
   opixStatus_t build(const Matrices& m, const LutTable* lut, bool announce = true);
-  // Processes images first, first + stride, ... until `stop` is set. Images
-  // left without a result are counted in `skipped`; a failure sets `stop`
-  // and is returned.
-  opixStatus_t process(std::vector<HostImage>& images, size_t first, size_t stride, Report& report,
-                       std::atomic<size_t>& skipped, std::atomic<bool>& stop);
+  // Processes one image that fits the chain and writes its result. A result
+  // that cannot be written is named on standard error and leaves `saved`
+  // false; only a failure of the chain is returned.
+  opixStatus_t processOne(HostImage& image, Report& report, ImageLines& lines, bool& saved);
   // Device memory of the chain's counted components.
   uint64_t memory() const;
   // Destroys the components in the program's order; the first failure is returned.
   opixStatus_t destroy();
 
  private:
-  opixStatus_t processOne(HostImage& image, Report& report, ImageLines& lines);
-
   const DebayerSampleOptions& o_;
   opixDebayerHandle_t debayer_ = nullptr;
   opixImageFilterHandle_t sam_ = nullptr;
@@ -349,7 +351,8 @@ uint64_t DebayerPipeline::memory() const {
   return total;
 }
 
-opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, ImageLines& lines) {
+opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, ImageLines& lines, bool& saved) {
+  saved = false;
   const uint32_t w = image.width, h = image.height;
   const uint32_t outW = w / scaleX_, outH = h / scaleY_;
   const uint32_t outPitch = opixRowBytes(exportFormat_, outW);
@@ -411,40 +414,11 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, Image
   report.addPixels(double(w) * h * o_.repeat);
   lines.say("Output image: %s\n\n", image.outputFileName.c_str());
   const opixStatus_t s = writeImage(image.outputFileName, hostOutput_, exportFormat_, outH, outW, outPitch);
-  if (s != OPIX_OK) {
-    std::fprintf(stderr, "Could not save to file\n");
-    return s;
-  }
-  return OPIX_OK;
-}
-
-opixStatus_t DebayerPipeline::process(std::vector<HostImage>& images, size_t first, size_t stride, Report& report,
-                                      std::atomic<size_t>& skipped, std::atomic<bool>& stop) {
-  for (size_t i = first; i < images.size() && !stop; i += stride) {
-    HostImage& image = images[i];
-    ImageLines lines;
-    lines.say("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(), int(image.width),
-              int(image.height), int(image.bitsPerChannel));
-    if (image.surfaceFormat != o_.inputSurfaceFormat) {
-      lines.flush();
-      std::fprintf(stderr, "%s: Image format differs from the first image\n", image.inputFileName.c_str());
-      ++skipped;
-      continue;
-    }
-    if (image.width > o_.maxWidth || image.height > o_.maxHeight ||
-        (o_.debayerType == OPIX_MG && image.width % 2 != 0) || image.width < scaleX_ || image.height < scaleY_) {
-      lines.flush();
-      std::fprintf(stderr, "Unsupported image size\n");
-      ++skipped;
-      continue;
-    }
-    const opixStatus_t s = processOne(image, report, lines);
-    lines.flush();
-    if (s != OPIX_OK) {
-      stop = true;
-      return s;
-    }
-  }
+  lines.flush();
+  // Like an unreadable input, an output that cannot be written (a folder, a
+  // file that may not be replaced, a full disk) is named and the run goes on.
+  if (s != OPIX_OK) std::fprintf(stderr, "%s: %s", image.outputFileName.c_str(), statusMessage(s));
+  saved = s == OPIX_OK;
   return OPIX_OK;
 }
 
@@ -473,53 +447,216 @@ opixStatus_t DebayerPipeline::destroy() {
   return first;
 }
 
-// Reads the one input file, or every file of the batch mask. A batch file
-// that cannot be read is named with its message and counted in `unreadable`;
-// the others keep their place in the output numbering. Running out of host
-// memory ends the batch.
-opixStatus_t loadImages(DebayerSampleOptions& o, std::vector<HostImage>& images, size_t& unreadable) {
-  if (o.isBatch) {
-    const std::vector<std::string> paths = findFiles(o.inputPath);
-    if (paths.empty()) {
-      std::fprintf(stderr, "No input files found\n");
-      return OPIX_IO_ERROR;
+// The files of a run and what its threads share while they go through them:
+// each thread reads the images it processes, one at a time, so that memory
+// holds one image per thread however long the batch.
+struct Inputs {
+  std::vector<std::string> paths;  // the one input file, or the batch's files in order
+  bool isBatch = false;
+  std::string output;  // the output file, or the batch's output mask
+  uint32_t rawWidth = 0, rawHeight = 0, rawBits = 0;
+  // The first image that sets the chain's format, read ahead of the others
+  // and handed to the thread that processes it.
+  size_t firstIndex = 0;
+  HostImage first;
+  std::atomic<size_t> read{0};        // images read, skipped ones included
+  std::atomic<size_t> incomplete{0};  // files left without a result
+  std::atomic<bool> stop{false};
+
+  opixStatus_t load(size_t i, HostImage& image) const {
+    return readImage(paths[i], isBatch ? outputName(output, i) : output, image, rawHeight, rawWidth, rawBits);
+  }
+};
+
+// Reads files in order up to the first gray image, which sets the chain's
+// format. In a batch the files before it that cannot be read, or are colour,
+// are named and counted; a single input file's failure is returned.
+opixStatus_t readFirstImage(Inputs& in) {
+  for (size_t i = 0; i < in.paths.size(); ++i) {
+    HostImage image;
+    const opixStatus_t s = in.load(i, image);
+    if (s != OPIX_OK && (!in.isBatch || s == OPIX_INSUFFICIENT_HOST_MEMORY)) return s;
+    if (s != OPIX_OK) {
+      std::fprintf(stderr, "%s: %s", in.paths[i].c_str(), statusMessage(s));
+      ++in.incomplete;
+      continue;
     }
-    for (size_t i = 0; i < paths.size(); ++i) {
-      HostImage image;
-      const opixStatus_t s = readImage(paths[i], outputName(o.outputPath, i), image, o.rawHeight, o.rawWidth, o.bits);
-      if (s == OPIX_INSUFFICIENT_HOST_MEMORY) return s;
-      if (s != OPIX_OK) {
-        std::fprintf(stderr, "%s: %s", paths[i].c_str(), statusMessage(s));
-        ++unreadable;
-        continue;
+    ++in.read;
+    if (opixFormatChannels(image.surfaceFormat) != 1) {
+      if (!in.isBatch) {
+        std::fprintf(stderr, "Input file must not be color\n");
+        return OPIX_IO_ERROR;
       }
-      images.push_back(std::move(image));
+      std::fprintf(stderr, "%s: Input file must not be color\n", in.paths[i].c_str());
+      ++in.incomplete;
+      continue;
     }
+    in.firstIndex = i;
+    in.first = std::move(image);
     return OPIX_OK;
   }
-  HostImage image;
-  OPIX_CHECK(readImage(o.inputPath, o.outputPath, image, o.rawHeight, o.rawWidth, o.bits));
-  if (o.maxHeight == 0) o.maxHeight = image.height;
-  if (o.maxWidth == 0) o.maxWidth = image.width;
-  images.push_back(std::move(image));
+  in.firstIndex = in.paths.size();
+  return OPIX_OK;
+}
+
+// One host thread's chains, one per input format: the first image's format
+// has its chain from the start, an image of another depth gets one of its
+// own when it comes.
+class Worker {
+ public:
+  Worker(const DebayerSampleOptions& o, const Matrices& m, const LutTable* lut) : o_(o), m_(m), lut_(lut) {}
+
+  // Builds the chain of the run's format; `announce` prints its lines.
+  opixStatus_t buildFirst(bool announce) { return chainFor(o_.inputSurfaceFormat, announce, nullptr); }
+
+  // Processes the images k, k + stride, ... of `in`.
+  opixStatus_t processAll(Inputs& in, size_t k, size_t stride, Report& report);
+
+  opixStatus_t destroy() {
+    opixStatus_t first = OPIX_OK;
+    for (auto& c : chains_) {
+      const opixStatus_t s = c.second->pipeline.destroy();
+      if (first == OPIX_OK) first = s;
+    }
+    return first;
+  }
+
+ private:
+  struct Chain {
+    explicit Chain(const DebayerSampleOptions& o) : options(o), pipeline(options) {}
+    DebayerSampleOptions options;
+    DebayerPipeline pipeline;
+    opixStatus_t status = OPIX_OK;
+  };
+
+  // The chain for `format`, or nullptr with the build's status in `status`.
+  // `image` names the image whose chain is built beside the first.
+  opixStatus_t chainFor(opixSurfaceFormat_t format, bool announce, const HostImage* image,
+                        DebayerPipeline** chain = nullptr);
+
+  const DebayerSampleOptions& o_;
+  const Matrices& m_;
+  const LutTable* lut_;
+  std::map<opixSurfaceFormat_t, std::unique_ptr<Chain>> chains_;
+};
+
+opixStatus_t Worker::chainFor(opixSurfaceFormat_t format, bool announce, const HostImage* image,
+                              DebayerPipeline** chain) {
+  auto found = chains_.find(format);
+  if (found == chains_.end()) {
+    auto c = std::make_unique<Chain>(o_);
+    c->options.inputSurfaceFormat = format;
+    c->options.bits = opixFormatBits(format);
+    // 16-bit black shifts need a mosaic deeper than 8 bits.
+    if (m_.useB && m_.wideShifts() && format == OPIX_I8) {
+      std::fprintf(stderr, "Input and matrix B file parameters mismatch\n");
+      c->status = OPIX_INVALID_FORMAT;
+    } else {
+      c->status = c->pipeline.build(m_, lut_, announce);
+    }
+    if (c->status != OPIX_OK && image)
+      std::fprintf(stderr, "%s: no chain can be built for its %u-bit samples\n", image->inputFileName.c_str(),
+                   opixFormatBits(format));
+    found = chains_.emplace(format, std::move(c)).first;
+  } else if (found->second->status != OPIX_OK && image) {
+    std::fprintf(stderr, "%s: no chain can be built for its %u-bit samples\n", image->inputFileName.c_str(),
+                 opixFormatBits(format));
+  }
+  if (chain) *chain = found->second->status == OPIX_OK ? &found->second->pipeline : nullptr;
+  return found->second->status;
+}
+
+opixStatus_t Worker::processAll(Inputs& in, size_t k, size_t stride, Report& report) {
+  for (size_t i = k; i < in.paths.size() && !in.stop; i += stride) {
+    if (i < in.firstIndex) continue;  // named when the first image was sought
+    HostImage image;
+    if (i == in.firstIndex) {
+      image = std::move(in.first);
+    } else {
+      const opixStatus_t s = in.load(i, image);
+      if (s == OPIX_INSUFFICIENT_HOST_MEMORY) {
+        in.stop = true;
+        return s;
+      }
+      if (s != OPIX_OK) {
+        std::fprintf(stderr, "%s: %s", in.paths[i].c_str(), statusMessage(s));
+        ++in.incomplete;
+        continue;
+      }
+      ++in.read;
+    }
+    ImageLines lines;
+    lines.say("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(), int(image.width),
+              int(image.height), int(image.bitsPerChannel));
+    if (opixFormatChannels(image.surfaceFormat) != 1) {
+      lines.flush();
+      std::fprintf(stderr, "%s: Input file must not be color\n", image.inputFileName.c_str());
+      ++in.incomplete;
+      continue;
+    }
+    if (image.width > o_.maxWidth || image.height > o_.maxHeight ||
+        (o_.debayerType == OPIX_MG && image.width % 2 != 0) || image.width < debayerScale(o_.debayerType) ||
+        image.height < debayerScale(o_.debayerType)) {
+      lines.flush();
+      std::fprintf(stderr, "Unsupported image size\n");
+      ++in.incomplete;
+      continue;
+    }
+    DebayerPipeline* chain = nullptr;
+    if (chainFor(image.surfaceFormat, false, &image, &chain) != OPIX_OK) {
+      lines.flush();
+      ++in.incomplete;
+      continue;
+    }
+    bool saved = false;
+    const opixStatus_t s = chain->processOne(image, report, lines, saved);
+    lines.flush();
+    if (s != OPIX_OK) {
+      in.stop = true;
+      return s;
+    }
+    if (!saved) ++in.incomplete;
+  }
   return OPIX_OK;
 }
 
 }  // namespace
 
 opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
-  std::vector<HostImage> images;
-  size_t unreadable = 0;
-  OPIX_CHECK(loadImages(o, images, unreadable));
-  incomplete = unreadable != 0;
-  if (images.empty()) return OPIX_OK;  // every file of the batch was named as unreadable
-  // The chain takes the format of the first image; the images of a batch
-  // that differ from it are skipped when processed.
-  const HostImage& first = images.front();
-  if (opixFormatChannels(first.surfaceFormat) != 1) {
-    std::fprintf(stderr, "Input file must not be color\n");
-    return OPIX_IO_ERROR;
+#ifdef __GLIBC__
+  // Every image's buffers come and go as it is processed. With glibc's
+  // default, freeing one large block raises the size from which blocks are
+  // mapped of their own, so the next ones come from the heap, which then
+  // grows by fragments image after image (about half a megabyte per 1 MB
+  // frame). A fixed threshold maps large blocks and gives them back when
+  // they are freed.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
+  Inputs in;
+  in.isBatch = o.isBatch;
+  in.output = o.outputPath;
+  in.rawWidth = o.rawWidth;
+  in.rawHeight = o.rawHeight;
+  in.rawBits = o.bits;
+  if (o.isBatch) {
+    in.paths = findFiles(o.inputPath);
+    if (in.paths.empty()) {
+      std::fprintf(stderr, "No input files found\n");
+      return OPIX_IO_ERROR;
+    }
+  } else {
+    in.paths.push_back(o.inputPath);
   }
+  OPIX_CHECK(readFirstImage(in));
+  incomplete = in.incomplete != 0;
+  if (in.firstIndex == in.paths.size()) return OPIX_OK;  // every file of the batch was named
+  const HostImage& first = in.first;
+  if (!o.isBatch) {
+    if (o.maxHeight == 0) o.maxHeight = first.height;
+    if (o.maxWidth == 0) o.maxWidth = first.width;
+  }
+  // The chain takes the format of the first image; images of another depth
+  // get chains of their own as they come.
   o.inputSurfaceFormat = first.surfaceFormat;
   o.bits = first.bitsPerChannel;
   LutTable lut;
@@ -535,40 +672,41 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
 
   Matrices matrices;
   OPIX_CHECK(loadMatrices(o, matrices));
-  // One chain per host thread, each taking every n-th image.
-  const size_t threads = std::max<size_t>(1, std::min<size_t>(o.threads, images.size()));
-  std::vector<std::unique_ptr<DebayerPipeline>> pipelines;
-  for (size_t k = 0; k < threads; ++k) {
-    pipelines.push_back(std::make_unique<DebayerPipeline>(o));
-    OPIX_CHECK(pipelines.back()->build(matrices, o.lutPath ? &lut : nullptr, k == 0));
+  // One worker per host thread, each taking every n-th image.
+  const size_t threads = std::max<size_t>(1, std::min<size_t>(o.threads, in.paths.size() - in.firstIndex));
+  std::vector<std::unique_ptr<Worker>> workers;
+  opixStatus_t status = OPIX_OK;
+  for (size_t k = 0; k < threads && status == OPIX_OK; ++k) {
+    workers.push_back(std::make_unique<Worker>(o, matrices, o.lutPath ? &lut : nullptr));
+    status = workers.back()->buildFirst(k == 0);
   }
   std::vector<std::unique_ptr<Report>> reports;
   for (size_t k = 0; k < threads; ++k) reports.push_back(std::make_unique<Report>(o.info));
-  std::atomic<size_t> skipped{0};
-  std::atomic<bool> stop{false};
   std::vector<opixStatus_t> results(threads, OPIX_OK);
   const auto start = std::chrono::steady_clock::now();
-  if (threads == 1) {
-    results[0] = pipelines[0]->process(images, 0, 1, *reports[0], skipped, stop);
+  if (status != OPIX_OK) {
+    // A chain of the first image's format could not be built: nothing runs.
+  } else if (threads == 1) {
+    results[0] = workers[0]->processAll(in, 0, 1, *reports[0]);
   } else {
-    std::vector<std::thread> workers;
+    std::vector<std::thread> pool;
     for (size_t k = 0; k < threads; ++k)
-      workers.emplace_back(
-          [&, k] { results[k] = pipelines[k]->process(images, k, threads, *reports[k], skipped, stop); });
-    for (std::thread& t : workers) t.join();
+      pool.emplace_back([&, k] { results[k] = workers[k]->processAll(in, k, threads, *reports[k]); });
+    for (std::thread& t : pool) t.join();
   }
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  for (opixStatus_t s : results) OPIX_CHECK(s);
-  for (size_t k = 1; k < threads; ++k) reports[0]->merge(*reports[k]);
-  // The count takes in every image of the list, as the summary always has.
-  const uint32_t count = o.repeat * static_cast<uint32_t>(images.size());
-  reports[0]->printSummary(count);
-  if (o.threadsGiven) reports[0]->printCpuTime(count, uint32_t(threads), ms);
-  incomplete = incomplete || skipped != 0;
-  images.clear();
-  opixStatus_t status = OPIX_OK;
-  for (auto& p : pipelines) {
-    const opixStatus_t s = p->destroy();
+  for (opixStatus_t s : results)
+    if (status == OPIX_OK) status = s;
+  if (status == OPIX_OK) {
+    for (size_t k = 1; k < threads; ++k) reports[0]->merge(*reports[k]);
+    // The count takes in every image that was read, as the summary always has.
+    const uint32_t count = o.repeat * static_cast<uint32_t>(in.read.load());
+    reports[0]->printSummary(count);
+    if (o.threadsGiven) reports[0]->printCpuTime(count, uint32_t(threads), ms);
+  }
+  incomplete = in.incomplete != 0;
+  for (auto& w : workers) {
+    const opixStatus_t s = w->destroy();
     if (status == OPIX_OK) status = s;
   }
   return status;

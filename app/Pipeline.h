@@ -1,5 +1,6 @@
-// The processing chain of the debayer program, built once for the largest
-// image and run for every image of the list:
+// The processing chain of the debayer program, built for the largest image
+// (per host thread, and per input format met) and run for every image of
+// the list as it is read:
 // import -> [to 16 bits] -> [SAM] -> [white balance] -> debayer -> [back] -> export
 #pragma once
 
@@ -15,10 +16,10 @@ namespace opix::app {
 // Status message of the program's status table ("" for 0).
 const char* statusMessage(int status);
 
-// The whole run: loads the images and matrices, builds the chain, processes
-// and writes every image, and tears the chain down. `incomplete` is set when
-// an image of the list was left without a result (skipped or unreadable)
-// while the run itself went on.
+// The whole run: loads the matrices, builds the chain, reads, processes and
+// writes every image, one at a time per thread, and tears the chains down.
+// `incomplete` is set when a file of the list was left without a result
+// (unreadable, skipped, or its result not written) while the run went on.
 opixStatus_t run(DebayerSampleOptions& options, bool& incomplete);
 
 }  // namespace opix::app

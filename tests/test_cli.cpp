@@ -164,25 +164,31 @@ TEST_F(Cli, UnreadableBatchFileIsNamedAndTheOthersProcessed) {
   EXPECT_FALSE(exists(path("only_0.ppm")));
 }
 
-// The chain is built for the format of a batch's first image; an image of
-// another bit depth or channel count is named and skipped, and the run fails.
-TEST_F(Cli, BatchImagesOfAnotherFormatAreSkipped) {
+// An image of another bit depth than the batch's first gets a chain of its
+// own; a colour image is named and skipped, and the run fails.
+TEST_F(Cli, BatchImagesOfAnotherDepthGetTheirOwnChain) {
   const Mosaic a = writePgm("a.pgm", 64, 64, false, 18);
   writePgm("b.pgm", 64, 64, true, 19);
   std::ofstream(path("c.pgm"), std::ios::binary) << "P6\n64 64\n255\n" << std::string(64 * 64 * 3, '\x40');
+  const Mosaic d = writePgm("d.pgm", 64, 64, false, 20);
   const Result r = run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "64", "-maxHeight", "64", "-type", "HQLI"});
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.err,
-            "b.pgm: Image format differs from the first image\nc.pgm: Image format differs from the first image\n");
+  EXPECT_EQ(r.err, "c.pgm: Input file must not be color\n");
   EXPECT_TRUE(std::regex_search(r.out, std::regex("Output surface format: RGB8\n[\\s\\S]*"
                                                   "Input image: b\\.pgm\nImage size: 64x64 pixels, 12 bits\n\n"
+                                                  "Output image: out_1\\.ppm\n\n"
                                                   "Input image: c\\.pgm\nImage size: 64x64 pixels, 8 bits\n\n"
-                                                  "Processing time on GPU for 3 images")))
+                                                  "Input image: d\\.pgm\n[\\s\\S]*"
+                                                  "Processing time on GPU for 4 images")))
       << r.out;
-  EXPECT_FALSE(exists(path("out_1.ppm")));
+  EXPECT_EQ(readFile(path("out_1.ppm")).substr(0, 14), "P6\n64\n64\n4095\n");
+  // The same bytes as the 12-bit image's run on its own.
+  ASSERT_EQ(run({"-i", "b.pgm", "-o", "alone.ppm", "-type", "HQLI"}).status, 0);
+  EXPECT_TRUE(readFile(path("out_1.ppm")) == readFile(path("alone.ppm")));
   EXPECT_FALSE(exists(path("out_2.ppm")));
   DebayerRun sdk(OPIX_HQLI, 64, 64, OPIX_I8);
   expectSdkResult(sdk, a, OPIX_BAYER_RGGB, "out_0.ppm");
+  expectSdkResult(sdk, d, OPIX_BAYER_RGGB, "out_3.ppm");
 }
 
 // A single image that does not fit its -w/-h is skipped: nothing is

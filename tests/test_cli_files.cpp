@@ -321,3 +321,44 @@ TEST_F(CliFiles, TraceLogNeverLandsOnAnInputOrAnOutput) {
   ASSERT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(readFile(path("trace.txt")).rfind("Product Name: ", 0), 0u);
 }
+
+// A batch reads its images one at a time as it processes them: a batch of
+// 40 frames holds no more memory than a batch of one. The frames are links
+// to one file, which the batch reads as 40 files.
+TEST_F(CliFiles, BatchMemoryDoesNotGrowWithItsLength) {
+  writeBigPgm("frame.pgm", 1024, 1024);
+  ASSERT_EQ(mkdir(path("one").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(path("many").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("../frame.pgm", path("one/f00.pgm").c_str()), 0);
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "many/f" + std::to_string(100 + i) + ".pgm";
+    ASSERT_EQ(symlink("../frame.pgm", path(name).c_str()), 0);
+  }
+  auto peakKb = [&](const std::string& mask) {
+    const pid_t pid = start({"-if", mask, "-o", "/dev/shm/opix_batch_memory_*.bmp", "-maxWidth", "1024", "-maxHeight",
+                             "1024", "-thread", "1"});
+    int wstatus = 0;
+    rusage usage{};
+    EXPECT_EQ(wait4(pid, &wstatus, 0, &usage), pid);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << readFile(path(".stderr"));
+    return usage.ru_maxrss;
+  };
+  const long one = peakKb("one/*.pgm");
+  const long many = peakKb("many/*.pgm");
+  for (int i = 0; i < 40; ++i) unlink(("/dev/shm/opix_batch_memory_" + std::to_string(i) + ".bmp").c_str());
+  // Held whole, the 40 frames would add 40 MB.
+  EXPECT_LT(many - one, 8 * 1024) << "one frame: " << one << " KB, 40 frames: " << many << " KB";
+}
+
+// An output that cannot be written is named and skipped like an unreadable
+// input; the batch goes on and fails at the end.
+TEST_F(CliFiles, BatchSkipsAnOutputThatCannotBeWritten) {
+  for (const char* name : {"a.pgm", "b.pgm", "c.pgm"}) writePgm(name, 64, 64, false, 76);
+  ASSERT_EQ(mkdir(path("out_1.ppm").c_str(), 0755), 0);
+  const Result r = run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "64", "-maxHeight", "64"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "out_1.ppm is not a regular file\nCould not save to file\nout_1.ppm: Failed to open/access file\n");
+  EXPECT_TRUE(exists(path("out_0.ppm")));
+  EXPECT_TRUE(exists(path("out_2.ppm")));
+  EXPECT_NE(r.out.find("Processing time on GPU for 3 images"), std::string::npos) << r.out;
+}

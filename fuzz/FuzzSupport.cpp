@@ -16,7 +16,14 @@ std::string& scratchPath() {
   return path;
 }
 
-void removeScratch() { unlink(scratchPath().c_str()); }
+std::string& currentScratch() {
+  static std::string path;
+  return path;
+}
+
+void removeScratch() {
+  if (!currentScratch().empty()) unlink(currentScratch().c_str());
+}
 
 }  // namespace
 
@@ -30,8 +37,14 @@ void setUp() {
   close(null);
 }
 
-const std::string& scratchFile(const uint8_t* data, size_t size) {
-  const std::string& path = scratchPath();
+const std::string& scratchFile(const uint8_t* data, size_t size, const char* extension) {
+  // One scratch file at a time: one of another extension is removed.
+  std::string& path = currentScratch();
+  const std::string wanted = scratchPath() + extension;
+  if (path != wanted) {
+    if (!path.empty()) unlink(path.c_str());
+    path = wanted;
+  }
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f || (size && std::fwrite(data, 1, size, f) != size) || std::fclose(f) != 0) std::abort();
   return path;

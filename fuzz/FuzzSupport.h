@@ -16,8 +16,9 @@ namespace opix::fuzz {
 // readers print their diagnostics.
 void setUp();
 
-// Writes `data` to this process's scratch file and returns its path.
-const std::string& scratchFile(const uint8_t* data, size_t size);
+// Writes `data` to this process's scratch file, whose name ends in
+// `extension`, and returns its path.
+const std::string& scratchFile(const uint8_t* data, size_t size, const char* extension = "");
 
 // Reads every byte of a decoded image so that the sanitizers see any
 // buffer smaller than pitch x height, and checks the geometry invariants.

@@ -93,9 +93,25 @@ def shared_strips(width, rows_per_strip, strips):
 
 
 def raws():
-    # First three bytes: width, height, bits (see fuzz_raw.cpp).
-    put("raw", "gray8", bytes((4, 2, 8)) + bytes(range(8)))
-    put("raw", "gray12", bytes((3, 2, 12)) + bytes(range(12)))
+    # First five bytes: width and height (16-bit little-endian), bits (see fuzz_raw.cpp).
+    put("raw", "gray8", struct.pack("<HHB", 4, 2, 8) + bytes(range(8)))
+    put("raw", "gray12", struct.pack("<HHB", 3, 2, 12) + bytes(range(12)))
+    put("raw", "wide16", struct.pack("<HHB", 2040, 1, 16) + bytes(4080))
+
+
+def matrix_bs():
+    # First byte: the extension (see fuzz_matrix_b.cpp); then the RAW width and height.
+    put("matrix_b", "pgm8", b"\x00" + struct.pack("<HH", 0, 0) + b"P5\n5 3\n255\n" + bytes(range(15)))
+    put("matrix_b", "pgm12", b"\x00" + struct.pack("<HH", 0, 0) + b"P5 3 2 4095\n" + bytes(12))
+    put("matrix_b", "raw8", b"\x01" + struct.pack("<HH", 4, 2) + bytes(range(8)))
+    put("matrix_b", "bmp8", b"\x02" + struct.pack("<HH", 0, 0) + bmp(8, 5, 3))
+    w, h = 4, 3
+    data = bytes(range(w * h * 2))
+    entries = [(256, 4, 1, w), (257, 4, 1, h), (258, 3, 1, 16), (259, 3, 1, 1), (262, 3, 1, 1),
+               (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, h), (279, 4, 1, len(data))]
+    put("matrix_b", "tif16", b"\x03" + struct.pack("<HH", 0, 0) + b"II*\x00" + struct.pack("<I", 8 + len(data)) + data
+        + ifd(entries))
+    put("matrix_b", "png8", b"\x04" + struct.pack("<HH", 0, 0) + png(5, 3, 8, 0, [bytes(range(i, i + 5)) for i in range(3)]))
 
 
 def matrices():
@@ -140,3 +156,4 @@ raws()
 matrices()
 pngs()
 luts()
+matrix_bs()

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -441,6 +442,10 @@ py::array whiteBalance(const py::array& mosaic, const py::object& gains, const s
                        std::optional<int> bits, const std::string& backend) {
   checkArray(mosaic, 2, "mosaic");
   const std::vector<float> g = floats(gains, 4, "gains must be four numbers: R, G1, G2, B");
+  // A negative or NaN gain has no meaning; the filter would clamp or wrap it.
+  for (float v : g)
+    if (!(v >= 0.0f) || !std::isfinite(v))
+      invalid("gains must be finite numbers of 0 or more, not " + std::to_string(v));
   ChainSetup s;
   s.kind = Kind::WhiteBalance;
   s.depth = depthOf(mosaic.dtype(), bits);
@@ -465,8 +470,16 @@ py::array colorCorrection(const py::array& image, const py::object& matrix, cons
   const int top = static_cast<int>((1u << s.depth.bits) - 1);
   for (int& level : s.colorCorrection.whiteLevel) level = top;
   if (!whiteLevel.is_none()) {
-    const std::vector<float> levels = floats(whiteLevel, 3, "white_level must be three numbers: R, G, B");
-    for (int c = 0; c < 3; ++c) s.colorCorrection.whiteLevel[c] = static_cast<int32_t>(levels[c]);
+    // Checked as doubles: the levels are 32-bit integers, and a NaN or one
+    // beyond their range has no integer to become.
+    const auto levels = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(whiteLevel);
+    if (!levels || levels.size() != 3) invalid("white_level must be three numbers: R, G, B");
+    for (int c = 0; c < 3; ++c) {
+      const double v = levels.data()[c];
+      if (!(v >= 0.0 && v <= 2147483647.0))
+        invalid("white_level must be three numbers from 0 to 2147483647, not " + std::to_string(v));
+      s.colorCorrection.whiteLevel[c] = static_cast<int32_t>(v);
+    }
   }
   s.maxWidth = static_cast<uint32_t>(image.shape(1));
   s.maxHeight = static_cast<uint32_t>(image.shape(0));

@@ -95,6 +95,17 @@ const char* colourFormatName(uint32_t bits) {
 
 bool isBinning(opixDebayerType_t t) { return debayerScale(t) != 1; }
 
+// The -type word of a type, for messages.
+const char* debayerTypeWord(opixDebayerType_t t) {
+  switch (t) {
+    case OPIX_MG: return "MG";
+    case OPIX_BINNING_2x2: return "binning_2x2";
+    case OPIX_BINNING_4x4: return "binning_4x4";
+    case OPIX_BINNING_8x8: return "binning_8x8";
+    default: return opixDebayerTypeName(t);
+  }
+}
+
 // The debayer takes 8-, 12- and 16-bit mosaics: a 10- or 14-bit one is
 // widened to the next of them (a left shift, so that full scale stays full
 // scale), and its result keeps that depth.
@@ -150,41 +161,39 @@ void layOutMatrices(Matrices& m, uint32_t width, uint32_t height) {
   }
 }
 
+// A matrix must have the chain's size and one channel: one that does not is
+// refused, never dropped while the run goes on uncorrected.
 opixStatus_t loadMatrices(const DebayerSampleOptions& o, Matrices& m) {
   if (o.matrixAPath) {
     std::printf("\nMatrix A: %s\n", o.matrixAPath);
     uint32_t w = 0, pitch = 0, h = 0, channels = 0;
     OPIX_CHECK(readMatrixA(o.matrixAPath, m.a, w, pitch, 4, h, channels));
-    bool bad = false;
     if (channels != 1) {
       std::fprintf(stderr, "Matrix A file must not be color\n");
-      bad = true;
+      return OPIX_INVALID_FORMAT;
     }
     if (h != o.maxHeight || w != o.maxWidth) {
-      std::fprintf(stderr, "Input and matrix A file parameters mismatch\n");
-      bad = true;
+      std::fprintf(stderr, "Input and matrix A file parameters mismatch\nMatrix A is %ux%u, the input %ux%u\n", w, h,
+                   o.maxWidth, o.maxHeight);
+      return OPIX_INVALID_SIZE;
     }
-    if (bad) std::fprintf(stderr, "Matrix A file reading error. Ignore parameters\n");
-    m.useA = !bad;
+    m.useA = true;
   }
   if (o.matrixBPath) {
     std::printf("\nMatrix B: %s\n", o.matrixBPath);
     OPIX_CHECK(readImage(o.matrixBPath, "", m.b, o.maxHeight, o.maxWidth));
-    bool bad = false;
     const opixSurfaceFormat_t f = m.b.surfaceFormat;
     if (f != OPIX_I8 && f != OPIX_I12 && f != OPIX_I16) {
       std::fprintf(stderr, "Matrix B file must not be color\n");
-      bad = true;
+      return OPIX_INVALID_FORMAT;
     }
-    // 16-bit shifts need a filter for deeper mosaics; an 8-bit mosaic cannot
-    // take them.
-    const bool deeperThanInput = (f == OPIX_I12 || f == OPIX_I16) && o.inputSurfaceFormat == OPIX_I8;
-    if (m.b.height != o.maxHeight || m.b.width != o.maxWidth || deeperThanInput) {
-      std::fprintf(stderr, "Input and matrix B file parameters mismatch\n");
-      bad = true;
+    if (m.b.height != o.maxHeight || m.b.width != o.maxWidth) {
+      std::fprintf(stderr, "Input and matrix B file parameters mismatch\nMatrix B is %ux%u, the input %ux%u\n",
+                   m.b.width, m.b.height, o.maxWidth, o.maxHeight);
+      return OPIX_INVALID_SIZE;
     }
-    if (bad) std::fprintf(stderr, "Matrix B file reading error. Ignore parameters\n");
-    m.useB = !bad;
+    // Whether the mosaic can take 16-bit shifts is settled per chain.
+    m.useB = true;
   }
   try {
     layOutMatrices(m, chainSize(o.maxWidth), chainSize(o.maxHeight));
@@ -241,9 +250,19 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
       isBinning(type) && (o_.maxWidth < debayerScale(type) || o_.maxHeight < debayerScale(type));
   if (((type == OPIX_MG || isBinning(type)) && !evenWidth) || smallerThanBlock) {
     std::fprintf(stderr, "Unsupported image size\n");
+    if (smallerThanBlock)
+      std::fprintf(stderr, "%s needs at least %u x %u pixels; the input is %ux%u\n", debayerTypeWord(type),
+                   debayerScale(type), debayerScale(type), o_.maxWidth, o_.maxHeight);
+    else
+      std::fprintf(stderr, "%s needs an even width; the input is %u pixels wide\n", debayerTypeWord(type),
+                   o_.maxWidth);
     return OPIX_INVALID_SIZE;
   }
   const opixSurfaceFormat_t input = o_.inputSurfaceFormat;
+  if (type == OPIX_L7 && chainBits(input) == 8) {
+    std::fprintf(stderr, "L7 takes 12- and 16-bit mosaics; the input has 8 bits\n");
+    return OPIX_UNSUPPORTED_FORMAT;
+  }
   // MG has 8-bit kernels of its own: an 8-bit mosaic is not widened for it.
   if (isBinning(type) && input == OPIX_I12) {
     convertTo16_ = true;
@@ -447,6 +466,37 @@ opixStatus_t DebayerPipeline::destroy() {
   return first;
 }
 
+// -bits on a file with a header (PGM, PNG, TIFF): the depth of the samples
+// its 16-bit words hold, such as 12-bit data in a 16-bit TIFF, checked as a
+// RAW file's samples are. An 8-bit file has 8-bit samples only.
+opixStatus_t applyDeclaredDepth(HostImage& image, uint32_t bits) {
+  if (opixFormatChannels(image.surfaceFormat) != 1) return OPIX_OK;  // refused as colour later
+  const uint32_t stored = image.bitsPerChannel;
+  if ((bits > 8) != (stored > 8)) {
+    std::fprintf(stderr, "%s holds %u-bit samples: -bits %u does not apply to it\n", image.inputFileName.c_str(),
+                 stored, bits);
+    return OPIX_INVALID_FORMAT;
+  }
+  if (bits == stored) return OPIX_OK;
+  if (bits < stored) {
+    const uint16_t limit = static_cast<uint16_t>((1u << bits) - 1);
+    for (uint64_t y = 0; y < image.height; ++y) {
+      const unsigned char* row = image.data.get() + y * image.pitch;
+      for (uint64_t x = 0; x < image.width; ++x) {
+        uint16_t v;
+        std::memcpy(&v, row + 2 * x, 2);
+        if (v > limit) {
+          std::fprintf(stderr, "Input file has sample values above %u bits\n", bits);
+          return OPIX_INVALID_FORMAT;
+        }
+      }
+    }
+  }
+  image.surfaceFormat = formatFromBits(bits, 1);
+  image.bitsPerChannel = opixFormatBits(image.surfaceFormat);
+  return OPIX_OK;
+}
+
 // The files of a run and what its threads share while they go through them:
 // each thread reads the images it processes, one at a time, so that memory
 // holds one image per thread however long the batch.
@@ -463,8 +513,11 @@ struct Inputs {
   std::atomic<size_t> incomplete{0};  // files left without a result
   std::atomic<bool> stop{false};
 
+  bool bitsGiven = false;  // -bits also sets the depth of PGM, PNG and TIFF files
+
   opixStatus_t load(size_t i, HostImage& image) const {
-    return readImage(paths[i], isBatch ? outputName(output, i) : output, image, rawHeight, rawWidth, rawBits);
+    OPIX_CHECK(readImage(paths[i], isBatch ? outputName(output, i) : output, image, rawHeight, rawWidth, rawBits));
+    return bitsGiven && !hasExtension(paths[i], ".raw") ? applyDeclaredDepth(image, rawBits) : OPIX_OK;
   }
 };
 
@@ -549,7 +602,9 @@ opixStatus_t Worker::chainFor(opixSurfaceFormat_t format, bool announce, const H
     c->options.bits = opixFormatBits(format);
     // 16-bit black shifts need a mosaic deeper than 8 bits.
     if (m_.useB && m_.wideShifts() && format == OPIX_I8) {
-      std::fprintf(stderr, "Input and matrix B file parameters mismatch\n");
+      std::fprintf(stderr,
+                   "Input and matrix B file parameters mismatch\nA %u-bit matrix B cannot correct an 8-bit mosaic\n",
+                   opixFormatBits(m_.b.surfaceFormat));
       c->status = OPIX_INVALID_FORMAT;
     } else {
       c->status = c->pipeline.build(m_, lut_, announce);
@@ -594,11 +649,18 @@ opixStatus_t Worker::processAll(Inputs& in, size_t k, size_t stride, Report& rep
       ++in.incomplete;
       continue;
     }
-    if (image.width > o_.maxWidth || image.height > o_.maxHeight ||
-        (o_.debayerType == OPIX_MG && image.width % 2 != 0) || image.width < debayerScale(o_.debayerType) ||
-        image.height < debayerScale(o_.debayerType)) {
+    const bool oddForMg = o_.debayerType == OPIX_MG && image.width % 2 != 0;
+    if (image.width > o_.maxWidth || image.height > o_.maxHeight || oddForMg ||
+        image.width < debayerScale(o_.debayerType) || image.height < debayerScale(o_.debayerType)) {
       lines.flush();
-      std::fprintf(stderr, "Unsupported image size\n");
+      // In a batch the line names its file, like the batch's other messages.
+      if (in.isBatch)
+        std::fprintf(stderr, "%s: Unsupported image size\n", image.inputFileName.c_str());
+      else
+        std::fprintf(stderr, "Unsupported image size\n");
+      if (oddForMg)
+        std::fprintf(stderr, "MG needs an even width; %s is %u pixels wide\n", image.inputFileName.c_str(),
+                     image.width);
       ++in.incomplete;
       continue;
     }
@@ -638,6 +700,7 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   in.rawWidth = o.rawWidth;
   in.rawHeight = o.rawHeight;
   in.rawBits = o.bits;
+  in.bitsGiven = o.bitsGiven;
   if (o.isBatch) {
     in.paths = findFiles(o.inputPath);
     if (in.paths.empty()) {

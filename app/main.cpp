@@ -1,5 +1,9 @@
 // opix_debayer: restores colour images from raw Bayer mosaics.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -42,17 +46,27 @@ int main(int argc, char** argv) {
     if (opixTraceCreate(options.logPath) == OPIX_OK) opixTraceSetPrintTables(true);
   }
 
+  // A single input that cannot be read is named with the reason before its
+  // extension is judged: a missing x.NEF is missing, whatever its type.
+  if (!options.isBatch && options.inputPath && access(options.inputPath, R_OK) != 0) {
+    std::fprintf(stderr, "Can not open input file %s: %s\n", options.inputPath, std::strerror(errno));
+    if (options.logPath) opixTraceClose();
+    return -1;
+  }
   const bool inputOk = options.inputPath && isFileType(options.inputPath, kFileGrayInput);
   const bool outputOk = options.outputPath && isFileType(options.outputPath, kFileColorOutput);
   if (!inputOk || !outputOk) {
+    const std::string in = extensionList(kFileGrayInput), out = extensionList(kFileColorOutput);
     if (!inputOk && !outputOk)
-      std::fprintf(
-          stderr,
-          "Input and output file has unappropriate format.\nInput should be pgm, output should be ppm/bmp/tiff.\n");
+      std::fprintf(stderr,
+                   "Input and output file has unappropriate format.\nInput should be %s, output should be %s.\n",
+                   in.c_str(), out.c_str());
     else if (!inputOk)
-      std::fprintf(stderr, "Input file has unappropriate format.\nShould be pgm.\n");
+      std::fprintf(stderr, "Input file has unappropriate format.\nShould be %s, not %s.\n", in.c_str(),
+                   options.inputPath);
     else
-      std::fprintf(stderr, "Output file has unappropriate format.\nShould be ppm/bmp/tiff.\n");
+      std::fprintf(stderr, "Output file has unappropriate format.\nShould be %s, not %s.\n", out.c_str(),
+                   options.outputPath);
     if (options.logPath) opixTraceClose();
     return -1;
   }

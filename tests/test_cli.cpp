@@ -57,19 +57,30 @@ TEST_F(Cli, ExtensionOutcomes) {
     const char* out;
     const char* message;
   };
+  // Each message names the extensions that are taken and the path that is
+  // not one of them.
   const Case cases[] = {
-      {"a.ppm", "b.ppm", "Input file has unappropriate format.\nShould be pgm.\n"},
-      {"a.pgm", "b.pgm", "Output file has unappropriate format.\nShould be ppm/bmp/tiff.\n"},
-      {"a.pgm", "b.ppm16", "Output file has unappropriate format.\nShould be ppm/bmp/tiff.\n"},
+      {"a.ppm", "b.ppm",
+       "Input file has unappropriate format.\nShould be bmp/pgm/pgm16/raw/tif/tiff/png, not a.ppm.\n"},
+      {"a.pgm", "b.pgm", "Output file has unappropriate format.\nShould be bmp/ppm/tif/tiff/png, not b.pgm.\n"},
+      {"a.pgm", "b.ppm16", "Output file has unappropriate format.\nShould be bmp/ppm/tif/tiff/png, not b.ppm16.\n"},
       {"a.txt", "b.txt",
-       "Input and output file has unappropriate format.\nInput should be pgm, output should be "
-       "ppm/bmp/tiff.\n"},
+       "Input and output file has unappropriate format.\nInput should be bmp/pgm/pgm16/raw/tif/tiff/png, output "
+       "should be bmp/ppm/tif/tiff/png.\n"},
   };
+  for (const char* name : {"a.ppm", "a.pgm", "a.txt"}) std::ofstream(path(name)) << "x";
   for (const Case& c : cases) {
     const Result r = run({"-i", c.in, "-o", c.out});
     EXPECT_EQ(r.status, 255) << c.in;
     EXPECT_TRUE(std::regex_search(r.err, std::regex(quote(c.message) + "$"))) << r.err;
     EXPECT_TRUE(std::regex_match(r.out, std::regex(kHead))) << r.out;
+  }
+  // A missing file is named as missing whatever its extension, a camera
+  // raw file's included.
+  for (const char* name : {"none.pgm", "DSC_0001.NEF"}) {
+    const Result r = run({"-i", name, "-o", "b.ppm"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, std::string("Can not open input file ") + name + ": No such file or directory\n");
   }
 }
 
@@ -99,7 +110,7 @@ TEST_F(Cli, BatchMasksOrderHiddenFilesAndOversizeImages) {
   const Result r =
       run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "70", "-maxHeight", "64", "-type", "HQLI", "-repeat", "2"});
   EXPECT_EQ(r.status, 255);  // a skipped image fails the batch
-  EXPECT_EQ(r.err, "Unsupported image size\n");
+  EXPECT_EQ(r.err, "c.pgm: Unsupported image size\n");
   const std::regex order(
       "Input image: a\\.pgm\n[\\s\\S]*Output image: out_0\\.ppm\n\nInput image: b\\.pgm\n[\\s\\S]*"
       "Output image: out_1\\.ppm\n\nInput image: c\\.pgm\nImage size: 80x64 pixels, 8 bits\n\n"
@@ -314,7 +325,9 @@ TEST_F(Cli, BinningHalvesTheImage) {
   expectSdkResult(sdk, m, OPIX_BAYER_BGGR, "out.ppm");
   const Result odd = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "binning_2x2", "-maxWidth", "67"});
   EXPECT_EQ(odd.status, 255);
-  EXPECT_EQ(odd.err, "Unsupported image size\nInvalid image dimensions\n");
+  EXPECT_EQ(odd.err,
+            "Unsupported image size\nbinning_2x2 needs an even width; the input is 67 pixels wide\nInvalid image "
+            "dimensions\n");
 }
 
 // A binned image holds at least one block each way: a smaller one is
@@ -332,14 +345,17 @@ TEST_F(Cli, BinningRefusesAnImageSmallerThanItsBlock) {
     writePgm("tiny.pgm", c.w, c.h, false, 20);
     const Result r = run({"-i", "tiny.pgm", "-o", c.out, "-type", c.type});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "Unsupported image size\nInvalid image dimensions\n");
+    const std::string block = c.type + std::string(c.type).size() - 3;  // "2x2"
+    EXPECT_EQ(r.err, "Unsupported image size\n" + std::string(c.type) + " needs at least " + block.substr(0, 1) +
+                         " x " + block.substr(2) + " pixels; the input is " + std::to_string(c.w) + "x" +
+                         std::to_string(c.h) + "\nInvalid image dimensions\n");
     EXPECT_FALSE(exists(path(c.out)));
   }
   writePgm("big.pgm", 64, 64, false, 21);
   const Result batch =
       run({"-if", "*.pgm", "-o", "out_*.ppm", "-maxWidth", "64", "-maxHeight", "64", "-type", "binning_4x4"});
   EXPECT_EQ(batch.status, 255);
-  EXPECT_EQ(batch.err, "Unsupported image size\n");
+  EXPECT_EQ(batch.err, "tiny.pgm: Unsupported image size\n");
   EXPECT_TRUE(exists(path("out_0.ppm")));
   EXPECT_FALSE(exists(path("out_1.ppm")));
 }
@@ -366,7 +382,16 @@ TEST_F(Cli, ImagesSmallerThanTheComponentMinimum) {
   }
   const Result mg = run({"-i", "small.pgm", "-o", "out.ppm", "-type", "MG"});
   EXPECT_EQ(mg.status, 255);
-  EXPECT_EQ(mg.err, "Unsupported image size\nInvalid image dimensions\n");
+  EXPECT_EQ(mg.err,
+            "Unsupported image size\nMG needs an even width; the input is 5 pixels wide\nInvalid image "
+            "dimensions\n");
+  // In a batch the odd image is named and skipped, the others processed.
+  writePgm("wide.pgm", 64, 64, false, 25);
+  const Result batch = run({"-if", "*.pgm", "-o", "b_*.ppm", "-maxWidth", "64", "-maxHeight", "70", "-type", "MG"});
+  EXPECT_EQ(batch.status, 255);
+  EXPECT_EQ(batch.err, "small.pgm: Unsupported image size\nMG needs an even width; small.pgm is 5 pixels wide\n");
+  EXPECT_FALSE(exists(path("b_0.ppm")));
+  EXPECT_TRUE(exists(path("b_1.ppm")));
 }
 
 // MG runs its own 8-bit kernels on an 8-bit mosaic; MG2 and MG_V2 name it
@@ -500,26 +525,39 @@ TEST_F(Cli, MatricesAndWhiteBalanceCorrectTheMosaic) {
   ASSERT_EQ(raw.status, 0) << raw.err;
   EXPECT_TRUE(readFile(path("out_raw.ppm")) == all) << "out_raw.ppm differs";
 
-  // A matrix A of another size is dropped and the run goes on with matrix B;
-  // white balance factors of exactly 1 create no filter.
+  // A matrix of another size, or a colour one, is refused: the run does not
+  // go on uncorrected, and nothing is written. White balance factors of
+  // exactly 1 create no filter.
   const std::string shiftOnly = reference(correct(m, &shifts, nullptr, 1.0, 1.0), "ref_b.ppm");
-  const Result mismatch = run({"-i", "in.pgm", "-o", "out_b.ppm", "-type", "HQLI", "-matrixA", "small.mat", "-matrixB",
-                               "b.pgm", "-wb_r", "1.0", "-info"});
-  ASSERT_EQ(mismatch.status, 0) << mismatch.err;
-  EXPECT_EQ(mismatch.err,
-            "Input and matrix A file parameters mismatch\nMatrix A file reading error. Ignore parameters\n");
-  EXPECT_NE(mismatch.out.find("MAD time"), std::string::npos);
-  EXPECT_EQ(mismatch.out.find("Color correction time"), std::string::npos);
+  const Result onlyB =
+      run({"-i", "in.pgm", "-o", "out_b.ppm", "-type", "HQLI", "-matrixB", "b.pgm", "-wb_r", "1.0", "-info"});
+  ASSERT_EQ(onlyB.status, 0) << onlyB.err;
+  EXPECT_NE(onlyB.out.find("MAD time"), std::string::npos);
+  EXPECT_EQ(onlyB.out.find("Color correction time"), std::string::npos);
   EXPECT_TRUE(readFile(path("out_b.ppm")) == shiftOnly) << "out_b.ppm differs";
-
-  // A colour matrix B is dropped; a missing matrix A ends the run.
+  const Result mismatch =
+      run({"-i", "in.pgm", "-o", "out_s.ppm", "-type", "HQLI", "-matrixA", "small.mat", "-matrixB", "b.pgm"});
+  EXPECT_EQ(mismatch.status, 255);
+  EXPECT_EQ(mismatch.err,
+            "Input and matrix A file parameters mismatch\nMatrix A is 33x64, the input 66x64\nInvalid image "
+            "dimensions\n");
+  EXPECT_FALSE(exists(path("out_s.ppm")));
   std::ofstream(path("colour.ppm"), std::ios::binary) << "P6\n"
                                                       << w << " " << h << "\n255\n"
                                                       << std::string(size_t{w} * h * 3, '\0');
   const Result colour = run({"-i", "in.pgm", "-o", "out_c.ppm", "-type", "HQLI", "-matrixB", "colour.ppm"});
-  ASSERT_EQ(colour.status, 0) << colour.err;
-  EXPECT_EQ(colour.err, "Matrix B file must not be color\nMatrix B file reading error. Ignore parameters\n");
-  EXPECT_EQ(colour.out.find("MAD time"), std::string::npos);
+  EXPECT_EQ(colour.status, 255);
+  EXPECT_EQ(colour.err, "Matrix B file must not be color\nInvalid file format\n");
+  EXPECT_FALSE(exists(path("out_c.ppm")));
+  std::ofstream(path("tall.pgm"), std::ios::binary) << "P5\n"
+                                                    << w << " " << h + 2 << "\n255\n"
+                                                    << std::string(size_t{w} * (h + 2), '\0');
+  const Result tall = run({"-i", "in.pgm", "-o", "out_t.ppm", "-matrixB", "tall.pgm"});
+  EXPECT_EQ(tall.status, 255);
+  EXPECT_EQ(tall.err,
+            "Input and matrix B file parameters mismatch\nMatrix B is 66x66, the input 66x64\nInvalid image "
+            "dimensions\n");
+  // A missing matrix A ends the run.
   const Result missing = run({"-i", "in.pgm", "-o", "out_m.ppm", "-matrixA", "none.mat"});
   EXPECT_EQ(missing.status, 255);
   EXPECT_EQ(missing.err, "Failed to open/access file\n");
@@ -583,14 +621,14 @@ TEST_F(Cli, SixteenBitBlackShiftMatrix) {
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(readFile(path("out.tif")) == readFile(path("ref.tif"))) << "out.tif differs";
 
-  const Mosaic eight = writePgm("in8.pgm", w, h, false, 15);
+  // An 8-bit mosaic cannot take 16-bit shifts: refused, nothing written.
+  writePgm("in8.pgm", w, h, false, 15);
   const Result narrow = run({"-i", "in8.pgm", "-o", "out8.ppm", "-type", "HQLI", "-matrixB", "b16.pgm"});
-  ASSERT_EQ(narrow.status, 0) << narrow.err;
+  EXPECT_EQ(narrow.status, 255);
   EXPECT_EQ(narrow.err,
-            "Input and matrix B file parameters mismatch\nMatrix B file reading error. Ignore parameters\n");
-  DebayerRun sdk(OPIX_HQLI, w, h, OPIX_I8);
-  ASSERT_EQ(sdk.run(eight, OPIX_BAYER_RGGB), OPIX_OK);
-  EXPECT_TRUE(readFile(path("out8.ppm")) == ppm(sdk)) << "out8.ppm differs";
+            "Input and matrix B file parameters mismatch\nA 16-bit matrix B cannot correct an 8-bit mosaic\nInvalid "
+            "file format\n");
+  EXPECT_FALSE(exists(path("out8.ppm")));
 }
 
 // The developer aid: OPIX_CUDA_ON_CPU=1 runs the program's kernels through
@@ -1209,4 +1247,111 @@ TEST_F(Cli, HostBackendStartUpLinesAndQuiet) {
   EXPECT_EQ(quiet.out.find("Processing unit"), std::string::npos);
   EXPECT_NE(quiet.out.find("Output image: quiet.ppm\n"), std::string::npos);
   EXPECT_TRUE(readFile(path("quiet.ppm")) == readFile(path("out.ppm")));
+}
+
+// A RAW file carries no header: a size other than one frame of -w x -h
+// samples at -bits (one byte up to 8 bits, two above) is refused with both
+// byte counts, alone and in a batch.
+TEST_F(Cli, RawFileOfAnotherSizeIsRefused) {
+  const std::vector<int> samples = randomMosaic(64, 64, OPIX_I12, 72).samples;
+  writeRaw16(path("a16.raw"), samples);  // 8192 bytes
+  const Result eight = run({"-i", "a16.raw", "-w", "64", "-h", "64", "-o", "out.ppm"});
+  EXPECT_EQ(eight.status, 255);
+  EXPECT_EQ(eight.err,
+            "RAW file a16.raw: expected 4096 bytes (64 x 64 samples of 8 bits, 1 byte each), got 8192\n"
+            "Invalid image dimensions\n");
+  EXPECT_FALSE(exists(path("out.ppm")));
+  const Result wide = run({"-i", "a16.raw", "-w", "64", "-h", "60", "-bits", "12", "-o", "out.tif"});
+  EXPECT_EQ(wide.status, 255);
+  EXPECT_EQ(wide.err.rfind("RAW file a16.raw: expected 7680 bytes (64 x 60 samples of 12 bits, 2 bytes each), got "
+                           "8192\n",
+                           0),
+            0u)
+      << wide.err;
+  const Result fits = run({"-i", "a16.raw", "-w", "64", "-h", "64", "-bits", "12", "-o", "out.tif"});
+  EXPECT_EQ(fits.status, 0) << fits.err;
+  std::ofstream(path("b8.raw"), std::ios::binary) << std::string(64 * 64, '\x10');
+  const Result batch = run(
+      {"-if", "*.raw", "-w", "64", "-h", "64", "-bits", "12", "-o", "b_*.tif", "-maxWidth", "64", "-maxHeight", "64"});
+  EXPECT_EQ(batch.status, 255);
+  EXPECT_EQ(batch.err,
+            "RAW file b8.raw: expected 8192 bytes (64 x 64 samples of 12 bits, 2 bytes each), got 4096\n"
+            "b8.raw: Invalid image dimensions\n");
+  EXPECT_TRUE(exists(path("b_0.tif")));
+  EXPECT_FALSE(exists(path("b_1.tif")));
+}
+
+namespace {
+
+// The SMaxSampleValue entries of a TIFF file, one per sample, or none.
+std::vector<double> maxSampleValues(const std::string& name) {
+  TIFFSetWarningHandler(nullptr);
+  TIFF* tif = TIFFOpen(name.c_str(), "r");
+  if (!tif) return {};
+  uint16_t spp = 0;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+  std::vector<double> values;
+  double* perSample = nullptr;
+  double one = 0;
+  // libtiff gives one value, or with TIFFTAG_PERSAMPLE set, one per sample.
+  TIFFSetField(tif, TIFFTAG_PERSAMPLE, PERSAMPLE_MULTI);
+  if (TIFFGetField(tif, TIFFTAG_SMAXSAMPLEVALUE, &perSample) == 1 && perSample)
+    values.assign(perSample, perSample + spp);
+  TIFFSetField(tif, TIFFTAG_PERSAMPLE, PERSAMPLE_MERGED);
+  if (values.empty() && TIFFGetField(tif, TIFFTAG_SMAXSAMPLEVALUE, &one) == 1) values.assign(1, one);
+  TIFFClose(tif);
+  return values;
+}
+
+}  // namespace
+
+// -bits also names the depth of the samples that a 16-bit PGM, PNG or TIFF
+// holds in its words: 12-bit data in 16-bit files gives the 12-bit result
+// of the same data in a 12-bit file. Samples above the depth, and a depth
+// that an 8-bit file cannot have, are refused.
+TEST_F(Cli, BitsNameTheDepthOfSixteenBitFiles) {
+  const uint32_t w = 64, h = 64;
+  const std::vector<int> samples = randomMosaic(w, h, OPIX_I12, 73).samples;
+  writeGray(path("ref.pgm"), w, h, 12, samples);   // maxval 4095
+  writeGray(path("in16.pgm"), w, h, 16, samples);  // maxval 65535, the same words
+  std::vector<uint8_t> words(size_t{w} * h * 2);
+  std::memcpy(words.data(), std::vector<uint16_t>(samples.begin(), samples.end()).data(), words.size());
+  TiffLayout layout;
+  layout.bps = 16;
+  ASSERT_TRUE(writeTiffFile(path("in16.tif"), w, h, layout, words));
+  const Result ref = run({"-i", "ref.pgm", "-o", "ref.tif"});
+  ASSERT_EQ(ref.status, 0) << ref.err;
+  for (const char* in : {"in16.pgm", "in16.tif"}) {
+    SCOPED_TRACE(in);
+    const Result plain = run({"-i", in, "-o", "plain.tif"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_NE(plain.out.find("Output surface format: RGB16\n"), std::string::npos);
+    const Result r = run({"-i", in, "-o", "out.tif", "-bits", "12"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Output surface format: RGB12\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Image size: 64x64 pixels, 12 bits\n"), std::string::npos);
+    EXPECT_TRUE(readFile(path("out.tif")) == readFile(path("ref.tif")));
+    const Result ten = run({"-i", in, "-o", "ten.tif", "-bits", "10"});
+    EXPECT_EQ(ten.status, 255);
+    EXPECT_EQ(ten.err, "Input file has sample values above 10 bits\nInvalid file format\n");
+  }
+  // A 12-bit TIFF result names its largest sample value; a 16-bit one needs
+  // none.
+  EXPECT_EQ(maxSampleValues(path("ref.tif")), (std::vector<double>{4095, 4095, 4095}));
+  writePgm("in8.pgm", w, h, false, 74);
+  const Result eight = run({"-i", "in8.pgm", "-o", "out8.tif", "-bits", "12"});
+  EXPECT_EQ(eight.status, 255);
+  EXPECT_EQ(eight.err, "in8.pgm holds 8-bit samples: -bits 12 does not apply to it\nInvalid file format\n");
+  EXPECT_FALSE(exists(path("out8.tif")));
+}
+
+// L7 has no 8-bit kernels: an 8-bit mosaic is refused with that reason.
+TEST_F(Cli, L7OnAnEightBitMosaicSaysWhy) {
+  writePgm("in.pgm", 64, 64, false, 75);
+  const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "L7"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err,
+            "L7 takes 12- and 16-bit mosaics; the input has 8 bits\nFile format is unsupported by the current "
+            "version\n");
+  EXPECT_FALSE(exists(path("out.ppm")));
 }

@@ -182,10 +182,15 @@ TEST_F(RawFiles, EightBitNeedsWidthTimesHeightBytes) {
   EXPECT_EQ(img.surfaceFormat, OPIX_I8);
   EXPECT_EQ(Bytes(img.data.get(), img.data.get() + 8), px);
 
-  HostImage shortImg;
-  const ReadResult r = readCaptured(put("s.raw", Bytes(px.begin(), px.end() - 1)), shortImg, 2, 4, 8);
-  EXPECT_EQ(r.status, OPIX_IO_ERROR);
-  EXPECT_EQ(r.err, "Input file has unappropriate format\n");
+  // A file of another size than one frame is refused with both sizes.
+  for (const Bytes& other : {Bytes(px.begin(), px.end() - 1), Bytes(16, 1)}) {
+    HostImage wrong;
+    const ReadResult r = readCaptured(put("s.raw", other), wrong, 2, 4, 8);
+    EXPECT_EQ(r.status, OPIX_INVALID_SIZE);
+    EXPECT_EQ(r.err, "RAW file " + path("s.raw") + ": expected 8 bytes (4 x 2 samples of 8 bits, 1 byte each), got " +
+                         std::to_string(other.size()) + "\n");
+    EXPECT_EQ(wrong.data.get(), nullptr);
+  }
 }
 
 TEST_F(RawFiles, DeeperSamplesAreLittleEndianWords) {

@@ -1,6 +1,7 @@
 // File-type rules and the image reader and writer dispatch.
 #include "ImageFiles.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -33,14 +34,29 @@ bool hasAnyExtension(const std::string& name, std::initializer_list<const char*>
 
 }  // namespace
 
+namespace {
+
+// The writer names a PNM result by its channels (.ppm or .pgm) and has no
+// ".ppm16": a 16-bit result goes to a .ppm or .tif file.
+const std::initializer_list<const char*> kColorOutputExtensions = {".bmp", ".ppm", ".tif", ".tiff", ".png"};
+const std::initializer_list<const char*> kGrayInputExtensions = {".bmp", ".pgm",  ".pgm16", ".raw",
+                                                                 ".tif", ".tiff", ".png"};
+
+}  // namespace
+
+std::string extensionList(int kind) {
+  std::string list;
+  for (const char* e : kind == kFileColorOutput ? kColorOutputExtensions : kGrayInputExtensions)
+    list += (list.empty() ? "" : "/") + std::string(e + 1);
+  return list;
+}
+
 bool isFileType(const std::string& name, int kind) {
   switch (kind) {
     case kFileAnyImage:
     case kFileAnyImage2: return hasAnyExtension(name, {".bmp", ".ppm", ".pgm", ".tif", ".tiff", ".png"});
-    // The writer names a PNM result by its channels (.ppm or .pgm) and has
-    // no ".ppm16": a 16-bit result goes to a .ppm or .tif file.
-    case kFileColorOutput: return hasAnyExtension(name, {".bmp", ".ppm", ".tif", ".tiff", ".png"});
-    case kFileGrayInput: return hasAnyExtension(name, {".bmp", ".pgm", ".pgm16", ".raw", ".tif", ".tiff", ".png"});
+    case kFileColorOutput: return hasAnyExtension(name, kColorOutputExtensions);
+    case kFileGrayInput: return hasAnyExtension(name, kGrayInputExtensions);
     case kFileBmp: return hasExtension(name, ".bmp");
     case kFileJpeg: return hasAnyExtension(name, {".jpg", ".jpeg", ".jfif"});
     case kFileJpeg2000: return hasAnyExtension(name, {".jp2", ".j2k"});
@@ -99,6 +115,22 @@ bool samplesFitDepth(const DecodedImage& d) {
   return true;
 }
 
+// A RAW file has no header: its size is all that can tell -w, -h or -bits
+// wrong (a 16-bit file read as 8-bit gives garbage of the right size for a
+// frame twice as wide). A regular file must hold exactly one frame.
+bool rawSizeMatches(const std::string& path, uint32_t width, uint32_t height, uint32_t bits) {
+  struct stat st {};
+  if (bits == 0 || bits > 16 || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
+  const uint32_t bytesPerSample = bits <= 8 ? 1 : 2;
+  const uint64_t expected = uint64_t{width} * height * bytesPerSample;
+  // A size no frame can have is the reader's to refuse.
+  if (expected == 0 || expected > kMaxImageBytes || uint64_t(st.st_size) == expected) return true;
+  std::fprintf(stderr, "RAW file %s: expected %llu bytes (%u x %u samples of %u bits, %u byte%s each), got %llu\n",
+               path.c_str(), static_cast<unsigned long long>(expected), width, height, bits, bytesPerSample,
+               bytesPerSample == 1 ? "" : "s", static_cast<unsigned long long>(st.st_size));
+  return false;
+}
+
 opixStatus_t readImageFile(const std::string& inputName, const std::string& outputName, HostImage& image,
                            uint32_t height, uint32_t width, uint32_t rawBits) {
   if (access(inputName.c_str(), R_OK) != 0) {
@@ -138,6 +170,7 @@ opixStatus_t readImageFile(const std::string& inputName, const std::string& outp
       if (!readPng(inputName, d)) return unappropriateFormat(OPIX_IO_ERROR);
       format = formatFromBits(d.bits, d.channels);
     } else if (hasExtension(inputName, ".raw")) {
+      if (!rawSizeMatches(inputName, width, height, rawBits)) return OPIX_INVALID_SIZE;
       if (!readRaw(inputName, width, height, rawBits, d)) return unappropriateFormat(OPIX_IO_ERROR);
       format = formatFromBits(d.bits, 1);
     } else {
@@ -205,7 +238,8 @@ opixStatus_t writeImage(std::string& outputName, const void* buffer, opixSurface
     }
     written = interleaved && writePnm(outputName, buffer, width, pitch, height, opixFormatBits(format), channels);
   } else if (hasExtension(outputName, ".tif") || hasExtension(outputName, ".tiff")) {
-    written = interleaved && writeTiff(outputName, buffer, width, pitch, height, bytes, channels);
+    written =
+        interleaved && writeTiff(outputName, buffer, width, pitch, height, bytes, channels, opixFormatBits(format));
   } else if (hasExtension(outputName, ".png")) {
     written = interleaved && writePng(outputName, buffer, width, pitch, height, opixFormatBits(format), channels);
   } else {

@@ -33,6 +33,9 @@ enum FileKind : int {
   kFileAnyImage2 = 11,
 };
 bool isFileType(const std::string& name, int kind);
+// The extensions of kFileColorOutput or kFileGrayInput without their dots,
+// joined by '/' ("bmp/ppm/tif/tiff/png"), for messages.
+std::string extensionList(int kind);
 
 // ------------------------------------------------------- image dispatch
 
@@ -100,9 +103,11 @@ bool writeBmp(const std::string& path, const void* buffer, uint32_t channels, ui
 // scaled to the full range, with the true depth in an sBIT chunk.
 bool writePng(const std::string& path, const void* buffer, uint32_t width, uint32_t pitch, uint32_t height,
               uint32_t bitsPerChannel, uint32_t channels);
-// Single-strip uncompressed little-endian TIFF.
+// Single-strip uncompressed little-endian TIFF. `significantBits` below the
+// sample's width (12 in 16-bit words) is written as MaxSampleValue and
+// SMaxSampleValue.
 bool writeTiff(const std::string& path, const void* buffer, uint32_t width, uint32_t pitch, uint32_t height,
-               uint32_t bytesPerSample, uint32_t channels);
+               uint32_t bytesPerSample, uint32_t channels, uint32_t significantBits = 0);
 
 // ---------------------------------------------------- correction matrices
 

@@ -298,50 +298,64 @@ TiffResult readTiff(const std::string& path, DecodedImage& out, uint64_t maxDeco
 }
 
 bool writeTiff(const std::string& path, const void* buffer, uint32_t width, uint32_t pitch, uint32_t height,
-               uint32_t bytesPerSample, uint32_t channels) {
+               uint32_t bytesPerSample, uint32_t channels, uint32_t significantBits) {
   if ((channels != 1 && channels != 3) || (bytesPerSample != 1 && bytesPerSample != 2 && bytesPerSample != 4))
     return false;
-  constexpr uint32_t kEntries = 8;
+  // Samples of fewer bits than their words (12-bit results in 16-bit words)
+  // name their largest value, one per channel, in MaxSampleValue and
+  // SMaxSampleValue; more than one channel's values follow the directory.
+  const bool narrow = significantBits != 0 && significantBits < bytesPerSample * 8 && significantBits <= 16;
+  const uint32_t entryCount = narrow ? 10 : 8;
   const uint64_t rowBytes = uint64_t{width} * channels * bytesPerSample;
   const uint64_t imageBytes = rowBytes * height;
   const uint64_t directoryOffset = 8 + imageBytes;
-  if (directoryOffset + 2 + 12 * kEntries + 4 > UINT32_MAX || (rowBytes > pitch && height > 0)) return false;
+  const uint64_t directoryBytes = 2 + 12 * uint64_t{entryCount} + 4;
+  const uint64_t extraOffset = directoryOffset + directoryBytes;
+  if (extraOffset + 4 * channels > UINT32_MAX || (rowBytes > pitch && height > 0)) return false;
 
   unsigned char header[8] = {'I', 'I'};
   storeLe16(header + 2, 42);
   storeLe32(header + 4, static_cast<uint32_t>(directoryOffset));
 
   enum : uint16_t { kShort = 3, kLong = 4 };
+  const uint16_t largest = narrow ? static_cast<uint16_t>((1u << significantBits) - 1) : 0;
   const struct {
     uint16_t tag, type;
-    uint32_t value;
-  } entries[kEntries] = {
-      {256, kLong, width},
-      {257, kLong, height},
-      {258, kShort, bytesPerSample * 8},
-      {262, kShort, channels == 3 ? 2u : 32803u},
-      {273, kLong, 8},
-      {277, kShort, channels},
-      {278, kLong, height},
-      {279, kLong, static_cast<uint32_t>(imageBytes)},
+    uint32_t count, value;
+  } entries[10] = {
+      {256, kLong, 1, width},
+      {257, kLong, 1, height},
+      {258, kShort, 1, bytesPerSample * 8},
+      {262, kShort, 1, channels == 3 ? 2u : 32803u},
+      {273, kLong, 1, 8},
+      {277, kShort, 1, channels},
+      {278, kLong, 1, height},
+      {279, kLong, 1, static_cast<uint32_t>(imageBytes)},
+      // Inline for one channel, else at the extra bytes.
+      {281, kShort, channels, channels == 1 ? largest : static_cast<uint32_t>(extraOffset)},
+      {341, kShort, channels, channels == 1 ? largest : static_cast<uint32_t>(extraOffset + 2 * channels)},
   };
-  unsigned char directory[2 + 12 * kEntries + 4] = {};
-  storeLe16(directory, kEntries);
-  for (uint32_t i = 0; i < kEntries; ++i) {
+  unsigned char directory[2 + 12 * 10 + 4] = {};
+  unsigned char extra[12] = {};
+  storeLe16(directory, static_cast<uint16_t>(entryCount));
+  for (uint32_t i = 0; i < entryCount; ++i) {
     unsigned char* e = directory + 2 + 12 * i;
     storeLe16(e, entries[i].tag);
     storeLe16(e + 2, entries[i].type);
-    storeLe32(e + 4, 1);
+    storeLe32(e + 4, entries[i].count);
     // A SHORT value sits in the first two bytes of the value field.
     storeLe32(e + 8, entries[i].value);
   }
+  for (uint32_t c = 0; c < 2 * channels; ++c) storeLe16(extra + 2 * c, largest);
 
   OutputFile file(path);
   if (!file.isOpen()) return false;
   bool ok = file.write(header, sizeof header);
   const unsigned char* src = static_cast<const unsigned char*>(buffer);
   for (uint32_t r = 0; ok && r < height; ++r) ok = file.write(src + uint64_t{r} * pitch, rowBytes);
-  return ok && file.write(directory, sizeof directory) && file.commit();
+  ok = ok && file.write(directory, directoryBytes);
+  if (narrow && channels > 1) ok = ok && file.write(extra, 4 * channels);
+  return ok && file.commit();
 }
 
 }  // namespace opix

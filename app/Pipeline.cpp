@@ -254,8 +254,7 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
       std::fprintf(stderr, "%s needs at least %u x %u pixels; the input is %ux%u\n", debayerTypeWord(type),
                    debayerScale(type), debayerScale(type), o_.maxWidth, o_.maxHeight);
     else
-      std::fprintf(stderr, "%s needs an even width; the input is %u pixels wide\n", debayerTypeWord(type),
-                   o_.maxWidth);
+      std::fprintf(stderr, "%s needs an even width; the input is %u pixels wide\n", debayerTypeWord(type), o_.maxWidth);
     return OPIX_INVALID_SIZE;
   }
   const opixSurfaceFormat_t input = o_.inputSurfaceFormat;

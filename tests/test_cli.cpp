@@ -1355,3 +1355,13 @@ TEST_F(Cli, L7OnAnEightBitMosaicSaysWhy) {
             "version\n");
   EXPECT_FALSE(exists(path("out.ppm")));
 }
+
+// A result that cannot be written is reported once by the writer, then
+// named with its status.
+TEST_F(Cli, AFailedWriteIsReportedOnce) {
+  writePgm("in.pgm", 64, 64, false, 76);
+  ASSERT_EQ(mkfifo(path("fifo.ppm").c_str(), 0644), 0);
+  const Result r = run({"-i", "in.pgm", "-o", "fifo.ppm"});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "fifo.ppm is not a regular file\nCould not save to file\nfifo.ppm: Failed to open/access file\n");
+}

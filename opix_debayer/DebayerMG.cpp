@@ -36,6 +36,10 @@ void opixMG16::ComputeMemorySize() {
 
 void opixMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
   if (destination.width % 2 != 0) checks::fail("Unsupported odd image width", OPIX_INVALID_SIZE, __LINE__);
+  // The passes' grids and buffer cells are laid out from the image size; an
+  // empty side leaves no cell to work on.
+  if (destination.width == 0 || destination.height == 0)
+    checks::fail("Unsupported empty image", OPIX_INVALID_SIZE, __LINE__);
   geometry_ = mgGeometry(destination.width, destination.height);
   MgBuffers buffers{};
   for (int i = 0; i < 12; ++i)

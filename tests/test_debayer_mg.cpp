@@ -173,6 +173,23 @@ TEST(Mg, OddWidthIsRefusedAndTheComponentStaysUsable) {
   EXPECT_NE(t.find("Unsupported odd image width\n"), std::string::npos) << t;
 }
 
+// A frame with an empty side gives the passes nothing to lay their cells
+// out on: it is refused, and the component stays usable.
+TEST(Mg, EmptyFrameIsRefused) {
+  TraceCapture capture;
+  DebayerRun run(OPIX_MG, 64, 64, OPIX_I16);
+  ASSERT_EQ(run.status, OPIX_OK);
+  for (auto [w, h] : {std::pair{0u, 64u}, std::pair{64u, 0u}, std::pair{0u, 0u}}) {
+    EXPECT_EQ(run.run(randomMosaic(w, h, OPIX_I16, 5), OPIX_BAYER_RGGB), OPIX_INVALID_SIZE) << w << "x" << h;
+    EXPECT_TRUE(run.onlyPixelsWritten());
+  }
+  const Mosaic m = randomMosaic(64, 64, OPIX_I16, 6);
+  ASSERT_EQ(run.run(m, OPIX_BAYER_RGGB), OPIX_OK);
+  expectReference(run, m, OPIX_BAYER_RGGB);
+  const std::string t = capture.finish();
+  EXPECT_NE(t.find("Unsupported empty image\n"), std::string::npos) << t;
+}
+
 // Sharp edges between the largest value and 0 overshoot in every estimate.
 TEST(Mg, EstimatesStayWithinTheBitDepth) {
   for (opixSurfaceFormat_t f : {OPIX_I12, OPIX_I16, OPIX_I8}) {

@@ -64,19 +64,34 @@ void DataImport::ComputeMemorySize() {
 
 void DataImport::Copy(const void* source, uint32_t width, uint32_t pitch, uint32_t height) {
   if (width > destination_->maxWidth || height > destination_->maxHeight) OPIX_THROW(OPIX_INVALID_SIZE);
-  setCurrentSize(*destination_, width, height);
-  if (staging_) setCurrentSize(*staging_, width, height);
-  const opixDeviceSurfaceBuffer_t& target = staging_ ? *staging_ : *destination_;
-  if (width != 0 && height != 0)
-    copy2D(deviceAddress(target), target.pitch, source, pitch, hostRowBytes(width), height,
-           device::CopyKind::HostToDevice);
-  const SurfaceView dst = surfaceView(*destination_);
-  switch (format_) {
-    case OPIX_BGR8: launchChannelReplace(dst, dst); break;
-    case OPIX_RGB12:
-    case OPIX_RGB16: launchChannelSplit(surfaceView(*staging_), dst); break;
-    case OPIX_BGRX8: launchBGRXPacker(surfaceView(*staging_), dst); break;
-    default: break;
+  // The new size is recorded only once the frame is in: a copy that fails
+  // before touching the device keeps the previous frame and its size; one
+  // that fails after (a conversion kernel) leaves the destination empty, so
+  // no later stage takes a half-written frame for a complete one.
+  const uint32_t previousWidth = destination_->width, previousHeight = destination_->height;
+  bool written = false;
+  try {
+    setCurrentSize(*destination_, width, height);
+    if (staging_) setCurrentSize(*staging_, width, height);
+    const opixDeviceSurfaceBuffer_t& target = staging_ ? *staging_ : *destination_;
+    if (width != 0 && height != 0)
+      copy2D(deviceAddress(target), target.pitch, source, pitch, hostRowBytes(width), height,
+             device::CopyKind::HostToDevice);
+    written = true;
+    const SurfaceView dst = surfaceView(*destination_);
+    switch (format_) {
+      case OPIX_BGR8: launchChannelReplace(dst, dst); break;
+      case OPIX_RGB12:
+      case OPIX_RGB16: launchChannelSplit(surfaceView(*staging_), dst); break;
+      case OPIX_BGRX8: launchBGRXPacker(surfaceView(*staging_), dst); break;
+      default: break;
+    }
+  } catch (...) {
+    if (written)
+      setCurrentSize(*destination_, 0, 0);
+    else
+      setCurrentSize(*destination_, previousWidth, previousHeight);
+    throw;
   }
 }
 

@@ -21,8 +21,8 @@ void AttachableComponent::Attach(opixDeviceSurfaceBufferHandle_t source) {
     trace::value("Unsupported surface format", source_->surfaceFormat);
     OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
   }
-  checks::wordAligned(*source);
-  source_ = source;
+  checks::externalBuffer(*source);
+  holdSource(source);
 }
 
 }  // namespace opix

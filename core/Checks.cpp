@@ -38,10 +38,21 @@ void heightMatches(uint32_t height, uint32_t surfaceHeight) {
   if (height != surfaceHeight) fail("Input height does not match surface height", OPIX_INVALID_SIZE, __LINE__);
 }
 
-void wordAligned(const opixDeviceSurfaceBuffer_t& buffer) {
+void externalBuffer(const opixDeviceSurfaceBuffer_t& buffer) {
   if (!buffer.external) return;
-  constexpr uintptr_t kWord = 4;
-  if (reinterpret_cast<uintptr_t>(buffer.directPointer) % kWord != 0 || buffer.pitch % kWord != 0)
+  if (!buffer.directPointer) OPIX_THROW(OPIX_INVALID_VALUE);
+  if (buffer.width > buffer.maxWidth || buffer.height > buffer.maxHeight) OPIX_THROW(OPIX_INVALID_SIZE);
+  const uint32_t rowBytes = opixRowBytes(buffer.surfaceFormat, buffer.width);
+  if (buffer.width != 0 && rowBytes == 0) OPIX_THROW(OPIX_INVALID_VALUE);  // no row size: unknown format
+  if (buffer.pitch < rowBytes) OPIX_THROW(OPIX_INVALID_VALUE);
+  constexpr uint64_t kWord = 4;
+  uint64_t stride = 0;
+  if (buffer.surfaceFormat == OPIX_RGB12_PLANAR || buffer.surfaceFormat == OPIX_RGB16_PLANAR) {
+    stride = uint64_t{buffer.maxPitch} * buffer.maxHeight;
+    if (uint64_t{buffer.pitch} * buffer.height > stride) OPIX_THROW(OPIX_INVALID_VALUE);
+  }
+  if (reinterpret_cast<uintptr_t>(buffer.directPointer) % kWord != 0 || buffer.pitch % kWord != 0 ||
+      stride % kWord != 0)
     OPIX_THROW(OPIX_UNALIGNED_DATA);
 }
 

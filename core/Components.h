@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "MemSpace.h"
+#include "SurfaceLease.h"
 #include "opix.h"
 #include "opixDeviceSurfaceBuffer.h"
 
@@ -49,7 +50,17 @@ class AttachableComponent : public BaseComponent, public virtual IAttachable {
   void Attach(opixDeviceSurfaceBufferHandle_t source) override;
 
  protected:
+  // Reads `source` from now on, and keeps the component that owns it alive
+  // for as long as it does.
+  void holdSource(opixDeviceSurfaceBufferHandle_t source) {
+    sourceOwner_ = leases::hold(source);
+    source_ = source;
+  }
+
   opixDeviceSurfaceBufferHandle_t source_ = nullptr;
+
+ private:
+  SurfaceOwner sourceOwner_;
 };
 
 class IDebayer : public virtual IAttachable {

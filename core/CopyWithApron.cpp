@@ -37,7 +37,10 @@ void launchApronCopyHost(const ApronCopy& c) {
 
 void copyWithOffsetAndApron(const SurfaceView& src, const SurfaceView& dst, int apron, uint32_t xOffset, uint32_t y0) {
   const int bpp = bytesPerPixel(src.format);
-  if (bpp != 0 && src.plane[0] && src.width > 0 && src.height > 0) {
+  // A view always has its pixels (deviceAddress refuses a buffer without
+  // them): a null plane here must fail, never leave the work image stale.
+  if (!src.plane[0] || !dst.plane[0]) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  if (bpp != 0 && src.width > 0 && src.height > 0) {
     ApronCopy c{src.plane[0],
                 src.pitch,
                 dst.plane[0],

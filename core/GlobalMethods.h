@@ -9,6 +9,7 @@
 #include "Components.h"
 #include "DeviceContext.h"
 #include "HandleSignature.h"
+#include "SurfaceLease.h"
 #include "TraceFile.h"
 #include "opixException.h"
 
@@ -59,41 +60,49 @@ struct ObjectNames {
 // validates, creates its buffers and allocates) and hands out a new handle.
 // A component whose build fails is deleted again, its memory released, and
 // the caller's out-parameters are left as they were.
+//   source: the buffer the component will read, or null; its owner is held
+//     for the whole call, so another thread's Destroy of the owner's handle
+//     cannot free it while it is read.
 //   traceArgs(): writes the argument lines.
 //   build(): returns a std::unique_ptr to the initialised component.
-//   deliver(component): stores and traces the outputs other than the handle.
+//   deliver(component): stores and traces the outputs other than the handle;
+//     returns the destination buffer it handed out (or null), which is
+//     published with the component as its owner.
 template <class Record, class TraceArgs, class Build, class Deliver>
-opixStatus_t createFrontend(const ObjectNames& names, Record** handle, TraceArgs&& traceArgs, Build&& build,
-                            Deliver&& deliver) noexcept {
+opixStatus_t createFrontend(const ObjectNames& names, Record** handle, opixDeviceSurfaceBufferHandle_t source,
+                            TraceArgs&& traceArgs, Build&& build, Deliver&& deliver) noexcept {
   return runTraced([&] {
+    const SurfaceOwner sourceOwner = leases::hold(source);
     trace::text(names.create);
     traceArgs();
     trace::deviceMemory(0);
     requireInitialised();
     if (!handle) OPIX_THROW_AT(OPIX_INVALID_VALUE, "core/GlobalMethods");
     auto record = std::make_unique<Record>();
-    record->component = build();
+    record->component = shareComponent(build());
     enrollHandle(record.get());
     Record* live = record.release();
     *handle = live;
     trace::value("handle", static_cast<const void*>(live));
-    deliver(*live->component);
+    const opixDeviceSurfaceBuffer_t* published = deliver(*live->component);
+    if (published) leases::publish(published, live->component);
     uint64_t bytes = 0;
     live->component->GetAllocatedGpuMemorySize(&bytes);
     trace::deviceMemory(bytes);
   });
 }
 
-// Create of a component that hands out a destination buffer for the next one.
+// Create of a component that reads `source` and hands out a destination
+// buffer for the next one.
 //   build(opixDeviceSurfaceBufferHandle_t* destination): returns the
 //     initialised component and sets *destination.
 template <class Record, class TraceArgs, class Build>
 opixStatus_t createWithDestination(const ObjectNames& names, Record** handle,
-                                   opixDeviceSurfaceBufferHandle_t* destination, TraceArgs&& traceArgs,
-                                   Build&& build) noexcept {
+                                   opixDeviceSurfaceBufferHandle_t* destination, opixDeviceSurfaceBufferHandle_t source,
+                                   TraceArgs&& traceArgs, Build&& build) noexcept {
   opixDeviceSurfaceBufferHandle_t built = nullptr;
   return createFrontend(
-      names, handle, traceArgs,
+      names, handle, source, traceArgs,
       [&] {
         if (!destination) OPIX_THROW_AT(OPIX_INVALID_VALUE, "core/GlobalMethods");
         return build(&built);
@@ -101,23 +110,28 @@ opixStatus_t createWithDestination(const ObjectNames& names, Record** handle,
       [&](auto&) {
         *destination = built;
         trace::buffer("destination buffer", built);
+        return built;
       });
 }
 
-// Transform or Copy: the handle is traced before it is checked.
+// Transform or Copy: the handle is traced before it is checked, and held
+// until the body returns, so that a Destroy on another thread waits for it.
 template <class Record, class TraceArgs, class Body>
 opixStatus_t transformFrontend(const ObjectNames& names, Record* handle, TraceArgs&& traceArgs, Body&& body) noexcept {
   return runTraced([&] {
     trace::text(names.call);
     trace::value("handle", static_cast<const void*>(handle));
     traceArgs();
-    checkHandle(handle);
+    const HandleUse use = useHandle(handle);
     body(*handle->component);
     synchroniseIfRequested();
   });
 }
 
-// Destroy: a handle that fails the check is left alone.
+// Destroy: a handle that fails the check is left alone; one that another
+// thread is calling is destroyed once that call has returned. The component
+// itself goes with its handle unless components reading its destination
+// buffer still hold it; the last of them deletes it.
 template <class Record>
 opixStatus_t destroyFrontend(const ObjectNames& names, Record* handle) noexcept {
   return runTraced([&] {
@@ -140,7 +154,7 @@ opixStatus_t destroyFrontend(const ObjectNames& names, Record* handle) noexcept 
 template <class Record>
 opixStatus_t memorySizeFrontend(Record* handle, uint64_t* bytes) noexcept {
   return runQuiet([&] {
-    checkHandle(handle);
+    const HandleUse use = useHandle(handle);
     if (!bytes) OPIX_THROW_AT(OPIX_INVALID_VALUE, "core/GlobalMethods");
     handle->component->GetAllocatedGpuMemorySize(bytes);
   });

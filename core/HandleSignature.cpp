@@ -1,5 +1,6 @@
 #include "HandleSignature.h"
 
+#include <condition_variable>
 #include <mutex>
 #include <unordered_map>
 
@@ -9,11 +10,18 @@ namespace opix::handles {
 
 namespace {
 
-// Pipelines are built on several threads, so the live set is locked; each
-// call holds the lock for one hash lookup.
+struct Entry {
+  HandleKind kind;
+  uint32_t calls = 0;    // calls inside the handle now
+  bool retired = false;  // Destroy has begun: no call may enter
+};
+
+// Pipelines are built and run on several threads, so the live set is locked;
+// each call holds the lock for one hash lookup.
 struct Registry {
   std::mutex mutex;
-  std::unordered_map<const void*, HandleKind> live;
+  std::condition_variable left;  // a call left a retired handle
+  std::unordered_map<const void*, Entry> live;
 };
 
 // Never destroyed: a handle may be destroyed from another static destructor
@@ -23,10 +31,12 @@ Registry& registry() {
   return *r;
 }
 
-// With the lock held: is `record` a live, intact handle of `kind`?
-bool isLive(Registry& r, const void* record, HandleKind kind, IntactFn intact) {
+// With the lock held: the entry of `record` if it is a live, intact handle
+// of `kind` that no Destroy has begun on, else null.
+Entry* liveEntry(Registry& r, const void* record, HandleKind kind, IntactFn intact) {
   const auto it = r.live.find(record);
-  return it != r.live.end() && it->second == kind && intact(record);
+  if (it == r.live.end() || it->second.kind != kind || it->second.retired || !intact(record)) return nullptr;
+  return &it->second;
 }
 
 }  // namespace
@@ -34,19 +44,33 @@ bool isLive(Registry& r, const void* record, HandleKind kind, IntactFn intact) {
 void enroll(const void* record, HandleKind kind) {
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  r.live.emplace(record, kind);
+  r.live.insert_or_assign(record, Entry{kind});
 }
 
-void check(const void* record, HandleKind kind, IntactFn intact) {
+void enter(const void* record, HandleKind kind, IntactFn intact) {
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  if (!isLive(r, record, kind, intact)) OPIX_THROW(OPIX_INVALID_HANDLE);
+  Entry* e = liveEntry(r, record, kind, intact);
+  if (!e) OPIX_THROW(OPIX_INVALID_HANDLE);
+  ++e->calls;
+}
+
+void leave(const void* record) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  const auto it = r.live.find(record);
+  if (it == r.live.end()) return;
+  if (--it->second.calls == 0 && it->second.retired) r.left.notify_all();
 }
 
 void retire(const void* record, HandleKind kind, IntactFn intact) {
   Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  if (!isLive(r, record, kind, intact)) OPIX_THROW(OPIX_INVALID_HANDLE);
+  std::unique_lock<std::mutex> lock(r.mutex);
+  Entry* e = liveEntry(r, record, kind, intact);
+  if (!e) OPIX_THROW(OPIX_INVALID_HANDLE);
+  e->retired = true;
+  // References to map elements survive other insertions and erasures.
+  r.left.wait(lock, [e] { return e->calls == 0; });
   r.live.erase(record);
 }
 

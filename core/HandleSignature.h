@@ -35,10 +35,12 @@ struct SignedRecord {
   uint32_t signature = signatureOf(K);
 };
 
-// The record behind the handle of a component: it owns the component.
+// The record behind the handle of a component. It shares the component with
+// the components that read its destination buffer (see SurfaceLease.h), so
+// the component outlives its handle while they do.
 template <class Component, HandleKind K>
 struct HandleRecord : SignedRecord<K> {
-  std::unique_ptr<Component> component;
+  std::shared_ptr<Component> component;
 };
 
 namespace handles {
@@ -49,14 +51,31 @@ using IntactFn = bool (*)(const void* record);
 // Records `record` as a live handle of `kind`.
 void enroll(const void* record, HandleKind kind);
 // Raises OPIX_INVALID_HANDLE unless `record` is a live handle of `kind` whose
-// signature is intact.
-void check(const void* record, HandleKind kind, IntactFn intact);
-// As check, and removes the handle from the live set in the same step, so
-// that of two Destroy calls on one handle only one proceeds. The caller then
-// frees the record.
+// signature is intact, and otherwise counts one more call inside the handle
+// until `leave`.
+void enter(const void* record, HandleKind kind, IntactFn intact);
+void leave(const void* record);
+// As the check of enter, and removes the handle from the live set in the
+// same step, so that of two Destroy calls on one handle only one proceeds and
+// no call enters it any more; then waits until the calls that other threads
+// are making inside it have left. The caller then frees the record.
 void retire(const void* record, HandleKind kind, IntactFn intact);
 
 }  // namespace handles
+
+// One call inside a live handle: the handle cannot be destroyed under it.
+class HandleUse {
+ public:
+  HandleUse(const void* record, HandleKind kind, handles::IntactFn intact) : record_(record) {
+    handles::enter(record, kind, intact);
+  }
+  ~HandleUse() { handles::leave(record_); }
+  HandleUse(const HandleUse&) = delete;
+  HandleUse& operator=(const HandleUse&) = delete;
+
+ private:
+  const void* record_;
+};
 
 template <class Record>
 bool signatureIntact(const void* record) {
@@ -68,9 +87,11 @@ void enrollHandle(const Record* record) {
   handles::enroll(record, Record::kKind);
 }
 
+// Checks the handle and holds it for the rest of the scope:
+//   const HandleUse use = useHandle(handle);
 template <class Record>
-void checkHandle(const Record* record) {
-  handles::check(record, Record::kKind, &signatureIntact<Record>);
+HandleUse useHandle(const Record* record) {
+  return HandleUse(record, Record::kKind, &signatureIntact<Record>);
 }
 
 template <class Record>

@@ -42,7 +42,7 @@ unsigned char* deviceAddress(const opixDeviceSurfaceBuffer_t& buffer) {
   if (buffer.external) {
     // The owner may move an external buffer's pixels between calls, so they
     // are checked at every use, not only when a component takes the buffer.
-    checks::wordAligned(buffer);
+    checks::externalBuffer(buffer);
     return static_cast<unsigned char*>(buffer.directPointer);
   }
   return sliceAddress(buffer.memorySpaceBase, buffer.offset);

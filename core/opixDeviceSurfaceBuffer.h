@@ -23,8 +23,8 @@ void reserveSurfaceBuffer(opixDeviceSurfaceBuffer_t& buffer, MemSpace& space);
 // Sets the current size; beyond the max size raises OPIX_INVALID_SIZE.
 void setCurrentSize(opixDeviceSurfaceBuffer_t& buffer, uint32_t width, uint32_t height);
 
-// Address of the first plane. An unplaced buffer raises OPIX_INTERNAL_ERROR, an
-// external one whose pointer or pitch is not word-aligned OPIX_UNALIGNED_DATA.
+// Address of the first plane. An unplaced buffer raises OPIX_INTERNAL_ERROR; an
+// external one is checked first (checks::externalBuffer).
 unsigned char* deviceAddress(const opixDeviceSurfaceBuffer_t& buffer);
 
 // Byte distance between the planes of a planar format: max pitch x max height.

@@ -12,8 +12,6 @@ struct opixGpuTimerRecord : opix::SignedRecord<opix::HandleKind::GpuTimer> {
 
 namespace {
 
-void check(opixGpuTimerHandle_t timer) { opix::checkHandle(timer); }
-
 void must(opix::device::Error e, int line) {
   if (e != opix::device::kSuccess) throw opixException(OPIX_INTERNAL_ERROR, OPIX_SOURCE, line, e, nullptr);
 }
@@ -56,21 +54,21 @@ extern "C" opixStatus_t opixGpuTimerCreate(opixGpuTimerHandle_t* handle) {
 
 extern "C" opixStatus_t opixGpuTimerStart(opixGpuTimerHandle_t handle) {
   return opix::runQuiet([&] {
-    check(handle);
+    const opix::HandleUse use = opix::useHandle(handle);
     must(opix::device::eventRecord(*handle->start), __LINE__);
   });
 }
 
 extern "C" opixStatus_t opixGpuTimerStop(opixGpuTimerHandle_t handle) {
   return opix::runQuiet([&] {
-    check(handle);
+    const opix::HandleUse use = opix::useHandle(handle);
     must(opix::device::eventRecord(*handle->stop), __LINE__);
   });
 }
 
 extern "C" opixStatus_t opixGpuTimerGetTime(opixGpuTimerHandle_t handle, float* elapsedMs) {
   return opix::runQuiet([&] {
-    check(handle);
+    const opix::HandleUse use = opix::useHandle(handle);
     if (!elapsedMs) OPIX_THROW(OPIX_INVALID_VALUE);
     must(opix::device::eventSynchronize(*handle->stop), __LINE__);
     must(opix::device::eventElapsedTime(elapsedMs, *handle->start, *handle->stop), __LINE__);

@@ -192,7 +192,27 @@ float opixFormatBytesPerElement(opixSurfaceFormat_t format);
 /* --------------------------------------------------- device surface buffer */
 
 /* A device surface buffer: the output of one component and the input of the
- * next. Owned by the component that produced it. */
+ * next.
+ *
+ * A buffer handed out by a Create is owned by the component that made it.
+ * Every component that reads it (a Create given it as the source) keeps that
+ * producer alive, reference counted: components may be destroyed in any
+ * order, and a producer destroyed before its readers keeps its memory, its
+ * last image readable, until the last of them is destroyed. A new Create may
+ * take the buffer only while its producer's handle or one of its readers
+ * lives.
+ *
+ * A buffer the caller fills in itself (external set, pixels at directPointer)
+ * stays the caller's: it must outlive every component reading it. Its record
+ * is checked when a Create takes it and again at every Transform or Copy that
+ * reads it, since the caller may change it between calls: directPointer must
+ * not be NULL and pitch must hold a row of the current width (opixRowBytes),
+ * else OPIX_INVALID_VALUE; width and height must not exceed maxWidth and
+ * maxHeight, else OPIX_INVALID_SIZE. Planar formats hold three planes
+ * maxPitch x maxHeight bytes apart, and pitch x height must fit in one
+ * (OPIX_INVALID_VALUE). directPointer, pitch and that plane distance must be
+ * multiples of 4 (OPIX_UNALIGNED_DATA). The caller's memory must span pitch x
+ * height bytes (planar: two plane distances more). */
 typedef struct opixDeviceSurfaceBuffer_t {
   uint8_t external;       /* 0: pixels at *memorySpaceBase + offset; else at directPointer */
   void** memorySpaceBase; /* the owning component's memory-space pointer field */
@@ -214,6 +234,14 @@ typedef struct opixDeviceSurfaceBuffer_t {
 typedef opixDeviceSurfaceBuffer_t* opixDeviceSurfaceBufferHandle_t;
 
 /* ------------------------------------------------------------------ handles */
+
+/* Threads: handles may be created, used and destroyed on any thread, and
+ * handles of one chain on different threads. One handle takes one call at a
+ * time: two Transform or Copy calls on the same handle must not overlap. A
+ * Destroy that meets a call another thread is making on the same handle waits
+ * until that call has returned; a call that begins once the Destroy has begun
+ * is refused with OPIX_INVALID_HANDLE. Do not use a handle after its Destroy
+ * has returned: a later Create may give out the same value. */
 
 typedef struct opixDebayerHandleRecord* opixDebayerHandle_t;
 typedef struct opixSurfaceConverterHandleRecord* opixSurfaceConverterHandle_t;

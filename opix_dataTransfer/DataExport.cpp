@@ -56,9 +56,10 @@ void traceExportParameters(const opixExportParameters_t* parameters) {
 
 DataExport::DataExport(opixDeviceSurfaceBufferHandle_t source)
     : MemoryAdapter(required(source).surfaceFormat, required(source).maxWidth, required(source).maxHeight),
-      source_(source) {
+      source_(source),
+      sourceOwner_(leases::hold(source)) {
   if (!accepted(format_)) unsupported(format_);
-  checks::wordAligned(*source);
+  checks::externalBuffer(*source);
   intermediate_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, deliveredFormat(format_));
   Allocate();
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "MemoryAdapter.h"
+#include "SurfaceLease.h"
 #include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
@@ -13,7 +14,7 @@ namespace opix {
 class DataExport : public MemoryAdapter {
  public:
   // Validates the source buffer, creates the intermediate buffer and
-  // allocates the component's device memory. `source` must outlive it.
+  // allocates the component's device memory. Keeps the source's owner alive.
   explicit DataExport(opixDeviceSurfaceBufferHandle_t source);
 
   // The layout Copy delivers to host memory.
@@ -29,6 +30,7 @@ class DataExport : public MemoryAdapter {
   void ComputeMemorySize() override;
 
   opixDeviceSurfaceBufferHandle_t source_;
+  SurfaceOwner sourceOwner_;
   SurfaceBufferPtr intermediate_;
 };
 

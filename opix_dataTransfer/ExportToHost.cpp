@@ -13,7 +13,7 @@ extern "C" opixStatus_t opixExportToHostCreate(opixExportToHostHandle_t* handle,
                                                opixDeviceSurfaceBufferHandle_t source) {
   using namespace opix;
   return createFrontend(
-      kNames, handle,
+      kNames, handle, source,
       [&] {
         trace::buffer("source buffer", source);
         if (!format || !source) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_dataTransfer/ExportToHost");
@@ -22,6 +22,7 @@ extern "C" opixStatus_t opixExportToHostCreate(opixExportToHostHandle_t* handle,
       [&](DataExport& component) {
         *format = component.hostFormat();
         trace::value("surface format", *format);
+        return nullptr;
       });
 }
 

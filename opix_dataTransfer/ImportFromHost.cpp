@@ -14,7 +14,7 @@ extern "C" opixStatus_t opixImportFromHostCreate(opixImportFromHostHandle_t* han
                                                  opixDeviceSurfaceBufferHandle_t* destination) {
   using namespace opix;
   return createFrontend(
-      kNames, handle,
+      kNames, handle, nullptr,
       [&] {
         trace::value("surface format", format);
         trace::value("max width", maxWidth);
@@ -25,6 +25,7 @@ extern "C" opixStatus_t opixImportFromHostCreate(opixImportFromHostHandle_t* han
       [&](DataImport& component) {
         *destination = component.destination();
         trace::buffer("destination buffer", *destination);
+        return *destination;
       });
 }
 

@@ -37,9 +37,9 @@ void opixDebayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, u
   checks::heightMatches(maxHeight, source->maxHeight);
   checks::minHeight(maxHeight);
   checks::minWidth(maxWidth);
-  checks::wordAligned(*source);
+  checks::externalBuffer(*source);
   sourceFormat_ = sourceFormat;
-  source_ = source;
+  holdSource(source);
   destination_ = createSurfaceBuffer(maxWidth, maxHeight, debayerDestinationFormat(sourceFormat));
   *destination = destination_.get();
   workWidth_ = maxWidth + 2 * kApron + 1;

@@ -32,8 +32,8 @@ void DebayerBinning::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t ty
     case OPIX_I16: out = OPIX_RGB16_PLANAR; break;
     default: OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);
   }
-  checks::wordAligned(*source);
-  source_ = source;
+  checks::externalBuffer(*source);
+  holdSource(source);
   destination_ = createSurfaceBuffer(maxWidth / factor_, maxHeight / factor_, out);
   *destination = destination_.get();
   Allocate();

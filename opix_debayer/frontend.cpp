@@ -50,7 +50,7 @@ extern "C" opixStatus_t opixDebayerCreate(opixDebayerHandle_t* handle, opixDebay
                                           uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                                           opixDeviceSurfaceBufferHandle_t* destination) {
   return createWithDestination(
-      kNames, handle, destination,
+      kNames, handle, destination, source,
       [&] {
         trace::value("debayer type", type);
         trace::buffer("source buffer", source);

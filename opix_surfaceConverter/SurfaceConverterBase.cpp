@@ -19,9 +19,9 @@ void SurfaceConverterBase::checkMaxSize(uint32_t maxWidth, uint32_t maxHeight,
 
 void SurfaceConverterBase::attachAndAllocate(opixSurfaceConverter_t type, opixDeviceSurfaceBufferHandle_t source,
                                              opixSurfaceFormat_t format, opixDeviceSurfaceBufferHandle_t* destination) {
-  checks::wordAligned(*source);
+  checks::externalBuffer(*source);
   type_ = type;
-  source_ = source;
+  holdSource(source);
   destination_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, format);
   Allocate();
   *destination = destination_.get();

@@ -17,7 +17,7 @@ extern "C" opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t*
                                                    opixDeviceSurfaceBufferHandle_t* destination) {
   using namespace opix;
   return createWithDestination(
-      kNames, handle, destination,
+      kNames, handle, destination, source,
       [&] {
         trace::value("max width", maxWidth);
         trace::value("max height", maxHeight);

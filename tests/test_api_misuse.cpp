@@ -2,6 +2,7 @@
 // pitches too small for a row, empty sizes, unknown types and reading an
 // import before its first Copy. Each gets a status, never a crash, and under
 // the sanitizers never a read of freed or foreign memory.
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -204,6 +205,114 @@ TEST(ApiMisuse, ReadingTheImportBeforeItsFirstCopyFailsTheSizeCheck) {
   EXPECT_EQ(back, chain.mosaic);
   EXPECT_EQ(opixExportToHostDestroy(direct), OPIX_OK);
   chain.destroyAll();
+}
+
+// A failed Copy keeps the previous frame and its size: the next stage is
+// refused the size of the failed frame instead of taking stale memory for it.
+TEST(ApiMisuse, FailedImportCopyKeepsThePreviousFrame) {
+  Chain chain;
+  ASSERT_EQ(opixImportFromHostCopy(chain.import, chain.mosaic.data(), kW, kW, kH), OPIX_OK);
+  const std::vector<uint8_t> narrow(size_t{kW} * kH / 2, 1);
+  // A pitch below the row and a null host pointer: nothing is copied.
+  EXPECT_EQ(opixImportFromHostCopy(chain.import, narrow.data(), kW / 2, kW / 4, kH), OPIX_EXECUTION_FAILURE);
+  EXPECT_EQ(opixImportFromHostCopy(chain.import, nullptr, kW / 2, kW / 2, kH), OPIX_EXECUTION_FAILURE);
+  EXPECT_EQ(chain.raw->width, kW);
+  EXPECT_EQ(chain.raw->height, kH);
+  EXPECT_EQ(chain.raw->pitch, kW);
+  EXPECT_EQ(opixDebayerTransform(chain.debayer, OPIX_BAYER_RGGB, kW / 2, kH), OPIX_INVALID_SIZE);
+  // The previous frame is still whole.
+  opixSurfaceFormat_t delivered = OPIX_I8;
+  opixExportToHostHandle_t direct = nullptr;
+  ASSERT_EQ(opixExportToHostCreate(&direct, &delivered, chain.raw), OPIX_OK);
+  std::vector<uint8_t> back(chain.mosaic.size());
+  EXPECT_EQ(opixExportToHostCopy(direct, back.data(), kW, kW, kH, nullptr), OPIX_OK);
+  EXPECT_EQ(back, chain.mosaic);
+  EXPECT_EQ(opixExportToHostDestroy(direct), OPIX_OK);
+  chain.destroyAll();
+}
+
+// Every component holds the producer of its source: destroying producers
+// first, in any order, leaves the readers working on the last frame, and the
+// last reader to go frees the producer (the leak check of the sanitizer
+// build sees any that is not).
+TEST(ApiMisuse, ProducerDestroyedBeforeItsReaders) {
+  const std::vector<uint8_t> mosaic = randomBytes(size_t{kW} * kH, 9);
+  auto run = [&](bool producersFirst) {
+    opixImportFromHostHandle_t import = nullptr;
+    opixImageFilterHandle_t balance = nullptr;
+    opixDebayerHandle_t debayer = nullptr;
+    opixExportToHostHandle_t exporter = nullptr;
+    opixDeviceSurfaceBufferHandle_t raw = nullptr, balanced = nullptr, rgb = nullptr;
+    opixSurfaceFormat_t delivered = OPIX_I8;
+    const opixWhiteBalance_t gains{1.5f, 1.0f, 1.0f, 0.5f, OPIX_BAYER_RGGB};
+    EXPECT_EQ(opixImportFromHostCreate(&import, OPIX_I8, kW, kH, &raw), OPIX_OK);
+    EXPECT_EQ(opixImageFilterCreate(&balance, OPIX_WHITE_BALANCE, &gains, kW, kH, raw, &balanced), OPIX_OK);
+    EXPECT_EQ(opixDebayerCreate(&debayer, OPIX_HQLI, kW, kH, balanced, &rgb), OPIX_OK);
+    EXPECT_EQ(opixExportToHostCreate(&exporter, &delivered, rgb), OPIX_OK);
+    EXPECT_EQ(opixImportFromHostCopy(import, mosaic.data(), kW, kW, kH), OPIX_OK);
+    if (producersFirst) {
+      EXPECT_EQ(opixImportFromHostDestroy(import), OPIX_OK);
+      EXPECT_EQ(opixImageFilterTransform(balance, nullptr, kW, kH), OPIX_OK);
+      EXPECT_EQ(opixImageFilterDestroy(balance), OPIX_OK);
+      EXPECT_EQ(opixDebayerTransform(debayer, OPIX_BAYER_RGGB, kW, kH), OPIX_OK);
+      EXPECT_EQ(opixDebayerDestroy(debayer), OPIX_OK);
+    } else {
+      EXPECT_EQ(opixImageFilterTransform(balance, nullptr, kW, kH), OPIX_OK);
+      EXPECT_EQ(opixDebayerTransform(debayer, OPIX_BAYER_RGGB, kW, kH), OPIX_OK);
+    }
+    std::vector<uint8_t> colour(size_t{3} * kW * kH);
+    EXPECT_EQ(opixExportToHostCopy(exporter, colour.data(), kW, 3 * kW, kH, nullptr), OPIX_OK);
+    // A second read of the kept buffer gives the same image.
+    std::vector<uint8_t> again(colour.size());
+    EXPECT_EQ(opixExportToHostCopy(exporter, again.data(), kW, 3 * kW, kH, nullptr), OPIX_OK);
+    EXPECT_EQ(again, colour);
+    if (!producersFirst) {
+      EXPECT_EQ(opixDebayerDestroy(debayer), OPIX_OK);
+      EXPECT_EQ(opixImageFilterDestroy(balance), OPIX_OK);
+      EXPECT_EQ(opixImportFromHostDestroy(import), OPIX_OK);
+    }
+    EXPECT_EQ(opixExportToHostDestroy(exporter), OPIX_OK);
+    // The handles are gone even where their components lived on.
+    EXPECT_EQ(opixDebayerTransform(debayer, OPIX_BAYER_RGGB, kW, kH), OPIX_INVALID_HANDLE);
+    return colour;
+  };
+  const std::vector<uint8_t> expected = run(false);
+  EXPECT_EQ(run(true), expected);
+}
+
+// Destroy on one thread while another is inside Transform of the same
+// handle waits for that call; the Transform thread's next call is refused.
+// Without the wait the component was freed under the running call.
+TEST(ApiMisuse, DestroyWaitsForATransformOnAnotherThread) {
+  constexpr uint32_t kSide = 256;
+  const std::vector<uint8_t> mosaic = randomBytes(size_t{kSide} * kSide, 11);
+  for (int round = 0; round < 2; ++round) {
+    opixImportFromHostHandle_t import = nullptr;
+    opixDebayerHandle_t debayer = nullptr;
+    opixDeviceSurfaceBufferHandle_t raw = nullptr, rgb = nullptr;
+    ASSERT_EQ(opixImportFromHostCreate(&import, OPIX_I8, kSide, kSide, &raw), OPIX_OK);
+    ASSERT_EQ(opixDebayerCreate(&debayer, OPIX_HQLI, kSide, kSide, raw, &rgb), OPIX_OK);
+    ASSERT_EQ(opixImportFromHostCopy(import, mosaic.data(), kSide, kSide, kSide), OPIX_OK);
+    std::atomic<int> done{0};
+    std::vector<opixStatus_t> statuses;
+    std::thread worker([&] {
+      for (;;) {
+        const opixStatus_t s = opixDebayerTransform(debayer, OPIX_BAYER_RGGB, kSide, kSide);
+        statuses.push_back(s);
+        ++done;
+        if (s != OPIX_OK) break;
+      }
+    });
+    while (done < 2) std::this_thread::yield();
+    // The source's producer may go first as well: the debayer holds it.
+    EXPECT_EQ(opixImportFromHostDestroy(import), OPIX_OK);
+    EXPECT_EQ(opixDebayerDestroy(debayer), OPIX_OK);
+    worker.join();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), OPIX_INVALID_HANDLE);
+    statuses.pop_back();
+    EXPECT_EQ(statuses, std::vector<opixStatus_t>(statuses.size(), OPIX_OK));
+  }
 }
 
 TEST(ApiMisuse, HostMemoryCalls) {

@@ -228,3 +228,128 @@ TEST(ExternalSources, PointerAndPitchMustBeWordAligned) {
     EXPECT_EQ(r.destroy(), OPIX_OK);
   }
 }
+
+namespace {
+
+// A reader of a caller-owned source of one format, made and used through the
+// interface.
+struct FormatReader {
+  const char* name;
+  opixSurfaceFormat_t format;
+  std::function<opixStatus_t(opixDeviceSurfaceBufferHandle_t)> create;
+  std::function<opixStatus_t()> use;
+  std::function<opixStatus_t()> destroy;
+};
+
+}  // namespace
+
+// The record of a caller-owned buffer is all the SDK knows of its pixels: a
+// record that does not describe readable rows is refused when a component
+// takes it and at every use, before anything is read. Without the checks a
+// NULL pointer crashed the Gaussian and white balance filters and let the
+// debayer return OK on the stale work image, and a pitch below the row was
+// read past the caller's rows (median, the 8-bit debayer's work copy).
+TEST(ExternalSources, RecordMustDescribeReadableRows) {
+  constexpr uint32_t kSide = 64;
+  opixDebayerHandle_t debayer = nullptr;
+  opixImageFilterHandle_t filter = nullptr;
+  opixSurfaceConverterHandle_t converter = nullptr;
+  opixExportToHostHandle_t exporter = nullptr;
+  opixDeviceSurfaceBufferHandle_t out = nullptr;
+  opixSurfaceFormat_t delivered = OPIX_I8;
+  const opixWhiteBalance_t gains{1.5f, 1, 1, 0.5f, OPIX_BAYER_RGGB};
+  const opixGaussianFilter_t sigma{0.8f};
+  const opixColumnFilter_t column{5};
+  const opixBitDepthConverter_t to16{0, false, 16};
+  std::vector<uint8_t> host(6 * kSide * kSide);
+  auto debayerOf = [&](const char* name, opixSurfaceFormat_t f, opixDebayerType_t type) {
+    return FormatReader{name, f,
+                        [&, type](opixDeviceSurfaceBufferHandle_t s) {
+                          return opixDebayerCreate(&debayer, type, kSide, kSide, s, &out);
+                        },
+                        [&] { return opixDebayerTransform(debayer, OPIX_BAYER_GRBG, kSide, kSide); },
+                        [&] { return opixDebayerDestroy(debayer); }};
+  };
+  auto filterOf = [&](const char* name, opixSurfaceFormat_t f, opixImageFilterType_t type, const void* atCreate,
+                      const void* atTransform) {
+    return FormatReader{name, f,
+                        [&, type, atCreate](opixDeviceSurfaceBufferHandle_t s) {
+                          return opixImageFilterCreate(&filter, type, atCreate, kSide, kSide, s, &out);
+                        },
+                        [&, atTransform] { return opixImageFilterTransform(filter, atTransform, kSide, kSide); },
+                        [&] { return opixImageFilterDestroy(filter); }};
+  };
+  const FormatReader readers[] = {
+      debayerOf("8-bit debayer", OPIX_I8, OPIX_HQLI),
+      debayerOf("16-bit debayer", OPIX_I16, OPIX_DFPD),
+      debayerOf("binning debayer", OPIX_I16, OPIX_BINNING_2x2),
+      filterOf("median", OPIX_I16, OPIX_MEDIAN, nullptr, nullptr),
+      filterOf("planar median", OPIX_RGB16_PLANAR, OPIX_MEDIAN, nullptr, nullptr),
+      filterOf("Gaussian", OPIX_I16, OPIX_GAUSSIAN_BLUR, nullptr, &sigma),
+      filterOf("8-bit Gaussian", OPIX_I8, OPIX_GAUSSIAN_SHARPEN, nullptr, &sigma),
+      filterOf("white balance", OPIX_I8, OPIX_WHITE_BALANCE, &gains, nullptr),
+      filterOf("column filter", OPIX_I12, OPIX_COLUMN_FILTER, &column, nullptr),
+      {"surface converter", OPIX_I8,
+       [&](opixDeviceSurfaceBufferHandle_t s) {
+         return opixSurfaceConverterCreate(&converter, OPIX_BIT_DEPTH_CONVERTER, &to16, kSide, kSide, s, &out);
+       },
+       [&] { return opixSurfaceConverterTransform(converter, nullptr, kSide, kSide); },
+       [&] { return opixSurfaceConverterDestroy(converter); }},
+      {"export", OPIX_RGB8,
+       [&](opixDeviceSurfaceBufferHandle_t s) { return opixExportToHostCreate(&exporter, &delivered, s); },
+       [&] { return opixExportToHostCopy(exporter, host.data(), kSide, 3 * kSide, kSide, nullptr); },
+       [&] { return opixExportToHostDestroy(exporter); }},
+  };
+
+  for (const FormatReader& r : readers) {
+    SCOPED_TRACE(r.name);
+    const uint32_t row = opixRowBytes(r.format, kSide);
+    const bool planar = r.format == OPIX_RGB16_PLANAR;
+    // Exactly the rows the record describes at the widest pitch used below,
+    // so a read past them is a read outside the block.
+    const uint32_t wide = row + 8;
+    test::DeviceBlock block(size_t{wide} * kSide * (planar ? 3 : 1));
+    block.upload(test::randomBytes(size_t{wide} * kSide * (planar ? 3 : 1), 7));
+    auto source = createSurfaceBuffer(kSide, kSide, r.format);
+    source->external = 1;
+    source->maxPitch = wide;
+    source->directPointer = nullptr;
+    EXPECT_EQ(r.create(source.get()), OPIX_INVALID_VALUE);
+    source->directPointer = block.get();
+    for (uint32_t pitch : {0u, row - 4}) {
+      source->pitch = pitch;
+      EXPECT_EQ(r.create(source.get()), OPIX_INVALID_VALUE) << "pitch " << pitch;
+    }
+    source->pitch = row;
+    source->width = kSide + 1;
+    EXPECT_EQ(r.create(source.get()), OPIX_INVALID_SIZE);
+    source->width = kSide;
+
+    ASSERT_EQ(r.create(source.get()), OPIX_OK);
+    EXPECT_EQ(r.use(), OPIX_OK);
+    // The owner may change the record between calls: each use checks again,
+    // and a refused use leaves the component usable.
+    source->directPointer = nullptr;
+    EXPECT_EQ(r.use(), OPIX_INVALID_VALUE);
+    source->directPointer = block.get();
+    source->pitch = row - 4;
+    EXPECT_EQ(r.use(), OPIX_INVALID_VALUE);
+    source->pitch = 0;
+    EXPECT_EQ(r.use(), OPIX_INVALID_VALUE);
+    // Filters that still address source and destination with one pitch
+    // are left out of the wide pitch.
+    const bool onePitch = std::string(r.name).find("median") != std::string::npos ||
+                          std::string(r.name).find("Gaussian") != std::string::npos;
+    source->pitch = onePitch ? row : wide;
+    EXPECT_EQ(r.use(), OPIX_OK);
+    if (planar && !onePitch) {
+      // A plane's rows must end before the next plane begins.
+      source->maxPitch = row;
+      EXPECT_EQ(r.use(), OPIX_INVALID_VALUE);
+      source->maxPitch = wide;
+    }
+    source->pitch = row;
+    EXPECT_EQ(r.use(), OPIX_OK);
+    EXPECT_EQ(r.destroy(), OPIX_OK);
+  }
+}

@@ -20,10 +20,10 @@ void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType
     checks::fail("Input width does not match surface width", OPIX_INVALID_VALUE, __LINE__);
   if (source->maxHeight > maxHeight)
     checks::fail("Input height does not match surface height", OPIX_INVALID_VALUE, __LINE__);
-  checks::wordAligned(*source);
+  checks::externalBuffer(*source);
   type_ = type;
   format_ = sourceFormat;
-  source_ = source;
+  holdSource(source);
   parametersSupplied_ = false;
   uint32_t destinationWidth = source->maxWidth, destinationHeight = source->maxHeight;
   ScaleToDestination(destinationWidth, destinationHeight);

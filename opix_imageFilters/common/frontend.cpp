@@ -147,7 +147,7 @@ extern "C" opixStatus_t opixImageFilterCreate(opixImageFilterHandle_t* handle, o
                                               opixDeviceSurfaceBufferHandle_t source,
                                               opixDeviceSurfaceBufferHandle_t* destination) {
   return createWithDestination(
-      kNames, handle, destination,
+      kNames, handle, destination, source,
       [&] {
         trace::value("filter type", type);
         trace::value("filter parameters", staticParameters);

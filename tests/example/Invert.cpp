@@ -67,7 +67,7 @@ extern "C" opixStatus_t exampleInvertCreate(opixImageFilterHandle_t* handle, uin
                                             opixDeviceSurfaceBufferHandle_t source,
                                             opixDeviceSurfaceBufferHandle_t* destination) {
   return createWithDestination(
-      kNames, handle, destination,
+      kNames, handle, destination, source,
       [&] {
         trace::value("max width", maxWidth);
         trace::value("max height", maxHeight);

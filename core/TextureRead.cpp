@@ -52,7 +52,7 @@ bool Texture1DU16::upload(const uint16_t* host) {
   p.dstArray = array_;
   p.extent = device::Extent{entries_, 1, 1};
   p.kind = device::CopyKind::HostToDevice;
-  return device::memcpy3D(p) == device::kSuccess;
+  return device::memcpy3DAsync(p) == device::kSuccess;
 }
 
 Texture3DF32::~Texture3DF32() { release(); }
@@ -102,7 +102,7 @@ device::Memcpy3DParms Texture3DF32::uploadParms(const float* host) const {
 }
 
 bool Texture3DF32::upload(const float* host) {
-  return array_ && device::memcpy3D(uploadParms(host)) == device::kSuccess;
+  return array_ && device::memcpy3DAsync(uploadParms(host)) == device::kSuccess;
 }
 
 }  // namespace opix

@@ -109,7 +109,8 @@ class Texture1DU16 {
   // Allocates `entries` elements and creates the texture object; false when
   // either fails (nothing is then held).
   bool create(uint32_t entries);
-  // Copies `entries` host values into the array; false on a failed copy.
+  // Copies `entries` host values into the array on the SDK stream; false on a
+  // failed copy. The values must stay as they are until the stream has run it.
   bool upload(const uint16_t* host);
   TextureView view() const { return textureView(texture_); }
   bool valid() const { return texture_ != 0; }
@@ -137,8 +138,9 @@ class Texture3DF32 {
   bool allocate(uint32_t width, uint32_t height, uint32_t depth);
   // Creates the texture object over the allocated array; false on failure.
   bool createTexture();
-  // Copies a whole array's worth of host elements, rows packed; false on a
-  // failed copy.
+  // Copies a whole array's worth of host elements, rows packed, on the SDK
+  // stream; false on a failed copy. The elements must stay as they are until
+  // the stream has run it.
   bool upload(const float* host);
   // The description of that copy.
   device::Memcpy3DParms uploadParms(const float* host) const;

@@ -394,6 +394,40 @@ TEST(Lut3D, TablesComeLaterOrSmallerAtTransform) {
   EXPECT_EQ(hrun.run(testImage(8, 8, OPIX_RGB16_PLANAR, 2), &ht), OPIX_INVALID_SIZE);
 }
 
+// A new grid every frame, some smaller than the arrays: each frame gives the
+// bytes a filter created with its grid gives, and Transform makes nothing on
+// the host backend.
+TEST(Lut3D, ANewGridEveryFrame) {
+  std::vector<Grid3> grids;
+  for (uint32_t n : {9u, 5u, 9u, 2u, 7u})
+    grids.emplace_back(n, n, n, [n](uint32_t i, uint32_t j, uint32_t k) {
+      const float step = 4095.0f / float(n - 1);
+      return std::array<float, 3>{step * float(j), 4095.0f - step * float(i), step * float((i + k) % n)};
+    });
+  const opixRGBLut_3D_t first = grids[0].rgb();
+  FilterRun run(OPIX_RGB_LUT_3D, &first, 33, 7, OPIX_RGB12_PLANAR);
+  ASSERT_EQ(run.status, OPIX_OK);
+  std::vector<Image> inputs;
+  std::vector<std::vector<uint8_t>> bytes;
+  const uint64_t made = device::hostAllocations();
+  for (size_t frame = 0; frame < grids.size(); ++frame) {
+    inputs.push_back(testImage(33, 7, OPIX_RGB12_PLANAR, uint32_t(40 + frame)));
+    const opixRGBLut_3D_t g = grids[frame].rgb();
+    ASSERT_EQ(run.run(inputs.back(), &g), OPIX_OK);
+    bytes.push_back(run.raw);
+  }
+  if (g_backend != Backend::Cuda) {
+    EXPECT_EQ(device::hostAllocations(), made);
+  }
+  for (size_t frame = 0; frame < grids.size(); ++frame) {
+    const opixRGBLut_3D_t g = grids[frame].rgb();
+    FilterRun fresh(OPIX_RGB_LUT_3D, &g, 33, 7, OPIX_RGB12_PLANAR);
+    ASSERT_EQ(fresh.status, OPIX_OK);
+    ASSERT_EQ(fresh.run(inputs[frame]), OPIX_OK);
+    EXPECT_EQ(fresh.raw, bytes[frame]) << "frame " << frame;
+  }
+}
+
 TEST(Lut3D, CreateTracesArraysTexturesAndRecords) {
   const Grid3 g(2, 3, 2, [](uint32_t i, uint32_t j, uint32_t k) {
     return std::array<float, 3>{float(i), 0.5f * float(j), 1.25f + float(k)};

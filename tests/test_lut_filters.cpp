@@ -165,6 +165,51 @@ TEST(Lut, EveryTypeAndSourceAgainstItsIndexing) {
       }
 }
 
+// A new table every frame, as a chain that tracks exposure sends: each frame
+// is mapped through its own table, the same bytes as a filter created with
+// that table gives, and Transform makes nothing on the host backend.
+TEST(Lut, ANewTableEveryFrame) {
+  uint32_t seed = 700;
+  for (opixImageFilterType_t type : {OPIX_LUT_8_8_C, OPIX_LUT_12_12, OPIX_LUT_16_16_C, OPIX_LUT_16_8,
+                                     OPIX_LUT_16_16_BAYER, OPIX_LUT_16_16_FR, OPIX_LUT_16_16_FR_BAYER}) {
+    const LutType& l =
+        *std::find_if(lutTypes().begin(), lutTypes().end(), [&](const LutType& t) { return t.type == type; });
+    const opixSurfaceFormat_t f = l.sources.back();
+    SCOPED_TRACE(std::string(opixImageFilterTypeName(l.type)) + " on " + opixSurfaceFormatName(f));
+    FilterRun run(l.type, nullptr, 37, 6, f);
+    ASSERT_EQ(run.status, OPIX_OK);
+    std::vector<Tables> tables;
+    std::vector<Image> inputs, outputs;
+    std::vector<std::vector<uint8_t>> bytes;
+    const uint64_t made = device::hostAllocations();
+    for (int frame = 0; frame < 4; ++frame) {
+      tables.push_back(randomTables(l, ++seed));
+      tables.back().pattern = opixBayerPattern_t(1 + frame % 4);
+      inputs.push_back(randomImage(37, 6, f, ++seed));
+      const std::vector<uint8_t> record = tables.back().record(l);
+      ASSERT_EQ(run.run(inputs.back(), record.data()), OPIX_OK);
+      outputs.push_back(run.out);
+      bytes.push_back(run.raw);
+    }
+    if (g_backend != Backend::Cuda) {
+      EXPECT_EQ(device::hostAllocations(), made);
+    }
+    for (size_t frame = 0; frame < tables.size(); ++frame) {
+      const Image& in = inputs[frame];
+      for (uint32_t y = 0; y < in.height; ++y)
+        for (uint32_t x = 0; x < in.width; ++x)
+          for (uint32_t c = 0; c < in.channels(); ++c)
+            ASSERT_EQ(outputs[frame].at(x, y, c), expected(l, tables[frame], in.at(x, y, c), c, x, y))
+                << "frame " << frame << " (" << x << ", " << y << ") channel " << c;
+      const std::vector<uint8_t> record = tables[frame].record(l);
+      FilterRun fresh(l.type, record.data(), 37, 6, f);
+      ASSERT_EQ(fresh.status, OPIX_OK);
+      ASSERT_EQ(fresh.run(in), OPIX_OK);
+      EXPECT_EQ(fresh.raw, bytes[frame]) << "frame " << frame;
+    }
+  }
+}
+
 TEST(Lut, WorkedExamples) {
   {  // The identity leaves a 12-bit image as it is.
     opixLut_12_t id;

@@ -61,6 +61,7 @@ Error malloc3DArray(Array* array, const ChannelFormat& format, Extent extent) {
 }
 Error freeArray(Array array) { OPIX_FORWARD(freeArray(array)); }
 Error memcpy3D(const Memcpy3DParms& parms) { OPIX_FORWARD(memcpy3D(parms)); }
+Error memcpy3DAsync(const Memcpy3DParms& parms) { OPIX_FORWARD(memcpy3DAsync(parms)); }
 Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc) {
   OPIX_FORWARD(createTextureObject(texture, array, desc));
 }

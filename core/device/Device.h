@@ -138,6 +138,9 @@ using TextureObject = unsigned long long;
 Error malloc3DArray(Array* array, const ChannelFormat& format, Extent extent);
 Error freeArray(Array array);
 Error memcpy3D(const Memcpy3DParms& parms);
+// The same copy on the SDK stream; the host memory must stay as it is until
+// the stream has reached the copy.
+Error memcpy3DAsync(const Memcpy3DParms& parms);
 Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc);
 Error destroyTextureObject(TextureObject texture);
 
@@ -158,5 +161,8 @@ const HostTexture* hostTexture(TextureObject texture);
 // Facts about the processor for the host backend's device lines.
 const char* hostProcessorName();
 uint64_t hostAvailableMemory();
+// Blocks, page-locked blocks, arrays, events and texture objects the host
+// backend has made so far: what shows that a call allocates nothing.
+uint64_t hostAllocations();
 
 }  // namespace opix::device

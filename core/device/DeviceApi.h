@@ -36,6 +36,7 @@ class DeviceApi {
   virtual Error malloc3DArray(Array* array, const ChannelFormat& format, Extent extent) = 0;
   virtual Error freeArray(Array array) = 0;
   virtual Error memcpy3D(const Memcpy3DParms& parms) = 0;
+  virtual Error memcpy3DAsync(const Memcpy3DParms& parms) = 0;
   virtual Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc) = 0;
   virtual Error destroyTextureObject(TextureObject texture) = 0;
 };

@@ -35,6 +35,18 @@ cudaEvent_t ev(Event e) { return static_cast<cudaEvent_t>(e); }
 cudaPitchedPtr pitched(const PitchedPtr& p) { return make_cudaPitchedPtr(p.ptr, p.pitch, p.xsize, p.ysize); }
 cudaPos pos(const Pos& p) { return make_cudaPos(p.x, p.y, p.z); }
 cudaExtent extentOf(const Extent& e) { return make_cudaExtent(e.width, e.height, e.depth); }
+cudaMemcpy3DParms parms3D(const Memcpy3DParms& p) {
+  cudaMemcpy3DParms c{};
+  c.srcArray = static_cast<cudaArray_t>(p.srcArray);
+  c.srcPos = pos(p.srcPos);
+  c.srcPtr = pitched(p.srcPtr);
+  c.dstArray = static_cast<cudaArray_t>(p.dstArray);
+  c.dstPos = pos(p.dstPos);
+  c.dstPtr = pitched(p.dstPtr);
+  c.extent = extentOf(p.extent);
+  c.kind = kindOf(p.kind);
+  return c;
+}
 
 class CudaApi final : public DeviceApi {
  public:
@@ -113,16 +125,12 @@ class CudaApi final : public DeviceApi {
   Error freeArray(Array array) override { return err(cudaFreeArray(static_cast<cudaArray_t>(array))); }
 
   Error memcpy3D(const Memcpy3DParms& p) override {
-    cudaMemcpy3DParms c{};
-    c.srcArray = static_cast<cudaArray_t>(p.srcArray);
-    c.srcPos = pos(p.srcPos);
-    c.srcPtr = pitched(p.srcPtr);
-    c.dstArray = static_cast<cudaArray_t>(p.dstArray);
-    c.dstPos = pos(p.dstPos);
-    c.dstPtr = pitched(p.dstPtr);
-    c.extent = extentOf(p.extent);
-    c.kind = kindOf(p.kind);
+    const cudaMemcpy3DParms c = parms3D(p);
     return err(cudaMemcpy3D(&c));
+  }
+  Error memcpy3DAsync(const Memcpy3DParms& p) override {
+    const cudaMemcpy3DParms c = parms3D(p);
+    return err(cudaMemcpy3DAsync(&c, cudaStreamPerThread));
   }
 
   Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& d) override {

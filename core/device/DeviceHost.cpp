@@ -2,6 +2,7 @@
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,8 @@ namespace {
 constexpr size_t kDeviceAlignment = 256;
 
 thread_local Error t_lastError = kSuccess;
+
+std::atomic<uint64_t> g_allocations{0};
 
 struct HostEvent {
   std::chrono::steady_clock::time_point time;
@@ -118,6 +121,7 @@ class HostApi final : public DeviceApi {
     void* p = std::aligned_alloc(kDeviceAlignment, rounded);
     if (!p) return kErrorMemoryAllocation;
     *pointer = p;
+    ++g_allocations;
     return kSuccess;
   }
 
@@ -157,7 +161,9 @@ class HostApi final : public DeviceApi {
   Error eventCreate(Event* event) override {
     if (!event) return kErrorInvalidValue;
     *event = new (std::nothrow) HostEvent;
-    return *event ? kSuccess : kErrorMemoryAllocation;
+    if (!*event) return kErrorMemoryAllocation;
+    ++g_allocations;
+    return kSuccess;
   }
 
   Error eventDestroy(Event event) override {
@@ -224,6 +230,7 @@ class HostApi final : public DeviceApi {
     }
     block->view = HostArray{format, extent, elementBytes, block->storage.data()};
     *array = block.release();
+    ++g_allocations;
     return kSuccess;
   }
 
@@ -258,6 +265,8 @@ class HostApi final : public DeviceApi {
     return kSuccess;
   }
 
+  Error memcpy3DAsync(const Memcpy3DParms& p) override { return memcpy3D(p); }
+
   Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc) override {
     if (!texture || !array) return kErrorInvalidValue;
     const HostArray& view = static_cast<const HostArrayBlock*>(array)->view;
@@ -270,6 +279,7 @@ class HostApi final : public DeviceApi {
     const TextureObject id = nextTexture_++;
     textures_[id] = HostTexture{&view, desc};
     *texture = id;
+    ++g_allocations;
     return kSuccess;
   }
 
@@ -337,6 +347,8 @@ DeviceApi& hostApi() {
 }
 
 void setHostLastError(Error error) { t_lastError = error; }
+
+uint64_t hostAllocations() { return g_allocations.load(); }
 
 const HostTexture* hostTexture(TextureObject texture) { return static_cast<HostApi&>(hostApi()).texture(texture); }
 

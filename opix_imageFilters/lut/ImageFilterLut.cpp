@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "Checks.h"
-#include "StreamGlobal.h"
 #include "TraceFile.h"
 #include "bayerTraits.h"
 #include "common/FilterLaunch.h"
@@ -73,6 +72,12 @@ uint64_t ImageFilterLut::deviceTableBytes() const {
   return traits_.indexing == LutIndexing::FullRange ? 0 : deviceStride(traits_) * traits_.tables;
 }
 
+uint64_t ImageFilterLut::stagingStride() const {
+  return traits_.indexing == LutIndexing::FullRange ? uint64_t{traits_.entries} * 2 : deviceStride(traits_);
+}
+
+bool ImageFilterLut::expands() const { return traits_.indexing == LutIndexing::Interpolated && !onCuda(); }
+
 void ImageFilterLut::ComputeMemorySize() {
   traits_ = lutTraits(type_);
   if (traits_.bayer != bayerClass()) OPIX_THROW(OPIX_INVALID_VALUE);
@@ -80,9 +85,20 @@ void ImageFilterLut::ComputeMemorySize() {
   if (traits_.indexing != LutIndexing::FullRange) tables_.place(memSpace_, deviceTableBytes());
 }
 
+// Everything a record needs is made here, so that one at Transform neither
+// allocates nor waits.
+void ImageFilterLut::OnAllocated() {
+  if (traits_.indexing == LutIndexing::FullRange)
+    for (int t = 0; t < traits_.tables; ++t)
+      if (!textures_[t].create(traits_.entries)) checks::fail("Texture init failed", OPIX_INTERNAL_ERROR, __LINE__);
+  staging_.allocate(stagingStride() * traits_.tables);
+  if (expands()) expanded_.assign(size_t{65536} * traits_.tables, 0);
+}
+
 // Takes the record's tables: entries above the destination's largest value
 // are limited to it, the interpolating tables get their repeated last entry,
-// and the full range tables go to their textures.
+// and the full range tables go to their textures. The uploads run on the SDK
+// stream after the passes already issued.
 void ImageFilterLut::ApplyParameters(const void* record) {
   if (trace::active()) trace::text(std::string(trace::kIndent1) + "Lut reinit");
   trace::lutRecord(type_, record);
@@ -96,11 +112,11 @@ void ImageFilterLut::ApplyParameters(const void* record) {
   }
   const uint32_t hi = (1u << traits_.outBits) - 1u;
   const uint32_t n = deviceEntries(traits_);
-  const uint64_t stride = traits_.indexing == LutIndexing::FullRange ? uint64_t{n} * 2 : deviceStride(traits_);
-  staging_.assign(stride * traits_.tables, 0);
+  const uint64_t stride = stagingStride();
+  uint8_t* staged = staging_.next();
   for (int t = 0; t < traits_.tables; ++t) {
     const uint8_t* in = bytes + tableBytes * t;
-    uint8_t* out = staging_.data() + stride * t;
+    uint8_t* out = staged + stride * t;
     if (traits_.entryBytes == 1) {
       std::memcpy(out, in, traits_.entries);
       continue;
@@ -113,27 +129,23 @@ void ImageFilterLut::ApplyParameters(const void* record) {
     }
     if (n > traits_.entries) o[traits_.entries] = o[traits_.entries - 1];
   }
+  bool uploaded = true;
   if (traits_.indexing == LutIndexing::FullRange) {
-    for (int t = 0; t < traits_.tables; ++t) {
-      if (!textures_[t].valid() && !textures_[t].create(traits_.entries))
-        checks::fail("Texture init failed", OPIX_INTERNAL_ERROR, __LINE__);
-      if (!textures_[t].upload(reinterpret_cast<const uint16_t*>(staging_.data() + stride * t)))
-        OPIX_THROW(OPIX_EXECUTION_FAILURE);
-    }
+    for (int t = 0; t < traits_.tables && uploaded; ++t)
+      uploaded = textures_[t].upload(reinterpret_cast<const uint16_t*>(staged + stride * t));
   } else {
-    tables_.upload(staging_.data(), staging_.size());
+    tables_.upload(staged, stride * traits_.tables);
   }
-  if (traits_.indexing == LutIndexing::Interpolated) {
+  staging_.issued();
+  if (!uploaded) OPIX_THROW(OPIX_EXECUTION_FAILURE);
+  if (expands()) {
     // The host driver reads every 16-bit input's result from a table made
     // with the same maths.
-    expanded_.resize(size_t{65536} * traits_.tables);
     for (int t = 0; t < traits_.tables; ++t) {
-      const auto* table = reinterpret_cast<const uint16_t*>(staging_.data() + stride * t);
+      const auto* table = reinterpret_cast<const uint16_t*>(staged + stride * t);
       for (uint32_t v = 0; v < 65536; ++v) expanded_[size_t{65536} * t + v] = uint16_t(lutInterpolated(table, v));
     }
   }
-  // The staging copy is rewritten by the next record.
-  streamSynchronize();
 }
 
 void ImageFilterLut::Launch(const SurfaceView& source, const SurfaceView& destination) {
@@ -153,7 +165,7 @@ void ImageFilterLut::Launch(const SurfaceView& source, const SurfaceView& destin
       a.texture[t] = textures_[k].view();
     else
       a.table[t] = tables_.data() + deviceStride(traits_) * k;
-    if (traits_.indexing == LutIndexing::Interpolated) a.expanded[t] = expanded_.data() + size_t{65536} * k;
+    if (expands()) a.expanded[t] = expanded_.data() + size_t{65536} * k;
   }
   const char* label = traits_.indexing == LutIndexing::FullRange
                           ? (traits_.bayer ? "GPULutBayer (texture)" : "GPULut16 (texture)")

@@ -11,6 +11,7 @@
 #include "MemSpace.h"
 #include "TextureRead.h"
 #include "common/ImageFilterBase.h"
+#include "common/RecordStaging.h"
 
 namespace opix {
 
@@ -48,6 +49,8 @@ struct LutArgs {
 class ImageFilterLut : public ImageFilterBase {
  public:
   void ComputeMemorySize() override;
+  // Makes the textures, the staging slots and the expanded tables.
+  void OnAllocated() override;
 
  protected:
   void ApplyParameters(const void* record) override;
@@ -59,11 +62,16 @@ class ImageFilterLut : public ImageFilterBase {
 
  private:
   uint64_t deviceTableBytes() const;
+  // Bytes of one table as staged: a device table's stride, or the entries of
+  // a full range texture.
+  uint64_t stagingStride() const;
+  // Whether the host driver may run (host backend), reading the expanded tables.
+  bool expands() const;
 
   LutTraits traits_{};
   TypedArray<uint8_t> tables_;
   Texture1DU16 textures_[3];
-  std::vector<uint8_t> staging_;
+  RecordStaging staging_;
   std::vector<uint16_t> expanded_;
   int pattern_ = 1;
 };

@@ -4,7 +4,6 @@
 
 #include "Checks.h"
 #include "MemSpace.h"
-#include "StreamGlobal.h"
 #include "TraceFile.h"
 #include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
@@ -76,6 +75,7 @@ void ImageFilterLut3D::ComputeMemorySize() {
     // free memory is written.
     trace::deviceMemory(0);
   }
+  staging_.allocate(uint64_t{allocated_.width} * allocated_.height * allocated_.depth * sizeof(float) * 3);
 }
 
 // Copies the record's tables into the arrays. A grid smaller than the arrays
@@ -97,12 +97,14 @@ void ImageFilterLut3D::ApplyParameters(const void* record) {
   }
   traceText("Copy arrays");
   const Grid& a = allocated_;
-  staging_.resize(size_t{a.width} * a.height * a.depth);
-  // A pass still reading the arrays finishes first.
-  streamSynchronize();
+  const size_t elements = size_t{a.width} * a.height * a.depth;
+  // The uploads queue behind any pass still reading the arrays.
+  auto* staged = reinterpret_cast<float*>(staging_.next());
   copied_ = false;
-  for (int t = 0; t < 3; ++t) {
-    float* out = staging_.data();
+  bool uploaded = true;
+  for (int t = 0; t < 3 && uploaded; ++t) {
+    float* const table = staged + elements * t;
+    float* out = table;
     for (uint32_t z = 0; z < a.depth; ++z)
       for (uint32_t y = 0; y < a.height; ++y) {
         const float* in =
@@ -110,12 +112,13 @@ void ImageFilterLut3D::ApplyParameters(const void* record) {
         out = std::copy(in, in + g.width, out);
         out = std::fill_n(out, a.width - g.width, in[g.width - 1]);
       }
-    const device::Memcpy3DParms parms = tables_[t].uploadParms(staging_.data());
+    const device::Memcpy3DParms parms = tables_[t].uploadParms(table);
     trace::record(&parms);
-    const bool ok = tables_[t].upload(staging_.data());
-    trace::value("cudaMemcpy3D success", ok);
-    if (!ok) checks::fail("CUDA Array copy failed", OPIX_INVALID_SIZE, __LINE__);
+    uploaded = tables_[t].upload(table);
+    trace::value("cudaMemcpy3D success", uploaded);
   }
+  staging_.issued();
+  if (!uploaded) checks::fail("CUDA Array copy failed", OPIX_INVALID_SIZE, __LINE__);
   grid_ = g;
   for (int c = 0; c < 3; ++c) operation_[c] = ops[c];
   copied_ = true;

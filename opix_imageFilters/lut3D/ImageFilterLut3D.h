@@ -5,12 +5,11 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
-
 #include "KernelLaunch.h"
 #include "Lut3DMath.h"
 #include "TextureRead.h"
 #include "common/ImageFilterBase.h"
+#include "common/RecordStaging.h"
 
 namespace opix {
 
@@ -41,7 +40,7 @@ class ImageFilterLut3D : public ImageFilterBase {
   int operation_[3] = {0, 0, 0};
   bool copied_ = false;  // tables in the arrays
   Texture3DF32 tables_[3];
-  std::vector<float> staging_;
+  RecordStaging staging_;  // three tables at the arrays' extent
 };
 
 OPIX_CUDA_DRIVERS(void launchLut3DCuda(const Lut3DArgs& a);)

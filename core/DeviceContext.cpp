@@ -85,6 +85,7 @@ extern "C" opixStatus_t opixInit(uint32_t deviceMask, bool interop) {
   // runtime this SDK builds with; the interop switch is kept for the SDK's use.
   if (cuda->setDevice(index) != device::kSuccess) return OPIX_INVALID_DEVICE;
   ctx.device = index;
+  ctx.multiprocessors = props.multiProcessorCount;
   device::setBackend(device::Backend::Cuda);
 
   ctx.nvmlDevice = nullptr;
@@ -107,6 +108,7 @@ extern "C" opixStatus_t opixInitHost(void) {
   if (otherBackendChosen(device::Backend::Host)) return OPIX_UNAPPLICABLE_OPERATION;
   DeviceContext& ctx = deviceContext();
   ctx.device = -1;
+  ctx.multiprocessors = 0;
   ctx.interop = false;
   ctx.nvmlDevice = nullptr;
   // A developer aid: OPIX_CUDA_ON_CPU=1 runs every kernel through its CUDA

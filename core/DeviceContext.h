@@ -13,6 +13,7 @@ struct DeviceContext {
   int device = -1;
   bool interop = false;
   nvml::Device nvmlDevice = nullptr;  // null when NVML could not name the device
+  int multiprocessors = 0;            // of the GPU in use; 0 on the host backend
   // Debug switches; nothing in the SDK sets them.
   std::atomic<bool> syncAfterLaunch{false};
   std::atomic<bool> syncAfterTransform{false};

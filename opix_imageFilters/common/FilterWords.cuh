@@ -2,9 +2,11 @@
 // four 8-bit or two 16-bit samples each.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "CudaKernel.cuh"
+#include "DeviceContext.h"
 
 #include "opixDeviceSurfaceBuffer.h"
 
@@ -88,6 +90,29 @@ __device__ void planarPixelPairs(const SurfaceView& s, const SurfaceView& d, con
         row[wx] = out[c];
     }
   }
+}
+
+// Streaming kernels whose blocks of 32 x 8 threads each take one word in
+// `rows` rows 8 apart: the rows per thread (8, 4 or 2) for an image of
+// `words` words by `height` rows. The most rows, so the most loads in flight
+// per thread, whose grid leaves its last wave at least three quarters full;
+// failing that, the grid with the fullest last wave. A wave is eight such
+// blocks on every multiprocessor (one on the CPU).
+inline int streamingRows(uint32_t words, uint32_t height) {
+  const int sm = deviceContext().multiprocessors;
+  const double wave = 8.0 * (sm > 0 ? sm : 1);
+  int best = 2;
+  double bestFill = 0;
+  for (int rows : {8, 4, 2}) {
+    const double waves = double(ceilDiv(words, 32)) * ceilDiv(height, 8u * uint32_t(rows)) / wave;
+    const double fill = waves / std::ceil(waves);
+    if (fill >= 0.75) return rows;
+    if (fill > bestFill) {
+      best = rows;
+      bestFill = fill;
+    }
+  }
+  return best;
 }
 
 // Words in a row of `width` samples of type T.

@@ -1,6 +1,6 @@
-// CUDA driver of the white balance: 256 threads per block, each thread one
-// 32-bit word (4 samples of 8 bits, 2 of 16) in each of 16 rows from an even
-// row, the pattern fixed at compile time.
+// CUDA driver of the white balance: blocks of 32 x 8 threads, each thread one
+// 32-bit word (4 samples of 8 bits, 2 of 16) in each of Rows rows 8 apart,
+// all of them loaded before any is stored; the pattern fixed at compile time.
 #include "CudaKernel.cuh"
 #include "ImageFilterWhiteBalance.h"
 #include "WhiteBalanceMath.h"
@@ -10,41 +10,84 @@ namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
-constexpr int kThreads = 256;
-constexpr int kRows = 16;
+constexpr int kBlockX = 32, kBlockY = 8;
 
-template <class T, int Pattern>
-__device__ void whiteBalanceBlock(const WhiteBalanceArgs& a, uint32_t hi) {
-  const uint32_t wx = blockIdx.x * kThreads + threadIdx.x;
-  const uint32_t y0 = blockIdx.y * kRows;
-  const bool checked = edgeBlock();
-  for (int r = 0; r < kRows; ++r) {
-    const uint32_t y = y0 + uint32_t(r);
-    const float k0 = a.gain[bayerCellSite(Pattern, 0, int(y))], k1 = a.gain[bayerCellSite(Pattern, 1, int(y))];
-    auto fn = [&](uint32_t p, uint32_t x) { return whiteBalanceSample(p, (x & 1) ? k1 : k0, hi); };
-    if (checked)
-      wordAt<T, true>(a.src, a.dst, wx, y, fn);
+// The gain of a site picked by selects: an array indexed at run time would
+// be copied to a stack frame.
+__device__ __forceinline__ float siteGain(const WhiteBalanceArgs& a, int site) {
+  return site == 0 ? a.gain[0] : site == 1 ? a.gain[1] : site == 2 ? a.gain[2] : a.gain[3];
+}
+
+template <class T, int Pattern, int Rows, bool Checked>
+__device__ __forceinline__ void whiteBalanceRows(const WhiteBalanceArgs& a, uint32_t hi) {
+  constexpr int kPerWord = Words<T>::kPerWord;
+  const uint32_t wx = blockIdx.x * kBlockX + threadIdx.x;
+  const uint32_t x = wx * kPerWord;
+  const uint32_t y0 = blockIdx.y * (kBlockY * Rows) + threadIdx.y;
+  // A thread's rows are 8 apart, all of one parity, and a word starts at an
+  // even column: two gains serve every sample.
+  const int odd = int(y0 & 1);
+  const float k0 = siteGain(a, bayerCellSite(Pattern, 0, odd)), k1 = siteGain(a, bayerCellSite(Pattern, 1, odd));
+  uint32_t in[Rows];
+  OPIX_UNROLL
+  for (int r = 0; r < Rows; ++r) {
+    const uint32_t y = y0 + uint32_t(kBlockY * r);
+    in[r] = !Checked || (x < a.src.width && y < a.src.height) ? wordRow(a.src.plane[0], a.src.pitch, y)[wx] : 0u;
+  }
+  OPIX_UNROLL
+  for (int r = 0; r < Rows; ++r) {
+    const uint32_t y = y0 + uint32_t(kBlockY * r);
+    if (Checked && (x >= a.src.width || y >= a.src.height)) continue;
+    uint32_t out = 0;
+    OPIX_UNROLL
+    for (int i = 0; i < kPerWord; ++i)
+      out = Words<T>::put(out, i, whiteBalanceSample(Words<T>::get(in[r], i), (i & 1) ? k1 : k0, hi));
+    uint32_t* row = wordRow(a.dst.plane[0], a.dst.pitch, y);
+    if (Checked)
+      storePartial<T>(row, wx, out, a.src.width - x);
     else
-      wordAt<T, false>(a.src, a.dst, wx, y, fn);
+      row[wx] = out;
+  }
+}
+
+// Only blocks reaching past the last full word or the last row test bounds.
+template <class T, int Pattern, int Rows>
+__device__ __forceinline__ void whiteBalanceBlock(const WhiteBalanceArgs& a, uint32_t hi) {
+  const bool checked = (blockIdx.x + 1) * uint32_t(kBlockX * Words<T>::kPerWord) > a.src.width ||
+                       (blockIdx.y + 1) * uint32_t(kBlockY * Rows) > a.src.height;
+  if (checked)
+    whiteBalanceRows<T, Pattern, Rows, true>(a, hi);
+  else
+    whiteBalanceRows<T, Pattern, Rows, false>(a, hi);
+}
+
+template <int Pattern, int Rows>
+__global__ void WhiteBalanceGray8Kernel(WhiteBalanceArgs a) {
+  whiteBalanceBlock<uint8_t, Pattern, Rows>(a, 255u);
+}
+
+template <int Bits, int Pattern, int Rows>
+__global__ void WhiteBalanceGray16Kernel(WhiteBalanceArgs a) {
+  whiteBalanceBlock<uint16_t, Pattern, Rows>(a, maxSample(Bits));
+}
+
+template <int Pattern, int Rows>
+void launchRows(const WhiteBalanceArgs& a, uint32_t words) {
+  const dim3 grid(ceilDiv(words, kBlockX), ceilDiv(a.src.height, kBlockY * Rows), 1);
+  const dim3 block(kBlockX, kBlockY, 1);
+  switch (a.bits) {
+    case 8: launchKernel(WhiteBalanceGray8Kernel<Pattern, Rows>, grid, block, a); break;
+    case 12: launchKernel(WhiteBalanceGray16Kernel<12, Pattern, Rows>, grid, block, a); break;
+    default: launchKernel(WhiteBalanceGray16Kernel<16, Pattern, Rows>, grid, block, a); break;
   }
 }
 
 template <int Pattern>
-__global__ void WhiteBalanceGray8Kernel(WhiteBalanceArgs a) {
-  whiteBalanceBlock<uint8_t, Pattern>(a, 255u);
-}
-
-template <int Bits, int Pattern>
-__global__ void WhiteBalanceGray16Kernel(WhiteBalanceArgs a) {
-  whiteBalanceBlock<uint16_t, Pattern>(a, maxSample(Bits));
-}
-
-template <int Pattern>
-void launchPattern(const WhiteBalanceArgs& a, dim3 grid) {
-  switch (a.bits) {
-    case 8: launchKernel(WhiteBalanceGray8Kernel<Pattern>, grid, kThreads, a); break;
-    case 12: launchKernel(WhiteBalanceGray16Kernel<12, Pattern>, grid, kThreads, a); break;
-    default: launchKernel(WhiteBalanceGray16Kernel<16, Pattern>, grid, kThreads, a); break;
+void launchPattern(const WhiteBalanceArgs& a, uint32_t words) {
+  switch (streamingRows(words, a.src.height)) {
+    case 8: launchRows<Pattern, 8>(a, words); break;
+    case 4: launchRows<Pattern, 4>(a, words); break;
+    default: launchRows<Pattern, 2>(a, words); break;
   }
 }
 
@@ -52,13 +95,12 @@ void launchPattern(const WhiteBalanceArgs& a, dim3 grid) {
 
 void launchWhiteBalanceCuda(const WhiteBalanceArgs& a) {
   const uint32_t words = wordsPerRow(a.src.width, a.bits == 8 ? 1 : 2);
-  const dim3 grid(ceilDiv(words, kThreads), ceilDiv(a.src.height, kRows), 1);
-  if (grid.x == 0 || grid.y == 0) return;
+  if (words == 0 || a.src.height == 0) return;
   switch (a.pattern) {
-    case 1: launchPattern<1>(a, grid); break;
-    case 2: launchPattern<2>(a, grid); break;
-    case 3: launchPattern<3>(a, grid); break;
-    default: launchPattern<4>(a, grid); break;
+    case 1: launchPattern<1>(a, words); break;
+    case 2: launchPattern<2>(a, words); break;
+    case 3: launchPattern<3>(a, words); break;
+    default: launchPattern<4>(a, words); break;
   }
 }
 

@@ -288,11 +288,13 @@ bool BaseOptions::parse(int argc, char** argv) {
 namespace {
 
 // The names of the debayer program's own options.
-constexpr OptionName kDebayerNames[] = {{"type", true, false},    {"pattern", true, false},     {"p", true, false},
-                                        {"matrixA", true, false}, {"matrixB", true, false},     {"wb_r", true, false},
-                                        {"wb_g1", true, false},   {"wb_g2", true, false},       {"wb_b", true, false},
-                                        {"wb_G", true, false},    {"black_shift", true, false}, {"R", true, true},
-                                        {"G1", true, true},       {"G2", true, true},           {"B", true, true}};
+constexpr OptionName kDebayerNames[] = {
+    {"type", true, false},    {"pattern", true, false},     {"p", true, false},
+    {"matrixA", true, false}, {"matrixB", true, false},     {"wb_r", true, false},
+    {"wb_g1", true, false},   {"wb_g2", true, false},       {"wb_b", true, false},
+    {"wb_G", true, false},    {"black_shift", true, false}, {"R", true, true},
+    {"G1", true, true},       {"G2", true, true},           {"B", true, true},
+    {"format", true, false},  {"msb", false, false},        {"linear", false, false}};
 
 }  // namespace
 
@@ -304,7 +306,7 @@ DebayerSampleOptions::DebayerSampleOptions() {
 bool DebayerSampleOptions::parse(int argc, char** argv) {
   if (!BaseOptions::parse(argc, argv)) return false;
   if (help) return true;
-  return parseTypeAndPattern() && parseMatrices() && parseWhiteBalance() && parseBlackShift();
+  return parseTypeAndPattern() && parseMatrices() && parseWhiteBalance() && parseBlackShift() && parseCameraOptions();
 }
 
 bool DebayerSampleOptions::parseTypeAndPattern() {
@@ -351,6 +353,7 @@ bool DebayerSampleOptions::parseTypeAndPattern() {
   bayerPattern = OPIX_BAYER_RGGB;
   const char* patternWord = textValue("pattern");
   if (!patternWord) patternWord = textValue("p");
+  patternGiven = patternWord != nullptr;
   if (const char* word = patternWord) {
     bool known = false;
     for (const auto& p : patterns)
@@ -487,6 +490,11 @@ void printUsage() {
       "-wb_G <float> sets both greens.\n"
       " -thread <count> - host threads (1 to 64), each with a pipeline of its own, sharing the images of a batch.\n"
       " -cpu - run on the CPU even where a GPU is present.\n"
+      " -format <pixel format> - RAW input in a camera's pixel format: Mono8, Mono10p, Mono12p, Mono12Packed, "
+      "Mono10, Mono12, Mono14, Mono16 and the same with BayerRG, BayerGR, BayerGB, BayerBG; sets the depth and "
+      "the pattern. -msb - 16-bit words hold their samples in the high bits.\n"
+      " Camera raw input (.dng .cr2 .cr3 .nef .nrw .arw .raf .orf .rw2 .pef .srw .kdc .dcr .3fr .iiq .x3f) is "
+      "developed to a finished picture; -linear stops after the demosaic.\n"
       "Results named .bmp are written with 8 bits per channel; 12- and 16-bit results go to .ppm, .tif or .png; "
       "10- and 14-bit mosaics give 12- and 16-bit results.\n",
       stdout);

@@ -101,8 +101,16 @@ class DebayerSampleOptions : public BaseOptions {
   // Uniform black level subtracted from every sample, at the input's depth;
   // 0 adds no stage.
   float blackShift = 0.0f;
+  // Camera files (CameraInput.cpp): the pixel format of a machine-vision
+  // frame (-format, -msb: 16-bit words aligned high), -linear to develop a
+  // camera raw file only up to the demosaic, and whether -pattern was given.
+  const char* pixelFormat = nullptr;
+  bool msb = false;
+  bool linear = false;
+  bool patternGiven = false;
 
  private:
+  bool parseCameraOptions();
   bool parseTypeAndPattern();
   bool parseMatrices();
   bool parseWhiteBalance();

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "Batch.h"
+#include "CameraFiles.h"
+#include "CameraInput.h"
 #include "ImageFiles.h"
 #include "LutFile.h"
 #include "Report.h"
@@ -282,7 +284,8 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
 
   const uint32_t width = chainSize(o_.maxWidth), height = chainSize(o_.maxHeight);
   opixDeviceSurfaceBufferHandle_t current = nullptr;
-  OPIX_CHECK(opixImportFromHostCreate(&importer_, o_.inputSurfaceFormat, width, height, &current));
+  OPIX_CHECK(
+      opixImportFromHostCreatePacked(&importer_, inputPacking(o_), o_.inputSurfaceFormat, width, height, &current));
   if (m.useA || m.useB) {
     const float* gains = m.useA ? m.gains.data() : nullptr;
     if (m.useB && m.wideShifts()) {
@@ -512,10 +515,13 @@ struct Inputs {
   std::atomic<size_t> incomplete{0};  // files left without a result
   std::atomic<bool> stop{false};
 
-  bool bitsGiven = false;  // -bits also sets the depth of PGM, PNG and TIFF files
+  bool bitsGiven = false;                         // -bits also sets the depth of PGM, PNG and TIFF files
+  const DebayerSampleOptions* options = nullptr;  // for camera files (-format, camera raw names)
 
   opixStatus_t load(size_t i, HostImage& image) const {
-    OPIX_CHECK(readImage(paths[i], isBatch ? outputName(output, i) : output, image, rawHeight, rawWidth, rawBits));
+    const std::string name = isBatch ? outputName(output, i) : output;
+    if (isCameraRawName(paths[i]) || options->pixelFormat) return readInputImage(*options, paths[i], name, image);
+    OPIX_CHECK(readImage(paths[i], name, image, rawHeight, rawWidth, rawBits));
     return bitsGiven && !hasExtension(paths[i], ".raw") ? applyDeclaredDepth(image, rawBits) : OPIX_OK;
   }
 };
@@ -700,6 +706,7 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   in.rawHeight = o.rawHeight;
   in.rawBits = o.bits;
   in.bitsGiven = o.bitsGiven;
+  in.options = &o;
   if (o.isBatch) {
     in.paths = findFiles(o.inputPath);
     if (in.paths.empty()) {
@@ -721,6 +728,7 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   // get chains of their own as they come.
   o.inputSurfaceFormat = first.surfaceFormat;
   o.bits = first.bitsPerChannel;
+  OPIX_CHECK(settleCameraInput(o, first));
   LutTable lut;
   if (o.lutPath) OPIX_CHECK(readLutFile(o.lutPath, lut));
   // A LUT sets the depth of the output, up to what the file type holds.

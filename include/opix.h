@@ -647,6 +647,33 @@ opixStatus_t opixImportFromHostCreate(opixImportFromHostHandle_t* handle, opixSu
  * without waiting for the device. */
 opixStatus_t opixImportFromHostCopy(opixImportFromHostHandle_t handle, const void* source, uint32_t width,
                                     uint32_t pitch, uint32_t height);
+/* Packed machine-vision frames: the host frame crosses to the device at its
+ * packed size and is unpacked there into a gray surface (I10 to I16).
+ *   OPIX_PACKING_10P        4 samples in 5 bytes, least significant bits first
+ *   OPIX_PACKING_12P        2 samples in 3 bytes, least significant bits first
+ *   OPIX_PACKING_12_PACKED  2 samples in 3 bytes: bits 11..4 of the first,
+ *                           the two low nibbles (first in bits 3..0), bits
+ *                           11..4 of the second
+ *   OPIX_PACKING_16_LOW     16-bit little-endian words, sample in the low bits
+ *                           (bits above the depth are cleared)
+ *   OPIX_PACKING_16_HIGH    16-bit little-endian words, sample in the high bits
+ * The surface format gives the depth: I10 for 10P, I12 for 12P and
+ * 12_PACKED, I10 to I16 for the 16-bit words. In Copy, a pitch of 0 means the
+ * rows follow each other without a gap, bit for bit (a row of an odd width
+ * may end inside a byte); any other pitch is the byte distance between rows,
+ * each row starting on a byte, and must hold a row. */
+typedef enum OPIX_ENUM_BASE {
+  OPIX_PACKING_NONE = 0,
+  OPIX_PACKING_10P = 1,
+  OPIX_PACKING_12P = 2,
+  OPIX_PACKING_12_PACKED = 3,
+  OPIX_PACKING_16_LOW = 4,
+  OPIX_PACKING_16_HIGH = 5
+} opixPacking_t;
+
+opixStatus_t opixImportFromHostCreatePacked(opixImportFromHostHandle_t* handle, opixPacking_t packing,
+                                            opixSurfaceFormat_t surfaceFormat, uint32_t maxWidth, uint32_t maxHeight,
+                                            opixDeviceSurfaceBufferHandle_t* destinationBuffer);
 opixStatus_t opixImportFromHostDestroy(opixImportFromHostHandle_t handle);
 opixStatus_t opixImportFromHostGetAllocatedGpuMemorySize(opixImportFromHostHandle_t handle, uint64_t* bytes);
 

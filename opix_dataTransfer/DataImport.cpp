@@ -2,6 +2,8 @@
 
 #include "BGRXPacker.h"
 #include "ChannelKernels.h"
+#include "TraceFile.h"
+#include "Unpack.h"
 #include "opixException.h"
 
 #define OPIX_SOURCE "opix_dataTransfer/DataImport"
@@ -57,9 +59,76 @@ DataImport::DataImport(opixSurfaceFormat_t hostFormat, uint32_t maxWidth, uint32
   Allocate();
 }
 
+namespace {
+
+bool packingTakes(opixPacking_t packing, opixSurfaceFormat_t format) {
+  switch (packing) {
+    case OPIX_PACKING_10P: return format == OPIX_I10;
+    case OPIX_PACKING_12P:
+    case OPIX_PACKING_12_PACKED: return format == OPIX_I12;
+    case OPIX_PACKING_16_LOW:
+    case OPIX_PACKING_16_HIGH:
+      return format == OPIX_I10 || format == OPIX_I12 || format == OPIX_I14 || format == OPIX_I16;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+DataImport::DataImport(opixPacking_t packing, opixSurfaceFormat_t format, uint32_t maxWidth, uint32_t maxHeight)
+    : MemoryAdapter(format, maxWidth, maxHeight), packing_(packing) {
+  if (!packingTakes(packing, format)) {
+    trace::value("packing", static_cast<int32_t>(packing));
+    unsupported(format);
+  }
+  destination_ = createSurfaceBuffer(maxWidth, maxHeight, format);
+  setCurrentSize(*destination_, 0, 0);
+  Allocate();
+}
+
+uint64_t DataImport::packedFrameBytes(opixPacking_t packing, uint32_t width, uint32_t pitch, uint32_t height) {
+  const uint64_t bits = packedSampleBits(packing);
+  if (pitch == 0) return (uint64_t{width} * height * bits + 7) / 8;
+  return (uint64_t{width} * bits + 7) / 8 * height;
+}
+
 void DataImport::ComputeMemorySize() {
+  if (packing_ != OPIX_PACKING_NONE) {
+    // Rows of the frame lie on the device without the host's row gaps.
+    const uint64_t bytes = packedFrameBytes(packing_, destination_->maxWidth, 1, destination_->maxHeight);
+    frame_.place(memSpace_, (bytes + 3) / 4);
+  }
   if (staging_) reserve(*staging_);
   reserve(*destination_);
+}
+
+void DataImport::CopyPacked(const void* source, uint32_t width, uint32_t pitch, uint32_t height, bool& written) {
+  const uint64_t bits = packedSampleBits(packing_);
+  const uint64_t rowBytes = (uint64_t{width} * bits + 7) / 8;
+  const uint64_t bytes = packedFrameBytes(packing_, width, pitch, height);
+  // A host row gap shorter than a row would read the next row's bytes.
+  if (pitch != 0 && pitch < rowBytes) OPIX_THROW(OPIX_INVALID_VALUE);
+  setCurrentSize(*destination_, width, height);
+  trace::value("packed frame bytes", bytes);
+  if (width == 0 || height == 0) return;
+  if (pitch == 0)
+    copyAsync(frame_.data(), source, static_cast<size_t>(bytes), device::CopyKind::HostToDevice);
+  else
+    copy2D(frame_.data(), static_cast<size_t>(rowBytes), source, pitch, static_cast<size_t>(rowBytes), height,
+           device::CopyKind::HostToDevice);
+  written = true;
+  const SurfaceView dst = surfaceView(*destination_);
+  UnpackJob j{};
+  j.frame = frame_.data();
+  j.frameWords = (bytes + 3) / 4;
+  j.rowBits = pitch == 0 ? 0 : rowBytes * 8;
+  j.out = dst.plane[0];
+  j.outPitchWords = dst.pitch / 4;
+  j.width = width;
+  j.height = height;
+  j.packing = packing_;
+  j.bits = opixFormatBits(format_);
+  launchUnpack(j);
 }
 
 void DataImport::Copy(const void* source, uint32_t width, uint32_t pitch, uint32_t height) {
@@ -71,6 +140,10 @@ void DataImport::Copy(const void* source, uint32_t width, uint32_t pitch, uint32
   const uint32_t previousWidth = destination_->width, previousHeight = destination_->height;
   bool written = false;
   try {
+    if (packing_ != OPIX_PACKING_NONE) {
+      CopyPacked(source, width, pitch, height, written);
+      return;
+    }
     setCurrentSize(*destination_, width, height);
     if (staging_) setCurrentSize(*staging_, width, height);
     const opixDeviceSurfaceBuffer_t& target = staging_ ? *staging_ : *destination_;

@@ -29,6 +29,30 @@ extern "C" opixStatus_t opixImportFromHostCreate(opixImportFromHostHandle_t* han
       });
 }
 
+extern "C" opixStatus_t opixImportFromHostCreatePacked(opixImportFromHostHandle_t* handle, opixPacking_t packing,
+                                                       opixSurfaceFormat_t format, uint32_t maxWidth,
+                                                       uint32_t maxHeight,
+                                                       opixDeviceSurfaceBufferHandle_t* destination) {
+  using namespace opix;
+  return createFrontend(
+      kNames, handle,
+      [&] {
+        trace::value("packing", static_cast<int32_t>(packing));
+        trace::value("surface format", format);
+        trace::value("max width", maxWidth);
+        trace::value("max height", maxHeight);
+        if (!destination) OPIX_THROW_AT(OPIX_INVALID_VALUE, "opix_dataTransfer/ImportFromHost");
+      },
+      [&] {
+        return packing == OPIX_PACKING_NONE ? std::make_unique<DataImport>(format, maxWidth, maxHeight)
+                                            : std::make_unique<DataImport>(packing, format, maxWidth, maxHeight);
+      },
+      [&](DataImport& component) {
+        *destination = component.destination();
+        trace::buffer("destination buffer", *destination);
+      });
+}
+
 extern "C" opixStatus_t opixImportFromHostCopy(opixImportFromHostHandle_t handle, const void* source, uint32_t width,
                                                uint32_t pitch, uint32_t height) {
   using namespace opix;

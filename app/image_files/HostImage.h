@@ -12,6 +12,8 @@
 
 namespace opix {
 
+struct CameraRawInfo;
+
 // Frees page-locked memory obtained through OpixAllocator.
 struct PinnedDeleter {
   void operator()(void* p) const noexcept;
@@ -50,6 +52,11 @@ struct HostImage {
   uint32_t pitch = 0;
   uint32_t bitsPerChannel = 8;
   opixSurfaceFormat_t surfaceFormat = OPIX_I8;
+  // A machine-vision frame kept packed (pitch 0: one bit stream), unpacked
+  // by the import on the device.
+  opixPacking_t packing = OPIX_PACKING_NONE;
+  // What a camera raw file said about its mosaic; null for other files.
+  std::shared_ptr<const CameraRawInfo> camera;
 
   HostImage() = default;
   HostImage(HostImage&&) noexcept = default;

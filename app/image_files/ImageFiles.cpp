@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "CameraFiles.h"
 #include "FileIo.h"
 #include "opix_internal/opix_program.h"
 
@@ -56,7 +57,7 @@ bool isFileType(const std::string& name, int kind) {
     case kFileAnyImage:
     case kFileAnyImage2: return hasAnyExtension(name, {".bmp", ".ppm", ".pgm", ".tif", ".tiff", ".png"});
     case kFileColorOutput: return hasAnyExtension(name, kColorOutputExtensions);
-    case kFileGrayInput: return hasAnyExtension(name, kGrayInputExtensions);
+    case kFileGrayInput: return hasAnyExtension(name, kGrayInputExtensions) || isCameraRawName(name);
     case kFileBmp: return hasExtension(name, ".bmp");
     case kFileJpeg: return hasAnyExtension(name, {".jpg", ".jpeg", ".jfif"});
     case kFileJpeg2000: return hasAnyExtension(name, {".jp2", ".j2k"});

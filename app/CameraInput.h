@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "CameraFiles.h"
 #include "HostImage.h"
+#include "LutFile.h"
 #include "Options.h"
 #include "opix.h"
 
@@ -24,5 +26,15 @@ opixPacking_t inputPacking(const DebayerSampleOptions& o);
 // camera raw file's pattern, unless -pattern gave one; a contradiction is an
 // error) and, with -info, prints what a camera raw file said.
 opixStatus_t settleCameraInput(DebayerSampleOptions& o, const HostImage& first);
+
+// The white-balance record that develops a camera raw image at the work
+// depth of `o`: the as-shot gains (or the user's -wb_* gains, which replace
+// them; none with -linear) times the scale from the black-subtracted white
+// level to the top of the depth.
+opixWhiteBalance_t developWhiteBalance(const DebayerSampleOptions& o, const CameraRawInfo& camera);
+
+// The sRGB curve as a look-up table from the colour result at `inputBits`
+// (12 or 16) to 16 bits, or to 8 bits when `eightBit`.
+void srgbCurve(uint32_t inputBits, bool eightBit, LutTable& lut);
 
 }  // namespace opix::app

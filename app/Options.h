@@ -108,6 +108,14 @@ class DebayerSampleOptions : public BaseOptions {
   bool msb = false;
   bool linear = false;
   bool patternGiven = false;
+  // The development of camera raw files, settled from the first file
+  // (CameraInput.cpp): black levels per colour (R, G, B) for the Bayer black
+  // shift, the camera-to-sRGB matrix after the demosaic, and the sRGB curve.
+  bool develop = false;
+  bool developBlack = false;
+  float developBlackLevels[3] = {0, 0, 0};
+  bool developMatrix = false;
+  float developCameraToSrgb[3][3] = {};
 
  private:
   bool parseCameraOptions();

@@ -163,6 +163,22 @@ void layOutMatrices(Matrices& m, uint32_t width, uint32_t height) {
   }
 }
 
+// A camera raw file's black level that differs between sites of one colour:
+// a matrix B of 16-bit shifts for the SAM16 filter, laid out as the matrices
+// read from files are.
+void siteBlack(const CameraRawInfo& c, const DebayerSampleOptions& o, Matrices& m) {
+  const uint32_t width = chainSize(o.maxWidth), height = chainSize(o.maxHeight);
+  const uint64_t stride = (uint64_t{width} * 2 + 3) / 4 * 4;
+  m.shifts.assign(stride * height, 0);
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      const int16_t v = static_cast<int16_t>(c.black[(y % c.blackRows) * c.blackCols + x % c.blackCols]);
+      std::memcpy(m.shifts.data() + y * stride + 2 * uint64_t{x}, &v, 2);
+    }
+  m.b.surfaceFormat = OPIX_I16;
+  m.useB = true;
+}
+
 // A matrix must have the chain's size and one channel: one that does not is
 // refused, never dropped while the run goes on uncorrected.
 opixStatus_t loadMatrices(const DebayerSampleOptions& o, Matrices& m) {
@@ -230,6 +246,7 @@ class DebayerPipeline {
   opixImageFilterHandle_t whiteBalance_ = nullptr;
   opixImageFilterHandle_t blackShift_ = nullptr;
   opixImageFilterHandle_t lut_ = nullptr;
+  opixImageFilterHandle_t colour_ = nullptr;    // a camera raw file's colour matrix
   opixSurfaceConverterHandle_t to8_ = nullptr;  // after the LUT, for an 8-bit file type
   opixImportFromHostHandle_t importer_ = nullptr;
   opixExportToHostHandle_t exporter_ = nullptr;
@@ -304,7 +321,13 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
     const opixBitDepthConverter_t to16{0, false, debayerBits};
     OPIX_CHECK(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, width, height, current, &current));
   }
-  if (o_.blackShift != 0.0f) {
+  if (o_.developBlack) {
+    // A camera raw file's black, one level per colour.
+    const float scale = float(1u << (debayerBits - opixFormatBits(input)));
+    const float* b = o_.developBlackLevels;
+    const opixBayerBlackShift_t shift{{b[0] * scale, b[1] * scale, b[2] * scale}, o_.bayerPattern};
+    OPIX_CHECK(opixImageFilterCreate(&blackShift_, OPIX_BAYER_BLACK_SHIFT, &shift, width, height, current, &current));
+  } else if (o_.blackShift != 0.0f) {
     // A uniform black level, given at the input's depth and scaled with the
     // widening (a left shift, so the result equals shifting the input).
     const float level = o_.blackShift * float(1u << (debayerBits - opixFormatBits(input)));
@@ -330,6 +353,17 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
   }
   OPIX_CHECK(opixDebayerCreate(&debayer_, type, width, height, current, &current));
   scaleX_ = scaleY_ = debayerScale(type);
+  if (o_.developMatrix) {
+    // Camera RGB to linear sRGB, on the demosaiced image at its own depth.
+    opixBaseColorCorrection_t cc{};
+    const int top = int((1u << opixFormatBits(current->surfaceFormat)) - 1);
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) cc.matrix[r * 4 + c] = o_.developCameraToSrgb[r][c];
+      cc.whiteLevel[r] = top;
+    }
+    OPIX_CHECK(opixImageFilterCreate(&colour_, OPIX_BASE_COLOR_CORRECTION, &cc, width / scaleX_, height / scaleY_,
+                                     current, &current));
+  }
   if (outputBits_ != debayerBits) {
     const opixBitDepthConverter_t back{0, false, outputBits_};
     OPIX_CHECK(opixSurfaceConverterCreate(&back_, OPIX_BIT_DEPTH_CONVERTER, &back, width / scaleX_, height / scaleY_,
@@ -339,7 +373,7 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
     // On the colour image at the input's depth; it may change that depth.
     opixImageFilterType_t type{};
     std::vector<uint8_t> record;
-    OPIX_CHECK(lutFilterFor(*lut, o_.lutPath, current->surfaceFormat, type, record));
+    OPIX_CHECK(lutFilterFor(*lut, o_.lutPath ? o_.lutPath : "sRGB curve", current->surfaceFormat, type, record));
     OPIX_CHECK(opixImageFilterCreate(&lut_, type, record.data(), width / scaleX_, height / scaleY_, current, &current));
     if (outputBits(current->surfaceFormat, o_.outputPath) == 8 && opixFormatBits(current->surfaceFormat) != 8) {
       const opixBitDepthConverter_t to8{0, false, 8};
@@ -368,6 +402,7 @@ uint64_t DebayerPipeline::memory() const {
   if (whiteBalance_ && opixImageFilterGetAllocatedGpuMemorySize(whiteBalance_, &size) == OPIX_OK) total += size;
   if (blackShift_ && opixImageFilterGetAllocatedGpuMemorySize(blackShift_, &size) == OPIX_OK) total += size;
   if (lut_ && opixImageFilterGetAllocatedGpuMemorySize(lut_, &size) == OPIX_OK) total += size;
+  if (colour_ && opixImageFilterGetAllocatedGpuMemorySize(colour_, &size) == OPIX_OK) total += size;
   if (opixImportFromHostGetAllocatedGpuMemorySize(importer_, &size) == OPIX_OK) total += size;
   return total;
 }
@@ -407,7 +442,9 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, Image
     }
     if (whiteBalance_) {
       report.start(Report::WhiteBalance);
-      OPIX_CHECK(opixImageFilterTransform(whiteBalance_, nullptr, w, h));
+      // Each camera raw file brings its own as-shot white balance.
+      const opixWhiteBalance_t own = image.camera ? developWhiteBalance(o_, *image.camera) : opixWhiteBalance_t{};
+      OPIX_CHECK(opixImageFilterTransform(whiteBalance_, image.camera ? &own : nullptr, w, h));
       t = report.stop(Report::WhiteBalance);
       if (info && o_.repeat == 1) lines.say("Color correction time = %.2f ms\n", double(t));
     }
@@ -418,6 +455,7 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, Image
     if (info)
       lines.say("Effective debayer performance = %.2f Gpixel/s (%.2f ms)\n",
                 double(float(static_cast<uint32_t>(w * h)) / t * 1e-6f), double(t));
+    if (colour_) OPIX_CHECK(opixImageFilterTransform(colour_, nullptr, outW, outH));
     // The device-to-host time includes the converter back and the LUT.
     report.start(Report::Export);
     if (back_) {
@@ -453,13 +491,14 @@ opixStatus_t DebayerPipeline::destroy() {
   if (whiteBalance_) keep(opixImageFilterDestroy(whiteBalance_));
   if (blackShift_) keep(opixImageFilterDestroy(blackShift_));
   if (lut_) keep(opixImageFilterDestroy(lut_));
+  if (colour_) keep(opixImageFilterDestroy(colour_));
   if (importer_) keep(opixImportFromHostDestroy(importer_));
   if (exporter_) keep(opixExportToHostDestroy(exporter_));
   if (back_) opixSurfaceConverterDestroy(back_);
   if (to16_) opixSurfaceConverterDestroy(to16_);
   if (to8_) opixSurfaceConverterDestroy(to8_);
   debayer_ = nullptr;
-  sam_ = whiteBalance_ = blackShift_ = lut_ = nullptr;
+  sam_ = whiteBalance_ = blackShift_ = lut_ = colour_ = nullptr;
   importer_ = nullptr;
   exporter_ = nullptr;
   back_ = to16_ = to8_ = nullptr;
@@ -731,10 +770,15 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   OPIX_CHECK(settleCameraInput(o, first));
   LutTable lut;
   if (o.lutPath) OPIX_CHECK(readLutFile(o.lutPath, lut));
+  // A camera raw file's picture ends in the sRGB curve, unless -lut gives
+  // a table or -linear stops before it.
+  const bool curve = o.develop && !o.linear && !o.lutPath;
+  if (curve) srgbCurve(opixFormatBits(o.inputSurfaceFormat), hasExtension(o.outputPath, ".bmp"), lut);
+  const bool withLut = o.lutPath || curve;
   // A LUT sets the depth of the output, up to what the file type holds.
-  const uint32_t resultBits = o.lutPath && !hasExtension(o.outputPath, ".bmp") ? lut.outputBits()
-                              : o.lutPath                                      ? 8
-                                          : outputBits(o.inputSurfaceFormat, o.outputPath);
+  const uint32_t resultBits = withLut && !hasExtension(o.outputPath, ".bmp") ? lut.outputBits()
+                              : withLut                                      ? 8
+                                        : outputBits(o.inputSurfaceFormat, o.outputPath);
   std::printf("Input surface format: grayscale\n");
   std::printf("Pattern: %s\n", opixBayerPatternName(o.bayerPattern));
   std::printf("Output surface format: %s\n", colourFormatName(resultBits));
@@ -742,12 +786,14 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
 
   Matrices matrices;
   OPIX_CHECK(loadMatrices(o, matrices));
+  if (o.develop && first.camera->perSiteBlack && o.blackShift == 0.0f && !o.matrixBPath)
+    siteBlack(*first.camera, o, matrices);
   // One worker per host thread, each taking every n-th image.
   const size_t threads = std::max<size_t>(1, std::min<size_t>(o.threads, in.paths.size() - in.firstIndex));
   std::vector<std::unique_ptr<Worker>> workers;
   opixStatus_t status = OPIX_OK;
   for (size_t k = 0; k < threads && status == OPIX_OK; ++k) {
-    workers.push_back(std::make_unique<Worker>(o, matrices, o.lutPath ? &lut : nullptr));
+    workers.push_back(std::make_unique<Worker>(o, matrices, withLut ? &lut : nullptr));
     status = workers.back()->buildFirst(k == 0);
   }
   std::vector<std::unique_ptr<Report>> reports;

@@ -58,28 +58,58 @@ void DebayerBinning::Transform(opixBayerPattern_t pattern, uint32_t width, uint3
 
 namespace {
 
-template <class T>
-struct SurfaceSamples {
-  const unsigned char* base;
-  uint32_t pitch;
-  int operator()(int x, int y) const { return reinterpret_cast<const T*>(base + size_t(y) * pitch)[x]; }
+// Source rows y0 to y0 + F - 1 of a block row by pointer.
+template <class T, int F>
+struct BlockRows {
+  const T* row[F];
+  int operator()(int x, int j) const { return row[j][x]; }
 };
 
+// A row of pixels with the pattern's shift fixed, so that every sample's
+// sum is known at compile time and the loop vectorises.
+template <int F, int Sx, int Sy, class T, class Store>
+inline void binRow(const BlockRows<T, F>& src, int width, const Store& store) {
+#pragma GCC ivdep
+  for (int x = 0; x < width; ++x) store(x, binPixelBy<F>(src, ShiftPhase<Sx, Sy>{}, F * x, 0));
+}
+
 template <int F, class T, class Store>
-void binRows(const SurfaceView& s, const SurfaceView& d, int pattern, Store&& storeRow) {
-  const SurfaceSamples<T> src{s.plane[0], s.pitch};
-  host::parallelRows(d.height, [&](int64_t y) {
-    auto store = storeRow(y);
-    for (int x = 0; x < int(d.width); ++x) store(x, binPixel<F>(src, pattern, F * x, F * int(y)));
-  });
+inline void binRowOf(const BlockRows<T, F>& src, int width, int pattern, const Store& store) {
+  const PatternShift p = bayerShift(pattern);
+  if (p.sy)
+    p.sx ? binRow<F, 1, 1>(src, width, store) : binRow<F, 0, 1>(src, width, store);
+  else
+    p.sx ? binRow<F, 1, 0>(src, width, store) : binRow<F, 0, 0>(src, width, store);
+}
+
+template <int F>
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void binRow8(const BlockRows<uint8_t, F>& src, int width, int pattern,
+                                                            unsigned char* out) {
+  binRowOf(src, width, pattern, Rgb8Row{out});
+}
+
+template <int F>
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void binRow16(const BlockRows<uint16_t, F>& src, int width, int pattern,
+                                                             const PlanarRow& out) {
+  binRowOf(src, width, pattern, out);
+}
+
+template <int F, class T>
+BlockRows<T, F> blockRows(const SurfaceView& s, int64_t y) {
+  BlockRows<T, F> r{};
+  for (int j = 0; j < F; ++j) r.row[j] = reinterpret_cast<const T*>(s.plane[0] + (F * y + j) * int64_t(s.pitch));
+  return r;
 }
 
 template <int F>
 void binHost(const SurfaceView& s, const SurfaceView& d, int pattern) {
+  const int w = int(d.width);
   if (s.format == OPIX_I8)
-    binRows<F, uint8_t>(s, d, pattern, [&](int64_t y) { return Rgb8Row{d.plane[0] + y * d.pitch}; });
+    host::parallelRows(
+        d.height, [&](int64_t y) { binRow8<F>(blockRows<F, uint8_t>(s, y), w, pattern, d.plane[0] + y * d.pitch); });
   else
-    binRows<F, uint16_t>(s, d, pattern, [&](int64_t y) { return planarRow(d, y); });
+    host::parallelRows(d.height,
+                       [&](int64_t y) { binRow16<F>(blockRows<F, uint16_t>(s, y), w, pattern, planarRow(d, y)); });
 }
 
 }  // namespace

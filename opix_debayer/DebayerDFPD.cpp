@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "HostRows.h"
 #include "KernelLaunch.h"
 #include "MemSpace.h"
 #include "MenonMath.h"
@@ -132,7 +133,8 @@ PhasedRows<T> phasedRows(const WorkView& w, int sx) {
 }
 
 template <class T, class Store>
-void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int sx, int hi, Store&& store) {
+inline void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int sx, int hi,
+                      const Store& store) {
   const int n = b.n;
   const int top = y0 - kReach;  // phased row of band row 0
   const int gmax = menonGradientMax(hi);
@@ -142,6 +144,7 @@ void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int
     const T *s = img.row(y), *u1 = img.row(y - 1), *u2 = img.row(y - 2), *d1 = img.row(y + 1), *d2 = img.row(y + 2);
     int *S = b.row(b.sample, r), *GH = b.row(b.gh, r), *GV = b.row(b.gv, r), *CH = b.row(b.ch, r), *CV = b.row(b.cv, r);
     const int iLo = (sx - 4 - p + 1) >> 1, iHi = (sx + w + 3 - p) >> 1;
+#pragma GCC ivdep
     for (int i = iLo; i <= iHi; ++i) {
       const int x = 2 * i + p, k = i - kFirst;
       const int c = s[x];
@@ -158,7 +161,9 @@ void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int
   for (int r = 0; r < b.rows; ++r) {
     const int *CH = b.row(b.ch, r), *CV = b.row(b.cv, r), *CV2 = b.row(b.cv, r + 2 < b.rows ? r + 2 : r);
     int *DH = b.row(b.dh, r), *DV = b.row(b.dv, r);
+#pragma GCC ivdep
     for (int k = 0; k + 1 < n; ++k) DH[k] = menonGradient(CH[k], CH[k + 1], gmax);
+#pragma GCC ivdep
     for (int k = 0; k < n; ++k) DV[k] = menonGradient(CV[k], CV2[k], gmax);
   }
   // Decisions and final green, two rows beyond the band.
@@ -168,6 +173,7 @@ void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int
     const int *S = b.row(b.sample, r), *GH = b.row(b.gh, r), *GV = b.row(b.gv, r);
     int *G = b.row(b.green, r), *D = b.row(b.diff, r);
     unsigned char* HZ = b.row(b.horizontal, r);
+#pragma GCC ivdep
     for (int k = 1; k + 1 < n; ++k) {
       const bool horizontal = menonHorizontal(dh.at(k), dv.at(k));
       HZ[k] = horizontal;
@@ -184,6 +190,7 @@ void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int
     const int *D = b.row(b.diff, r), *Du = b.row(b.diff, r - 1), *Dd = b.row(b.diff, r + 1);
     int *RC = b.row(b.rowColour, r), *CC = b.row(b.colColour, r), *GD = b.row(b.greenDiff, r);
     const int jLo = (sx - 1 - 1 + p + 1) >> 1, jHi = (sx + w - 1 + p) >> 1;
+#pragma GCC ivdep
     for (int j = jLo; j <= jHi; ++j) {
       const int k = j - kFirst;
       const GreenColours c = menonGreenColours(s[2 * j + 1 - p], D[k - p], D[k - p + 1], Du[k], Dd[k], hi);
@@ -202,6 +209,7 @@ void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int
     const T* s = img.row(y);
     int *own = b.out[0].data(), *green = b.out[1].data(), *other = b.out[2].data();
     const int iLo = (sx - p + 1) >> 1, iHi = (sx + w - 1 - p) >> 1;
+#pragma GCC ivdep
     for (int i = iLo; i <= iHi; ++i) {
       const int k = i - kFirst, x = 2 * i + p - sx;
       const int c = S[k];
@@ -212,6 +220,7 @@ void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int
       other[x] = HZ[k] ? alongRow : alongColumn;
     }
     const int jLo = (sx - 1 + p + 1) >> 1, jHi = (sx + w - 2 + p) >> 1;
+#pragma GCC ivdep
     for (int j = jLo; j <= jHi; ++j) {
       const int k = j - kFirst, x = 2 * j + 1 - p - sx;
       own[x] = RC[k];
@@ -220,23 +229,58 @@ void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int
     }
     // In a red row the own colour is red, in a blue row blue.
     const int *red = p ? other : own, *blue = p ? own : other;
-    for (int x = 0; x < w; ++x) store(y, x, Rgb{red[x], green[x], blue[x]});
+    store(y, red, green, blue);
   }
 }
 
-template <class T, class Store>
-void menonHost(const WorkView& work, const SurfaceView& d, int sx, int sy, Store&& store) {
+// Row stores of the band's pixels: destination row y - sy.
+struct Rgb8Rows {
+  const SurfaceView& d;
+  int sy, w;
+  void operator()(int y, const int* red, const int* green, const int* blue) const {
+    unsigned char* out = d.plane[0] + int64_t(y - sy) * d.pitch;
+#pragma GCC ivdep
+    for (int x = 0; x < w; ++x) {
+      out[3 * x] = static_cast<unsigned char>(red[x]);
+      out[3 * x + 1] = static_cast<unsigned char>(green[x]);
+      out[3 * x + 2] = static_cast<unsigned char>(blue[x]);
+    }
+  }
+};
+
+struct PlanarRows {
+  const SurfaceView& d;
+  int sy, w;
+  void operator()(int y, const int* red, const int* green, const int* blue) const {
+    const PlanarRow out = planarRow(d, y - sy);
+#pragma GCC ivdep
+    for (int x = 0; x < w; ++x) out(x, Rgb{red[x], green[x], blue[x]});
+  }
+};
+
+// The band in the vector widths the processor has.
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void menonBand8(const PhasedRows<uint8_t>& img, BandRows& b, int y0,
+                                                               int y1, int sx, const Rgb8Rows& store) {
+  menonBand(img, b, y0, y1, store.w, sx, 255, store);
+}
+
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void menonBand16(const PhasedRows<uint16_t>& img, BandRows& b, int y0,
+                                                                int y1, int sx, int hi, const PlanarRows& store) {
+  menonBand(img, b, y0, y1, store.w, sx, hi, store);
+}
+
+template <class T, class Band>
+void menonHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const Band& band) {
   const PhasedRows<T> img = phasedRows<T>(work, sx);
   const int w = int(d.width), h = int(d.height);
   const int entries = (w + sx + 8) / 2 + 3 - kFirst;
   const int64_t bands = (h + kBand - 1) / kBand;
-  const int hi = maxEstimate(work.format);
   host::parallelFor(bands, [&](int64_t first, int64_t last) {
     BandRows rows(entries, w);
-    for (int64_t band = first; band < last; ++band) {
-      const int y0 = int(band) * kBand;
+    for (int64_t i = first; i < last; ++i) {
+      const int y0 = int(i) * kBand;
       const int y1 = y0 + kBand < h ? y0 + kBand : h;
-      menonBand(img, rows, y0 + sy, y1 + sy, w, sx, hi, [&](int y, int x, Rgb px) { store(y - sy, x, px); });
+      band(img, rows, y0 + sy, y1 + sy);
     }
   });
 }
@@ -244,19 +288,17 @@ void menonHost(const WorkView& work, const SurfaceView& d, int sx, int sy, Store
 }  // namespace
 
 void launchMenonHost(const WorkView& work, const SurfaceView& d, int sx, int sy) {
+  const int w = int(d.width);
   if (work.format == OPIX_I8) {
-    menonHost<uint8_t>(work, d, sx, sy, [&](int y, int x, Rgb p) {
-      unsigned char* out = d.plane[0] + int64_t(y) * d.pitch + 3 * x;
-      out[0] = static_cast<unsigned char>(p.r);
-      out[1] = static_cast<unsigned char>(p.g);
-      out[2] = static_cast<unsigned char>(p.b);
+    const Rgb8Rows store{d, sy, w};
+    menonHost<uint8_t>(work, d, sx, sy, [&](const PhasedRows<uint8_t>& img, BandRows& b, int y0, int y1) {
+      menonBand8(img, b, y0, y1, sx, store);
     });
   } else {
-    menonHost<uint16_t>(work, d, sx, sy, [&](int y, int x, Rgb p) {
-      const int64_t at = int64_t(y) * d.pitch + 2 * x;
-      *reinterpret_cast<uint16_t*>(d.plane[0] + at) = static_cast<uint16_t>(p.r);
-      *reinterpret_cast<uint16_t*>(d.plane[1] + at) = static_cast<uint16_t>(p.g);
-      *reinterpret_cast<uint16_t*>(d.plane[2] + at) = static_cast<uint16_t>(p.b);
+    const PlanarRows store{d, sy, w};
+    const int hi = maxEstimate(work.format);
+    menonHost<uint16_t>(work, d, sx, sy, [&](const PhasedRows<uint16_t>& img, BandRows& b, int y0, int y1) {
+      menonBand16(img, b, y0, y1, sx, hi, store);
     });
   }
 }

@@ -19,38 +19,65 @@ void opixDebayerMalvar::Launch(opixBayerPattern_t pattern, const WorkView& work,
 
 namespace {
 
+// The pixels of a row from its five rows of samples; x is the destination
+// column, phased column x + sx.
 template <class T>
 struct MalvarRowPixels {
-  WorkSamples<T> s;  // phased position (0, 0) at work (A, A)
-  int sx, y, hi;
+  RowWindow<T, 2> s;
+  int sx, hi;
   template <int Site>
   Rgb at(int x) const {
-    return malvarClamp<Site>(malvarPixel<Site>(s, x + sx, y), hi);
+    return malvarClamp<Site>(malvarPixel<Site>(s, x + sx, 0), hi);
   }
 };
 
-template <class T>
-WorkSamples<T> phasedSamples(const WorkView& work) {
-  const int64_t pitch = work.pitch / sizeof(T);
-  return {reinterpret_cast<const T*>(work.base) + int64_t(work.apron) * pitch + work.apron, pitch};
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void malvarRow16(const RowWindow<uint16_t, 2>& s, int sx, int Y,
+                                                                int width, int hi, const PlanarRow& out) {
+  forEachPixelOfRow(width, sx, Y, MalvarRowPixels<uint16_t>{s, sx, hi}, out);
+}
+
+// 8-bit rows go through 16-bit copies of a chunk of their five rows: the
+// vectors then hold as many lanes as the 16-bit maths needs, not as many
+// as bytes fit.
+constexpr int kChunk = 256;
+
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void malvarRow8(const RowWindow<uint8_t, 2>& s, int sx, int Y, int width,
+                                                               unsigned char* out) {
+  uint16_t rows[5][kChunk + 4];
+  uint16_t r[kChunk], g[kChunk], b[kChunk];
+  for (int x0 = 0; x0 < width; x0 += kChunk) {
+    const int n = width - x0 < kChunk ? width - x0 : kChunk;
+    const int first = x0 + sx - 2;  // phased column of rows[k][0]
+    for (int k = 0; k < 5; ++k)
+      for (int i = 0; i < n + 4; ++i) rows[k][i] = s.row[k][first + i];
+    const RowWindow<uint16_t, 2> chunk{
+        {rows[0] - first, rows[1] - first, rows[2] - first, rows[3] - first, rows[4] - first}};
+    forEachPixelOfRow(n, x0 + sx, Y, MalvarRowPixels<uint16_t>{chunk, x0 + sx, 255}, PlanarRow{r, g, b});
+    unsigned char* o = out + 3 * x0;
+    for (int i = 0; i < n; ++i) {
+      o[3 * i] = static_cast<unsigned char>(r[i]);
+      o[3 * i + 1] = static_cast<unsigned char>(g[i]);
+      o[3 * i + 2] = static_cast<unsigned char>(b[i]);
+    }
+  }
 }
 
 }  // namespace
 
 void launchMalvarHost(const WorkView& work, const SurfaceView& d, int sx, int sy) {
   const int w = static_cast<int>(d.width);
-  const int hi = maxEstimate(work.format);
   if (work.format == OPIX_I8) {
     const WorkSamples<uint8_t> s = phasedSamples<uint8_t>(work);
     host::parallelRows(d.height, [&](int64_t y) {
       const int Y = int(y) + sy;
-      forEachSiteOfRow(w, sx, Y, MalvarRowPixels<uint8_t>{s, sx, Y, hi}, Rgb8Row{d.plane[0] + y * d.pitch});
+      malvarRow8(rowWindow<2>(s, Y), sx, Y, w, d.plane[0] + y * d.pitch);
     });
   } else {
+    const int hi = maxEstimate(work.format);
     const WorkSamples<uint16_t> s = phasedSamples<uint16_t>(work);
     host::parallelRows(d.height, [&](int64_t y) {
       const int Y = int(y) + sy;
-      forEachSiteOfRow(w, sx, Y, MalvarRowPixels<uint16_t>{s, sx, Y, hi}, planarRow(d, y));
+      malvarRow16(rowWindow<2>(s, Y), sx, Y, w, hi, planarRow(d, y));
     });
   }
 }

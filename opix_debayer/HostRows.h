@@ -1,6 +1,5 @@
 // How the host drivers walk a row of a Bayer image: sites alternate along a
-// row, so pixels go in pairs and each call has its site fixed at compile
-// time, with no branch per pixel.
+// row, and each evaluation has its site fixed at compile time.
 #pragma once
 
 #include <cstdint>
@@ -10,32 +9,51 @@
 
 namespace opix {
 
-// For x in [0, width): store(x, px.template at<Site>(x)), where Site is
-// rggbPhase(x + shiftX, y) for a row whose phased index is y.
-template <class PixelAt, class Store>
-void forEachSiteOfRow(int width, int shiftX, int y, const PixelAt& px, Store&& store) {
-  const int rowSite = (y & 1) << 1;  // site of an even phased column
-  auto one = [&](int x) {
-    const bool odd = (x + shiftX) & 1;
-    if (rowSite == 0)
-      store(x, odd ? px.template at<1>(x) : px.template at<0>(x));
-    else
-      store(x, odd ? px.template at<3>(x) : px.template at<2>(x));
-  };
-  int x = 0;
-  if (shiftX & 1) one(x++);  // from here the phased column is even
-  if (rowSite == 0) {
-    for (; x + 1 < width; x += 2) {
-      store(x, px.template at<0>(x));
-      store(x + 1, px.template at<1>(x + 1));
-    }
-  } else {
-    for (; x + 1 < width; x += 2) {
-      store(x, px.template at<2>(x));
-      store(x + 1, px.template at<3>(x + 1));
-    }
+// One row of forEachPixelOfRow, its two sites Even and Odd.
+template <int Even, int Odd, class PixelAt, class Store>
+inline void bothSitesOfRow(int width, int shiftX, const PixelAt& px, const Store& store) {
+#pragma GCC ivdep
+  for (int x = 0; x < width; ++x) {
+    const Rgb a = px.template at<Even>(x);
+    const Rgb b = px.template at<Odd>(x);
+    store(x, ((x + shiftX) & 1) ? b : a);
   }
-  if (x < width) one(x);
+}
+
+// For x in [0, width): store(x, px.template at<Site>(x)), where Site is
+// rggbPhase(x + shiftX, y) for a row whose phased index is y. Both sites of
+// the row are evaluated at every column and the column's own one kept, so
+// that the loop vectorises with neither branch nor stride. The stores must
+// not overlap what px reads.
+template <class PixelAt, class Store>
+inline void forEachPixelOfRow(int width, int shiftX, int y, const PixelAt& px, const Store& store) {
+  if (y & 1)
+    bothSitesOfRow<2, 3>(width, shiftX, px, store);
+  else
+    bothSitesOfRow<0, 1>(width, shiftX, px, store);
+}
+
+// The rows Y - R to Y + R of a work image around phased row Y, by row
+// pointer: s(x, dy) is the sample at phased column x of row Y + dy. A row's
+// loop over them has no pitch arithmetic, so the compiler vectorises it.
+template <class T, int R>
+struct RowWindow {
+  const T* row[2 * R + 1];
+  int operator()(int x, int dy) const { return row[dy + R][x]; }
+};
+
+template <int R, class T>
+RowWindow<T, R> rowWindow(const WorkSamples<T>& s, int Y) {
+  RowWindow<T, R> w{};
+  for (int dy = -R; dy <= R; ++dy) w.row[dy + R] = s.origin + int64_t(Y + dy) * s.pitch;
+  return w;
+}
+
+// The samples of a work image by phased position, (0, 0) at work (A, A).
+template <class T>
+WorkSamples<T> phasedSamples(const WorkView& work) {
+  const int64_t pitch = work.pitch / sizeof(T);
+  return {reinterpret_cast<const T*>(work.base) + int64_t(work.apron) * pitch + work.apron, pitch};
 }
 
 // Row stores into the destination formats of the debayer.

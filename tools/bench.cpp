@@ -8,6 +8,10 @@
 //
 // --digest runs every case once, untimed, and prints a digest of its output
 // pixels instead: two backends that print the same lines gave the same bytes.
+//
+// Built with OpenCV, the 8-bit demosaic cases are followed by the ratio of
+// their pixel rate to that of OpenCV's cvtColor Bayer conversions (bilinear,
+// VNG, edge-aware) on the same mosaic, timed in the same run.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -17,6 +21,11 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#if OPIX_BENCH_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
 
 #include "DebayerHarness.h"
 #include "ffc/FfcMath.h"
@@ -98,6 +107,34 @@ double copyBandwidth() {
   device::free(b);
   return 2.0 * double(bytes) / (ms * 1e-3);
 }
+
+#if OPIX_BENCH_OPENCV
+// OpenCV's three Bayer conversions of one 8-bit mosaic to RGB8, on all the
+// threads OpenCV uses; returns their median milliseconds (bilinear, VNG, EA).
+struct OpenCvTimes {
+  double bilinear = 0, vng = 0, ea = 0;
+};
+OpenCvTimes openCvCases(Size s) {
+  OpenCvTimes t;
+  if (g_digest) return t;
+  cv::Mat mosaic(int(s.h), int(s.w), CV_8UC1), rgb;
+  cv::randu(mosaic, 0, 256);
+  char size[32];
+  std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+  const struct {
+    const char* name;
+    int code;
+    double* ms;
+  } cases[] = {{"OpenCV bilinear 8-bit", cv::COLOR_BayerGR2RGB, &t.bilinear},
+               {"OpenCV VNG 8-bit", cv::COLOR_BayerGR2RGB_VNG, &t.vng},
+               {"OpenCV EA 8-bit", cv::COLOR_BayerGR2RGB_EA, &t.ea}};
+  for (const auto& c : cases) {
+    *c.ms = medianMs([&] { cv::cvtColor(mosaic, rgb, c.code); });
+    std::printf("%-22s %11s %9.3f %11.1f %9s %9s\n", c.name, size, *c.ms, double(s.w) * s.h / (*c.ms * 1e3), "-", "-");
+  }
+  return t;
+}
+#endif
 
 struct DebayerCase {
   const char* name;
@@ -539,7 +576,15 @@ int main(int argc, char** argv) {
       {"binning 8x8 16-bit", OPIX_BINNING_8x8, OPIX_I16, 0, 0},
   };
   int failures = 0;
-  for (const Size& s : sizes)
+  for (const Size& s : sizes) {
+#if OPIX_BENCH_OPENCV
+    const bool eightBit = filter.empty() || std::string("8-bit").find(filter) != std::string::npos ||
+                          std::any_of(std::begin(cases), std::end(cases), [&](const DebayerCase& c) {
+                            return c.format == OPIX_I8 && std::string(c.name).find(filter) != std::string::npos;
+                          });
+    const OpenCvTimes cv = eightBit ? openCvCases(s) : OpenCvTimes{};
+    if (eightBit && !g_digest) std::printf("(OpenCV on %d threads)\n", cv::getNumThreads());
+#endif
     for (const DebayerCase& c : cases) {
       if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
       char size[32];
@@ -564,7 +609,13 @@ int main(int argc, char** argv) {
       }
       report(c.name, size, ms, double(s.w) * s.h,
              debayerBytes(c, s, run.destination()->width, run.destination()->height), bandwidth, *run.destination());
+#if OPIX_BENCH_OPENCV
+      if (c.format == OPIX_I8 && c.apron > 0 && !g_digest && cv.bilinear > 0)
+        std::printf("%-22s %11s  %.2f x OpenCV bilinear, %.2f x VNG, %.2f x EA\n", "", "", cv.bilinear / ms,
+                    cv.vng / ms, cv.ea / ms);
+#endif
     }
+  }
   const ConverterCase conversions[] = {
       {"convert gray 8->16", OPIX_I8, 16, 3},     {"convert gray 16->8", OPIX_I16, 8, 3},
       {"convert 16->16", OPIX_I16, 12, 4},        {"convert colour 8->16", OPIX_RGB8, 16, 9},

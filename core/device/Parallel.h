@@ -8,10 +8,14 @@
 // for the baseline; the loader picks the one the processor runs. The float
 // results are the same (no contraction into FMA: AVX2 alone brings none),
 // only wider vectors and inline rounding instructions.
+// OPIX_HOST_SIMD_CLONES adds an AVX-512 build (x86-64-v4) for integer rows
+// that gain from the wider vectors.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define OPIX_HOST_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
+#define OPIX_HOST_SIMD_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define OPIX_HOST_AVX2_CLONE
+#define OPIX_HOST_SIMD_CLONES
 #endif
 
 namespace opix::host {

@@ -19,20 +19,14 @@ void DebayerL7::Launch(opixBayerPattern_t pattern, const WorkView& work, const S
 
 namespace {
 
-// The pixels of a row from its seven rows of samples, by image column.
 struct L7RowPixels {
-  RowWindow<uint16_t, 3> s;
-  int hi;
+  WorkSamples<uint16_t> s;
+  int y, hi;
   template <int Site>
   Rgb at(int x) const {
-    return l7Pixel<Site>(s, x, 0, hi);
+    return l7Pixel<Site>(s, x, y, hi);
   }
 };
-
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void l7Row(const RowWindow<uint16_t, 3>& s, int sx, int Y, int width,
-                                                          int hi, const PlanarRow& out) {
-  forEachPixelOfRow(width, sx, Y, L7RowPixels{s, hi}, out);
-}
 
 }  // namespace
 
@@ -43,7 +37,8 @@ void launchL7Host(const WorkView& work, const SurfaceView& d, int pattern) {
   const int hi = maxEstimate(work.format);
   const PatternShift shift = bayerShift(pattern);
   host::parallelRows(d.height, [&](int64_t y) {
-    l7Row(rowWindow<3>(s, int(y)), shift.sx, int(y) + shift.sy, static_cast<int>(d.width), hi, planarRow(d, y));
+    forEachSiteOfRow(static_cast<int>(d.width), shift.sx, int(y) + shift.sy, L7RowPixels{s, int(y), hi},
+                     planarRow(d, y));
   });
 }
 

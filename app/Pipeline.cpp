@@ -22,6 +22,7 @@
 #include "CameraInput.h"
 #include "ImageFiles.h"
 #include "LutFile.h"
+#include "Progress.h"
 #include "Report.h"
 #include "opix_internal/opix_program.h"
 
@@ -78,6 +79,7 @@ class ImageLines {
   void flush() {
     static std::mutex console;
     std::lock_guard<std::mutex> lock(console);
+    progressHide();
     std::fputs(text_.c_str(), stdout);
     std::fflush(stdout);
     text_.clear();
@@ -668,6 +670,9 @@ opixStatus_t Worker::chainFor(opixSurfaceFormat_t format, bool announce, const H
 opixStatus_t Worker::processAll(Inputs& in, size_t k, size_t stride, Report& report) {
   for (size_t i = k; i < in.paths.size() && !in.stop; i += stride) {
     if (i < in.firstIndex) continue;  // named when the first image was sought
+    struct Step {
+      ~Step() { progressStep(); }
+    } step;  // however the image ends
     HostImage image;
     if (i == in.firstIndex) {
       image = std::move(in.first);
@@ -678,6 +683,7 @@ opixStatus_t Worker::processAll(Inputs& in, size_t k, size_t stride, Report& rep
         return s;
       }
       if (s != OPIX_OK) {
+        progressHide();
         std::fprintf(stderr, "%s: %s", in.paths[i].c_str(), statusMessage(s));
         ++in.incomplete;
         continue;
@@ -800,6 +806,7 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
   for (size_t k = 0; k < threads; ++k) reports.push_back(std::make_unique<Report>(o.info));
   std::vector<opixStatus_t> results(threads, OPIX_OK);
   const auto start = std::chrono::steady_clock::now();
+  progressStart(in.paths.size() - in.firstIndex);
   if (status != OPIX_OK) {
     // A chain of the first image's format could not be built: nothing runs.
   } else if (threads == 1) {
@@ -811,6 +818,7 @@ opixStatus_t run(DebayerSampleOptions& o, bool& incomplete) {
     for (std::thread& t : pool) t.join();
   }
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  progressEnd();
   for (opixStatus_t s : results)
     if (status == OPIX_OK) status = s;
   if (status == OPIX_OK) {

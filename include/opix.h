@@ -279,6 +279,14 @@ opixStatus_t opixDebayerTransform(opixDebayerHandle_t handle, opixBayerPattern_t
                                   uint32_t height);
 opixStatus_t opixDebayerDestroy(opixDebayerHandle_t handle);
 opixStatus_t opixDebayerGetAllocatedGpuMemorySize(opixDebayerHandle_t handle, uint64_t* size);
+/* The reach of an algorithm: an output pixel depends on the mosaic samples at
+ * most this many columns and rows away from it (0 for binning, whose pixels
+ * depend on their own block). A caller that cuts a mosaic into tiles whose
+ * inner edges lie on even rows and columns, demosaics each tile grown by the
+ * reach on every inner side and keeps its middle, gets the samples of one
+ * call on the whole mosaic. OPIX_INVALID_VALUE for a null pointer,
+ * OPIX_UNSUPPORTED_FORMAT for a type without a component. */
+opixStatus_t opixDebayerGetReach(opixDebayerType_t type, uint32_t* reach);
 
 /* ------------------------------------------------------------ image filters */
 

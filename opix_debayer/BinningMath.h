@@ -7,6 +7,9 @@
 
 namespace opix {
 
+// Reach: none; a pixel depends on its own block only.
+constexpr int kBinningReach = 0;
+
 // The pixel of the block whose top-left sample is (x0, y0), `phase(i, j)`
 // giving the phase of the block's sample (x0 + i, y0 + j).
 template <int F, class Src, class Phase>

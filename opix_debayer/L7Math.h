@@ -9,6 +9,10 @@
 
 namespace opix {
 
+// Reach: an output pixel depends on the samples at most this many columns and
+// rows away (F_D is 7 x 7). Tiled callers overlap their tiles by it.
+constexpr int kL7Reach = 3;
+
 // Green at a red or blue site (5 x 5).
 template <class Src>
 OPIX_HD float l7Green(const Src& s, int x, int y) {

@@ -36,6 +36,16 @@
 
 namespace opix {
 
+// Reach: an output pixel depends on the samples at most this many columns and
+// rows away. Along the column (the row is alike): the gradient reads 5, the
+// two-direction weights 7 (5 x 5 window), step 4 7, the four-direction sums 8
+// and the green of step 5 9 (D two away). Step 6 at a site reads greens up to
+// 3 away, 12 in all, and step 7 at a green reads step 6 at its column
+// neighbour, whose greens lie 4 rows away: 13. This is more than the work
+// image's apron, since steps 6 and 7 mirror their planes themselves. Tiled
+// callers overlap their tiles by it.
+constexpr int kMgReach = 13;
+
 // Weighting of the steps. eps are given on a 0..255 scale of the gradient
 // sums and converted to the integer sums of a bit depth by mgConstants.
 struct MgConstants {

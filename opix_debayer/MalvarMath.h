@@ -7,6 +7,10 @@
 
 namespace opix {
 
+// Reach: an output pixel depends on the samples at most this many columns and
+// rows away (the 5 x 5 kernels). Tiled callers overlap their tiles by it.
+constexpr int kMalvarReach = 2;
+
 // The pixel at RGGB-phased position (x, y) of phase `Phase` (rggbPhase). `s`
 // returns the sample at a phased position. Unclamped.
 template <int Phase, class Src>

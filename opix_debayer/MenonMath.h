@@ -13,6 +13,15 @@
 
 namespace opix {
 
+// Reach: an output pixel depends on the samples at most this many columns and
+// rows away. A directional estimate reads 2 along its line; a gradient reads
+// from 2 before its site to 4 after it (its second estimate is 2 ahead); the
+// decision at a site, and so its final green, 4 (gradients of the sites from
+// 2 before it up to it); the colours of a green 5 (the final greens of its
+// neighbours) and the missing colour of a site 6 (the colours of its green
+// neighbours). Tiled callers overlap their tiles by it.
+constexpr int kMenonReach = 6;
+
 // A directional green estimate at a site: the filter (-1, 2, 2, 2, -1) / 4
 // along a row or column, c being the centre, n1a/n1b the neighbours at one
 // and n2a/n2b those at two.

@@ -1,12 +1,17 @@
 // The debayer's interface functions.
 #include <memory>
 
+#include "BinningMath.h"
 #include "DebayerBinning.h"
 #include "DebayerDFPD.h"
 #include "DebayerL7.h"
 #include "DebayerMG.h"
 #include "DebayerMalvar.h"
 #include "GlobalMethods.h"
+#include "L7Math.h"
+#include "MGMath.h"
+#include "MalvarMath.h"
+#include "MenonMath.h"
 
 #define OPIX_SOURCE "opix_debayer/frontend"
 
@@ -79,4 +84,23 @@ extern "C" opixStatus_t opixDebayerDestroy(opixDebayerHandle_t handle) { return 
 
 extern "C" opixStatus_t opixDebayerGetAllocatedGpuMemorySize(opixDebayerHandle_t handle, uint64_t* bytes) {
   return memorySizeFrontend(handle, bytes);
+}
+
+extern "C" opixStatus_t opixDebayerGetReach(opixDebayerType_t type, uint32_t* reach) {
+  if (!reach) return OPIX_INVALID_VALUE;
+  int r;
+  switch (type) {
+    case OPIX_HQLI: r = kMalvarReach; break;
+    case OPIX_DFPD: r = kMenonReach; break;
+    case OPIX_MG:
+    case OPIX_MG2:
+    case OPIX_MG_V2: r = kMgReach; break;
+    case OPIX_L7: r = kL7Reach; break;
+    case OPIX_BINNING_2x2:
+    case OPIX_BINNING_4x4:
+    case OPIX_BINNING_8x8: r = kBinningReach; break;
+    default: return OPIX_UNSUPPORTED_FORMAT;
+  }
+  *reach = static_cast<uint32_t>(r);
+  return OPIX_OK;
 }

@@ -61,7 +61,22 @@ std::mutex gSdk;
 
 const char* backendName(Backend b) { return b == Backend::Cuda ? "cuda" : b == Backend::Host ? "host" : "none"; }
 
-void useBackend(const std::string& wanted) {
+// The device of the CUDA backend, once chosen.
+int gDevice = -1;
+
+// "auto", "host", "cuda" (the first device) or "cuda:N" (device N of those
+// the process sees).
+void useBackend(const std::string& requested) {
+  std::string wanted = requested;
+  int device = 0;
+  if (wanted.rfind("cuda:", 0) == 0) {
+    const std::string index = wanted.substr(5);
+    if (index.empty() || index.size() > 2 || index.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(index) > 31)
+      invalid("Backend " + requested + " was not recognized (auto, host, cuda or cuda:N, N from 0 to 31)");
+    device = std::stoi(index);
+    wanted = "cuda";
+  }
   if (wanted != "auto" && wanted != "host" && wanted != "cuda")
     invalid("Backend " + wanted + " was not recognized (auto, host or cuda)");
   std::lock_guard<std::mutex> lock(gSdk);
@@ -69,13 +84,18 @@ void useBackend(const std::string& wanted) {
     if (wanted != "auto" && wanted != backendName(gBackend))
       invalid(std::string("The SDK already runs on the ") + backendName(gBackend) +
               " backend in this process; a backend stays once chosen");
+    if (requested != wanted && device != gDevice)
+      invalid("The SDK already runs on CUDA device " + std::to_string(gDevice) +
+              " in this process; a device stays once chosen");
     return;
   }
   if (wanted == "cuda") {
-    check(opixInit(1, false), "opixInit");
+    check(opixInit(1u << device, false), "opixInit");
     gBackend = Backend::Cuda;
+    gDevice = device;
   } else if (wanted == "auto" && opixInit(1, false) == OPIX_OK) {
     gBackend = Backend::Cuda;
+    gDevice = 0;
   } else {
     check(opixInitHost(), "opixInitHost");
     gBackend = Backend::Host;
@@ -490,10 +510,13 @@ py::array colorCorrection(const py::array& image, const py::object& matrix, cons
 
 }  // namespace
 
+// opix_files.cpp: the program's image readers and writers.
+void addFileFunctions(py::module_& m);
+
 #define OPIX_TEXT(x) #x
 #define OPIX_NUMBER_TEXT(x) OPIX_TEXT(x)
 
-PYBIND11_MODULE(opix, m) {
+PYBIND11_MODULE(_opix, m) {
   m.doc() = "opix: demosaic and image filters on CUDA GPUs and the CPU";
   m.attr("__version__") = OPIX_NUMBER_TEXT(OPIX_VERSION_MAJOR) "." OPIX_NUMBER_TEXT(
       OPIX_VERSION_MINOR) "." OPIX_NUMBER_TEXT(OPIX_VERSION_PATCH) "." OPIX_NUMBER_TEXT(OPIX_VERSION_BUILD);
@@ -514,12 +537,13 @@ PYBIND11_MODULE(opix, m) {
 
   m.def(
       "backend",
-      [] {
-        useBackend("auto");
+      [](const std::string& backend) {
+        useBackend(backend);
         return std::string(backendName(gBackend));
       },
-      "The backend the SDK runs on in this process, 'cuda' or 'host'; chooses one (a GPU when there is one) if "
-      "none is chosen yet.");
+      py::arg("backend") = "auto",
+      "The backend the SDK runs on in this process, 'cuda' or 'host'; chooses `backend` (auto: a GPU when there is "
+      "one; host; cuda; cuda:N) if none is chosen yet.");
   m.def("demosaic", &demosaic, py::arg("mosaic"), py::arg("pattern") = "RGGB", py::arg("algorithm") = "DFPD",
         py::arg("bits") = py::none(), py::arg("backend") = "auto",
         "Colour image (H, W, 3) of a Bayer mosaic (H, W); uint8 in gives uint8 out, uint16 in gives uint16 out. "
@@ -531,6 +555,18 @@ PYBIND11_MODULE(opix, m) {
         py::arg("bits") = py::none(), py::arg("backend") = "auto",
         "A colour image (H, W, 3) through a 3 x 4 matrix: out[c] = m[c][0] R + m[c][1] G + m[c][2] B - m[c][3], "
         "after limiting each channel to its white level.");
+
+  m.def(
+      "demosaic_reach",
+      [](const std::string& algorithm) {
+        uint32_t reach = 0;
+        check(opixDebayerGetReach(algorithmOf(algorithm), &reach), "opixDebayerGetReach");
+        return reach;
+      },
+      py::arg("algorithm"),
+      "How many columns and rows away from an output pixel the mosaic samples it depends on lie (0 for binning): "
+      "the overlap that tiles of a mosaic need to give the samples of one call.");
+  addFileFunctions(m);
 
   py::class_<Debayer>(m, "Debayer",
                       "A demosaic chain for frames up to width x height, built once: calling it allocates nothing "

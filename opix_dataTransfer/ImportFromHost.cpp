@@ -35,7 +35,7 @@ extern "C" opixStatus_t opixImportFromHostCreatePacked(opixImportFromHostHandle_
                                                        opixDeviceSurfaceBufferHandle_t* destination) {
   using namespace opix;
   return createFrontend(
-      kNames, handle,
+      kNames, handle, nullptr,
       [&] {
         trace::value("packing", static_cast<int32_t>(packing));
         trace::value("surface format", format);
@@ -50,6 +50,7 @@ extern "C" opixStatus_t opixImportFromHostCreatePacked(opixImportFromHostHandle_
       [&](DataImport& component) {
         *destination = component.destination();
         trace::buffer("destination buffer", *destination);
+        return *destination;
       });
 }
 

@@ -140,6 +140,11 @@ def _status_name(code):
     return {_INVALID_SIZE: "OPIX_INVALID_SIZE", _IO_ERROR: "OPIX_IO_ERROR"}[code]
 
 
+def _type_word(kind):
+    """The algorithm's name as opix_debayer's messages write it."""
+    return "MG" if kind in ("MG", "MG2", "MG_V2") else kind.lower()
+
+
 def _program_failure(path, line, code, start):
     """A failure opix_debayer reports with a line of its own and the text of
     its status."""
@@ -169,8 +174,12 @@ def _demosaic_file(path, out_path, pattern, algorithm, options):
         h, w = mosaic.shape
         kind = algorithm.upper()
         scale = _BINNING.get(kind, 1)
-        if ((kind == "MG" or scale != 1) and w % 2) or w < scale or h < scale:
-            return _program_failure(path, "Unsupported image size", _INVALID_SIZE, start)
+        if w < scale or h < scale:
+            return _program_failure(path, "Unsupported image size\n%s needs at least %d x %d pixels; the input is %dx%d"
+                                    % (_type_word(kind), scale, scale, w, h), _INVALID_SIZE, start)
+        if (kind == "MG" or scale != 1) and w % 2:
+            return _program_failure(path, "Unsupported image size\n%s needs an even width; the input is %d pixels wide"
+                                    % (_type_word(kind), w), _INVALID_SIZE, start)
         # A 10- or 14-bit mosaic is widened to the chain's depth by a left
         # shift, and its result keeps that depth, as in the program.
         depth = _chain_bits(bits)

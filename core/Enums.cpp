@@ -30,52 +30,6 @@ const char* const kStatusNames[] = {
     "OPIX_UNRECOGNIZED_ERROR",
 };
 
-const char* const kFilterNames[] = {
-    "Other",
-    "Gaussian Sharpen",
-    "LUT 8->8",
-    "LUT 8->8 color",
-    "LUT 8->12",
-    "LUT 8->12 color",
-    "LUT 8->16",
-    "LUT 8->16 color",
-    "LUT 8->16 bayer",
-    "LUT 10->16",
-    "LUT 10->16 bayer",
-    "LUT 12->8",
-    "LUT 12->8 color",
-    "LUT 12->12",
-    "LUT 12->12 color",
-    "LUT 12->16",
-    "LUT 12->16 color",
-    "LUT 12->16 bayer",
-    "LUT 14->16",
-    "LUT 14->16 bayer",
-    "LUT 16->16",
-    "LUT 16->16 color",
-    "LUT 16->8",
-    "LUT 16->8 color",
-    "LUT 16->16 bayer",
-    "LUT 16->16 (full range)",
-    "LUT 16->16 (full range, color)",
-    "LUT 16->16 (full range, bayer)",
-    "HSV 3D LUT",
-    "RGB 3D LUT",
-    "Tone Curve",
-    "SAM",
-    "SAM16",
-    "base color correction",
-    "white balance",
-    "column filter",
-    "color saturation HSL",
-    "color saturation HSV",
-    "Median filter",
-    "Bayer black shift",
-    "Defringe",
-    "Bad Pixel Correction (5x5)",
-    "Binning",
-};
-
 template <class T, unsigned N>
 const char* lookup(const char* const (&table)[N], T value, const char* fallback) {
   const long v = static_cast<long>(value);
@@ -123,8 +77,6 @@ const char* opixDebayerTypeName(opixDebayerType_t type) {
   static const char* const names[] = {"DFPD", "HQLI", "MG", "Other", "Other", "Other", "Other", "Other", "L7", "AMAZE"};
   return lookup(names, type, "Other");
 }
-
-const char* opixImageFilterTypeName(opixImageFilterType_t type) { return lookup(kFilterNames, type, "Other"); }
 
 const char* opixOperationTypeName(opixColorSaturationOperationType_t op) {
   static const char* const names[] = {"OPIX_OP_REPLACE", "OPIX_OP_ADD", "OPIX_OP_MULTIPLY"};

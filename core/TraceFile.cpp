@@ -180,7 +180,6 @@ void value(const char* name, opixSurfaceFormat_t v) { named(name, opixSurfaceFor
 void value(const char* name, opixBayerPattern_t v) { named(name, opixBayerPatternName, v); }
 void value(const char* name, opixBinningMode_t v) { named(name, opixBinningModeName, v); }
 void value(const char* name, opixDebayerType_t v) { named(name, opixDebayerTypeName, v); }
-void value(const char* name, opixImageFilterType_t v) { named(name, opixImageFilterTypeName, v); }
 void value(const char* name, opixColorSaturationOperationType_t v) { named(name, opixOperationTypeName, v); }
 void value(const char* name, opixConvertType_t v) { named(name, opixConvertTypeName, v); }
 void value(const char* name, opixSurfaceConverter_t v) { indented(name, std::to_string(static_cast<int>(v))); }

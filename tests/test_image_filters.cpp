@@ -2,8 +2,11 @@
 // parameter records at Create and Transform, and every filter against its
 // formula on awkward sizes, every pattern and every format it takes.
 #include <cmath>
+#include <map>
 
 #include "FilterSupport.h"
+#include "common/FilterRegistry.h"
+#include "example/Invert.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -41,6 +44,51 @@ opixStatus_t createStatus(opixImageFilterType_t type, opixSurfaceFormat_t f, con
 }
 
 }  // namespace
+
+// Every type of the interface is declared by one filter, under the name the
+// trace prints, and its declaration alone decides which source formats
+// Create accepts.
+TEST(ImageFilterRegistry, EveryTypeDeclaredOnceWithItsNameAndFormats) {
+  std::map<int, int> declared;
+  for (const FilterDeclaration* d : filterDeclarations())
+    for (size_t i = 0; i < d->typeCount; ++i) ++declared[d->types[i].type];
+  for (int t = 1; t <= 44; ++t) {
+    const auto type = opixImageFilterType_t(t);
+    EXPECT_EQ(declared[t], 1) << t;
+    const FilterType* entry = nullptr;
+    ASSERT_NE(findFilter(type, &entry), nullptr) << t;
+    EXPECT_STREQ(opixImageFilterTypeName(type), entry->name);
+    for (int f = OPIX_I8; f <= OPIX_RGB16_PLANAR; ++f) {
+      const auto format = opixSurfaceFormat_t(f);
+      SCOPED_TRACE(std::to_string(t) + " on " + opixSurfaceFormatName(format));
+      EXPECT_EQ(createStatus(type, format) == OPIX_UNSUPPORTED_SURFACE, !(entry->sources & formatBit(format)));
+    }
+  }
+  EXPECT_EQ(findFilter(opixImageFilterType_t(0)), nullptr);
+  EXPECT_EQ(findFilter(opixImageFilterType_t(45)), nullptr);
+  // Record sizes: a plain record, a table record with its Bayer pattern, none.
+  EXPECT_EQ(findFilter(OPIX_WHITE_BALANCE)->recordBytes(OPIX_WHITE_BALANCE), sizeof(opixWhiteBalance_t));
+  EXPECT_EQ(findFilter(OPIX_SAM16)->recordBytes(OPIX_SAM16), sizeof(opixSam16_t));
+  EXPECT_EQ(findFilter(OPIX_LUT_16_16_FR_BAYER)->recordBytes(OPIX_LUT_16_16_FR_BAYER),
+            3 * 65536 * 2 + sizeof(opixBayerPattern_t));
+  EXPECT_EQ(findFilter(OPIX_LUT_8_8)->recordBytes(OPIX_LUT_8_8), 256u);
+  EXPECT_EQ(findFilter(OPIX_MEDIAN)->recordBytes(OPIX_MEDIAN), 0u);
+}
+
+// A filter of a program's own, registered with one line, is served by the
+// interface like the SDK's; a type can be registered only once.
+TEST(ImageFilterRegistry, ServesARegisteredFilter) {
+  using example::kInvertType;
+  ASSERT_EQ(findFilter(kInvertType), &example::kInvertFilter);
+  EXPECT_STREQ(opixImageFilterTypeName(kInvertType), "Invert");
+  EXPECT_FALSE(registerFilter(example::kInvertFilter));
+  EXPECT_EQ(createStatus(kInvertType, OPIX_I12), OPIX_UNSUPPORTED_SURFACE);
+  const example::InvertParameters white{255};
+  FilterRun run(kInvertType, &white, 64, 64, OPIX_I8);
+  ASSERT_EQ(run.status, OPIX_OK);
+  ASSERT_EQ(run.run(uniformImage(40, 30, OPIX_I8, 55)), OPIX_OK);
+  EXPECT_EQ(run.out.at(39, 29, 0), 200u);
+}
 
 TEST(ImageFilterDispatch, TypeThenFormatThenClass) {
   const opixWhiteBalance_t wb{1, 1, 1, 1, OPIX_BAYER_RGGB};

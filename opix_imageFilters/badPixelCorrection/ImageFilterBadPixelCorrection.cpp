@@ -1,19 +1,18 @@
 #include "ImageFilterBadPixelCorrection.h"
 
+#include <iterator>
+
 #include "BadPixelMath.h"
 #include "TraceFile.h"
 #include "bayerTraits.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterBadPixelCorrection"
 
 namespace opix {
-
-void ImageFilterBadPixelCorrection::ComputeMemorySize() {
-  requireType(OPIX_BAD_PIXEL_CORRECTION_5x5);
-  ImageFilterBase::ComputeMemorySize();
-}
 
 void ImageFilterBadPixelCorrection::ApplyParameters(const void* record) {
   const opixBayerPattern_t p = static_cast<const opixBadPixelCorrection_t*>(record)->bayerPattern;
@@ -103,5 +102,12 @@ void launchBadPixelHost(const BadPixelArgs& a) {
   else
     badPixelRows<uint16_t>(a);
 }
+
+constexpr FilterType kBadPixelCorrectionTypes[] = {
+    {OPIX_BAD_PIXEL_CORRECTION_5x5, "Bad Pixel Correction (5x5)", kGray},
+};
+extern const FilterDeclaration kBadPixelCorrectionFilter{
+    kBadPixelCorrectionTypes, makeFilter<ImageFilterBadPixelCorrection>, recordBytesOf<opixBadPixelCorrection_t>,
+    trace::recordOf<opixBadPixelCorrection_t>};
 
 }  // namespace opix

@@ -15,8 +15,6 @@ struct BadPixelArgs {
 
 class ImageFilterBadPixelCorrection : public ImageFilterBase {
  public:
-  void ComputeMemorySize() override;
-
  protected:
   void ApplyParameters(const void* record) override;
   const char* NotInitializedMessage() const override { return "Bad pixel remover filter is not initialized"; }

@@ -1,7 +1,11 @@
 #include "ImageFilterBaseColorCorrection.h"
 
+#include <iterator>
+
 #include "BaseColorCorrectionMath.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterBaseColorCorrection"
@@ -9,7 +13,6 @@
 namespace opix {
 
 void ImageFilterBaseColorCorrection::ComputeMemorySize() {
-  requireType(OPIX_BASE_COLOR_CORRECTION);
   ImageFilterBase::ComputeMemorySize();
   matrix_.place(memSpace_, 12);
   white_.place(memSpace_, 3);
@@ -81,5 +84,12 @@ void launchColorCorrectionHost(const ColorCorrectionArgs& a) {
     default: grayRows<uint16_t>(a); break;
   }
 }
+
+constexpr FilterType kBaseColorCorrectionTypes[] = {
+    {OPIX_BASE_COLOR_CORRECTION, "base color correction", kI8 | kI12 | kI16 | kRgb8 | kRgb12P | kRgb16P},
+};
+extern const FilterDeclaration kBaseColorCorrectionFilter{
+    kBaseColorCorrectionTypes, makeFilter<ImageFilterBaseColorCorrection>, recordBytesOf<opixBaseColorCorrection_t>,
+    trace::recordOf<opixBaseColorCorrection_t>};
 
 }  // namespace opix

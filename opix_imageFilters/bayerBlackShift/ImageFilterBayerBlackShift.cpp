@@ -1,17 +1,16 @@
 #include "ImageFilterBayerBlackShift.h"
 
+#include <iterator>
+
 #include "BayerBlackShiftMath.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterBayerBlackShift"
 
 namespace opix {
-
-void ImageFilterBayerBlackShift::ComputeMemorySize() {
-  requireType(OPIX_BAYER_BLACK_SHIFT);
-  ImageFilterBase::ComputeMemorySize();
-}
 
 void ImageFilterBayerBlackShift::ApplyParameters(const void* record) {
   parameters_ = *static_cast<const opixBayerBlackShift_t*>(record);
@@ -39,5 +38,12 @@ void launchBayerBlackShiftHost(const BayerBlackShiftArgs& a) {
     for (uint32_t x = 0; x < a.src.width; ++x) d[x] = static_cast<uint16_t>(blackShiftSample(s[x], b[x & 1], hi));
   });
 }
+
+constexpr FilterType kBayerBlackShiftTypes[] = {
+    {OPIX_BAYER_BLACK_SHIFT, "Bayer black shift", kI12 | kI16},
+};
+extern const FilterDeclaration kBayerBlackShiftFilter{kBayerBlackShiftTypes, makeFilter<ImageFilterBayerBlackShift>,
+                                                      recordBytesOf<opixBayerBlackShift_t>,
+                                                      trace::recordOf<opixBayerBlackShift_t>};
 
 }  // namespace opix

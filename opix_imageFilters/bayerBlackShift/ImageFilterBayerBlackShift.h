@@ -16,8 +16,6 @@ struct BayerBlackShiftArgs {
 
 class ImageFilterBayerBlackShift : public ImageFilterBase {
  public:
-  void ComputeMemorySize() override;
-
  protected:
   void ApplyParameters(const void* record) override;
   const char* NotInitializedMessage() const override { return "Bayer Black Shift filter is not initialized"; }

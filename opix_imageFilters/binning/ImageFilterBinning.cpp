@@ -1,9 +1,13 @@
 #include "ImageFilterBinning.h"
 
+#include <iterator>
+
 #include "BinningFilterMath.h"
 #include "Checks.h"
 #include "common/FilterLaunch.h"
 #include "common/FilterMath.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterBinning"
@@ -31,11 +35,6 @@ void ImageFilterBinning::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterT
   checkRecord(r);
   factor_ = r->factorX;
   ImageFilterBase::Init(sourceFormat, type, staticParameters, maxWidth, maxHeight, source, destination);
-}
-
-void ImageFilterBinning::ComputeMemorySize() {
-  requireType(OPIX_BINNING);
-  ImageFilterBase::ComputeMemorySize();
 }
 
 void ImageFilterBinning::ScaleToDestination(uint32_t& width, uint32_t& height) const {
@@ -70,5 +69,11 @@ void launchBinningFilterHost(const BinningArgs& a) {
     }
   });
 }
+
+constexpr FilterType kBinningTypes[] = {
+    {OPIX_BINNING, "Binning", kI12 | kI16},
+};
+extern const FilterDeclaration kBinningFilter{kBinningTypes, makeFilter<ImageFilterBinning>,
+                                              recordBytesOf<opixBinning_t>, trace::recordOf<opixBinning_t>};
 
 }  // namespace opix

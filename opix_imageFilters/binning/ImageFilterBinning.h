@@ -20,7 +20,6 @@ class ImageFilterBinning : public ImageFilterBase {
   void Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
             uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
             opixDeviceSurfaceBufferHandle_t* destination) override;
-  void ComputeMemorySize() override;
 
  protected:
   void ApplyParameters(const void* record) override;

@@ -1,9 +1,12 @@
 #include "ImageFilterColorSaturation.h"
 
+#include <iterator>
+
 #include "Checks.h"
 #include "StreamGlobal.h"
 #include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterColorSaturation"
@@ -11,7 +14,6 @@
 namespace opix {
 
 void ImageFilterColorSaturation::ComputeMemorySize() {
-  if (type_ != OPIX_COLOR_SATURATION_HSL && type_ != OPIX_COLOR_SATURATION_HSV) OPIX_THROW(OPIX_INVALID_VALUE);
   ImageFilterBase::ComputeMemorySize();
   curves_.place(memSpace_, 3 * kSaturationEntries);
 }
@@ -76,5 +78,13 @@ OPIX_HOST_AVX2_CLONE __attribute__((flatten)) void colorSaturationRow(const Colo
 void launchColorSaturationHost(const ColorSaturationArgs& a) {
   host::parallelRows(a.src.height, [&](int64_t y) { colorSaturationRow(a, y); });
 }
+
+constexpr FilterType kColorSaturationTypes[] = {
+    {OPIX_COLOR_SATURATION_HSL, "color saturation HSL", kRgb8 | kRgb12P | kRgb16P},
+    {OPIX_COLOR_SATURATION_HSV, "color saturation HSV", kRgb8 | kRgb12P | kRgb16P},
+};
+extern const FilterDeclaration kColorSaturationFilter{kColorSaturationTypes, makeFilter<ImageFilterColorSaturation>,
+                                                      recordBytesOf<opixColorSaturation_t>,
+                                                      trace::recordOf<opixColorSaturation_t>};
 
 }  // namespace opix

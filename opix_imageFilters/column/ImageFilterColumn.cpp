@@ -1,7 +1,11 @@
 #include "ImageFilterColumn.h"
 
+#include <iterator>
+
 #include "Checks.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterColumn"
@@ -15,10 +19,7 @@ void ImageFilterColumn::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterTy
   ImageFilterBase::Init(sourceFormat, type, staticParameters, maxWidth, maxHeight, source, destination);
 }
 
-void ImageFilterColumn::ComputeMemorySize() {
-  requireType(OPIX_COLUMN_FILTER);
-  shareSourcePixels();
-}
+void ImageFilterColumn::ComputeMemorySize() { shareSourcePixels(); }
 
 // The source's owner may move an external buffer's pixels between calls, so
 // the placement is taken again before every pass.
@@ -56,5 +57,11 @@ void launchColumnHost(const ColumnArgs& a) {
     row[a.column] = row[a.column - 2];
   });
 }
+
+constexpr FilterType kColumnTypes[] = {
+    {OPIX_COLUMN_FILTER, "column filter", kI12},
+};
+extern const FilterDeclaration kColumnFilter{kColumnTypes, makeFilter<ImageFilterColumn>,
+                                             recordBytesOf<opixColumnFilter_t>, trace::recordOf<opixColumnFilter_t>};
 
 }  // namespace opix

@@ -38,6 +38,12 @@ void samRecord(const char* name, const Sam* r) {
 
 }  // namespace
 
+// The trace printer of a filter type (declared with the others in TraceFile.h)
+// lives here, beside the registry that names the types.
+void value(const char* name, opixImageFilterType_t v) {
+  if (active()) value(name, std::string(opixImageFilterTypeName(v)));
+}
+
 void record(const opixSam_t* r) { samRecord("opixSam_t", r); }
 void record(const opixSam16_t* r) { samRecord("opixSam16_t", r); }
 
@@ -228,28 +234,6 @@ void lutRecord(opixImageFilterType_t type, const void* r) {
     line() << kIndent2 << entry(0, i);
     if (s.tables == 3) line() << "\t" << entry(1, i) << "\t" << entry(2, i);
     line() << "\n";
-  }
-}
-
-void filterRecord(opixImageFilterType_t type, const void* r) {
-  switch (type) {
-    case OPIX_SAM: record(static_cast<const opixSam_t*>(r)); break;
-    case OPIX_SAM16: record(static_cast<const opixSam16_t*>(r)); break;
-    case OPIX_WHITE_BALANCE: record(static_cast<const opixWhiteBalance_t*>(r)); break;
-    case OPIX_BAYER_BLACK_SHIFT: record(static_cast<const opixBayerBlackShift_t*>(r)); break;
-    case OPIX_BASE_COLOR_CORRECTION: record(static_cast<const opixBaseColorCorrection_t*>(r)); break;
-    case OPIX_GAUSSIAN_SHARPEN:
-    case OPIX_GAUSSIAN_BLUR: record(static_cast<const opixGaussianFilter_t*>(r)); break;
-    case OPIX_COLUMN_FILTER: record(static_cast<const opixColumnFilter_t*>(r)); break;
-    case OPIX_BAD_PIXEL_CORRECTION_5x5: record(static_cast<const opixBadPixelCorrection_t*>(r)); break;
-    case OPIX_BINNING: record(static_cast<const opixBinning_t*>(r)); break;
-    case OPIX_DEFRINGE: record(static_cast<const opixDefringe_t*>(r)); break;
-    case OPIX_FFC: record(static_cast<const opixFFC_t*>(r)); break;
-    case OPIX_COLOR_SATURATION_HSL:
-    case OPIX_COLOR_SATURATION_HSV: record(static_cast<const opixColorSaturation_t*>(r)); break;
-    case OPIX_HSV_LUT_3D: record(static_cast<const opixHsvLut3D_t*>(r)); break;
-    case OPIX_RGB_LUT_3D: record(static_cast<const opixRGBLut_3D_t*>(r)); break;
-    default: break;
   }
 }
 

@@ -28,7 +28,10 @@ void record(const device::Memcpy3DParms* p);
 // and the tables when print tables is set.
 void lutRecord(opixImageFilterType_t type, const void* r);
 
-// The record of a filter type, or nothing for a type without one here.
-void filterRecord(opixImageFilterType_t type, const void* r);
+// The printer of a record type, in the shape a filter's declaration names.
+template <class Record>
+void recordOf(opixImageFilterType_t, const void* r) {
+  record(static_cast<const Record*>(r));
+}
 
 }  // namespace opix::trace

@@ -1,7 +1,7 @@
 #include "ImageFilterBase.h"
 
 #include "Checks.h"
-#include "FilterRecords.h"
+#include "FilterRegistry.h"
 #include "TraceFile.h"
 #include "opixException.h"
 
@@ -9,10 +9,26 @@
 
 namespace opix {
 
+namespace {
+
+// A parameter record received by Create or Transform, traced as the filter's
+// declaration says.
+void traceRecord(opixImageFilterType_t type, const void* record) {
+  const FilterDeclaration* d = findFilter(type);
+  if (d && d->traceRecord) d->traceRecord(type, record);
+}
+
+opixSurfaceFormat_t destinationFormat(opixImageFilterType_t type, opixSurfaceFormat_t source) {
+  const FilterDeclaration* d = findFilter(type);
+  return d && d->destinationFormat ? d->destinationFormat(type, source) : source;
+}
+
+}  // namespace
+
 void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
                            uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                            opixDeviceSurfaceBufferHandle_t* destination) {
-  trace::filterRecord(type, staticParameters);
+  traceRecord(type, staticParameters);
   checks::maxWidthLimit(maxWidth);
   checks::maxHeightLimit(maxHeight);
   // A filter may be larger than its source, never smaller.
@@ -27,7 +43,7 @@ void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType
   parametersSupplied_ = false;
   uint32_t destinationWidth = source->maxWidth, destinationHeight = source->maxHeight;
   ScaleToDestination(destinationWidth, destinationHeight);
-  destination_ = createSurfaceBuffer(destinationWidth, destinationHeight, DestinationFormat(sourceFormat));
+  destination_ = createSurfaceBuffer(destinationWidth, destinationHeight, destinationFormat(type, sourceFormat));
   *destination = destination_.get();
   Allocate();
   if (staticParameters) {
@@ -36,10 +52,16 @@ void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType
   }
 }
 
-void ImageFilterBase::ComputeMemorySize() { reserve(*destination_); }
+void ImageFilterBase::ComputeMemorySize() {
+  const FilterType* entry = nullptr;
+  const FilterDeclaration* d = findFilter(type_, &entry);
+  // A format the kernels cannot filter is refused rather than left unwritten.
+  if (d && d->sourcesCheckedByFilter) checkSource(*entry, format_);
+  reserve(*destination_);
+}
 
 void ImageFilterBase::Transform(const void* parameters, uint32_t width, uint32_t height) {
-  trace::filterRecord(type_, parameters);
+  traceRecord(type_, parameters);
   checks::widthMatches(width, source_->width);
   checks::heightMatches(height, source_->height);
   if (parameters) {
@@ -51,10 +73,6 @@ void ImageFilterBase::Transform(const void* parameters, uint32_t width, uint32_t
   ScaleToDestination(destinationWidth, destinationHeight);
   setCurrentSize(*destination_, destinationWidth, destinationHeight);
   Launch(surfaceView(*source_), surfaceView(*destination_));
-}
-
-void ImageFilterBase::requireType(opixImageFilterType_t type) const {
-  if (type_ != type) OPIX_THROW(OPIX_INVALID_VALUE);
 }
 
 }  // namespace opix

@@ -13,15 +13,16 @@ namespace opix {
 
 class ImageFilterBase : public virtual IImageFilter, public AttachableComponent {
  public:
-  // Checks the sizes, creates the destination (DestinationFormat and the
-  // source's max size), allocates, then applies the static parameters when given.
+  // Checks the sizes, creates the destination (the format its declaration
+  // gives and the source's max size), allocates, then applies the static parameters when given.
   void Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
             uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
             opixDeviceSurfaceBufferHandle_t* destination) override;
   // Checks the size, applies a given record, requires one to be in force,
   // sizes the destination and runs the filter's pass.
   void Transform(const void* parameters, uint32_t width, uint32_t height) override;
-  // Reserves the destination buffer.
+  // Checks the source format where the declaration leaves that to the
+  // filter, then reserves the destination buffer.
   void ComputeMemorySize() override;
 
  protected:
@@ -37,13 +38,6 @@ class ImageFilterBase : public virtual IImageFilter, public AttachableComponent 
     (void)width;
     (void)height;
   }
-
-  // The destination format for a source format (the same unless the filter
-  // changes the bit depth or layout).
-  virtual opixSurfaceFormat_t DestinationFormat(opixSurfaceFormat_t source) const { return source; }
-
-  // Raises OPIX_INVALID_VALUE unless the filter was made for `type`.
-  void requireType(opixImageFilterType_t type) const;
 
   opixImageFilterType_t type_ = OPIX_GAUSSIAN_SHARPEN;
   opixSurfaceFormat_t format_ = OPIX_I8;

@@ -1,7 +1,11 @@
 #include "ImageFilterDefringe.h"
 
+#include <iterator>
+
 #include <cmath>
 #include <vector>
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "common/FilterLaunch.h"
@@ -12,7 +16,6 @@
 namespace opix {
 
 void ImageFilterDefringe::ComputeMemorySize() {
-  requireType(OPIX_DEFRINGE);
   ImageFilterBase::ComputeMemorySize();
   edges_.place(memSpace_, uint64_t{edgePitch()} * source_->maxHeight);
 }
@@ -106,5 +109,11 @@ void launchDefringeHost(const DefringeArgs& a) {
     }
   });
 }
+
+constexpr FilterType kDefringeTypes[] = {
+    {OPIX_DEFRINGE, "Defringe", kRgb12P | kRgb16P},
+};
+extern const FilterDeclaration kDefringeFilter{kDefringeTypes, makeFilter<ImageFilterDefringe>,
+                                               recordBytesOf<opixDefringe_t>, trace::recordOf<opixDefringe_t>};
 
 }  // namespace opix

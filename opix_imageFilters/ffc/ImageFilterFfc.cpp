@@ -1,7 +1,11 @@
 #include "ImageFilterFfc.h"
 
+#include <iterator>
+
 #include <cstdint>
 #include <vector>
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "FfcMath.h"
@@ -27,7 +31,6 @@ void ImageFilterFfc::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_
 }
 
 void ImageFilterFfc::ComputeMemorySize() {
-  requireType(OPIX_FFC);
   ImageFilterBase::ComputeMemorySize();
   grid_.place(memSpace_, uint64_t{ffcRowBytes(source_->maxWidth)} * ffcNodes(source_->maxHeight));
 }
@@ -98,5 +101,11 @@ void launchFfcHost(const FfcArgs& a) {
     }
   });
 }
+
+constexpr FilterType kFfcTypes[] = {
+    {OPIX_FFC, "Other", kI12 | kI16},  // the trace names no flat-field type
+};
+extern const FilterDeclaration kFfcFilter{kFfcTypes, makeFilter<ImageFilterFfc>, recordBytesOf<opixFFC_t>,
+                                          trace::recordOf<opixFFC_t>};
 
 }  // namespace opix

@@ -1,7 +1,11 @@
 #include "ImageFilterGaussianSharpen.h"
 
+#include <iterator>
+
 #include <cmath>
 #include <vector>
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "common/FilterLaunch.h"
@@ -19,32 +23,6 @@ GaussianWeights gaussianWeights(float sigma, bool sharpen) {
   const double c = sharpen ? -2.0 * sum : centre;
   const double norm = c + 4.0 * edge + 4.0 * corner;
   return {float(c / norm), float(edge / norm), float(corner / norm)};
-}
-
-namespace {
-
-bool supported(opixSurfaceFormat_t f) {
-  switch (f) {
-    case OPIX_I8:
-    case OPIX_I10:
-    case OPIX_I12:
-    case OPIX_I14:
-    case OPIX_I16:
-    case OPIX_RGB8:
-    case OPIX_BGR8:
-    case OPIX_RGB12_PLANAR:
-    case OPIX_RGB16_PLANAR: return true;
-    default: return false;
-  }
-}
-
-}  // namespace
-
-void ImageFilterGaussianSharpen::ComputeMemorySize() {
-  if (type_ != OPIX_GAUSSIAN_SHARPEN && type_ != OPIX_GAUSSIAN_BLUR) OPIX_THROW(OPIX_INVALID_VALUE);
-  // A format the kernels cannot filter is refused rather than left unwritten.
-  if (!supported(format_)) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
-  ImageFilterBase::ComputeMemorySize();
 }
 
 void ImageFilterGaussianSharpen::Transform(const void* parameters, uint32_t width, uint32_t height) {
@@ -125,5 +103,24 @@ void launchGaussianHost(const GaussianArgs& a) {
   else
     gaussianRows<uint16_t>(a);
 }
+
+namespace {
+
+// The formats the kernels filter; any other is refused when the filter
+// reserves its memory.
+constexpr uint32_t kGaussianSources = kGray | kRgb8 | kBgr8 | kRgb12P | kRgb16P;
+
+}  // namespace
+
+constexpr FilterType kGaussianSharpenTypes[] = {
+    {OPIX_GAUSSIAN_SHARPEN, "Gaussian Sharpen", kGaussianSources},
+    {OPIX_GAUSSIAN_BLUR, "Other", kGaussianSources},  // the trace names no plain blur
+};
+extern const FilterDeclaration kGaussianSharpenFilter{kGaussianSharpenTypes,
+                                                      makeFilter<ImageFilterGaussianSharpen>,
+                                                      recordBytesOf<opixGaussianFilter_t>,
+                                                      trace::recordOf<opixGaussianFilter_t>,
+                                                      nullptr,
+                                                      true};
 
 }  // namespace opix

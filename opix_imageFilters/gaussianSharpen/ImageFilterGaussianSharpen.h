@@ -29,7 +29,6 @@ GaussianWeights gaussianWeights(float sigma, bool sharpen);
 
 class ImageFilterGaussianSharpen : public ImageFilterBase {
  public:
-  void ComputeMemorySize() override;
   // Every Transform must bring its record.
   void Transform(const void* parameters, uint32_t width, uint32_t height) override;
 

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "Checks.h"
 #include "TraceFile.h"
 #include "bayerTraits.h"
 #include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 #include "opix_internal/opix_program.h"
 
@@ -61,13 +63,6 @@ uint64_t deviceStride(const LutTraits& s) { return alignUp(uint64_t{deviceEntrie
 
 }  // namespace
 
-opixSurfaceFormat_t ImageFilterLut::DestinationFormat(opixSurfaceFormat_t source) const {
-  const LutTraits s = lutTraits(type_);
-  if (opixFormatChannels(source) == 3)
-    return s.outBits == 8 ? OPIX_RGB8 : s.outBits == 12 ? OPIX_RGB12_PLANAR : OPIX_RGB16_PLANAR;
-  return s.outBits == 8 ? OPIX_I8 : s.outBits == 12 ? OPIX_I12 : OPIX_I16;
-}
-
 uint64_t ImageFilterLut::deviceTableBytes() const {
   return traits_.indexing == LutIndexing::FullRange ? 0 : deviceStride(traits_) * traits_.tables;
 }
@@ -80,7 +75,6 @@ bool ImageFilterLut::expands() const { return traits_.indexing == LutIndexing::I
 
 void ImageFilterLut::ComputeMemorySize() {
   traits_ = lutTraits(type_);
-  if (traits_.bayer != bayerClass()) OPIX_THROW(OPIX_INVALID_VALUE);
   ImageFilterBase::ComputeMemorySize();
   if (traits_.indexing != LutIndexing::FullRange) tables_.place(memSpace_, deviceTableBytes());
 }
@@ -313,5 +307,54 @@ void launchLutHost(const LutArgs& a) {
   else
     lutRows<uint16_t, uint16_t, uint16_t>(a);
 }
+
+namespace {
+
+// The output bit depth of the type, in the source's layout: grey stays grey,
+// colour becomes RGB8 or the planar format of the depth.
+opixSurfaceFormat_t lutDestinationFormat(opixImageFilterType_t type, opixSurfaceFormat_t source) {
+  const LutTraits s = lutTraits(type);
+  if (opixFormatChannels(source) == 3)
+    return s.outBits == 8 ? OPIX_RGB8 : s.outBits == 12 ? OPIX_RGB12_PLANAR : OPIX_RGB16_PLANAR;
+  return s.outBits == 8 ? OPIX_I8 : s.outBits == 12 ? OPIX_I12 : OPIX_I16;
+}
+
+uint64_t lutBytes(opixImageFilterType_t type) { return lutRecordBytes(lutTraits(type)); }
+
+constexpr FilterType kLutTypes[] = {
+    {OPIX_LUT_8_8, "LUT 8->8", kI8 | kRgb8},
+    {OPIX_LUT_8_8_C, "LUT 8->8 color", kRgb8},
+    {OPIX_LUT_8_12, "LUT 8->12", kI8 | kRgb8},
+    {OPIX_LUT_8_12_C, "LUT 8->12 color", kRgb8},
+    {OPIX_LUT_8_16, "LUT 8->16", kI8 | kRgb8},
+    {OPIX_LUT_8_16_C, "LUT 8->16 color", kRgb8},
+    {OPIX_LUT_10_16, "LUT 10->16", kI10},
+    {OPIX_LUT_12_8, "LUT 12->8", kI12 | kRgb12P},
+    {OPIX_LUT_12_8_C, "LUT 12->8 color", kRgb12P},
+    {OPIX_LUT_12_12, "LUT 12->12", kI12 | kRgb12P},
+    {OPIX_LUT_12_12_C, "LUT 12->12 color", kRgb12P},
+    {OPIX_LUT_12_16, "LUT 12->16", kI12 | kRgb12P},
+    {OPIX_LUT_12_16_C, "LUT 12->16 color", kRgb12P},
+    {OPIX_LUT_14_16, "LUT 14->16", kI14},
+    {OPIX_LUT_16_16, "LUT 16->16", kI16 | kRgb16P},
+    {OPIX_LUT_16_16_C, "LUT 16->16 color", kRgb16P},
+    {OPIX_LUT_16_8, "LUT 16->8", kI16 | kRgb16P},
+    {OPIX_LUT_16_8_C, "LUT 16->8 color", kRgb16P},
+    {OPIX_LUT_16_16_FR, "LUT 16->16 (full range)", kI16 | kRgb16P},
+    {OPIX_LUT_16_16_FR_C, "LUT 16->16 (full range, color)", kRgb16P},
+};
+
+}  // namespace
+
+constexpr FilterType kLutBayerTypes[] = {
+    {OPIX_LUT_8_16_BAYER, "LUT 8->16 bayer", kI8},    {OPIX_LUT_10_16_BAYER, "LUT 10->16 bayer", kI10},
+    {OPIX_LUT_12_16_BAYER, "LUT 12->16 bayer", kI12}, {OPIX_LUT_14_16_BAYER, "LUT 14->16 bayer", kI14},
+    {OPIX_LUT_16_16_BAYER, "LUT 16->16 bayer", kI16}, {OPIX_LUT_16_16_FR_BAYER, "LUT 16->16 (full range, bayer)", kI16},
+};
+// The LUT filters trace their records themselves, after their "Lut reinit" line.
+extern const FilterDeclaration kLutFilter{kLutTypes, makeFilter<ImageFilterLut>, lutBytes, nullptr,
+                                          lutDestinationFormat};
+extern const FilterDeclaration kLutBayerFilter{kLutBayerTypes, makeFilter<ImageFilterLutBayer>, lutBytes, nullptr,
+                                               lutDestinationFormat};
 
 }  // namespace opix

@@ -56,9 +56,6 @@ class ImageFilterLut : public ImageFilterBase {
   void ApplyParameters(const void* record) override;
   const char* NotInitializedMessage() const override { return "LUT is not initialized"; }
   void Launch(const SurfaceView& source, const SurfaceView& destination) override;
-  opixSurfaceFormat_t DestinationFormat(opixSurfaceFormat_t source) const override;
-  // Whether the class serves Bayer types (ImageFilterLutBayer) or the others.
-  virtual bool bayerClass() const { return false; }
 
  private:
   uint64_t deviceTableBytes() const;
@@ -76,10 +73,8 @@ class ImageFilterLut : public ImageFilterBase {
   int pattern_ = 1;
 };
 
-class ImageFilterLutBayer : public ImageFilterLut {
- protected:
-  bool bayerClass() const override { return true; }
-};
+// The class of the Bayer types: one table per Bayer site.
+class ImageFilterLutBayer : public ImageFilterLut {};
 
 OPIX_CUDA_DRIVERS(void launchLutCuda(const LutArgs& a);)
 void launchLutHost(const LutArgs& a);

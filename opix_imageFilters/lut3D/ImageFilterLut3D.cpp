@@ -1,6 +1,9 @@
 #include "ImageFilterLut3D.h"
 
+#include <iterator>
+
 #include <algorithm>
+#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "MemSpace.h"
@@ -41,7 +44,6 @@ bool ImageFilterLut3D::recordGrid(const void* record, Grid& grid, const float* (
 void ImageFilterLut3D::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
                             uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                             opixDeviceSurfaceBufferHandle_t* destination) {
-  if (type != OPIX_HSV_LUT_3D && type != OPIX_RGB_LUT_3D) OPIX_THROW(OPIX_INVALID_VALUE);
   if (!staticParameters) checks::fail("Static Parameters have not to be NULL", OPIX_INVALID_VALUE, __LINE__);
   type_ = type;
   const float* tables[3];
@@ -63,7 +65,6 @@ void ImageFilterLut3D::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterTyp
 }
 
 void ImageFilterLut3D::ComputeMemorySize() {
-  if (type_ != OPIX_HSV_LUT_3D && type_ != OPIX_RGB_LUT_3D) OPIX_THROW(OPIX_INVALID_VALUE);
   ImageFilterBase::ComputeMemorySize();
   for (int t = 0; t < 3; ++t) {
     const std::string n = std::to_string(t + 1);
@@ -171,5 +172,26 @@ void launchLut3DHost(const Lut3DArgs& a) {
     }
   });
 }
+
+namespace {
+
+uint64_t lut3DRecordBytes(opixImageFilterType_t type) {
+  return type == OPIX_HSV_LUT_3D ? sizeof(opixHsvLut3D_t) : sizeof(opixRGBLut_3D_t);
+}
+void traceLut3DRecord(opixImageFilterType_t type, const void* record) {
+  if (type == OPIX_HSV_LUT_3D)
+    trace::record(static_cast<const opixHsvLut3D_t*>(record));
+  else
+    trace::record(static_cast<const opixRGBLut_3D_t*>(record));
+}
+
+}  // namespace
+
+constexpr FilterType kLut3DTypes[] = {
+    {OPIX_HSV_LUT_3D, "HSV 3D LUT", kRgb12P | kRgb16P},
+    {OPIX_RGB_LUT_3D, "RGB 3D LUT", kRgb12P | kRgb16P},
+};
+extern const FilterDeclaration kLut3DFilter{kLut3DTypes, makeFilter<ImageFilterLut3D>, lut3DRecordBytes,
+                                            traceLut3DRecord};
 
 }  // namespace opix

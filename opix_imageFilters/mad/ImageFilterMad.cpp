@@ -1,8 +1,12 @@
 #include "ImageFilterMad.h"
 
+#include <iterator>
+
 #include "MadMath.h"
 #include "StreamGlobal.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterMad"
@@ -10,7 +14,6 @@
 namespace opix {
 
 void ImageFilterMad::ComputeMemorySize() {
-  if (type_ != OPIX_SAM && type_ != OPIX_SAM16) OPIX_THROW(OPIX_INVALID_VALUE);
   ImageFilterBase::ComputeMemorySize();
   const uint32_t w = source_->maxWidth, h = source_->maxHeight;
   factor_.place(memSpace_, uint64_t{w} * h);
@@ -85,5 +88,25 @@ void launchMadHost(const MadArgs& a) {
   else
     madRows<uint16_t, int8_t>(a);
 }
+
+namespace {
+
+uint64_t madRecordBytes(opixImageFilterType_t type) {
+  return type == OPIX_SAM16 ? sizeof(opixSam16_t) : sizeof(opixSam_t);
+}
+void traceMadRecord(opixImageFilterType_t type, const void* record) {
+  if (type == OPIX_SAM16)
+    trace::record(static_cast<const opixSam16_t*>(record));
+  else
+    trace::record(static_cast<const opixSam_t*>(record));
+}
+
+}  // namespace
+
+constexpr FilterType kMadTypes[] = {
+    {OPIX_SAM, "SAM", kGray},
+    {OPIX_SAM16, "SAM16", kI10 | kI12 | kI14 | kI16},
+};
+extern const FilterDeclaration kMadFilter{kMadTypes, makeFilter<ImageFilterMad>, madRecordBytes, traceMadRecord};
 
 }  // namespace opix

@@ -1,6 +1,9 @@
 #include "ImageFilterMedian.h"
 
+#include <iterator>
+
 #include <vector>
+#include "common/FilterRegistry.h"
 
 #include "MedianMath.h"
 #include "common/FilterLaunch.h"
@@ -9,11 +12,6 @@
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterMedian"
 
 namespace opix {
-
-void ImageFilterMedian::ComputeMemorySize() {
-  requireType(OPIX_MEDIAN);
-  ImageFilterBase::ComputeMemorySize();
-}
 
 void ImageFilterMedian::Transform(const void* parameters, uint32_t width, uint32_t height) {
   parametersSupplied_ = true;
@@ -75,5 +73,10 @@ void launchMedianHost(const MedianArgs& a) {
     }
   });
 }
+
+constexpr FilterType kMedianTypes[] = {
+    {OPIX_MEDIAN, "Median filter", kI12 | kI16 | kRgb12P | kRgb16P},
+};
+extern const FilterDeclaration kMedianFilter{kMedianTypes, makeFilter<ImageFilterMedian>, noRecord};
 
 }  // namespace opix

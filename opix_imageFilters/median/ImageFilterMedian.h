@@ -17,7 +17,6 @@ struct MedianArgs {
 
 class ImageFilterMedian : public ImageFilterBase {
  public:
-  void ComputeMemorySize() override;
   // The median takes no parameters: a record given to Transform is ignored.
   void Transform(const void* parameters, uint32_t width, uint32_t height) override;
 

@@ -1,6 +1,9 @@
 #include "ImageFilterToneCurve.h"
 
+#include <iterator>
+
 #include <algorithm>
+#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "StreamGlobal.h"
@@ -14,7 +17,6 @@
 namespace opix {
 
 void ImageFilterToneCurve::ComputeMemorySize() {
-  requireType(OPIX_TONE_CURVE);
   ImageFilterBase::ComputeMemorySize();
   curve_.place(memSpace_, kToneCurveEntries);
 }
@@ -83,5 +85,17 @@ void launchToneCurveHost(const ToneCurveArgs& a) {
     }
   });
 }
+
+namespace {
+
+uint64_t toneCurveRecordBytes(opixImageFilterType_t) { return kToneCurveEntries * sizeof(uint16_t); }
+
+}  // namespace
+
+constexpr FilterType kToneCurveTypes[] = {
+    {OPIX_TONE_CURVE, "Tone Curve", kRgb16P},
+};
+extern const FilterDeclaration kToneCurveFilter{kToneCurveTypes, makeFilter<ImageFilterToneCurve>,
+                                                toneCurveRecordBytes};
 
 }  // namespace opix

@@ -1,17 +1,16 @@
 #include "ImageFilterWhiteBalance.h"
 
+#include <iterator>
+
 #include "WhiteBalanceMath.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterWhiteBalance"
 
 namespace opix {
-
-void ImageFilterWhiteBalance::ComputeMemorySize() {
-  requireType(OPIX_WHITE_BALANCE);
-  ImageFilterBase::ComputeMemorySize();
-}
 
 void ImageFilterWhiteBalance::ApplyParameters(const void* record) {
   parameters_ = *static_cast<const opixWhiteBalance_t*>(record);
@@ -50,5 +49,12 @@ void launchWhiteBalanceHost(const WhiteBalanceArgs& a) {
   else
     whiteBalanceRows<uint16_t>(a);
 }
+
+constexpr FilterType kWhiteBalanceTypes[] = {
+    {OPIX_WHITE_BALANCE, "white balance", kI8 | kI12 | kI16},
+};
+extern const FilterDeclaration kWhiteBalanceFilter{kWhiteBalanceTypes, makeFilter<ImageFilterWhiteBalance>,
+                                                   recordBytesOf<opixWhiteBalance_t>,
+                                                   trace::recordOf<opixWhiteBalance_t>};
 
 }  // namespace opix

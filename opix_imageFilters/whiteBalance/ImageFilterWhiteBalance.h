@@ -15,8 +15,6 @@ struct WhiteBalanceArgs {
 
 class ImageFilterWhiteBalance : public ImageFilterBase {
  public:
-  void ComputeMemorySize() override;
-
  protected:
   void ApplyParameters(const void* record) override;
   const char* NotInitializedMessage() const override { return "White Balance filter is not initialized"; }

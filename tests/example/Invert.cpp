@@ -1,11 +1,13 @@
 #include "Invert.h"
 
+#include <iterator>
 #include <stdexcept>
 
 #include "Checks.h"
 #include "GlobalMethods.h"
 #include "InvertMath.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "tests/example/Invert"
@@ -19,8 +21,7 @@ bool Invert::throwForeign = false;
 void Invert::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
                   uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                   opixDeviceSurfaceBufferHandle_t* destination) {
-  // What this filter adds to the common checks: a format and a minimum size.
-  if (sourceFormat != OPIX_I8 && sourceFormat != OPIX_I16) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
+  // What this filter adds to the common checks: a minimum size.
   checks::minWidth(maxWidth);
   checks::minHeight(maxHeight);
   ImageFilterBase::Init(sourceFormat, type, staticParameters, maxWidth, maxHeight, source, destination);
@@ -55,6 +56,18 @@ void launchInvertHost(const InvertArgs& a) {
     invertRows<uint8_t>(a);
 }
 
+namespace {
+
+constexpr FilterType kInvertTypes[] = {{kInvertType, "Invert", kI8 | kI16}};
+
+}  // namespace
+
+// The filter's declaration: its types, with the formats it accepts, its
+// factory and its record. Registering it is the one line that makes the
+// image filter interface serve kInvertType.
+extern const FilterDeclaration kInvertFilter{kInvertTypes, makeFilter<Invert>, recordBytesOf<InvertParameters>};
+const bool kInvertRegistered = registerFilter(kInvertFilter);
+
 }  // namespace opix::example
 
 namespace {
@@ -75,7 +88,7 @@ extern "C" opixStatus_t exampleInvertCreate(opixImageFilterHandle_t* handle, uin
       },
       [&](opixDeviceSurfaceBufferHandle_t* built) {
         if (!source) OPIX_THROW(OPIX_INVALID_VALUE);
-        auto c = std::make_unique<example::Invert>();
+        auto c = createFilter(example::kInvertType, source->surfaceFormat);
         const example::InvertParameters whole{source->surfaceFormat == OPIX_I16 ? 65535u : 255u};
         c->Init(source->surfaceFormat, example::kInvertType, &whole, maxWidth, maxHeight, source, built);
         return c;

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "KernelLaunch.h"
+#include "common/FilterRegistry.h"
 #include "common/ImageFilterBase.h"
 #include "opix.h"
 
@@ -48,6 +49,9 @@ struct InvertArgs {
   SurfaceView src, dst;  // I8 or I16
   uint32_t white;
 };
+
+// The filter's declaration, registered with the image filter interface.
+extern const FilterDeclaration kInvertFilter;
 
 OPIX_CUDA_DRIVERS(void launchInvertCuda(const InvertArgs& a);)
 void launchInvertHost(const InvertArgs& a);

@@ -1,5 +1,6 @@
 // Names and size rules of the SDK's enumerations.
 #include "opix.h"
+#include "opixDeviceSurfaceBuffer.h"  // isPlanar
 
 namespace {
 
@@ -120,7 +121,7 @@ uint32_t opixRowBytes(opixSurfaceFormat_t format, uint32_t width) {
 
 uint64_t opixImageSize(opixSurfaceFormat_t format, uint32_t width, uint32_t height) {
   const uint64_t rows = opixRowBytes(format, width);
-  const uint64_t planes = (format == OPIX_RGB12_PLANAR || format == OPIX_RGB16_PLANAR) ? 3 : 1;
+  const uint64_t planes = opix::isPlanar(format) ? 3 : 1;
   return planes * rows * height;
 }
 

@@ -41,7 +41,7 @@ void ImageFilterGaussianSharpen::ApplyParameters(const void* record) {
 
 void ImageFilterGaussianSharpen::Launch(const SurfaceView& source, const SurfaceView& destination) {
   const opixSurfaceFormat_t f = source.format;
-  const bool planar = f == OPIX_RGB12_PLANAR || f == OPIX_RGB16_PLANAR;
+  const bool planar = isPlanar(f);
   const bool interleaved = f == OPIX_RGB8 || f == OPIX_BGR8;
   const int sampleBytes = f == OPIX_I8 || interleaved ? 1 : 2;
   const uint32_t hi = maxSample(static_cast<int>(opixFormatBits(f)));

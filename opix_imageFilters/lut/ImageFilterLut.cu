@@ -332,7 +332,7 @@ void launchTo8(const LutArgs& a, bool colour) {
 
 void launchLutCuda(const LutArgs& a) {
   if (a.src.width == 0 || a.src.height == 0) return;
-  const bool colour = a.src.plane[1] != nullptr || opixFormatChannels(a.src.format) == 3;
+  const bool colour = opixFormatChannels(a.src.format) == 3;
   if (a.bayer) return launchBayer(a);
   if (a.srcBits == 8 && a.outBits == 8) {
     if (a.tables == 3) return launch<32, 4, 1, 8>(LutColorKernel, a);

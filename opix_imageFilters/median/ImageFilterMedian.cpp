@@ -19,7 +19,7 @@ void ImageFilterMedian::Transform(const void* parameters, uint32_t width, uint32
 }
 
 void ImageFilterMedian::Launch(const SurfaceView& source, const SurfaceView& destination) {
-  const int planes = opixFormatChannels(source.format) == 3 ? 3 : 1;
+  const int planes = isPlanar(source.format) ? 3 : 1;
   for (int p = 0; p < planes; ++p) {
     const MedianArgs a{source.plane[p], destination.plane[p], source.pitch, source.width, source.height};
     OPIX_FILTER_LAUNCH("GPUMedian16", launchMedianCuda(a), launchMedianHost(a));

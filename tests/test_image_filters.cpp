@@ -3,6 +3,7 @@
 // formula on awkward sizes, every pattern and every format it takes.
 #include <cmath>
 #include <map>
+#include <string>
 
 #include "FilterSupport.h"
 #include "common/FilterRegistry.h"
@@ -45,11 +46,13 @@ opixStatus_t createStatus(opixImageFilterType_t type, opixSurfaceFormat_t f, con
 
 }  // namespace
 
-// Every type of the interface is declared by one filter, under the name the
-// trace prints, and its declaration alone decides which source formats
+// Every type of the interface is declared by one filter under a display name
+// of its own, which the trace prints except for the two types it has always
+// printed as "Other"; the declaration alone decides which source formats
 // Create accepts.
 TEST(ImageFilterRegistry, EveryTypeDeclaredOnceWithItsNameAndFormats) {
   std::map<int, int> declared;
+  std::map<std::string, int> named;
   for (const FilterDeclaration* d : filterDeclarations())
     for (size_t i = 0; i < d->typeCount; ++i) ++declared[d->types[i].type];
   for (int t = 1; t <= 44; ++t) {
@@ -57,13 +60,21 @@ TEST(ImageFilterRegistry, EveryTypeDeclaredOnceWithItsNameAndFormats) {
     EXPECT_EQ(declared[t], 1) << t;
     const FilterType* entry = nullptr;
     ASSERT_NE(findFilter(type, &entry), nullptr) << t;
+    ASSERT_NE(entry->name, nullptr) << t;
+    EXPECT_STRNE(entry->name, "") << t;
+    EXPECT_STRNE(entry->name, "Other") << t;
+    EXPECT_EQ(++named[entry->name], 1) << entry->name;
     EXPECT_STREQ(opixImageFilterTypeName(type), entry->name);
+    const bool otherInTrace = t == OPIX_GAUSSIAN_BLUR || t == OPIX_FFC;
+    EXPECT_EQ(entry->namedInTrace, !otherInTrace) << t;
+    EXPECT_STREQ(filterTraceName(type), otherInTrace ? "Other" : entry->name);
     for (int f = OPIX_I8; f <= OPIX_RGB16_PLANAR; ++f) {
       const auto format = opixSurfaceFormat_t(f);
       SCOPED_TRACE(std::to_string(t) + " on " + opixSurfaceFormatName(format));
       EXPECT_EQ(createStatus(type, format) == OPIX_UNSUPPORTED_SURFACE, !(entry->sources & formatBit(format)));
     }
   }
+  for (int t : {0, 45, -1}) EXPECT_STREQ(filterTraceName(opixImageFilterType_t(t)), "Other") << t;
   EXPECT_EQ(findFilter(opixImageFilterType_t(0)), nullptr);
   EXPECT_EQ(findFilter(opixImageFilterType_t(45)), nullptr);
   // Record sizes: a plain record, a table record with its Bayer pattern, none.
@@ -88,6 +99,29 @@ TEST(ImageFilterRegistry, ServesARegisteredFilter) {
   ASSERT_EQ(run.status, OPIX_OK);
   ASSERT_EQ(run.run(uniformImage(40, 30, OPIX_I8, 55)), OPIX_OK);
   EXPECT_EQ(run.out.at(39, 29, 0), 200u);
+}
+
+// A class serves only the types of the declaration it was made from, whoever
+// calls its Init; one made outside the registry serves none.
+TEST(ImageFilterRegistry, AClassRefusesTypesItWasNotMadeFor) {
+  ExternalSurface src(16, 16, OPIX_I8);
+  const auto initStatus = [&](std::unique_ptr<ImageFilterBase> filter, opixImageFilterType_t used) {
+    opixDeviceSurfaceBufferHandle_t d = nullptr;
+    try {
+      filter->Init(OPIX_I8, used, nullptr, 16, 16, src.buffer.get(), &d);
+    } catch (const opixException& e) {
+      EXPECT_EQ(d, nullptr);
+      return e.status();
+    }
+    return OPIX_OK;
+  };
+  const auto made = [](opixImageFilterType_t t) { return createFilter(t, OPIX_I8); };
+  EXPECT_EQ(initStatus(made(OPIX_LUT_8_8), OPIX_LUT_8_16), OPIX_OK);  // one class, several types
+  EXPECT_EQ(initStatus(made(OPIX_LUT_8_8), OPIX_LUT_8_16_BAYER), OPIX_INVALID_VALUE);
+  EXPECT_EQ(initStatus(made(OPIX_SAM), OPIX_WHITE_BALANCE), OPIX_INVALID_VALUE);
+  EXPECT_EQ(initStatus(made(OPIX_GAUSSIAN_SHARPEN), OPIX_GAUSSIAN_BLUR), OPIX_OK);
+  EXPECT_EQ(initStatus(made(OPIX_GAUSSIAN_SHARPEN), OPIX_SAM), OPIX_INVALID_VALUE);
+  EXPECT_EQ(initStatus(findFilter(OPIX_SAM)->make(), OPIX_SAM), OPIX_INVALID_VALUE);
 }
 
 TEST(ImageFilterDispatch, TypeThenFormatThenClass) {
@@ -440,6 +474,7 @@ TEST(ImageFilterTrace, RecordsAndCallLines) {
     FilterRun c(OPIX_BAYER_BLACK_SHIFT, &bbs, 64, 64, OPIX_I12);
     FilterRun d(OPIX_BASE_COLOR_CORRECTION, &bcc, 64, 64, OPIX_I12);
     FilterRun e(OPIX_SAM16, nullptr, 64, 64, OPIX_I12);
+    FilterRun f(OPIX_GAUSSIAN_BLUR, nullptr, 64, 64, OPIX_I8);
     ASSERT_EQ(a.run(uniformImage(64, 64, OPIX_I8, 3)), OPIX_OK);
   }
   const std::string t = trace.finish();
@@ -453,7 +488,8 @@ TEST(ImageFilterTrace, RecordsAndCallLines) {
         std::string("\topixBayerBlackShift_t:\n\t\tblack shift coefficients: 64, 32, 16.5\n\t\tbayer pattern: GRBG\n"),
         std::string("\topixBaseColorCorrection_t:\n\t\twhite level: 128, 255, 4095\n"
                     "\t\tmatrix: 1, 0, 0, 0; 0, 1, 0, 0; 0, 0, 1, 0.5\n"),
-        std::string("\topixSam16_t: NULL\n"), std::string("Image filter. Transform\n"),
-        std::string("\theight: 64\n\topixSam_t: NULL\n"), std::string("Image filter. Destroyed.\n")})
+        std::string("\topixSam16_t: NULL\n"), std::string("Image filter. Create\n\tfilter type: Other\n"),
+        std::string("Image filter. Transform\n"), std::string("\theight: 64\n\topixSam_t: NULL\n"),
+        std::string("Image filter. Destroyed.\n")})
     EXPECT_NE(t.find(want), std::string::npos) << "missing:\n" << want;
 }

@@ -31,7 +31,9 @@ TEST(EnumerationNames, TablesAndFallbacks) {
   EXPECT_STREQ(opixImageFilterTypeName(OPIX_LUT_16_16_FR_BAYER), "LUT 16->16 (full range, bayer)");
   EXPECT_STREQ(opixImageFilterTypeName(OPIX_SAM16), "SAM16");
   EXPECT_STREQ(opixImageFilterTypeName(OPIX_BINNING), "Binning");
-  for (int t : {0, 43, 44, 45}) EXPECT_STREQ(opixImageFilterTypeName(opixImageFilterType_t(t)), "Other") << t;
+  EXPECT_STREQ(opixImageFilterTypeName(OPIX_GAUSSIAN_BLUR), "Gaussian Blur");
+  EXPECT_STREQ(opixImageFilterTypeName(OPIX_FFC), "Flat-Field Correction");
+  for (int t : {0, 45, -1}) EXPECT_STREQ(opixImageFilterTypeName(opixImageFilterType_t(t)), "Other") << t;
 
   EXPECT_STREQ(opixOperationTypeName(OPIX_OP_MULTIPLY), "OPIX_OP_MULTIPLY");
   EXPECT_STREQ(opixOperationTypeName(opixColorSaturationOperationType_t(3)), "Other");

@@ -1,7 +1,5 @@
 #include "ImageFilterBadPixelCorrection.h"
 
-#include <iterator>
-
 #include "BadPixelMath.h"
 #include "TraceFile.h"
 #include "bayerTraits.h"

@@ -1,7 +1,5 @@
 #include "ImageFilterBaseColorCorrection.h"
 
-#include <iterator>
-
 #include "BaseColorCorrectionMath.h"
 #include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"

@@ -1,7 +1,5 @@
 #include "ImageFilterBayerBlackShift.h"
 
-#include <iterator>
-
 #include "BayerBlackShiftMath.h"
 #include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"

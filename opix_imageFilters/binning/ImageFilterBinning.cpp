@@ -1,7 +1,5 @@
 #include "ImageFilterBinning.h"
 
-#include <iterator>
-
 #include "BinningFilterMath.h"
 #include "Checks.h"
 #include "common/FilterLaunch.h"

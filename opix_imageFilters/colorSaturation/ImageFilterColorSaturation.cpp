@@ -1,7 +1,5 @@
 #include "ImageFilterColorSaturation.h"
 
-#include <iterator>
-
 #include "Checks.h"
 #include "StreamGlobal.h"
 #include "common/FilterLaunch.h"

@@ -1,7 +1,5 @@
 #include "ImageFilterColumn.h"
 
-#include <iterator>
-
 #include "Checks.h"
 #include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"

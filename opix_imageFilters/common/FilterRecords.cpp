@@ -4,6 +4,7 @@
 #include <sstream>
 #include <string>
 
+#include "FilterRegistry.h"
 #include "TraceFile.h"
 #include "lut/ImageFilterLut.h"
 
@@ -41,7 +42,7 @@ void samRecord(const char* name, const Sam* r) {
 // The trace printer of a filter type (declared with the others in TraceFile.h)
 // lives here, beside the registry that names the types.
 void value(const char* name, opixImageFilterType_t v) {
-  if (active()) value(name, std::string(opixImageFilterTypeName(v)));
+  if (active()) value(name, std::string(filterTraceName(v)));
 }
 
 void record(const opixSam_t* r) { samRecord("opixSam_t", r); }

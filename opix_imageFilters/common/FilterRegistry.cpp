@@ -50,11 +50,10 @@ Registry& registry() {
 const FilterDeclaration* find(const std::vector<const FilterDeclaration*>& list, opixImageFilterType_t type,
                               const FilterType** entry) {
   for (const FilterDeclaration* d : list)
-    for (size_t i = 0; i < d->typeCount; ++i)
-      if (d->types[i].type == type) {
-        if (entry) *entry = &d->types[i];
-        return d;
-      }
+    if (const FilterType* e = d->entry(type)) {
+      if (entry) *entry = e;
+      return d;
+    }
   return nullptr;
 }
 
@@ -95,7 +94,14 @@ std::unique_ptr<ImageFilterBase> createFilter(opixImageFilterType_t type, opixSu
   } else {
     checkSource(*entry, source);
   }
-  return d->make();
+  std::unique_ptr<ImageFilterBase> filter = d->make();
+  filter->declaration_ = d;
+  return filter;
+}
+
+const char* filterTraceName(opixImageFilterType_t type) {
+  const FilterType* entry = nullptr;
+  return findFilter(type, &entry) && entry->namedInTrace ? entry->name : "Other";
 }
 
 }  // namespace opix

@@ -28,11 +28,22 @@ constexpr uint32_t kGray = kI8 | kI10 | kI12 | kI14 | kI16;
 // One filter type a declaration serves.
 struct FilterType {
   opixImageFilterType_t type;
-  const char* name;  // display name, as the trace prints it
+  const char* name;  // display name
   uint32_t sources;  // accepted source formats
+  // The trace prints the display name, or "Other" for the types it has
+  // always left unnamed (the plain blur and flat-field correction).
+  bool namedInTrace = true;
 };
+constexpr bool kOtherInTrace = false;
 
 struct FilterDeclaration {
+  // The entry of a type this declaration serves; null for any other type.
+  constexpr const FilterType* entry(opixImageFilterType_t type) const {
+    for (size_t i = 0; i < typeCount; ++i)
+      if (types[i].type == type) return &types[i];
+    return nullptr;
+  }
+
   using Factory = std::unique_ptr<ImageFilterBase> (*)();
   using RecordBytes = uint64_t (*)(opixImageFilterType_t type);
   using RecordTracer = void (*)(opixImageFilterType_t type, const void* record);
@@ -88,12 +99,17 @@ std::vector<const FilterDeclaration*> filterDeclarations();
 // and nothing added, when one of its types is already served.
 bool registerFilter(const FilterDeclaration& declaration);
 
-// The filter of a type on a source format, made but not initialised: raises
-// OPIX_INVALID_VALUE for a type no filter serves, OPIX_UNSUPPORTED_SURFACE
-// for a source format the type does not accept.
+// The filter of a type on a source format, made but not initialised and
+// bound to its declaration (its Init refuses any type that declaration does
+// not serve): raises OPIX_INVALID_VALUE for a type no filter serves,
+// OPIX_UNSUPPORTED_SURFACE for a source format the type does not accept.
 std::unique_ptr<ImageFilterBase> createFilter(opixImageFilterType_t type, opixSurfaceFormat_t source);
 
 // Raises OPIX_UNSUPPORTED_SURFACE unless the type accepts the source format.
 void checkSource(const FilterType& entry, opixSurfaceFormat_t source);
+
+// The type's name as the trace prints it: the display name, or "Other" for a
+// type the trace leaves unnamed or no filter serves.
+const char* filterTraceName(opixImageFilterType_t type);
 
 }  // namespace opix

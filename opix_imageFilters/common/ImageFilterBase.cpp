@@ -11,16 +11,9 @@ namespace opix {
 
 namespace {
 
-// A parameter record received by Create or Transform, traced as the filter's
-// declaration says.
-void traceRecord(opixImageFilterType_t type, const void* record) {
-  const FilterDeclaration* d = findFilter(type);
-  if (d && d->traceRecord) d->traceRecord(type, record);
-}
-
-opixSurfaceFormat_t destinationFormat(opixImageFilterType_t type, opixSurfaceFormat_t source) {
-  const FilterDeclaration* d = findFilter(type);
-  return d && d->destinationFormat ? d->destinationFormat(type, source) : source;
+opixSurfaceFormat_t destinationFormat(const FilterDeclaration& d, opixImageFilterType_t type,
+                                      opixSurfaceFormat_t source) {
+  return d.destinationFormat ? d.destinationFormat(type, source) : source;
 }
 
 }  // namespace
@@ -28,7 +21,9 @@ opixSurfaceFormat_t destinationFormat(opixImageFilterType_t type, opixSurfaceFor
 void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
                            uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                            opixDeviceSurfaceBufferHandle_t* destination) {
-  traceRecord(type, staticParameters);
+  // A class serves the types it was declared for and no other.
+  if (!declaration_ || !declaration_->entry(type)) OPIX_THROW(OPIX_INVALID_VALUE);
+  if (declaration_->traceRecord) declaration_->traceRecord(type, staticParameters);
   checks::maxWidthLimit(maxWidth);
   checks::maxHeightLimit(maxHeight);
   // A filter may be larger than its source, never smaller.
@@ -43,7 +38,8 @@ void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType
   parametersSupplied_ = false;
   uint32_t destinationWidth = source->maxWidth, destinationHeight = source->maxHeight;
   ScaleToDestination(destinationWidth, destinationHeight);
-  destination_ = createSurfaceBuffer(destinationWidth, destinationHeight, destinationFormat(type, sourceFormat));
+  destination_ =
+      createSurfaceBuffer(destinationWidth, destinationHeight, destinationFormat(*declaration_, type, sourceFormat));
   *destination = destination_.get();
   Allocate();
   if (staticParameters) {
@@ -53,15 +49,13 @@ void ImageFilterBase::Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType
 }
 
 void ImageFilterBase::ComputeMemorySize() {
-  const FilterType* entry = nullptr;
-  const FilterDeclaration* d = findFilter(type_, &entry);
   // A format the kernels cannot filter is refused rather than left unwritten.
-  if (d && d->sourcesCheckedByFilter) checkSource(*entry, format_);
+  if (declaration_->sourcesCheckedByFilter) checkSource(*declaration_->entry(type_), format_);
   reserve(*destination_);
 }
 
 void ImageFilterBase::Transform(const void* parameters, uint32_t width, uint32_t height) {
-  traceRecord(type_, parameters);
+  if (declaration_->traceRecord) declaration_->traceRecord(type_, parameters);
   checks::widthMatches(width, source_->width);
   checks::heightMatches(height, source_->height);
   if (parameters) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "Components.h"
 #include "opix.h"
@@ -11,9 +12,12 @@
 
 namespace opix {
 
+struct FilterDeclaration;
+
 class ImageFilterBase : public virtual IImageFilter, public AttachableComponent {
  public:
-  // Checks the sizes, creates the destination (the format its declaration
+  // Refuses a type the filter's declaration does not serve, checks the
+  // sizes, creates the destination (the format its declaration
   // gives and the source's max size), allocates, then applies the static parameters when given.
   void Init(opixSurfaceFormat_t sourceFormat, opixImageFilterType_t type, const void* staticParameters,
             uint32_t maxWidth, uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
@@ -39,10 +43,15 @@ class ImageFilterBase : public virtual IImageFilter, public AttachableComponent 
     (void)height;
   }
 
+  // The declaration the filter was made from; set by createFilter.
+  const FilterDeclaration* declaration_ = nullptr;
   opixImageFilterType_t type_ = OPIX_GAUSSIAN_SHARPEN;
   opixSurfaceFormat_t format_ = OPIX_I8;
   bool parametersSupplied_ = false;
   SurfaceBufferPtr destination_;
+
+ private:
+  friend std::unique_ptr<ImageFilterBase> createFilter(opixImageFilterType_t type, opixSurfaceFormat_t source);
 };
 
 }  // namespace opix

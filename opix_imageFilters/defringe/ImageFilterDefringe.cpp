@@ -1,14 +1,12 @@
 #include "ImageFilterDefringe.h"
 
-#include <iterator>
-
 #include <cmath>
 #include <vector>
-#include "common/FilterRecords.h"
-#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterDefringe"

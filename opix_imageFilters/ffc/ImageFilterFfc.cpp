@@ -1,16 +1,14 @@
 #include "ImageFilterFfc.h"
 
-#include <iterator>
-
 #include <cstdint>
 #include <vector>
-#include "common/FilterRecords.h"
-#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "FfcMath.h"
 #include "StreamGlobal.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterFfc"
@@ -103,7 +101,7 @@ void launchFfcHost(const FfcArgs& a) {
 }
 
 constexpr FilterType kFfcTypes[] = {
-    {OPIX_FFC, "Other", kI12 | kI16},  // the trace names no flat-field type
+    {OPIX_FFC, "Flat-Field Correction", kI12 | kI16, kOtherInTrace},
 };
 extern const FilterDeclaration kFfcFilter{kFfcTypes, makeFilter<ImageFilterFfc>, recordBytesOf<opixFFC_t>,
                                           trace::recordOf<opixFFC_t>};

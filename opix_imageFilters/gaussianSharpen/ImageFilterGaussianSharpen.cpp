@@ -1,14 +1,12 @@
 #include "ImageFilterGaussianSharpen.h"
 
-#include <iterator>
-
 #include <cmath>
 #include <vector>
-#include "common/FilterRecords.h"
-#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "common/NeighbourMath.h"
 #include "device/Parallel.h"
 
@@ -114,7 +112,7 @@ constexpr uint32_t kGaussianSources = kGray | kRgb8 | kBgr8 | kRgb12P | kRgb16P;
 
 constexpr FilterType kGaussianSharpenTypes[] = {
     {OPIX_GAUSSIAN_SHARPEN, "Gaussian Sharpen", kGaussianSources},
-    {OPIX_GAUSSIAN_BLUR, "Other", kGaussianSources},  // the trace names no plain blur
+    {OPIX_GAUSSIAN_BLUR, "Gaussian Blur", kGaussianSources, kOtherInTrace},
 };
 extern const FilterDeclaration kGaussianSharpenFilter{kGaussianSharpenTypes,
                                                       makeFilter<ImageFilterGaussianSharpen>,

@@ -1,15 +1,13 @@
 #include "ImageFilterLut3D.h"
 
-#include <iterator>
-
 #include <algorithm>
-#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "MemSpace.h"
 #include "TraceFile.h"
 #include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterLut3D"

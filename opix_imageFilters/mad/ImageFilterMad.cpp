@@ -1,7 +1,5 @@
 #include "ImageFilterMad.h"
 
-#include <iterator>
-
 #include "MadMath.h"
 #include "StreamGlobal.h"
 #include "common/FilterLaunch.h"

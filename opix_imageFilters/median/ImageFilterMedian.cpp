@@ -1,12 +1,10 @@
 #include "ImageFilterMedian.h"
 
-#include <iterator>
-
 #include <vector>
-#include "common/FilterRegistry.h"
 
 #include "MedianMath.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterMedian"

@@ -1,15 +1,13 @@
 #include "ImageFilterToneCurve.h"
 
-#include <iterator>
-
 #include <algorithm>
-#include "common/FilterRegistry.h"
 
 #include "Checks.h"
 #include "StreamGlobal.h"
 #include "ToneCurveMath.h"
 #include "TraceFile.h"
 #include "common/FilterLaunch.h"
+#include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterToneCurve"

@@ -1,7 +1,5 @@
 #include "ImageFilterWhiteBalance.h"
 
-#include <iterator>
-
 #include "WhiteBalanceMath.h"
 #include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"

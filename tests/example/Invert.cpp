@@ -1,6 +1,5 @@
 #include "Invert.h"
 
-#include <iterator>
 #include <stdexcept>
 
 #include "Checks.h"

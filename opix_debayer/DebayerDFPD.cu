@@ -1,8 +1,9 @@
 // CUDA drivers of DFPD. 8-bit: one kernel, the 128 x 16 tile and its apron of
-// 6 loaded into shared memory as aligned 32-bit words, every step evaluated
-// per pixel from the tile, packed 32-bit stores. 16-bit: pass 1 computes the
-// final green and the decision of every site into the half-resolution
-// planes, pass 2 rebuilds the pixels from the samples and those planes.
+// 6 loaded into shared memory as aligned 32-bit words, then each step of the
+// method once per position of the tile and its halo, through byte planes in
+// shared memory, and packed 32-bit stores. 16-bit: pass 1 computes the final
+// green and the decision of every site into the half-resolution planes,
+// pass 2 rebuilds the pixels from the samples and those planes.
 #include "CudaKernel.cuh"
 #include "DebayerDFPD.h"
 #include "MenonMath.h"
@@ -16,27 +17,162 @@ namespace {
 
 constexpr int kThreads = 256;
 
+// Tile positions (tx, ty) of a block: tile sample (tx, ty) lies at phased
+// (tx + ox, ty + oy), and `par` is (ox + oy) & 1, so that the sites are the
+// positions with tx + ty + par even. Every half-resolution plane is indexed
+// by entry(tx, ty): the sites of a row share a column parity, as do its
+// greens, so tx / 2 tells them apart.
+template <class T, int Stride, int PlaneStride, int PlaneRow0>
+struct MenonTile {
+  static constexpr int kPlaneStride = PlaneStride;
+  const T* s;
+  int par;
+  __device__ int operator()(int tx, int ty) const { return s[ty * Stride + tx]; }
+  static __device__ int entry(int tx, int ty) { return (ty - PlaneRow0) * PlaneStride + (tx >> 1); }
+  __device__ bool site(int tx, int ty) const { return ((tx + ty + par) & 1) == 0; }
+};
+
+// Calls f(tx, ty) for the sites (or the greens) of tile rows [r0, r0 + Rows)
+// in columns [a, a + 2 Count): Count of each per row. The block's threads
+// share them out in a fixed number of rounds, unrolled.
+template <int Count, int Rows, bool Greens, class F>
+__device__ void eachPosition(int a, int r0, int par, const F& f) {
+  constexpr int n = Count * Rows;
+  OPIX_UNROLL
+  for (int k = 0; k < (n + kThreads - 1) / kThreads; ++k) {
+    const int item = int(threadIdx.x) + k * kThreads;
+    if (n % kThreads == 0 || item < n) {
+      const int ty = r0 + item / Count;
+      f(a + ((a + ty + par + Greens) & 1) + 2 * (item % Count), ty);
+    }
+  }
+}
+
+// The steps of the method over a tile, each once per position, each into
+// its planes. Directional green estimates at sites:
+template <int Count, int Rows, class Tile, class P>
+__device__ void tileEstimates(const Tile& t, P* gh, P* gv, int a, int r0, int hi) {
+  eachPosition<Count, Rows, false>(a, r0, t.par, [&](int tx, int ty) {
+    const int c = t(tx, ty), e = Tile::entry(tx, ty);
+    gh[e] = P(menonEstimate(c, t(tx - 1, ty), t(tx + 1, ty), t(tx - 2, ty), t(tx + 2, ty), hi));
+    gv[e] = P(menonEstimate(c, t(tx, ty - 1), t(tx, ty + 1), t(tx, ty - 2), t(tx, ty + 2), hi));
+  });
+}
+
+// Gradients to the next site of the same colour along the row, and along the
+// column in the first dvRows rows.
+template <int Count, int Rows, class Tile, class P>
+__device__ void tileGradients(const Tile& t, const P* gh, const P* gv, P* dh, P* dv, int a, int r0, int dvRows,
+                              int gmax) {
+  eachPosition<Count, Rows, false>(a, r0, t.par, [&](int tx, int ty) {
+    const int c = t(tx, ty), e = Tile::entry(tx, ty);
+    dh[e] = P(menonGradient(c - gh[e], t(tx + 2, ty) - gh[e + 1], gmax));
+    if (ty < r0 + dvRows) dv[e] = P(menonGradient(c - gv[e], t(tx, ty + 2) - gv[e + 2 * Tile::kPlaneStride], gmax));
+  });
+}
+
+// The decision and the final green at sites, handed to store(tx, ty, green,
+// horizontal), which may overwrite the site's own estimates.
+template <int Count, int Rows, class Tile, class P, class Store>
+__device__ void tileDecisions(const Tile& t, const P* gh, const P* gv, const P* dh, const P* dv, int a, int r0,
+                              const Store& store) {
+  eachPosition<Count, Rows, false>(a, r0, t.par, [&](int tx, int ty) {
+    const bool horizontal = menonHorizontal([&](int dx, int dy) -> int { return dh[Tile::entry(tx + dx, ty + dy)]; },
+                                            [&](int dx, int dy) -> int { return dv[Tile::entry(tx + dx, ty + dy)]; });
+    const int e = Tile::entry(tx, ty);
+    store(tx, ty, horizontal ? int(gh[e]) : int(gv[e]), horizontal);
+  });
+}
+
+// The colours of the greens from the final green of the sites around them.
+template <int Count, int Rows, class Tile, class G, class C>
+__device__ void tileGreenColours(const Tile& t, const G* green, C* rowColour, C* colColour, int a, int r0, int hi) {
+  eachPosition<Count, Rows, true>(a, r0, t.par, [&](int tx, int ty) {
+    auto diff = [&](int x, int y) { return t(x, y) - int(green[Tile::entry(x, y)]); };
+    const GreenColours c =
+        menonGreenColours(t(tx, ty), diff(tx - 1, ty), diff(tx + 1, ty), diff(tx, ty - 1), diff(tx, ty + 1), hi);
+    const int e = Tile::entry(tx, ty);
+    rowColour[e] = C(c.row);
+    colColour[e] = C(c.column);
+  });
+}
+
+// The pixel at a tile position from the planes: the final green and the
+// decision of sites, the colours of greens.
+template <class Tile, class G, class H, class C>
+__device__ Rgb tilePixel(const Tile& t, const G* green, const H* horizontal, const C* rowColour, const C* colColour,
+                         int tx, int ty, bool blueRow, int hi) {
+  const int c = t(tx, ty), e = Tile::entry(tx, ty);
+  if (!t.site(tx, ty)) {
+    const int row = rowColour[e], column = colColour[e];
+    return blueRow ? Rgb{column, c, row} : Rgb{row, c, column};
+  }
+  auto colourDiff = [&](int x, int y) {
+    const int k = Tile::entry(x, y);
+    return int(colColour[k]) - int(rowColour[k]);
+  };
+  const int other = horizontal[e] ? menonMissingAlongRow(c, colourDiff(tx - 1, ty), colourDiff(tx + 1, ty), hi)
+                                  : menonMissingAlongColumn(c, colourDiff(tx, ty - 1), colourDiff(tx, ty + 1), hi);
+  const int g = green[e];
+  return blueRow ? Rgb{other, g, c} : Rgb{c, g, other};
+}
+
 constexpr int kTw8 = 128, kTh8 = 16, kApron = 6;
 constexpr int kWords8 = (kTw8 + 2 * kApron + 4) / 4;  // one more word for the column shift
 constexpr int kRows8 = kTh8 + 2 * kApron;
+// The planes cover tile rows [2, 26) and every tile column.
+constexpr int kPlaneRow8 = kApron - 4, kPlaneRows8 = kTh8 + 8, kPlaneStride8 = 2 * kWords8;
+using Tile8 = MenonTile<uint8_t, 4 * kWords8, kPlaneStride8, kPlaneRow8>;
 
-// kernel-report MenonKernel8: block 256, 4 px per loop pass, reads 1 B/px, writes 3 B/px; budget 128 regs, 2900 SASS/px
-__global__ void MenonKernel8(WorkView w, SurfaceView d, int sx, int sy) {
+// Each step once per position of the tile and the halo the next step needs,
+// into byte planes in shared memory. With c0 the tile column of the block's
+// first output pixel and tile row 6 its first row: estimates at columns
+// [c0 - 4, c0 + 134), gradients [c0 - 4, c0 + 132), rows [2, 26) (vertical
+// ones [2, 24)); decisions and final green [c0 - 2, c0 + 130), rows [4, 24);
+// colours of the greens [c0 - 1, c0 + 129), rows [5, 23); then the pixels.
+// kernel-report MenonKernel8: block 256, 8 px per thread, reads 1 B/px, writes 3 B/px; budget 40 regs, 280 SASS/px
+__global__ void __launch_bounds__(kThreads, 4) MenonKernel8(WorkView w, SurfaceView d, int sx, int sy) {
   __shared__ uint32_t tile[kRows8 * kWords8];
+  __shared__ uint8_t planes[4][kPlaneRows8 * kPlaneStride8];
   const int x0 = blockIdx.x * kTw8, y0 = blockIdx.y * kTh8;
   const int width = int(d.width), height = int(d.height);
   const bool checked =
       x0 + 4 * kWords8 > int(w.pitch) || y0 + sy + kRows8 > int(w.height) || x0 + kTw8 > width || y0 + kTh8 > height;
   // Phased column X lies at work column apron + cx - sx + X (cx = sx for 8 bits).
-  loadTile(tile, kRows8, kWords8, w, x0 / 4, y0 + sy, checked);
+  loadTile<kRows8, kWords8, kThreads>(tile, w, x0 / 4, y0 + sy, checked);
   __syncthreads();
 
-  const SharedTile<uint8_t> s{reinterpret_cast<const uint8_t*>(tile), 4 * kWords8, x0 - w.apron - w.cx + sx,
-                              y0 + sy - w.apron};
-  for (int g = threadIdx.x; g < kTw8 / 4 * kTh8; g += blockDim.x) {
-    const int x = x0 + 4 * (g % (kTw8 / 4)), y = y0 + g / (kTw8 / 4);
+  // Tile sample (0, 0) is phased (x0 - apron - cx + sx, y0 + sy - apron).
+  const Tile8 t{reinterpret_cast<const uint8_t*>(tile), (w.cx + sx + sy) & 1};
+  const int c0 = kApron + w.cx;
+  uint8_t *gh = planes[0], *gv = planes[1], *dh = planes[2], *dv = planes[3];
+  tileEstimates<69, 24>(t, gh, gv, c0 - 4, 2, 255);
+  __syncthreads();
+  tileGradients<68, 24>(t, gh, gv, dh, dv, c0 - 4, 2, 22, 255);
+  __syncthreads();
+  // The final green and the decision replace the site's estimates.
+  uint8_t *green = gh, *horizontal = gv;
+  tileDecisions<66, 20>(t, gh, gv, dh, dv, c0 - 2, 4, [&](int tx, int ty, int g, bool h) {
+    const int e = Tile8::entry(tx, ty);
+    green[e] = uint8_t(g);
+    horizontal[e] = h;
+  });
+  __syncthreads();
+  // The gradients are spent: the colours of the greens take their planes.
+  uint8_t *rowColour = dh, *colColour = dv;
+  tileGreenColours<65, 18>(t, green, rowColour, colColour, c0 - 1, 5, 255);
+  __syncthreads();
+
+  OPIX_UNROLL
+  for (int k = 0; k < kTw8 / 4 * kTh8 / kThreads; ++k) {
+    const int q = int(threadIdx.x) + k * kThreads;
+    const int col = 4 * (q % (kTw8 / 4)), row = q / (kTw8 / 4);
+    const int x = x0 + col, y = y0 + row;
     if (checked && (y >= height || x >= width)) continue;
-    storeRgb8Quad(d, x, y, [&](int i) { return menonPixel(s, x + i + sx, y + sy, 255); });
+    const bool blueRow = (y + sy) & 1;
+    storeRgb8Quad(d, x, y, [&](int i) {
+      return tilePixel(t, green, horizontal, rowColour, colColour, c0 + col + i, kApron + row, blueRow, 255);
+    });
   }
 }
 

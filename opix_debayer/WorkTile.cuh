@@ -34,4 +34,20 @@ __device__ inline void loadTile(uint32_t* tile, int rows, int words, const WorkV
   }
 }
 
+// The same for a block of Threads threads and a tile extent known at
+// compile time, in unrolled rounds.
+template <int Rows, int Words, int Threads>
+__device__ inline void loadTile(uint32_t* tile, const WorkView& w, int wx, int wy, bool checked) {
+  constexpr int n = Rows * Words;
+  const int pitchWords = int(w.pitch / 4);
+  OPIX_UNROLL
+  for (int k = 0; k < (n + Threads - 1) / Threads; ++k) {
+    const int i = int(threadIdx.x) + k * Threads;
+    if (n % Threads != 0 && i >= n) break;
+    const int gy = wy + i / Words, gx = wx + i % Words;
+    const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base) + size_t(gy) * pitchWords + gx;
+    tile[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? *src : 0u;
+  }
+}
+
 }  // namespace opix::OPIX_CUDA_NS

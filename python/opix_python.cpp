@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "camera_python.h"
 #include "opix.h"
 
 namespace py = pybind11;
@@ -578,4 +579,7 @@ PYBIND11_MODULE(_opix, m) {
       .def("__call__", &Debayer::call, py::arg("mosaic"), py::arg("out") = py::none())
       .def_property_readonly("width", &Debayer::width)
       .def_property_readonly("height", &Debayer::height);
+
+  opix::python::registerCamera(
+      m, [] { useBackend("auto"); }, gSdk, [](opixStatus_t s, const char* call) { check(s, call); });
 }

@@ -287,3 +287,41 @@ def test_a_black_level_per_site_is_subtracted_per_site(tmp_path):
     assert run_program("-i", str(uniform), "-o", str(tmp_path / "uniform.ppm")).returncode == 0
     a, b = read_ppm16(tmp_path / "sites.ppm"), read_ppm16(tmp_path / "uniform.ppm")
     assert np.abs(a - b).mean() < 100
+
+
+# ------------------------------------------------------- the Python module
+
+@needs_program
+def test_read_raw_develop_and_unpack_in_python(tmp_path):
+    opix = pytest.importorskip("opix")
+    mosaic, white = photo_mosaic(14, 512, NEUTRAL)
+    mosaic = mosaic[:96, :128]
+    dng = tmp_path / "shot.dng"
+    dng.write_bytes(dng_bytes(mosaic, (1, 2, 0, 1), [512, 516, 520, 512], white, NEUTRAL))
+    try:
+        raw, meta = opix.read_raw(str(dng))
+    except ValueError as e:
+        if "needs LibRaw" in str(e):
+            pytest.skip("built without LibRaw")
+        raise
+    assert raw.dtype == np.uint16 and np.array_equal(raw, mosaic)
+    assert meta["pattern"] == "GBRG" and meta["white_level"] == white and meta["bits"] == 14
+    assert meta["as_shot_wb"] == (2.0, 1.0, 1.0, 1.25)
+    assert meta["black_level"].tolist() == [[512, 516], [520, 512]]
+    assert meta["camera_to_srgb"].shape == (3, 3)
+    with pytest.raises(ValueError, match="cut.dng: "):
+        (tmp_path / "cut.dng").write_bytes(dng.read_bytes()[:200])
+        opix.read_raw(str(tmp_path / "cut.dng"))
+
+    # The same chain as the program's, so the same samples.
+    picture = opix.develop(str(dng))
+    r = run_program("-i", str(dng), "-o", str(tmp_path / "out.ppm"))
+    assert r.returncode == 0, r.stderr
+    assert picture.shape == (96, 128, 3) and np.array_equal(picture, read_ppm16(tmp_path / "out.ppm"))
+
+    samples = np.random.default_rng(4).integers(0, 4096, size=(5, 7), dtype=np.uint16)
+    for name in ["BayerRG12p", "Mono12Packed", "Mono12"]:
+        assert np.array_equal(opix.unpack(pack(samples, name), name, 7, 5), samples), name
+    assert np.array_equal(opix.unpack(pack(samples, "Mono12", msb=True), "Mono12", 7, 5, msb=True), samples)
+    with pytest.raises(ValueError, match="52 bytes, but a 7x5 BayerRG12p frame has 53"):
+        opix.unpack(bytes(52), "BayerRG12p", 7, 5)

@@ -75,7 +75,8 @@ void registerCamera(py::module_& m, const std::function<void()>& useBackend, std
                     const std::function<void(opixStatus_t, const char*)>& check) {
   m.def(
       "read_raw",
-      [](const std::string& path) {
+      [useBackend](const std::string& path) {
+        useBackend();  // the mosaic lies in the SDK's page-locked memory
         DecodedImage d;
         CameraRawInfo info;
         read(path, d, info);
@@ -136,6 +137,7 @@ void registerCamera(py::module_& m, const std::function<void()>& useBackend, std
   m.def(
       "develop",
       [useBackend, &sdk, check](const std::string& path, const std::string& algorithm, bool linear) {
+        useBackend();
         DecodedImage d;
         CameraRawInfo info;
         read(path, d, info);

@@ -6,6 +6,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -36,14 +37,21 @@ struct Components {
   }
 };
 
+// Reads a camera raw file as the program does; a file it refuses raises
+// opix.FileError with the program's line for it ("FILE: why").
 void read(const std::string& path, DecodedImage& d, CameraRawInfo& info) {
   std::string why;
-  bool ok;
+  bool ok = false, memory = false;
   {
     py::gil_scoped_release release;
-    ok = readCameraRawFile(path, d, info, why);
+    try {
+      ok = readCameraRawFile(path, d, info, why);
+    } catch (const std::bad_alloc&) {
+      memory = true;
+    }
   }
-  if (!ok) throw py::value_error(path + ": " + why);
+  if (memory) raiseFileError(OPIX_INSUFFICIENT_HOST_MEMORY, path + ": not enough host memory for its mosaic");
+  if (!ok) raiseFileError(cameraRawAvailable() ? OPIX_INVALID_FORMAT : OPIX_UNSUPPORTED_FORMAT, path + ": " + why);
 }
 
 py::dict metadata(const CameraRawInfo& i) {
@@ -71,29 +79,33 @@ int siteOf(opixBayerPattern_t p, uint32_t x, uint32_t y) {
 
 }  // namespace
 
-void registerCamera(py::module_& m, const std::function<void()>& useBackend, std::mutex& sdk,
+void registerCamera(py::module_& m, const std::function<void(const std::string&)>& useBackend, std::mutex& sdk,
                     const std::function<void(opixStatus_t, const char*)>& check) {
   m.def(
       "read_raw",
-      [useBackend](const std::string& path) {
-        useBackend();  // the mosaic lies in the SDK's page-locked memory
+      [useBackend](const std::string& path, const std::string& backend) {
+        useBackend(backend);  // the mosaic lies in the SDK's page-locked memory
         DecodedImage d;
         CameraRawInfo info;
         read(path, d, info);
         py::array_t<uint16_t> mosaic({d.height, d.width});
-        for (uint32_t y = 0; y < d.height; ++y)
-          std::memcpy(mosaic.mutable_data(y, 0), d.data.get() + uint64_t{y} * d.pitch, 2 * uint64_t{d.width});
+        auto* rows = reinterpret_cast<unsigned char*>(mosaic.mutable_data());
+        {
+          py::gil_scoped_release release;
+          for (uint32_t y = 0; y < d.height; ++y)
+            std::memcpy(rows + 2 * uint64_t{y} * d.width, d.data.get() + uint64_t{y} * d.pitch, 2 * uint64_t{d.width});
+        }
         return py::make_tuple(mosaic, metadata(info));
       },
-      py::arg("path"),
+      py::arg("path"), py::arg("backend") = "auto",
       "The unprocessed Bayer mosaic of a camera raw file (DNG, CR2, NEF, ...), cropped to the visible area, as "
       "uint16 (H, W), and a dict of what the file says: make, model, pattern, bits, black_level (per site, "
       "repeating), white_level, as_shot_wb (R, G1, G2, B), camera_to_srgb (3 x 3).");
 
   m.def(
       "unpack",
-      [useBackend, &sdk, check](py::buffer buffer, const std::string& layout, uint32_t width, uint32_t height,
-                                bool msb) {
+      [useBackend, &sdk, check](py::buffer buffer, const std::string& layout, uint32_t width, uint32_t height, bool msb,
+                                const std::string& backend) {
         const PixelFormat* f = findPixelFormat(layout.c_str(), msb);
         if (!f)
           throw py::value_error("Pixel format " + layout + " was not recognized. Known formats: " + pixelFormatNames());
@@ -105,7 +117,7 @@ void registerCamera(py::module_& m, const std::function<void()>& useBackend, std
         if (have != need)
           throw py::value_error(std::to_string(have) + " bytes, but a " + std::to_string(width) + "x" +
                                 std::to_string(height) + " " + layout + " frame has " + std::to_string(need));
-        useBackend();
+        useBackend(backend);
         const bool eight = f->packing == OPIX_PACKING_NONE;
         py::array result = eight ? py::array(py::array_t<uint8_t>({height, width}))
                                  : py::array(py::array_t<uint16_t>({height, width}));
@@ -131,26 +143,29 @@ void registerCamera(py::module_& m, const std::function<void()>& useBackend, std
         return result;
       },
       py::arg("buffer"), py::arg("layout"), py::arg("width"), py::arg("height"), py::arg("msb") = false,
+      py::arg("backend") = "auto",
       "A machine-vision frame in a pixel format (BayerRG12p, Mono10p, Mono12Packed, Mono14, ...) unpacked on "
       "the device: uint16 (H, W), or uint8 for 8-bit formats. `msb`: 16-bit words aligned high.");
 
   m.def(
       "develop",
-      [useBackend, &sdk, check](const std::string& path, const std::string& algorithm, bool linear) {
-        useBackend();
+      [useBackend, &sdk, check](const std::string& path, const std::string& algorithm, bool linear,
+                                const std::string& backend) {
+        useBackend(backend);
         DecodedImage d;
         CameraRawInfo info;
         read(path, d, info);
+        std::string name = algorithm;
+        for (char& ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         opixDebayerType_t type = OPIX_DFPD;
-        if (algorithm == "HQLI")
+        if (name == "HQLI")
           type = OPIX_HQLI;
-        else if (algorithm == "MG")
+        else if (name == "MG")
           type = OPIX_MG;
-        else if (algorithm == "L7")
+        else if (name == "L7")
           type = OPIX_L7;
-        else if (algorithm != "DFPD")
-          throw py::value_error("algorithm must be DFPD, HQLI, MG or L7");
-        useBackend();
+        else if (name != "DFPD")
+          throw py::value_error("Algorithm " + algorithm + " was not recognized (DFPD, HQLI, MG or L7)");
         const uint32_t w = d.width, h = d.height;
         const uint32_t mw = std::max<uint32_t>(w, 64), mh = std::max<uint32_t>(h, 64);
         py::array_t<uint16_t> result({h, w, 3u});
@@ -228,7 +243,7 @@ void registerCamera(py::module_& m, const std::function<void()>& useBackend, std
         }
         return result;
       },
-      py::arg("path"), py::arg("algorithm") = "DFPD", py::arg("linear") = false,
+      py::arg("path"), py::arg("algorithm") = "DFPD", py::arg("linear") = false, py::arg("backend") = "auto",
       "The finished picture of a camera raw file as uint16 (H, W, 3), as opix_debayer develops it: black "
       "subtracted, scaled to the white level, as-shot white balance, demosaic, camera-to-sRGB matrix, sRGB curve. "
       "`linear`: stop after the demosaic (camera RGB, no white balance).");

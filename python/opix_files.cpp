@@ -22,6 +22,7 @@
 #include "HostImage.h"
 #include "ImageFiles.h"
 #include "Pipeline.h"
+#include "camera_python.h"
 #include "opix.h"
 
 namespace py = pybind11;
@@ -98,14 +99,7 @@ std::string programMessage(const std::string& captured, opixStatus_t status) {
 // Made once at import and kept for the life of the process.
 py::handle gFileError;
 
-[[noreturn]] void raise(const FileFailure& f) {
-  py::object e = gFileError(f.message);
-  e.attr("status") = opixStatusName(f.status);
-  e.attr("code") = static_cast<int>(f.status);
-  e.attr("message") = f.message;
-  PyErr_SetObject(gFileError.ptr(), e.ptr());
-  throw py::error_already_set();
-}
+[[noreturn]] void raise(const FileFailure& f) { opix::python::raiseFileError(f.status, f.message); }
 
 py::tuple readImage(const std::string& path, uint32_t width, uint32_t height, uint32_t bits) {
   // The readers fill page-locked buffers, which need the SDK's backend: the
@@ -188,6 +182,15 @@ std::string writeImage(const std::string& path, const py::array& image, const py
 }
 
 }  // namespace
+
+[[noreturn]] void opix::python::raiseFileError(opixStatus_t status, const std::string& message) {
+  py::object e = gFileError(message);
+  e.attr("status") = opixStatusName(status);
+  e.attr("code") = static_cast<int>(status);
+  e.attr("message") = message;
+  PyErr_SetObject(gFileError.ptr(), e.ptr());
+  throw py::error_already_set();
+}
 
 void addFileFunctions(py::module_& m) {
   gFileError = PyErr_NewExceptionWithDoc("opix.FileError",

@@ -581,5 +581,6 @@ PYBIND11_MODULE(_opix, m) {
       .def_property_readonly("height", &Debayer::height);
 
   opix::python::registerCamera(
-      m, [] { useBackend("auto"); }, gSdk, [](opixStatus_t s, const char* call) { check(s, call); });
+      m, [](const std::string& backend) { useBackend(backend); }, gSdk,
+      [](opixStatus_t s, const char* call) { check(s, call); });
 }

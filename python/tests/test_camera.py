@@ -254,6 +254,9 @@ def test_close_to_rawpy(tmp_path):
     rawpy = pytest.importorskip("rawpy", reason="rawpy (PyPI) is not installed")
     dng, ours = developed(tmp_path)
     start = time.perf_counter()
+    assert run_program("-i", str(dng), "-o", str(tmp_path / "again.ppm")).returncode == 0
+    program_seconds = time.perf_counter() - start
+    start = time.perf_counter()
     with rawpy.imread(str(dng)) as raw:
         theirs = raw.postprocess(use_camera_wb=True, output_bps=16, no_auto_bright=True, gamma=(2.4, 12.92),
                                  output_color=rawpy.ColorSpace.sRGB, user_flip=0,
@@ -262,7 +265,8 @@ def test_close_to_rawpy(tmp_path):
     seconds = time.perf_counter() - start
     inner = (slice(8, -8), slice(8, -8))
     psnr = [10 * np.log10(65535.0 ** 2 / np.mean((ours[inner][..., c] - theirs[inner][..., c]) ** 2)) for c in range(3)]
-    print("PSNR against rawpy R %.2f G %.2f B %.2f dB; rawpy %.3f s" % (*psnr, seconds))
+    print("PSNR against rawpy R %.2f G %.2f B %.2f dB; opix_debayer -cpu %.3f s (the whole process), rawpy %.3f s"
+          % (*psnr, program_seconds, seconds))
     # What is left is the demosaic (DFPD here, AHD there), which the
     # colour matrix amplifies; the levels agree on average.
     assert min(psnr) > 30, psnr
@@ -300,7 +304,7 @@ def test_read_raw_develop_and_unpack_in_python(tmp_path):
     dng.write_bytes(dng_bytes(mosaic, (1, 2, 0, 1), [512, 516, 520, 512], white, NEUTRAL))
     try:
         raw, meta = opix.read_raw(str(dng))
-    except ValueError as e:
+    except opix.FileError as e:
         if "needs LibRaw" in str(e):
             pytest.skip("built without LibRaw")
         raise
@@ -309,7 +313,7 @@ def test_read_raw_develop_and_unpack_in_python(tmp_path):
     assert meta["as_shot_wb"] == (2.0, 1.0, 1.0, 1.25)
     assert meta["black_level"].tolist() == [[512, 516], [520, 512]]
     assert meta["camera_to_srgb"].shape == (3, 3)
-    with pytest.raises(ValueError, match="cut.dng: "):
+    with pytest.raises(opix.FileError, match="cut.dng: "):
         (tmp_path / "cut.dng").write_bytes(dng.read_bytes()[:200])
         opix.read_raw(str(tmp_path / "cut.dng"))
 

@@ -12,7 +12,9 @@
 #include "DebayerMG.h"
 #include "DebayerSupport.h"
 #include "FilterSupport.h"
+#include "TransferSupport.h"
 #include "lut/ImageFilterLut.h"
+#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix::test {
 namespace {
@@ -380,6 +382,63 @@ TEST_F(CudaDrivers, ThreeDimensionalLookUpTables) {
     const opixHsvLut3D_t hsv{d[0],     d[1],     d[2],    OPIX_OP_ADD, OPIX_OP_MULTIPLY, OPIX_OP_MULTIPLY,
                              h.data(), s.data(), v.data()};
     for (opixSurfaceFormat_t f : {OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR}) compareFilter(OPIX_HSV_LUT_3D, hsv, f);
+  }
+}
+
+// The import's unpack kernel on random frames of every layout, as one bit
+// stream and in rows with a gap after each, into a destination whose bytes
+// all start as guards: padding words and the rows below the frame included.
+TEST_F(CudaDrivers, UnpackEveryLayoutAndSize) {
+  struct Layout {
+    opixPacking_t packing;
+    opixSurfaceFormat_t format;
+    uint32_t bits;  // bits a sample takes in the frame
+  };
+  const Layout layouts[] = {{OPIX_PACKING_10P, OPIX_I10, 10},       {OPIX_PACKING_12P, OPIX_I12, 12},
+                            {OPIX_PACKING_12_PACKED, OPIX_I12, 12}, {OPIX_PACKING_16_LOW, OPIX_I10, 16},
+                            {OPIX_PACKING_16_LOW, OPIX_I14, 16},    {OPIX_PACKING_16_LOW, OPIX_I16, 16},
+                            {OPIX_PACKING_16_HIGH, OPIX_I12, 16},   {OPIX_PACKING_16_HIGH, OPIX_I14, 16}};
+  std::vector<std::pair<uint32_t, uint32_t>> sizes(std::begin(kSizes), std::end(kSizes));
+  sizes.push_back({256, 65});  // one row past the CUDA driver's 64-row blocks
+  sizes.push_back({257, 64});  // exactly one block row
+  uint32_t seed = 500;
+  for (const Layout& l : layouts)
+    for (bool rows : {false, true}) {
+      opixImportFromHostHandle_t handle = nullptr;
+      opixDeviceSurfaceBufferHandle_t buffer = nullptr;
+      ASSERT_EQ(opixImportFromHostCreatePacked(&handle, l.packing, l.format, kMaxW, kMaxH, &buffer), OPIX_OK);
+      const opixDeviceSurfaceBuffer_t& d = *buffer;
+      for (const auto& [w, h] : sizes) {
+        SCOPED_TRACE(std::string(opixSurfaceFormatName(l.format)) + " packing " + std::to_string(l.packing) +
+                     (rows ? " rows " : " stream ") + std::to_string(w) + "x" + std::to_string(h));
+        const uint32_t rowBytes = (w * l.bits + 7) / 8, pitch = rows ? rowBytes + 3 : 0;
+        const std::vector<uint8_t> frame =
+            randomBytes(rows ? size_t{pitch} * h : (uint64_t{w} * h * l.bits + 7) / 8, ++seed);
+        expectSameOnBothDrivers([&] {
+          std::vector<uint8_t> raw(opixImageSize(d.surfaceFormat, d.maxWidth, d.maxHeight), 0x5A);
+          EXPECT_EQ(device::memcpy(deviceAddress(d), raw.data(), raw.size(), device::CopyKind::HostToDevice),
+                    device::kSuccess);
+          const opixStatus_t s = opixImportFromHostCopy(handle, frame.data(), w, pitch, h);
+          EXPECT_EQ(device::streamSynchronize(), device::kSuccess);
+          EXPECT_EQ(device::memcpy(raw.data(), deviceAddress(d), raw.size(), device::CopyKind::DeviceToHost),
+                    device::kSuccess);
+          return Outcome{s, raw};
+        });
+      }
+      EXPECT_EQ(opixImportFromHostDestroy(handle), OPIX_OK);
+    }
+  // The widest frame, where the grid is widest and a row's bit offset largest.
+  for (const Layout& l : {layouts[0], layouts[2]}) {
+    opixImportFromHostHandle_t handle = nullptr;
+    opixDeviceSurfaceBufferHandle_t buffer = nullptr;
+    ASSERT_EQ(opixImportFromHostCreatePacked(&handle, l.packing, l.format, 65535, 3, &buffer), OPIX_OK);
+    const opixDeviceSurfaceBuffer_t& d = *buffer;
+    const std::vector<uint8_t> frame = randomBytes((65535u * 3 * l.bits + 7) / 8, ++seed);
+    expectSameOnBothDrivers([&] {
+      const opixStatus_t s = opixImportFromHostCopy(handle, frame.data(), 65535, 0, 3);
+      return Outcome{s, readDevice(deviceAddress(d), size_t{d.pitch} * 3)};
+    });
+    EXPECT_EQ(opixImportFromHostDestroy(handle), OPIX_OK);
   }
 }
 

@@ -149,6 +149,29 @@ def luts():
     put("lut", "mixed", b"1\n2 3 4\n-5\nx\n")
 
 
+def camera_raws():
+    # The tests' own DNG writer (python/tests/test_camera.py, needs numpy):
+    # small files LibRaw opens (it refuses sides under 22 pixels), one per
+    # pattern and depth, and one with a black level per site.
+    import importlib.util
+    import numpy as np
+
+    spec = importlib.util.spec_from_file_location("test_camera", os.path.join(HERE, "..", "python", "tests",
+                                                                              "test_camera.py"))
+    test_camera = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(test_camera)
+    rng = np.random.default_rng(25)
+    neutral = [(1, 2), (1, 1), (4, 5)]
+    cells = {"rggb": (0, 1, 1, 2), "bggr": (2, 1, 1, 0), "gbrg": (1, 2, 0, 1), "grbg": (1, 0, 2, 1)}
+    for (name, cfa), bits in zip(cells.items(), (12, 14, 16, 12)):
+        white = (1 << bits) - 1
+        mosaic = rng.integers(256, white, size=(24, 32))
+        put("camera_raw", "%s%d.dng" % (name, bits), test_camera.dng_bytes(mosaic, cfa, [256] * 4, white, neutral))
+    mosaic = rng.integers(512, 16383, size=(24, 24))
+    put("camera_raw", "rggb14_sites.dng",
+        test_camera.dng_bytes(mosaic, cells["rggb"], [512, 516, 520, 512], 16383, neutral))
+
+
 pnm()
 bmps()
 tiffs()
@@ -157,3 +180,4 @@ matrices()
 pngs()
 luts()
 matrix_bs()
+camera_raws()

@@ -329,3 +329,24 @@ def test_read_raw_develop_and_unpack_in_python(tmp_path):
     assert np.array_equal(opix.unpack(pack(samples, "Mono12", msb=True), "Mono12", 7, 5, msb=True), samples)
     with pytest.raises(ValueError, match="52 bytes, but a 7x5 BayerRG12p frame has 53"):
         opix.unpack(bytes(52), "BayerRG12p", 7, 5)
+
+
+@needs_program
+def test_a_batch_of_camera_files_goes_on_after_a_bad_one(tmp_path):
+    # A truncated file and a sensor whose 2 x 2 cell is no Bayer cell (R G B G)
+    # are each named with their problem; the good files are developed.
+    mosaic, white = photo_mosaic(12, 256, NEUTRAL)
+    good = dng_bytes(mosaic[:32, :48], (0, 1, 1, 2), [256] * 4, white, NEUTRAL)
+    (tmp_path / "a1.dng").write_bytes(good)
+    (tmp_path / "a2.dng").write_bytes(good[: len(good) // 2])
+    (tmp_path / "a3.dng").write_bytes(dng_bytes(mosaic[:32, :48], (0, 1, 2, 1), [256] * 4, white, NEUTRAL))
+    (tmp_path / "a4.dng").write_bytes(good)
+    r = run_program("-if", str(tmp_path / "a*.dng"), "-maxWidth", "48", "-maxHeight", "32", "-o",
+                    str(tmp_path / "out_*.ppm"))
+    if "camera raw input needs LibRaw" in r.stderr:
+        pytest.skip("built without LibRaw")
+    assert r.returncode != 0
+    assert "%s: " % (tmp_path / "a2.dng") in r.stderr
+    assert "%s: not a Bayer sensor: colour filter is no RGGB, BGGR, GBRG or GRBG cell\n" % (tmp_path / "a3.dng") \
+        in r.stderr
+    assert sorted(p.name for p in tmp_path.glob("out_*")) == ["out_0.ppm", "out_3.ppm"]

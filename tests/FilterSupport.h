@@ -51,9 +51,10 @@ class FilterRun {
  public:
   static constexpr uint8_t kGuard = 0xA5;
 
+  // A source whose rows are `extraPitch` bytes longer than packed rows.
   FilterRun(opixImageFilterType_t type, const void* parameters, uint32_t maxW, uint32_t maxH, opixSurfaceFormat_t f,
-            uint32_t filterW = 0, uint32_t filterH = 0)
-      : source_(maxW, maxH, f) {
+            uint32_t filterW = 0, uint32_t filterH = 0, uint32_t extraPitch = 0)
+      : source_(maxW, maxH, f, extraPitch), extraPitch_(extraPitch) {
     status = opixImageFilterCreate(&handle, type, parameters, filterW ? filterW : maxW, filterH ? filterH : maxH,
                                    source_.buffer.get(), &destination);
   }
@@ -69,7 +70,8 @@ class FilterRun {
   opixStatus_t run(const Image& in, const void* parameters = nullptr) {
     opixDeviceSurfaceBuffer_t& s = *source_.buffer;
     setCurrentSize(s, in.width, in.height);
-    std::vector<uint8_t> bytes(opixImageSize(s.surfaceFormat, s.maxWidth, s.maxHeight));
+    s.pitch += extraPitch_;
+    std::vector<uint8_t> bytes(size_t{s.maxPitch} * s.maxHeight * (isPlanar(s.surfaceFormat) ? 3 : 1));
     for (uint32_t y = 0; y < in.height; ++y)
       for (uint32_t x = 0; x < in.width; ++x)
         for (uint32_t c = 0; c < in.channels(); ++c) {
@@ -131,6 +133,7 @@ class FilterRun {
 
  private:
   ExternalSurface source_;
+  uint32_t extraPitch_;
 };
 
 }  // namespace opix::test

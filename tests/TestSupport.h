@@ -62,11 +62,17 @@ class DeviceBlock {
 
 // A source surface whose pixels live outside any component, as a producer
 // component's destination buffer would.
+// `extraPitch` bytes more per row than packed rows need, as a caller's
+// padded rows have (planes stay max pitch x max height apart).
 struct ExternalSurface {
-  ExternalSurface(uint32_t w, uint32_t h, opixSurfaceFormat_t f) : block(opixImageSize(f, w, h)) {
+  ExternalSurface(uint32_t w, uint32_t h, opixSurfaceFormat_t f, uint32_t extraPitch = 0)
+      : block(size_t{opixRowBytes(f, w) + extraPitch} * h *
+              (f == OPIX_RGB12_PLANAR || f == OPIX_RGB16_PLANAR ? 3 : 1)) {
     buffer = createSurfaceBuffer(w, h, f);
     buffer->external = 1;
     buffer->directPointer = block.get();
+    buffer->maxPitch += extraPitch;
+    buffer->pitch += extraPitch;
   }
   DeviceBlock block;
   SurfaceBufferPtr buffer;

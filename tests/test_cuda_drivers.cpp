@@ -268,6 +268,29 @@ TEST_F(CudaDrivers, NeighbourhoodFiltersEveryFormatAndSize) {
     compareNeighbourhood<opixDefringe_t>(OPIX_DEFRINGE, &fringe, nullptr, f, randomImage);
 }
 
+// Sources whose rows are longer than the destination's: each driver reads by
+// the source's pitch and writes by the destination's.
+TEST_F(CudaDrivers, MedianAndGaussianFromAWidePitchSource) {
+  const opixGaussianFilter_t sigma{1.3f};
+  for (opixImageFilterType_t type : {OPIX_MEDIAN, OPIX_GAUSSIAN_SHARPEN, OPIX_GAUSSIAN_BLUR})
+    for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16, OPIX_RGB8, OPIX_RGB16_PLANAR}) {
+      if (type == OPIX_MEDIAN && (f == OPIX_I8 || f == OPIX_RGB8)) continue;
+      FilterRun run(type, nullptr, kMaxW, kMaxH, f, 0, 0, 132);
+      ASSERT_EQ(run.status, OPIX_OK) << opixImageFilterTypeName(type) << " " << opixSurfaceFormatName(f);
+      uint32_t seed = 900;
+      for (const auto& [w, h] : kSizes) {
+        SCOPED_TRACE(std::string(opixImageFilterTypeName(type)) + " " + opixSurfaceFormatName(f) + " " +
+                     std::to_string(w) + "x" + std::to_string(h));
+        const Image in = randomImage(w, h, f, ++seed);
+        expectSameOnBothDrivers([&] {
+          const opixStatus_t s = run.run(in, type == OPIX_MEDIAN ? nullptr : &sigma);
+          EXPECT_TRUE(run.onlyPixelsWritten());
+          return Outcome{s, run.raw};
+        });
+      }
+    }
+}
+
 TEST_F(CudaDrivers, NeighbourhoodFiltersAtTheLargestWidth) {
   const opixGaussianFilter_t sigma{0.7f};
   const opixBadPixelCorrection_t bayer{OPIX_BAYER_BGGR};

@@ -666,3 +666,64 @@ TEST(NeighbourhoodTrace, RecordPrinters) {
         "\topixBadPixelCorrection_t:\n\t\tbayer pattern: BGGR\n", "\tfilter type: Median filter\n"})
     EXPECT_NE(t.find(want), std::string::npos) << "missing:\n" << want;
 }
+
+// ------------------------------------------------------- wide-pitch sources
+
+// A caller-owned source may pad its rows: the filters read it by its pitch
+// and write their destination by the destination's own. With one pitch for
+// both, a source wider than the destination wrote past the destination.
+TEST(WidePitchSource, MedianAndGaussianGiveThePackedResult) {
+  const opixGaussianFilter_t sigma{0.9f};
+  struct Case {
+    opixImageFilterType_t type;
+    opixSurfaceFormat_t format;
+    const void* atTransform;
+  };
+  for (const Case& c :
+       {Case{OPIX_MEDIAN, OPIX_I16, nullptr}, Case{OPIX_MEDIAN, OPIX_RGB12_PLANAR, nullptr},
+        Case{OPIX_GAUSSIAN_BLUR, OPIX_I8, &sigma}, Case{OPIX_GAUSSIAN_SHARPEN, OPIX_I16, &sigma},
+        Case{OPIX_GAUSSIAN_SHARPEN, OPIX_RGB8, &sigma}, Case{OPIX_GAUSSIAN_BLUR, OPIX_RGB16_PLANAR, &sigma}})
+    for (auto [w, h] : {std::pair{67u, 66u}, std::pair{130u, 70u}}) {
+      SCOPED_TRACE(std::string(opixImageFilterTypeName(c.type)) + " " + label(c.format, w, h));
+      FilterRun packed(c.type, nullptr, w, h, c.format);
+      FilterRun wide(c.type, nullptr, w, h, c.format, 0, 0, 256);
+      ASSERT_EQ(packed.status, OPIX_OK);
+      ASSERT_EQ(wide.status, OPIX_OK);
+      const Image in = randomImage(w, h, c.format, w + h);
+      ASSERT_EQ(packed.run(in, c.atTransform), OPIX_OK);
+      ASSERT_EQ(wide.run(in, c.atTransform), OPIX_OK);
+      EXPECT_EQ(wide.out.v, packed.out.v);
+      EXPECT_TRUE(wide.onlyPixelsWritten());
+    }
+}
+
+// The column filter's destination is its source's pixels: a reader of it
+// steps by the source's pitch, not by packed rows.
+TEST(WidePitchSource, ColumnFilterDestinationKeepsTheSourceRows) {
+  constexpr uint32_t kW = 64, kH = 64, kExtra = 64;
+  ExternalSurface source(kW, kH, OPIX_I12, kExtra);
+  std::vector<uint8_t> bytes = randomBytes(source.buffer->pitch * size_t{kH}, 3);
+  for (size_t i = 1; i < bytes.size(); i += 2) bytes[i] &= 0x0F;  // 12-bit samples
+  source.block.upload(bytes);
+  const opixColumnFilter_t column{9};
+  opixImageFilterHandle_t filter = nullptr;
+  opixDeviceSurfaceBufferHandle_t repaired = nullptr;
+  ASSERT_EQ(opixImageFilterCreate(&filter, OPIX_COLUMN_FILTER, &column, kW, kH, source.buffer.get(), &repaired),
+            OPIX_OK);
+  ASSERT_EQ(opixImageFilterTransform(filter, nullptr, kW, kH), OPIX_OK);
+  EXPECT_EQ(repaired->pitch, source.buffer->pitch);
+  opixSurfaceFormat_t delivered = OPIX_I8;
+  opixExportToHostHandle_t exporter = nullptr;
+  ASSERT_EQ(opixExportToHostCreate(&exporter, &delivered, repaired), OPIX_OK);
+  std::vector<uint16_t> back(size_t{kW} * kH);
+  ASSERT_EQ(opixExportToHostCopy(exporter, back.data(), kW, 2 * kW, kH, nullptr), OPIX_OK);
+  size_t wrong = 0;
+  for (uint32_t y = 0; y < kH; ++y)
+    for (uint32_t x = 0; x < kW; ++x) {
+      const size_t at = size_t{y} * source.buffer->pitch + 2 * size_t{x == 9 ? 7 : x};
+      wrong += back[size_t{y} * kW + x] != uint16_t(bytes[at] | bytes[at + 1] << 8);
+    }
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(opixExportToHostDestroy(exporter), OPIX_OK);
+  EXPECT_EQ(opixImageFilterDestroy(filter), OPIX_OK);
+}

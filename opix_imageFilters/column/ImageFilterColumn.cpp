@@ -27,6 +27,7 @@ void ImageFilterColumn::shareSourcePixels() {
   destination_->offset = source_->offset;
   destination_->size = source_->size;
   destination_->directPointer = source_->directPointer;
+  destination_->maxPitch = source_->maxPitch;
 }
 
 void ImageFilterColumn::ApplyParameters(const void* record) {
@@ -40,6 +41,9 @@ void ImageFilterColumn::ApplyParameters(const void* record) {
 void ImageFilterColumn::Transform(const void* parameters, uint32_t width, uint32_t height) {
   shareSourcePixels();
   ImageFilterBase::Transform(parameters, width, height);
+  // The same pixels, so the same rows: a reader of the destination steps by
+  // the source's pitch, which a caller-owned source may make wider.
+  destination_->pitch = source_->pitch;
 }
 
 void ImageFilterColumn::Launch(const SurfaceView& source, const SurfaceView&) {

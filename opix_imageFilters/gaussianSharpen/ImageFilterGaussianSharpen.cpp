@@ -44,8 +44,16 @@ void ImageFilterGaussianSharpen::Launch(const SurfaceView& source, const Surface
   const int sampleBytes = f == OPIX_I8 || interleaved ? 1 : 2;
   const uint32_t hi = maxSample(static_cast<int>(opixFormatBits(f)));
   for (int p = 0; p < (planar ? 3 : 1); ++p) {
-    const GaussianArgs a{source.plane[p],     destination.plane[p], source.pitch, source.width, source.height,
-                         interleaved ? 3 : 1, sampleBytes,          hi,           weights_};
+    const GaussianArgs a{source.plane[p],
+                         source.pitch,
+                         destination.plane[p],
+                         destination.pitch,
+                         source.width,
+                         source.height,
+                         interleaved ? 3 : 1,
+                         sampleBytes,
+                         hi,
+                         weights_};
     OPIX_FILTER_LAUNCH(sampleBytes == 1 ? "GPUSharpenImage8" : "GPUSharpenImage16", launchGaussianCuda(a),
                        launchGaussianHost(a));
   }
@@ -74,7 +82,7 @@ void gaussianRows(const GaussianArgs& a) {
     std::vector<uint16_t> ring(3 * size_t(n + 2 * c));
     auto line = [&](int64_t y) { return ring.data() + ((y + 3) % 3) * (n + 2 * c); };
     auto fill = [&](int64_t y) {
-      const T* s = reinterpret_cast<const T*>(a.src + int64_t{clampIndex(int(y), int(h))} * a.pitch);
+      const T* s = reinterpret_cast<const T*>(a.src + int64_t{clampIndex(int(y), int(h))} * a.srcPitch);
       uint16_t* l = line(y);
       for (int64_t e = 0; e < n; ++e) l[e + c] = s[e];
       for (int64_t k = 0; k < c; ++k) {
@@ -86,7 +94,7 @@ void gaussianRows(const GaussianArgs& a) {
     fill(begin);
     for (int64_t y = begin; y < end; ++y) {
       fill(y + 1);
-      gaussianLine(line(y - 1), line(y), line(y + 1), reinterpret_cast<T*>(a.dst + y * int64_t{a.pitch}), n, c,
+      gaussianLine(line(y - 1), line(y), line(y + 1), reinterpret_cast<T*>(a.dst + y * int64_t{a.dstPitch}), n, c,
                    a.weights, a.hi);
     }
   });

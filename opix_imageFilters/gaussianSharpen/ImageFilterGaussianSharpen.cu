@@ -24,7 +24,7 @@ __device__ void gaussianBlock(const GaussianArgs& a) {
   const int rowElems = int(a.width) * C;
   const int x0 = int(blockIdx.x) * kElems, y0 = int(blockIdx.y) * kBlockRows;
   const bool checked = x0 < C || y0 < 1 || x0 + kElems + C > rowElems || y0 + kBlockRows + 1 > int(a.height);
-  tile.template load<false>(a.src, a.pitch, a.width, a.height, x0, y0, checked);
+  tile.template load<false>(a.src, a.srcPitch, a.width, a.height, x0, y0, checked);
   __syncthreads();
   const int e0 = int(threadIdx.x) * kPerWord;
   const int x = x0 + e0;
@@ -39,7 +39,7 @@ __device__ void gaussianBlock(const GaussianArgs& a) {
       out = Words<T>::put(out, j, gaussianSample(tile.at(e, r), edgeSum, cornerSum, a.weights, a.hi));
     }
     const int y = y0 + r;
-    uint32_t* row = wordRow(a.dst, a.pitch, uint32_t(y));
+    uint32_t* row = wordRow(a.dst, a.dstPitch, uint32_t(y));
     if (!checked)
       row[x / kPerWord] = out;
     else if (x < rowElems && y < int(a.height))

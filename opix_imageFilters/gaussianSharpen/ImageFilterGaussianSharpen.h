@@ -9,11 +9,13 @@
 
 namespace opix {
 
-// One plane of samples (channels interleaved) and its destination.
+// One plane of samples (channels interleaved) and its destination plane: the
+// same size, each with a pitch of its own.
 struct GaussianArgs {
   const unsigned char* src;
+  uint32_t srcPitch;  // bytes, a multiple of 4
   unsigned char* dst;
-  uint32_t pitch;  // bytes, a multiple of 4
+  uint32_t dstPitch;  // bytes, a multiple of 4
   uint32_t width, height;
   int channels;     // 1, or 3 interleaved
   int sampleBytes;  // 1 or 2

@@ -19,7 +19,8 @@ void ImageFilterMedian::Transform(const void* parameters, uint32_t width, uint32
 void ImageFilterMedian::Launch(const SurfaceView& source, const SurfaceView& destination) {
   const int planes = isPlanar(source.format) ? 3 : 1;
   for (int p = 0; p < planes; ++p) {
-    const MedianArgs a{source.plane[p], destination.plane[p], source.pitch, source.width, source.height};
+    const MedianArgs a{source.plane[p],   source.pitch, destination.plane[p],
+                       destination.pitch, source.width, source.height};
     OPIX_FILTER_LAUNCH("GPUMedian16", launchMedianCuda(a), launchMedianHost(a));
   }
 }
@@ -61,13 +62,13 @@ void launchMedianHost(const MedianArgs& a) {
     uint16_t* mid = lo + (w + 2);
     uint16_t* hi = mid + (w + 2);
     auto row = [&](int64_t r) {
-      return reinterpret_cast<const uint16_t*>(a.src + clampIndex(int(r), int(h)) * int64_t{a.pitch});
+      return reinterpret_cast<const uint16_t*>(a.src + clampIndex(int(r), int(h)) * int64_t{a.srcPitch});
     };
     for (int64_t y = begin; y < end; ++y) {
       sortColumns(row(y - 1), row(y), row(y + 1), lo + 1, mid + 1, hi + 1, w);
       lo[0] = lo[1], mid[0] = mid[1], hi[0] = hi[1];
       lo[w + 1] = lo[w], mid[w + 1] = mid[w], hi[w + 1] = hi[w];
-      medianOfColumns(lo, mid, hi, reinterpret_cast<uint16_t*>(a.dst + y * int64_t{a.pitch}), w);
+      medianOfColumns(lo, mid, hi, reinterpret_cast<uint16_t*>(a.dst + y * int64_t{a.dstPitch}), w);
     }
   });
 }

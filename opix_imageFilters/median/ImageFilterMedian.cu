@@ -20,7 +20,7 @@ __global__ void MedianFilter16(MedianArgs a) {
   __shared__ Tile tile;
   const int x0 = int(blockIdx.x) * kElems, y0 = int(blockIdx.y) * kBlockRows;
   const bool checked = x0 < 1 || y0 < 1 || x0 + kElems + 1 > int(a.width) || y0 + kBlockRows + 1 > int(a.height);
-  tile.load<false>(a.src, a.pitch, a.width, a.height, x0, y0, checked);
+  tile.load<false>(a.src, a.srcPitch, a.width, a.height, x0, y0, checked);
   __syncthreads();
   const int e = int(threadIdx.x) * 2;
   const uint32_t x = uint32_t(x0 + e);
@@ -32,7 +32,7 @@ __global__ void MedianFilter16(MedianArgs a) {
       col[c] = sort3(tile.at(e - 1 + c, r - 1), tile.at(e - 1 + c, r), tile.at(e - 1 + c, r + 1));
     const uint32_t out = Words<uint16_t>::put(Words<uint16_t>::put(0u, 0, median9(col[0], col[1], col[2])), 1,
                                               median9(col[1], col[2], col[3]));
-    uint32_t* row = wordRow(a.dst, a.pitch, y);
+    uint32_t* row = wordRow(a.dst, a.dstPitch, y);
     if (!checked)
       row[x / 2] = out;
     else if (x < a.width && y < a.height)

@@ -7,11 +7,13 @@
 
 namespace opix {
 
-// One plane of 16-bit samples and its destination, same size and pitch.
+// One plane of 16-bit samples and its destination plane: the same size, each
+// with a pitch of its own (a caller-owned source may have a wider one).
 struct MedianArgs {
   const unsigned char* src;
+  uint32_t srcPitch;  // bytes, a multiple of 4
   unsigned char* dst;
-  uint32_t pitch;  // bytes, a multiple of 4
+  uint32_t dstPitch;  // bytes, a multiple of 4
   uint32_t width, height;
 };
 

@@ -1,9 +1,10 @@
-// CUDA drivers of DFPD. 8-bit: one kernel, the 128 x 16 tile and its apron of
-// 6 loaded into shared memory as aligned 32-bit words, then each step of the
-// method once per position of the tile and its halo, through byte planes in
-// shared memory, and packed 32-bit stores. 16-bit: pass 1 computes the final
-// green and the decision of every site into the half-resolution planes,
-// pass 2 rebuilds the pixels from the samples and those planes.
+// CUDA drivers of DFPD: each step of the method once per position of a tile
+// and the halo the next step needs, through half-resolution planes in shared
+// memory, the tiles loaded as aligned 32-bit words. 8-bit: one kernel, the
+// 128 x 16 tile and its apron of 6, packed 32-bit stores. 16-bit: pass 1
+// computes the final green and the decision of every site into the
+// half-resolution device planes, pass 2 rebuilds the pixels from the samples
+// and those planes.
 #include "CudaKernel.cuh"
 #include "DebayerDFPD.h"
 #include "MenonMath.h"
@@ -24,7 +25,6 @@ constexpr int kThreads = 256;
 // greens, so tx / 2 tells them apart.
 template <class T, int Stride, int PlaneStride, int PlaneRow0>
 struct MenonTile {
-  static constexpr int kPlaneStride = PlaneStride;
   const T* s;
   int par;
   __device__ int operator()(int tx, int ty) const { return s[ty * Stride + tx]; }
@@ -59,15 +59,15 @@ __device__ void tileEstimates(const Tile& t, P* gh, P* gv, int a, int r0, int hi
   });
 }
 
-// Gradients to the next site of the same colour along the row, and along the
-// column in the first dvRows rows.
+// Gradients to the next site of the same colour along the row in columns
+// before dhEnd, and along the column in the first dvRows rows.
 template <int Count, int Rows, class Tile, class P>
-__device__ void tileGradients(const Tile& t, const P* gh, const P* gv, P* dh, P* dv, int a, int r0, int dvRows,
-                              int gmax) {
+__device__ void tileGradients(const Tile& t, const P* gh, const P* gv, P* dh, P* dv, int a, int r0, int dhEnd,
+                              int dvRows, int gmax) {
   eachPosition<Count, Rows, false>(a, r0, t.par, [&](int tx, int ty) {
     const int c = t(tx, ty), e = Tile::entry(tx, ty);
-    dh[e] = P(menonGradient(c - gh[e], t(tx + 2, ty) - gh[e + 1], gmax));
-    if (ty < r0 + dvRows) dv[e] = P(menonGradient(c - gv[e], t(tx, ty + 2) - gv[e + 2 * Tile::kPlaneStride], gmax));
+    if (tx < dhEnd) dh[e] = P(menonGradient(c - gh[e], t(tx + 2, ty) - gh[e + 1], gmax));
+    if (ty < r0 + dvRows) dv[e] = P(menonGradient(c - gv[e], t(tx, ty + 2) - gv[Tile::entry(tx, ty + 2)], gmax));
   });
 }
 
@@ -148,7 +148,7 @@ __global__ void __launch_bounds__(kThreads, 4) MenonKernel8(WorkView w, SurfaceV
   uint8_t *gh = planes[0], *gv = planes[1], *dh = planes[2], *dv = planes[3];
   tileEstimates<69, 24>(t, gh, gv, c0 - 4, 2, 255);
   __syncthreads();
-  tileGradients<68, 24>(t, gh, gv, dh, dv, c0 - 4, 2, 22, 255);
+  tileGradients<68, 24>(t, gh, gv, dh, dv, c0 - 4, 2, c0 + 132, 22, 255);
   __syncthreads();
   // The final green and the decision replace the site's estimates.
   uint8_t *green = gh, *horizontal = gv;
@@ -176,87 +176,101 @@ __global__ void __launch_bounds__(kThreads, 4) MenonKernel8(WorkView w, SurfaceV
   }
 }
 
-// Plane cell (ci, cj) holds the sites of phased columns X, X + 1 and rows
-// Y, Y + 1 with X = 4 + 2ci - apron + sx, Y = 4 + 2cj - apron: one red site
-// (even row) and one blue site.
-struct CellOf {
-  int ci, cj, plane;
-};
-__device__ CellOf cellOf(int x, int y, int sx, int apron) {
-  const int col = x + apron - sx, row = y + apron;
-  return {(col - 4) >> 1, (row - 4) >> 1, y & 1};
-}
-
 // Phased column X of a 16-bit work image lies at work column
-// apron + cx - sx + X. Tiles start at an even work column, so each holds one
-// more word for the column shift.
+// apron + cx - sx + X, phased row Y at work row apron + Y. Plane cell
+// (ci, cj) holds the sites of work columns cx + 4 + 2ci, cx + 5 + 2ci and
+// rows 4 + 2cj, 5 + 2cj: one red site (even row) and one blue site.
 constexpr int kTw16 = 64, kTh16 = 32;
-constexpr int kWords1 = (kTw16 + 8) / 2 + 1, kRows1 = kTh16 + 8;
 
-// Per pixel: two sites of a cell of four, a 16-bit green and a flag each.
-// kernel-report MenonGpuGrGbKernel16: block 256, 4 px per loop pass, reads 2 B/px, writes 1.5 B/px; budget 56 regs, 110 SASS/px, stack 56 B
+// Pass 1 over the sites of 32 x 16 cells, from a tile of the work image at
+// the block's first cell column and row less the apron of 4; tiles start at
+// an even work column and hold one more word for the column shift. With
+// a = 2 + cx: estimates at tile columns [a, a + 68), gradients along rows
+// [a, a + 66) and along columns [a, a + 68), rows [2, 38) (along columns
+// [2, 36)), decisions and final green [a + 2, a + 66), rows [4, 36).
+constexpr int kWords1 = (kTw16 + 8) / 2 + 1, kRows1 = kTh16 + 8;
+constexpr int kPlaneStride1 = 36, kPlaneRow1 = 2, kPlaneRows1 = kTh16 + 4;
+using Tile16a = MenonTile<uint16_t, 2 * kWords1, kPlaneStride1, kPlaneRow1>;
+
+// kernel-report MenonGpuGrGbKernel16: block 256, 8 px per thread, reads 2 B/px, writes 1.5 B/px; budget 48 regs, 150 SASS/px
 template <int Hi>
-__global__ void MenonGpuGrGbKernel16(WorkView w, MenonPlanes planes, int sx, int needW, int needH) {
+__global__ void __launch_bounds__(kThreads, 4)
+    MenonGpuGrGbKernel16(WorkView w, MenonPlanes planes, int sx, int needW, int needH) {
   __shared__ uint32_t tile[kRows1 * kWords1];
+  __shared__ uint16_t estimates[4][kPlaneRows1 * kPlaneStride1];
   const int c0 = blockIdx.x * kTw16, r0 = blockIdx.y * kTh16;  // work column and row of the input tile
   const bool checked = c0 + 2 * kWords1 > int(w.pitch / 2) || r0 + kRows1 > int(w.height);
-  loadTile(tile, kRows1, kWords1, w, c0 / 2, r0, checked);
+  loadTile<kRows1, kWords1, kThreads>(tile, w, c0 / 2, r0, checked);
   __syncthreads();
 
-  const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords1, c0 - w.apron - w.cx + sx,
-                               r0 - w.apron};
-  const MenonPoint<SharedTile<uint16_t>> m{s, Hi};
-  for (int i = threadIdx.x; i < kTw16 / 2 * kTh16 / 2; i += blockDim.x) {
-    const int ci = blockIdx.x * (kTw16 / 2) + i % (kTw16 / 2), cj = blockIdx.y * (kTh16 / 2) + i / (kTw16 / 2);
-    if (ci >= needW || cj >= needH) continue;
-    // Phased position of the cell's top-left sample.
-    const int x = 4 + 2 * ci - w.apron + sx, y = 4 + 2 * cj - w.apron;
-    const int redX = (x & 1) ? x + 1 : x, blueX = (x & 1) ? x : x + 1;
-    const int sitesX[2] = {redX, blueX};
-    for (int k = 0; k < 2; ++k) {
-      const bool horizontal = m.horizontal(sitesX[k], y + k);
-      const int g = horizontal ? m.greenH(sitesX[k], y + k) : m.greenV(sitesX[k], y + k);
-      reinterpret_cast<uint16_t*>(planes.green[k] + size_t(cj) * planes.greenPitch)[ci] = uint16_t(g);
-      planes.horizontal[k][size_t(cj) * planes.flagPitch + ci] = horizontal;
-    }
-  }
+  // Tile sample (0, 0) is phased (c0 - 6 - cx + sx, r0 - 6), c0 and r0 even.
+  const Tile16a t{reinterpret_cast<const uint16_t*>(tile), (w.cx + sx) & 1};
+  const int a = 2 + w.cx;
+  uint16_t *gh = estimates[0], *gv = estimates[1], *dh = estimates[2], *dv = estimates[3];
+  tileEstimates<34, 36>(t, gh, gv, a, 2, Hi);
+  __syncthreads();
+  tileGradients<34, 36>(t, gh, gv, dh, dv, a, 2, a + 66, 34, menonGradientMax(Hi));
+  __syncthreads();
+  const int ci0 = blockIdx.x * (kTw16 / 2), cj0 = blockIdx.y * (kTh16 / 2);
+  tileDecisions<32, 32>(t, gh, gv, dh, dv, a + 2, 4, [&](int tx, int ty, int g, bool h) {
+    const int ci = ci0 + ((tx - a - 2) >> 1), cj = cj0 + ((ty - 4) >> 1);
+    if (ci >= needW || cj >= needH) return;
+    const bool blue = ty & 1;
+    unsigned char* green = (blue ? planes.green[1] : planes.green[0]) + size_t(cj) * planes.greenPitch;
+    unsigned char* flag = (blue ? planes.horizontal[1] : planes.horizontal[0]) + size_t(cj) * planes.flagPitch;
+    reinterpret_cast<uint16_t*>(green)[ci] = uint16_t(g);
+    flag[ci] = h;
+  });
 }
 
-// Final green and decision of the sites, read from the planes.
-struct PlaneSites {
-  MenonPlanes p;
-  int sx, apron;
-  __device__ int green(int x, int y) const {
-    const CellOf c = cellOf(x, y, sx, apron);
-    return reinterpret_cast<const uint16_t*>(p.green[c.plane] + size_t(c.cj) * p.greenPitch)[c.ci];
-  }
-  __device__ bool horizontal(int x, int y) const {
-    const CellOf c = cellOf(x, y, sx, apron);
-    return p.horizontal[c.plane][size_t(c.cj) * p.flagPitch + c.ci] != 0;
-  }
-};
-
+// Pass 2 over a 64 x 32 tile with an apron of 2 (and cx): the final green
+// and the decision of its sites from the planes, the colours of the greens
+// at tile columns [cx + 1, cx + 67), rows [1, 35), then the pixels.
 constexpr int kWords2 = (kTw16 + 6) / 2, kRows2 = kTh16 + 4;
+constexpr int kPlaneStride2 = kWords2;
+using Tile16b = MenonTile<uint16_t, 2 * kWords2, kPlaneStride2, 0>;
 
-// kernel-report MenonGpuRgbKernel16: block 256, 2 px per loop pass, reads 3.5 B/px, writes 6 B/px; budget 56 regs, 290 SASS/px, stack 56 B
+// kernel-report MenonGpuRgbKernel16: block 256, 8 px per thread, reads 3.5 B/px, writes 6 B/px; budget 40 regs, 190 SASS/px
 template <int Hi>
-__global__ void MenonGpuRgbKernel16(WorkView w, MenonPlanes planes, SurfaceView d, int sx, int sy) {
+__global__ void __launch_bounds__(kThreads, 4)
+    MenonGpuRgbKernel16(WorkView w, MenonPlanes planes, SurfaceView d, int sx, int sy) {
   __shared__ uint32_t tile[kRows2 * kWords2];
+  __shared__ uint16_t green[kRows2 * kPlaneStride2], rowColour[kRows2 * kPlaneStride2],
+      colColour[kRows2 * kPlaneStride2];
+  __shared__ uint8_t horizontal[kRows2 * kPlaneStride2];
   const int x0 = blockIdx.x * kTw16, y0 = blockIdx.y * kTh16;
   const int width = int(d.width), height = int(d.height);
   // Output column x lies at work column apron + cx + x, row y at apron + sy + y.
   const int c0 = x0 + w.apron - 2, r0 = y0 + sy + w.apron - 2;
   const bool checked =
       c0 + 2 * kWords2 > int(w.pitch / 2) || r0 + kRows2 > int(w.height) || x0 + kTw16 > width || y0 + kTh16 > height;
-  loadTile(tile, kRows2, kWords2, w, c0 / 2, r0, checked);
+  loadTile<kRows2, kWords2, kThreads>(tile, w, c0 / 2, r0, checked);
+  // Tile sample (0, 0) is phased (x0 - cx + sx - 2, y0 + sy - 2).
+  const Tile16b t{reinterpret_cast<const uint16_t*>(tile), (w.cx + sx + sy) & 1};
+  eachPosition<kWords2, kRows2, false>(0, 0, t.par, [&](int tx, int ty) {
+    const int ci = (c0 + tx - w.cx - 4) >> 1, cj = (r0 + ty - 4) >> 1;
+    const bool blue = (r0 + ty) & 1;
+    const bool inside = ci >= 0 && ci < int(planes.halfWidth) && cj < int(planes.halfHeight);
+    const unsigned char* g = (blue ? planes.green[1] : planes.green[0]) + size_t(cj) * planes.greenPitch;
+    const unsigned char* h = (blue ? planes.horizontal[1] : planes.horizontal[0]) + size_t(cj) * planes.flagPitch;
+    const int e = Tile16b::entry(tx, ty);
+    green[e] = inside ? reinterpret_cast<const uint16_t*>(g)[ci] : 0;
+    horizontal[e] = inside ? h[ci] : 0;
+  });
+  __syncthreads();
+  tileGreenColours<33, 34>(t, green, rowColour, colColour, 1 + w.cx, 1, Hi);
   __syncthreads();
 
-  const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords2, x0 - w.cx + sx - 2, y0 + sy - 2};
-  const PlaneSites sites{planes, sx, w.apron};
-  for (int i = threadIdx.x; i < kTw16 / 2 * kTh16; i += blockDim.x) {
-    const int x = x0 + 2 * (i % (kTw16 / 2)), y = y0 + i / (kTw16 / 2);
+  OPIX_UNROLL
+  for (int k = 0; k < kTw16 / 2 * kTh16 / kThreads; ++k) {
+    const int q = int(threadIdx.x) + k * kThreads;
+    const int col = 2 * (q % (kTw16 / 2)), row = q / (kTw16 / 2);
+    const int x = x0 + col, y = y0 + row;
     if (checked && (y >= height || x >= width)) continue;
-    storePlanarPair(d, x, y, [&](int i) { return menonPixelFrom(s, sites, x + i + sx, y + sy, Hi); });
+    const bool blueRow = (y + sy) & 1;
+    storePlanarPair(d, x, y, [&](int i) {
+      return tilePixel(t, green, horizontal, rowColour, colColour, 2 + w.cx + col + i, 2 + row, blueRow, Hi);
+    });
   }
 }
 

@@ -5,6 +5,7 @@
 #include "StreamGlobal.h"
 #include "TraceFile.h"
 #include "opixException.h"
+#include "opix_internal/opix_program.h"  // OpixAllocator, defined here
 
 #define OPIX_SOURCE "core/MemSpace"
 

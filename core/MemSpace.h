@@ -1,7 +1,7 @@
 // Device memory of components: one block per component, carved into pieces
 // that start at multiples of 128 bytes, and page-locked host memory. The host
 // allocators, which the programs' host images use, are declared in
-// opix_internal/opix_program.h.
+// opix_internal/opix_program.h and defined in MemSpace.cpp.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +9,6 @@
 
 #include "device/Device.h"
 #include "opix.h"
-#include "opix_internal/opix_program.h"  // OpixAllocator
 
 namespace opix {
 

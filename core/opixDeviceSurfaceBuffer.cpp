@@ -2,6 +2,7 @@
 
 #include "Checks.h"
 #include "opixException.h"
+#include "opix_internal/opix_program.h"  // isPlanar, defined here
 
 #define OPIX_SOURCE "core/opixDeviceSurfaceBuffer"
 

@@ -7,11 +7,15 @@
 
 #include "MemSpace.h"
 #include "opix.h"
-#include "opix_internal/opix_program.h"  // isPlanar
 
 namespace opix {
 
 using SurfaceBufferPtr = std::unique_ptr<opixDeviceSurfaceBuffer_t>;
+
+// Whether a format keeps each colour channel in a plane of its own
+// (OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR). The programs see the same function
+// through opix_internal/opix_program.h.
+bool isPlanar(opixSurfaceFormat_t format);
 
 // A new buffer record: current size = max size, pitch = row bytes, not yet
 // placed in any memory space.

@@ -41,6 +41,19 @@
       OPIX_CPU_DRIVER_CALL(call); \
   } while (0)
 
+// Runs a kernel through the driver in use, its CUDA driver (on the GPU or on
+// the CPU) or its host driver, then the launch check under `label`.
+// `cudaCall` and `hostCall` are calls of the two drivers with the same
+// arguments.
+#define OPIX_KERNEL_LAUNCH(label, cudaCall, hostCall) \
+  do {                                                \
+    if (::opix::cudaDrivers())                        \
+      OPIX_CUDA_DRIVER(cudaCall);                     \
+    else                                              \
+      ::opix::host::launch([&] { hostCall; });        \
+    ::opix::launchCheck(label);                       \
+  } while (0)
+
 namespace opix {
 
 inline bool onCuda() { return device::backend() == device::Backend::Cuda; }

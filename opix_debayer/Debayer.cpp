@@ -81,15 +81,11 @@ void opixDebayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint3
   copyWithOffsetAndApron(src, workSurface, kApron, static_cast<uint32_t>(kApron + copy.cx),
                          static_cast<uint32_t>(kApron + copy.cy));
   fillWorkApron(work);
-  Launch(pattern, work, surfaceView(*destination_), 0);
+  Launch(pattern, work, surfaceView(*destination_));
 }
 
 void fillWorkApron(const WorkView& work) {
-  if (cudaDrivers())
-    OPIX_CUDA_DRIVER(launchApronFillCuda(work));
-  else
-    host::launch([&] { launchApronFillHost(work); });
-  launchCheck("GpuCopyApron");
+  OPIX_KERNEL_LAUNCH("GpuCopyApron", launchApronFillCuda(work), launchApronFillHost(work));
 }
 
 namespace {

@@ -42,7 +42,7 @@ class opixDebayer : public IDebayer, public AttachableComponent {
   void Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t height) override;
   // Starts the algorithm's kernels on the prepared work image; Transform has
   // checked the pattern.
-  virtual void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) = 0;
+  virtual void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) = 0;
 
   void ComputeMemorySize() override;
 

@@ -49,11 +49,8 @@ void DebayerBinning::Transform(opixBayerPattern_t pattern, uint32_t width, uint3
   const SurfaceView src = surfaceView(*source_);
   const SurfaceView dst = surfaceView(*destination_);
   const int f = static_cast<int>(factor_);
-  if (cudaDrivers())
-    OPIX_CUDA_DRIVER(launchBinningCuda(src, dst, f, pattern));
-  else
-    host::launch([&] { launchBinningHost(src, dst, f, pattern); });
-  launchCheck(src.format == OPIX_I8 ? "DebayerBinning8Kernel" : "DebayerBinning16Kernel");
+  OPIX_KERNEL_LAUNCH(src.format == OPIX_I8 ? "DebayerBinning8Kernel" : "DebayerBinning16Kernel",
+                     launchBinningCuda(src, dst, f, pattern), launchBinningHost(src, dst, f, pattern));
 }
 
 namespace {

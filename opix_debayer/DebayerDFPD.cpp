@@ -13,14 +13,10 @@
 
 namespace opix {
 
-void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
+void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   const PatternShift s = bayerShift(pattern);
-  if (work.format != OPIX_I8) return;
-  if (cudaDrivers())
-    OPIX_CUDA_DRIVER(launchMenon8Cuda(work, destination, s.sx, s.sy));
-  else
-    host::launch([&] { launchMenonHost(work, destination, s.sx, s.sy); });
-  launchCheck("GPUMenonDebayer8Bit");
+  OPIX_KERNEL_LAUNCH("GPUMenonDebayer8Bit", launchMenon8Cuda(work, destination, s.sx, s.sy),
+                     launchMenonHost(work, destination, s.sx, s.sy));
 }
 
 void opixDFPD16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
@@ -39,9 +35,8 @@ void opixDFPD16::ComputeMemorySize() {
   for (int i = 0; i < 4; ++i) planeOffset_[i] = memSpace_.reserve(i < 2 ? greenBytes : flagBytes);
 }
 
-void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
+void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   const PatternShift s = bayerShift(pattern);
-  if (work.format != OPIX_I12 && work.format != OPIX_I16) return;
   if (!cudaDrivers()) {
     host::launch([&] { launchMenonHost(work, destination, s.sx, s.sy); });
     launchCheck("GPUMenonDebayer 2");

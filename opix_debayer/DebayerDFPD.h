@@ -8,7 +8,7 @@ namespace opix {
 // DFPD for I8 sources: one kernel per frame.
 class opixDFPD8 : public opixDebayer<OPIX_DFPD> {
  public:
-  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) override;
+  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) override;
 };
 
 // Half-resolution planes of the 16-bit CUDA path, one entry per 2 x 2 cell:
@@ -27,7 +27,7 @@ class opixDFPD16 : public opixDebayer<OPIX_DFPD> {
   void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
             opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;
   void ComputeMemorySize() override;
-  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) override;
+  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) override;
 
  private:
   static constexpr uint32_t kTileWidth = 64, kTileHeight = 32;  // of the CUDA passes; the planes follow them

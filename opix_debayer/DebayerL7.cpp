@@ -7,14 +7,9 @@
 
 namespace opix {
 
-void DebayerL7::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
-  // An 8-bit source never gets here: Create refuses it.
-  if (work.format != OPIX_I12 && work.format != OPIX_I16) return;
-  if (cudaDrivers())
-    OPIX_CUDA_DRIVER(launchL7Cuda(work, destination, pattern));
-  else
-    host::launch([&] { launchL7Host(work, destination, pattern); });
-  launchCheck("GPUDebayerL7");
+void DebayerL7::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
+  OPIX_KERNEL_LAUNCH("GPUDebayerL7", launchL7Cuda(work, destination, pattern),
+                     launchL7Host(work, destination, pattern));
 }
 
 namespace {

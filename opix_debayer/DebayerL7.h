@@ -9,7 +9,7 @@ namespace opix {
 // source's phase; the kernel takes the pattern.
 class DebayerL7 : public opixDebayer<OPIX_L7> {
  public:
-  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) override;
+  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) override;
 };
 
 OPIX_CUDA_DRIVERS(void launchL7Cuda(const WorkView& work, const SurfaceView& destination, int pattern);)

@@ -34,7 +34,7 @@ void opixMG16::ComputeMemorySize() {
   for (int i = 0; i < 14; ++i) bufferOffset_[i] = memSpace_.reserve(i < 12 ? 4 * n : 2 * n);
 }
 
-void opixMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
+void opixMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   if (destination.width % 2 != 0) checks::fail("Unsupported odd image width", OPIX_INVALID_SIZE, __LINE__);
   // The passes' grids and buffer cells are laid out from the image size; an
   // empty side leaves no cell to work on.
@@ -47,18 +47,12 @@ void opixMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const Su
   for (int i = 0; i < 2; ++i)
     buffers.words[i] = reinterpret_cast<uint16_t*>(sliceAddress(memSpace_.pointerField(), bufferOffset_[12 + i]));
   buffers.stride = static_cast<uint32_t>(32 * geometry_.gx1);
-  if (!isBayerPattern(pattern)) checks::fail("Unsupported bayer format", OPIX_UNSUPPORTED_FORMAT, __LINE__);
-  if (cudaDrivers())
-    OPIX_CUDA_DRIVER(launchMGCudaPass1(work, buffers, pattern, destination.width, destination.height,
-                                       sharedMemoryPerMultiprocessor_ >= kLargeSharedMemory));
-  else
-    host::launch([&] { launchMGHostPass1(work, buffers, pattern, destination.width, destination.height); });
-  launchCheck("GPUMGDebayer1");
-  if (cudaDrivers())
-    OPIX_CUDA_DRIVER(launchMGCudaPass2(work, buffers, destination, pattern));
-  else
-    host::launch([&] { launchMGHostPass2(work, buffers, destination, pattern); });
-  launchCheck("GPUMGDebayer2");
+  const bool largeShared = sharedMemoryPerMultiprocessor_ >= kLargeSharedMemory;
+  OPIX_KERNEL_LAUNCH("GPUMGDebayer1",
+                     launchMGCudaPass1(work, buffers, pattern, destination.width, destination.height, largeShared),
+                     launchMGHostPass1(work, buffers, pattern, destination.width, destination.height));
+  OPIX_KERNEL_LAUNCH("GPUMGDebayer2", launchMGCudaPass2(work, buffers, destination, pattern),
+                     launchMGHostPass2(work, buffers, destination, pattern));
 }
 
 // The host driver works through bands of rows; each band keeps the planes

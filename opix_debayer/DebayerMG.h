@@ -48,7 +48,7 @@ class opixMG16 : public opixDebayer<OPIX_MG> {
   void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
             opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;
   void ComputeMemorySize() override;
-  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) override;
+  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) override;
 
  private:
   MgGeometry geometry_{};

@@ -8,13 +8,10 @@
 
 namespace opix {
 
-void opixDebayerMalvar::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int) {
+void opixDebayerMalvar::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   const PatternShift s = bayerShift(pattern);
-  if (cudaDrivers())
-    OPIX_CUDA_DRIVER(launchMalvarCuda(work, destination, s.sx, s.sy));
-  else
-    host::launch([&] { launchMalvarHost(work, destination, s.sx, s.sy); });
-  launchCheck("GPUMalvarDebayer");
+  OPIX_KERNEL_LAUNCH("GPUMalvarDebayer", launchMalvarCuda(work, destination, s.sx, s.sy),
+                     launchMalvarHost(work, destination, s.sx, s.sy));
 }
 
 namespace {

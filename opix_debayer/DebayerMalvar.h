@@ -8,7 +8,7 @@ namespace opix {
 // HQLI for I8, I12 and I16 sources: one kernel per frame.
 class opixDebayerMalvar : public opixDebayer<OPIX_HQLI> {
  public:
-  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination, int flag) override;
+  void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) override;
 };
 
 // The two drivers: the work image is RGGB-phased; destination pixel (x, y)

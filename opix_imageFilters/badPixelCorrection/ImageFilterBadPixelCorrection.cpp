@@ -1,9 +1,9 @@
 #include "ImageFilterBadPixelCorrection.h"
 
 #include "BadPixelMath.h"
+#include "KernelLaunch.h"
 #include "TraceFile.h"
 #include "bayerTraits.h"
-#include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -27,7 +27,7 @@ void ImageFilterBadPixelCorrection::Launch(const SurfaceView& source, const Surf
   const char* name = bits == 8                     ? "BadPixelCorrection5x5_8bitsKernel"
                      : pattern_ != OPIX_BAYER_NONE ? "BadPixelCorrection5x5_Bayer_16bitsKernel"
                                                    : "BadPixelCorrection5x5_Gray_16bitsKernel";
-  OPIX_FILTER_LAUNCH(name, launchBadPixelCuda(a), launchBadPixelHost(a));
+  OPIX_KERNEL_LAUNCH(name, launchBadPixelCuda(a), launchBadPixelHost(a));
 }
 
 namespace {

@@ -1,7 +1,7 @@
 #include "ImageFilterBaseColorCorrection.h"
 
 #include "BaseColorCorrectionMath.h"
-#include "common/FilterLaunch.h"
+#include "KernelLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -29,7 +29,7 @@ void ImageFilterBaseColorCorrection::Launch(const SurfaceView& source, const Sur
     OPIX_THROW(OPIX_INTERNAL_ERROR);
   const ColorCorrectionArgs a{source, destination, static_cast<int>(opixFormatBits(source.format)), matrix_.data(),
                               white_.data()};
-  OPIX_FILTER_LAUNCH("GPUColorCorrection", launchColorCorrectionCuda(a), launchColorCorrectionHost(a));
+  OPIX_KERNEL_LAUNCH("GPUColorCorrection", launchColorCorrectionCuda(a), launchColorCorrectionHost(a));
 }
 
 namespace {

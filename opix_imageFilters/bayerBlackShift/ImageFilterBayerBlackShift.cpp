@@ -1,7 +1,7 @@
 #include "ImageFilterBayerBlackShift.h"
 
 #include "BayerBlackShiftMath.h"
-#include "common/FilterLaunch.h"
+#include "KernelLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -23,7 +23,7 @@ void ImageFilterBayerBlackShift::Launch(const SurfaceView& source, const Surface
                               static_cast<int>(opixFormatBits(source.format)),
                               static_cast<int>(p),
                               {parameters_.blackShift[0], parameters_.blackShift[1], parameters_.blackShift[2]}};
-  OPIX_FILTER_LAUNCH("GPUBayerBlackShift16", launchBayerBlackShiftCuda(a), launchBayerBlackShiftHost(a));
+  OPIX_KERNEL_LAUNCH("GPUBayerBlackShift16", launchBayerBlackShiftCuda(a), launchBayerBlackShiftHost(a));
 }
 
 void launchBayerBlackShiftHost(const BayerBlackShiftArgs& a) {

@@ -2,7 +2,7 @@
 
 #include "BinningFilterMath.h"
 #include "Checks.h"
-#include "common/FilterLaunch.h"
+#include "KernelLaunch.h"
 #include "common/FilterMath.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
@@ -50,7 +50,7 @@ void ImageFilterBinning::ApplyParameters(const void* record) {
 void ImageFilterBinning::Launch(const SurfaceView& source, const SurfaceView& destination) {
   const BinningArgs a{source, destination, int(factor_), int(mode_),
                       maxSample(static_cast<int>(opixFormatBits(source.format)))};
-  OPIX_FILTER_LAUNCH("GPUBinning", launchBinningFilterCuda(a), launchBinningFilterHost(a));
+  OPIX_KERNEL_LAUNCH("GPUBinning", launchBinningFilterCuda(a), launchBinningFilterHost(a));
 }
 
 void launchBinningFilterHost(const BinningArgs& a) {

@@ -1,8 +1,8 @@
 #include "ImageFilterColorSaturation.h"
 
 #include "Checks.h"
+#include "KernelLaunch.h"
 #include "StreamGlobal.h"
-#include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -37,7 +37,7 @@ void ImageFilterColorSaturation::ApplyParameters(const void* record) {
 void ImageFilterColorSaturation::Launch(const SurfaceView& source, const SurfaceView& destination) {
   const ColorSaturationArgs a{source, destination, static_cast<int>(opixFormatBits(source.format)), curves_.data(),
                               ops_};
-  OPIX_FILTER_LAUNCH(a.bits == 8 ? "GPUColorSaturation8" : "GPUColorSaturation12", launchColorSaturationCuda(a),
+  OPIX_KERNEL_LAUNCH(a.bits == 8 ? "GPUColorSaturation8" : "GPUColorSaturation12", launchColorSaturationCuda(a),
                      launchColorSaturationHost(a));
 }
 

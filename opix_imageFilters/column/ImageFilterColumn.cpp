@@ -1,7 +1,7 @@
 #include "ImageFilterColumn.h"
 
 #include "Checks.h"
-#include "common/FilterLaunch.h"
+#include "KernelLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -50,7 +50,7 @@ void ImageFilterColumn::Launch(const SurfaceView& source, const SurfaceView&) {
   if (uint32_t(column_) >= source.width) checks::fail("columnOffset exceeds image width", OPIX_INVALID_VALUE, __LINE__);
   // Rows are addressed by the pitch: for odd widths it is longer than the width.
   const ColumnArgs a{source.plane[0], source.pitch, source.height, uint32_t(column_)};
-  OPIX_FILTER_LAUNCH("GPUColumnFilter", launchColumnCuda(a), launchColumnHost(a));
+  OPIX_KERNEL_LAUNCH("GPUColumnFilter", launchColumnCuda(a), launchColumnHost(a));
 }
 
 void launchColumnHost(const ColumnArgs& a) {

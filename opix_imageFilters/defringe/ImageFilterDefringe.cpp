@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "Checks.h"
-#include "common/FilterLaunch.h"
+#include "KernelLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -41,8 +41,8 @@ void ImageFilterDefringe::Launch(const SurfaceView& source, const SurfaceView& d
   const DefringeArgs a{
       source, destination, edges_.data(), edgePitch(), maxSample(static_cast<int>(opixFormatBits(source.format))),
       rule_};
-  OPIX_FILTER_LAUNCH("GPUDefringeEdges", launchDefringeEdgesCuda(a), launchDefringeEdgesHost(a));
-  OPIX_FILTER_LAUNCH("GPUDefringe", launchDefringeCuda(a), launchDefringeHost(a));
+  OPIX_KERNEL_LAUNCH("GPUDefringeEdges", launchDefringeEdgesCuda(a), launchDefringeEdgesHost(a));
+  OPIX_KERNEL_LAUNCH("GPUDefringe", launchDefringeCuda(a), launchDefringeHost(a));
 }
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include "Checks.h"
 #include "FfcMath.h"
+#include "KernelLaunch.h"
 #include "StreamGlobal.h"
-#include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -64,7 +64,7 @@ void ImageFilterFfc::Launch(const SurfaceView& source, const SurfaceView& destin
                   reinterpret_cast<const uint16_t*>(grid_.data()),
                   ffcRowBytes(gridWidth_),
                   divider_};
-  OPIX_FILTER_LAUNCH("GPUFfc", launchFfcCuda(a), launchFfcHost(a));
+  OPIX_KERNEL_LAUNCH("GPUFfc", launchFfcCuda(a), launchFfcHost(a));
 }
 
 // Per cell row: the gains along its top and bottom edge at every column,

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "Checks.h"
-#include "common/FilterLaunch.h"
+#include "KernelLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "common/NeighbourMath.h"
@@ -54,7 +54,7 @@ void ImageFilterGaussianSharpen::Launch(const SurfaceView& source, const Surface
                          sampleBytes,
                          hi,
                          weights_};
-    OPIX_FILTER_LAUNCH(sampleBytes == 1 ? "GPUSharpenImage8" : "GPUSharpenImage16", launchGaussianCuda(a),
+    OPIX_KERNEL_LAUNCH(sampleBytes == 1 ? "GPUSharpenImage8" : "GPUSharpenImage16", launchGaussianCuda(a),
                        launchGaussianHost(a));
   }
 }

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "Checks.h"
+#include "KernelLaunch.h"
 #include "TraceFile.h"
 #include "bayerTraits.h"
-#include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -166,7 +166,7 @@ void ImageFilterLut::Launch(const SurfaceView& source, const SurfaceView& destin
                       : a.srcBits == 8 ? "GPULut"
                       : a.outBits == 8 ? "GPULutTo8"
                                        : "GPULut16";
-  OPIX_FILTER_LAUNCH(label, launchLutCuda(a), launchLutHost(a));
+  OPIX_KERNEL_LAUNCH(label, launchLutCuda(a), launchLutHost(a));
 }
 
 // ---------------------------------------------------------------- host driver

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "Checks.h"
+#include "KernelLaunch.h"
 #include "MemSpace.h"
 #include "TraceFile.h"
-#include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -152,7 +152,7 @@ void ImageFilterLut3D::Launch(const SurfaceView& source, const SurfaceView& dest
     a.scale[1] = static_cast<float>(grid_.height - 1) / unit;
     a.scale[2] = static_cast<float>(grid_.depth - 1) / unit;
   }
-  OPIX_FILTER_LAUNCH("GPULut3D (3D mode)", launchLut3DCuda(a), launchLut3DHost(a));
+  OPIX_KERNEL_LAUNCH("GPULut3D (3D mode)", launchLut3DCuda(a), launchLut3DHost(a));
 }
 
 void launchLut3DHost(const Lut3DArgs& a) {

@@ -1,8 +1,8 @@
 #include "ImageFilterMad.h"
 
+#include "KernelLaunch.h"
 #include "MadMath.h"
 #include "StreamGlobal.h"
-#include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -57,7 +57,7 @@ void ImageFilterMad::Launch(const SurfaceView& source, const SurfaceView& destin
                   madShiftPitch(wide(), source_->maxWidth),
                   hasFactor_ ? factor_.data() : nullptr,
                   source_->maxWidth};
-  OPIX_FILTER_LAUNCH(wide() ? "GPUMad16" : "GPUMad", launchMadCuda(a), launchMadHost(a));
+  OPIX_KERNEL_LAUNCH(wide() ? "GPUMad16" : "GPUMad", launchMadCuda(a), launchMadHost(a));
 }
 
 namespace {

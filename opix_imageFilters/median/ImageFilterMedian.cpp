@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "KernelLaunch.h"
 #include "MedianMath.h"
-#include "common/FilterLaunch.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
@@ -21,7 +21,7 @@ void ImageFilterMedian::Launch(const SurfaceView& source, const SurfaceView& des
   for (int p = 0; p < planes; ++p) {
     const MedianArgs a{source.plane[p],   source.pitch, destination.plane[p],
                        destination.pitch, source.width, source.height};
-    OPIX_FILTER_LAUNCH("GPUMedian16", launchMedianCuda(a), launchMedianHost(a));
+    OPIX_KERNEL_LAUNCH("GPUMedian16", launchMedianCuda(a), launchMedianHost(a));
   }
 }
 

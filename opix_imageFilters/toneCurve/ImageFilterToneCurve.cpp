@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "Checks.h"
+#include "KernelLaunch.h"
 #include "StreamGlobal.h"
 #include "ToneCurveMath.h"
 #include "TraceFile.h"
-#include "common/FilterLaunch.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
@@ -38,7 +38,7 @@ void ImageFilterToneCurve::ApplyParameters(const void* record) {
 void ImageFilterToneCurve::Launch(const SurfaceView& source, const SurfaceView& destination) {
   if (source.format != OPIX_RGB16_PLANAR) OPIX_THROW(OPIX_INTERNAL_ERROR);
   const ToneCurveArgs a{source, destination, curve_.data(), expanded_.data()};
-  OPIX_FILTER_LAUNCH("GPUToneCurve", launchToneCurveCuda(a), launchToneCurveHost(a));
+  OPIX_KERNEL_LAUNCH("GPUToneCurve", launchToneCurveCuda(a), launchToneCurveHost(a));
 }
 
 namespace {

@@ -1,7 +1,7 @@
 #include "ImageFilterWhiteBalance.h"
 
+#include "KernelLaunch.h"
 #include "WhiteBalanceMath.h"
-#include "common/FilterLaunch.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
@@ -22,7 +22,7 @@ void ImageFilterWhiteBalance::Launch(const SurfaceView& source, const SurfaceVie
                            static_cast<int>(opixFormatBits(source.format)),
                            static_cast<int>(p),
                            {parameters_.R, parameters_.G1, parameters_.G2, parameters_.B}};
-  OPIX_FILTER_LAUNCH("GPUWhiteBalance", launchWhiteBalanceCuda(a), launchWhiteBalanceHost(a));
+  OPIX_KERNEL_LAUNCH("GPUWhiteBalance", launchWhiteBalanceCuda(a), launchWhiteBalanceHost(a));
 }
 
 namespace {

@@ -5,7 +5,7 @@
 #include "Checks.h"
 #include "GlobalMethods.h"
 #include "InvertMath.h"
-#include "common/FilterLaunch.h"
+#include "KernelLaunch.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
 
@@ -32,7 +32,7 @@ void Invert::ApplyParameters(const void* record) { parameters_ = *static_cast<co
 void Invert::Launch(const SurfaceView& source, const SurfaceView& destination) {
   if (throwForeign) throw std::runtime_error("not an SDK failure");
   const InvertArgs a{source, destination, parameters_.white};
-  OPIX_FILTER_LAUNCH("InvertKernel", launchInvertCuda(a), launchInvertHost(a));
+  OPIX_KERNEL_LAUNCH("InvertKernel", launchInvertCuda(a), launchInvertHost(a));
 }
 
 namespace {

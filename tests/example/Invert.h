@@ -2,7 +2,7 @@
 // ImageFilterBase (size checks, destination buffer, parameter record) with
 // one kernel written once as maths (InvertMath.h) and driven twice, by a
 // CUDA driver (Invert.cu) and a host driver (Invert.cpp), joined by the
-// filter launch macro. It inverts an 8-bit or 16-bit grey surface against a
+// kernel launch macro. It inverts an 8-bit or 16-bit grey surface against a
 // white level.
 #pragma once
 

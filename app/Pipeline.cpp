@@ -452,11 +452,15 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, Image
     }
     report.start(Report::Debayer);
     OPIX_CHECK(opixDebayerTransform(debayer_, o_.bayerPattern, w, h));
-    t = report.stop(Report::Debayer);
-    report.addDebayerTime(t);
-    if (info)
+    report.end(Report::Debayer);
+    // Without info the debayer's time is read once the export has waited for
+    // the stream: the chain after the debayer is issued without a wait.
+    if (info) {
+      t = report.elapsed(Report::Debayer);
+      report.addDebayerTime(t);
       lines.say("Effective debayer performance = %.2f Gpixel/s (%.2f ms)\n",
                 double(float(static_cast<uint32_t>(w * h)) / t * 1e-6f), double(t));
+    }
     if (colour_) OPIX_CHECK(opixImageFilterTransform(colour_, nullptr, outW, outH));
     // The device-to-host time includes the converter back and the LUT.
     report.start(Report::Export);
@@ -471,6 +475,7 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, Image
     OPIX_CHECK(opixExportToHostCopy(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
     t = report.stop(Report::Export);
     if (info && o_.repeat == 1) lines.say("Device-to-host transfer = %.2f ms\n", double(t));
+    if (!info) report.addDebayerTime(report.elapsed(Report::Debayer));
   }
   report.addPixels(double(w) * h * o_.repeat);
   lines.say("Output image: %s\n\n", image.outputFileName.c_str());

@@ -19,10 +19,13 @@ void Report::start(Stage s) {
   if (timers_[s]) opixGpuTimerStart(timers_[s]);
 }
 
-float Report::stop(Stage s) {
+void Report::end(Stage s) {
+  if (timers_[s]) opixGpuTimerStop(timers_[s]);
+}
+
+float Report::elapsed(Stage s) {
   if (!timers_[s]) return 0;
   float ms = 0;
-  opixGpuTimerStop(timers_[s]);
   opixGpuTimerGetTime(timers_[s], &ms);
   total_ += ms;
   return ms;

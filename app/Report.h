@@ -22,7 +22,14 @@ class Report {
   void start(Stage s);
   // Stops the stage's timer and returns the elapsed milliseconds, added to
   // the total; 0 without a timer.
-  float stop(Stage s);
+  float stop(Stage s) {
+    end(s);
+    return elapsed(s);
+  }
+  // The two halves of stop: end records the stop where the work was issued,
+  // elapsed waits for it. Reading later spares the host a wait in the chain.
+  void end(Stage s);
+  float elapsed(Stage s);
   void addDebayerTime(float ms);
   void addPixels(double pixels) { pixels_ += pixels; }
   bool timed(Stage s) const { return timers_[s] != nullptr; }

@@ -79,6 +79,25 @@ void launchKernel(void (*kernel)(Params...), dim3 grid, dim3 block, Args&&... ar
 #endif
 }
 
+// How many blocks of `threads` threads of `kernel` one multiprocessor holds
+// at once (its registers and shared memory decide), at least 1. The CPU has
+// no such limit: 1.
+template <class... Params>
+int residentBlocks(void (*kernel)(Params...), int threads) {
+#if defined(OPIX_CUDA_CPU_DRIVER)
+  (void)kernel;
+  (void)threads;
+  return 1;
+#else
+  int blocks = 0;
+  if (cudaOccupancyMaxActiveBlocksPerMultiprocessor(&blocks, kernel, threads, 0) != cudaSuccess) {
+    (void)cudaGetLastError();
+    return 1;
+  }
+  return blocks > 0 ? blocks : 1;
+#endif
+}
+
 // Blocks of `per` items needed to cover `n` items.
 __host__ __device__ constexpr uint32_t ceilDiv(uint32_t n, uint32_t per) { return (n + per - 1) / per; }
 

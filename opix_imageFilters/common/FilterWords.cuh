@@ -96,14 +96,16 @@ __device__ void planarPixelPairs(const SurfaceView& s, const SurfaceView& d, con
 // `rows` rows 8 apart: the rows per thread (8, 4 or 2) for an image of
 // `words` words by `height` rows. The most rows, so the most loads in flight
 // per thread, whose grid leaves its last wave at least three quarters full;
-// failing that, the grid with the fullest last wave. A wave is eight such
-// blocks on every multiprocessor (one on the CPU).
-inline int streamingRows(uint32_t words, uint32_t height) {
+// failing that, the grid with the fullest last wave. A wave is as many blocks
+// of that variant as every multiprocessor holds at once: `resident(rows)`
+// (the variants differ in registers, so in blocks per multiprocessor).
+template <class Resident>
+int streamingRows(uint32_t words, uint32_t height, Resident resident) {
   const int sm = deviceContext().multiprocessors;
-  const double wave = 8.0 * (sm > 0 ? sm : 1);
   int best = 2;
   double bestFill = 0;
   for (int rows : {8, 4, 2}) {
+    const double wave = double(resident(rows)) * (sm > 0 ? sm : 1);
     const double waves = double(ceilDiv(words, 32)) * ceilDiv(height, 8u * uint32_t(rows)) / wave;
     const double fill = waves / std::ceil(waves);
     if (fill >= 0.75) return rows;

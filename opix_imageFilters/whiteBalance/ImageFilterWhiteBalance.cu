@@ -71,20 +71,34 @@ __global__ void WhiteBalanceGray16Kernel(WhiteBalanceArgs a) {
   whiteBalanceBlock<uint16_t, Pattern, Rows>(a, maxSample(Bits));
 }
 
+// The kernel of one variant: its depth, pattern and rows per thread.
+template <int Pattern, int Rows>
+void (*rowsKernel(int bits))(WhiteBalanceArgs) {
+  switch (bits) {
+    case 8: return WhiteBalanceGray8Kernel<Pattern, Rows>;
+    case 12: return WhiteBalanceGray16Kernel<12, Pattern, Rows>;
+    default: return WhiteBalanceGray16Kernel<16, Pattern, Rows>;
+  }
+}
+
 template <int Pattern, int Rows>
 void launchRows(const WhiteBalanceArgs& a, uint32_t words) {
   const dim3 grid(ceilDiv(words, kBlockX), ceilDiv(a.src.height, kBlockY * Rows), 1);
   const dim3 block(kBlockX, kBlockY, 1);
-  switch (a.bits) {
-    case 8: launchKernel(WhiteBalanceGray8Kernel<Pattern, Rows>, grid, block, a); break;
-    case 12: launchKernel(WhiteBalanceGray16Kernel<12, Pattern, Rows>, grid, block, a); break;
-    default: launchKernel(WhiteBalanceGray16Kernel<16, Pattern, Rows>, grid, block, a); break;
-  }
+  launchKernel(rowsKernel<Pattern, Rows>(a.bits), grid, block, a);
 }
 
 template <int Pattern>
 void launchPattern(const WhiteBalanceArgs& a, uint32_t words) {
-  switch (streamingRows(words, a.src.height)) {
+  const auto resident = [&](int rows) {
+    const int threads = int(kBlockX * kBlockY);
+    switch (rows) {
+      case 8: return residentBlocks(rowsKernel<Pattern, 8>(a.bits), threads);
+      case 4: return residentBlocks(rowsKernel<Pattern, 4>(a.bits), threads);
+      default: return residentBlocks(rowsKernel<Pattern, 2>(a.bits), threads);
+    }
+  };
+  switch (streamingRows(words, a.src.height, resident)) {
     case 8: launchRows<Pattern, 8>(a, words); break;
     case 4: launchRows<Pattern, 4>(a, words); break;
     default: launchRows<Pattern, 2>(a, words); break;

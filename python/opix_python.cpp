@@ -3,7 +3,8 @@
 //   opix.demosaic(mosaic, pattern="RGGB", algorithm="DFPD", bits=None, backend="auto")
 //   opix.white_balance(mosaic, gains, pattern="RGGB", bits=None, backend="auto")
 //   opix.color_correction(image, matrix, white_level=None, bits=None, backend="auto")
-//   opix.Debayer(width, height, dtype="uint8", pattern=..., algorithm=..., bits=..., backend=...)(mosaic, out=None)
+//   opix.Debayer(width, height, dtype="uint8", pattern=..., algorithm=..., bits=..., backend=...,
+//                white_balance=None)(mosaic, out=None)
 //
 // A chain is built the way opix_debayer builds it, so that both give the same
 // samples. The SDK works with the GIL released, one chain at a time.
@@ -192,6 +193,7 @@ struct ChainSetup {
   opixBayerPattern_t pattern = OPIX_BAYER_RGGB;
   opixDebayerType_t type = OPIX_DFPD;
   opixWhiteBalance_t whiteBalance{};
+  bool demosaicWhiteBalance = false;  // a white balance ahead of the debayer
   opixBaseColorCorrection_t colorCorrection{};
 };
 
@@ -301,6 +303,10 @@ class Chain {
         check(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, width, height, current, &current),
               "opixSurfaceConverterCreate");
       }
+      // After any widening, as opix_debayer places its white balance.
+      if (s.demosaicWhiteBalance)
+        check(opixImageFilterCreate(&filter_, OPIX_WHITE_BALANCE, &s.whiteBalance, width, height, current, &current),
+              "opixImageFilterCreate");
       check(opixDebayerCreate(&debayer_, s.type, width, height, current, &current), "opixDebayerCreate");
       if (convert) {
         const uint32_t sc = binningScale(s.type);
@@ -413,13 +419,29 @@ py::array runChain(Chain& chain, const py::array& a, int ndim, const py::object&
 
 // ---------------------------------------------------------- Debayer
 
+// Four white-balance gains (R, G1, G2, B). A negative or NaN gain has no
+// meaning; the filter would clamp or wrap it.
+std::vector<float> whiteBalanceGains(const py::object& gains) {
+  const std::vector<float> g = floats(gains, 4, "gains must be four numbers: R, G1, G2, B");
+  for (float v : g)
+    if (!(v >= 0.0f) || !std::isfinite(v))
+      invalid("gains must be finite numbers of 0 or more, not " + std::to_string(v));
+  return g;
+}
+
 class Debayer {
  public:
   Debayer(uint32_t width, uint32_t height, const py::object& dtype, const std::string& pattern,
-          const std::string& algorithm, std::optional<int> bits, const std::string& backend) {
+          const std::string& algorithm, std::optional<int> bits, const std::string& backend,
+          const py::object& whiteBalance) {
     ChainSetup s;
     s.kind = Kind::Demosaic;
     s.pattern = patternOf(pattern);
+    if (!whiteBalance.is_none()) {
+      const std::vector<float> g = whiteBalanceGains(whiteBalance);
+      s.whiteBalance = {g[0], g[1], g[2], g[3], s.pattern};
+      s.demosaicWhiteBalance = true;
+    }
     s.type = algorithmOf(algorithm);
     s.depth = depthOf(py::dtype::from_args(dtype), bits);
     checkDemosaicSize(s.type, width, height);
@@ -455,18 +477,14 @@ py::array demosaic(const py::array& mosaic, const std::string& pattern, const st
                    std::optional<int> bits, const std::string& backend) {
   checkArray(mosaic, 2, "mosaic");
   Debayer d(static_cast<uint32_t>(mosaic.shape(1)), static_cast<uint32_t>(mosaic.shape(0)), mosaic.dtype(), pattern,
-            algorithm, bits, backend);
+            algorithm, bits, backend, py::none());
   return d.call(mosaic, py::none());
 }
 
 py::array whiteBalance(const py::array& mosaic, const py::object& gains, const std::string& pattern,
                        std::optional<int> bits, const std::string& backend) {
   checkArray(mosaic, 2, "mosaic");
-  const std::vector<float> g = floats(gains, 4, "gains must be four numbers: R, G1, G2, B");
-  // A negative or NaN gain has no meaning; the filter would clamp or wrap it.
-  for (float v : g)
-    if (!(v >= 0.0f) || !std::isfinite(v))
-      invalid("gains must be finite numbers of 0 or more, not " + std::to_string(v));
+  const std::vector<float> g = whiteBalanceGains(gains);
   ChainSetup s;
   s.kind = Kind::WhiteBalance;
   s.depth = depthOf(mosaic.dtype(), bits);
@@ -571,11 +589,13 @@ PYBIND11_MODULE(_opix, m) {
 
   py::class_<Debayer>(m, "Debayer",
                       "A demosaic chain for frames up to width x height, built once: calling it allocates nothing "
-                      "in the SDK, and nothing at all when `out` is given.")
+                      "in the SDK, and nothing at all when `out` is given. white_balance: four gains (R, G1, G2, "
+                      "B) applied to the mosaic ahead of the demosaic, as opix_debayer's -R -G1 -G2 -B do.")
       .def(py::init<uint32_t, uint32_t, const py::object&, const std::string&, const std::string&, std::optional<int>,
-                    const std::string&>(),
+                    const std::string&, const py::object&>(),
            py::arg("width"), py::arg("height"), py::arg("dtype") = "uint8", py::arg("pattern") = "RGGB",
-           py::arg("algorithm") = "DFPD", py::arg("bits") = py::none(), py::arg("backend") = "auto")
+           py::arg("algorithm") = "DFPD", py::arg("bits") = py::none(), py::arg("backend") = "auto",
+           py::arg("white_balance") = py::none())
       .def("__call__", &Debayer::call, py::arg("mosaic"), py::arg("out") = py::none())
       .def_property_readonly("width", &Debayer::width)
       .def_property_readonly("height", &Debayer::height);

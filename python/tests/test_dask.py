@@ -237,6 +237,37 @@ def test_files_locally_equal_the_program(tmp_path):
     assert records[0].output is None and not os.listdir(mine / "mg")
 
 
+@needs_program
+def test_white_balance_equals_the_program(tmp_path):
+    """Gains on the mosaic ahead of the demosaic, as -R -G1 -G2 -B place them:
+    at every depth (10 bits widened first, 12 bits binned at 16), the
+    program's bytes; the chain is kept per set of gains."""
+    src, mine, theirs = tmp_path / "in", tmp_path / "mine", tmp_path / "program"
+    for d in (src, mine, theirs):
+        d.mkdir()
+    gains = (1.7, 0.9, 1.1, 2.3)
+    for bits, algorithm in ((8, "DFPD"), (10, "HQLI"), (12, "BINNING_2X2"), (16, "MG")):
+        p = str(src / ("m%d.pgm" % bits))
+        write_pgm(p, mosaic_of(66, 100, bits, seed=bits), (1 << bits) - 1)
+        created = odask._chains_created()
+        record, = odask.demosaic_files([p], mine / str(bits), pattern="GRBG", algorithm=algorithm, output="tif",
+                                       white_balance=gains)
+        again, = odask.demosaic_files([p], mine / (str(bits) + "b"), pattern="GRBG", algorithm=algorithm,
+                                      output="tif", white_balance=gains)
+        plain, = odask.demosaic_files([p], mine / (str(bits) + "c"), pattern="GRBG", algorithm=algorithm,
+                                      output="tif")
+        assert odask._chains_created() <= created + 2
+        done, out = program_output(p, str(theirs), "tif", "-type", algorithm, "-pattern", "GRBG", "-R", "1.7",
+                                   "-G1", "0.9", "-G2", "1.1", "-B", "2.3")
+        assert done.returncode == 0, done.stderr
+        assert record.ok and again.ok and plain.ok, (record, again, plain)
+        with open(record.output, "rb") as a, open(out, "rb") as b, open(again.output, "rb") as c:
+            mine_bytes = a.read()
+            assert mine_bytes == b.read() == c.read(), (bits, algorithm)
+        with open(plain.output, "rb") as a:
+            assert a.read() != mine_bytes
+
+
 def test_files_refuse_bad_arguments(tmp_path):
     with pytest.raises(ValueError, match="output"):
         odask.demosaic_files(["a.pgm"], tmp_path, output="jpg")
@@ -244,6 +275,9 @@ def test_files_refuse_bad_arguments(tmp_path):
         odask.demosaic_files(["x/a.pgm", "y/a.pgm"], tmp_path)
     with pytest.raises(ValueError, match="Unknown chain options"):
         odask.demosaic_files(["a.pgm"], tmp_path, gamma=2)
+    for gains in ((1, 1, 1), (1, -1, 1, 1), (1, float("nan"), 1, 1), "gain"):
+        with pytest.raises(ValueError, match="white_balance"):
+            odask.demosaic_files(["a.pgm"], tmp_path, white_balance=gains)
 
 
 @pytest.fixture(scope="module")

@@ -16,6 +16,7 @@ Needs ``dask[array]`` and ``distributed`` (``pip install .[dask]``).
 from __future__ import annotations
 
 import collections
+import math
 import os
 import threading
 import time
@@ -38,7 +39,7 @@ OUTPUTS = ("tif", "tiff", "ppm", "bmp", "png")
 
 _PATTERNS = ("RGGB", "BGGR", "GBRG", "GRBG")
 _BINNING = {"BINNING_2X2": 2, "BINNING_4X4": 4, "BINNING_8X8": 8}
-_CHAIN_OPTIONS = ("width", "height", "bits", "backend")
+_CHAIN_OPTIONS = ("width", "height", "bits", "backend", "white_balance")
 
 # The SDK refuses chains below 64 pixels and above 65535; blocks of a mosaic
 # keep within that.
@@ -99,15 +100,16 @@ class _Chains:
         self._chains = collections.OrderedDict()
         self.created = 0
 
-    def get(self, width, height, dtype, pattern, algorithm, bits, backend):
-        key = (width, height, np.dtype(dtype).str, pattern.upper(), algorithm.upper(), bits, backend)
+    def get(self, width, height, dtype, pattern, algorithm, bits, backend, white_balance=None):
+        gains = None if white_balance is None else tuple(float(g) for g in white_balance)
+        key = (width, height, np.dtype(dtype).str, pattern.upper(), algorithm.upper(), bits, backend, gains)
         with self._lock:
             chain = self._chains.get(key)
             if chain is not None:
                 self._chains.move_to_end(key)
                 return chain
         chain = _sdk.Debayer(width, height, dtype=dtype, pattern=pattern, algorithm=algorithm, bits=bits,
-                             backend=backend)
+                             backend=backend, white_balance=gains)
         with self._lock:
             self._chains[key] = chain
             self.created += 1
@@ -185,7 +187,8 @@ def _demosaic_file(path, out_path, pattern, algorithm, options):
         depth = _chain_bits(bits)
         if depth != bits:
             mosaic = mosaic << np.uint16(depth - bits)
-        chain = _chains.get(w, h, mosaic.dtype, pattern, algorithm, None if depth == 8 else depth, backend)
+        chain = _chains.get(w, h, mosaic.dtype, pattern, algorithm, None if depth == 8 else depth, backend,
+                            options.get("white_balance"))
         rgb = chain(mosaic)
         out_bits = depth
         if out_path.lower().endswith(".bmp") and depth != 8:
@@ -265,6 +268,15 @@ def _check_chain(pattern, algorithm, chain):
     for key in ("width", "height", "bits"):
         if not isinstance(chain.get(key, 0), int) or chain.get(key, 0) < 0:
             raise ValueError(key + " must be a whole number of at least 0")
+    gains = chain.get("white_balance")
+    if gains is not None:
+        try:
+            gains = [float(g) for g in gains]
+        except (TypeError, ValueError):
+            gains = []
+        if len(gains) != 4 or not all(math.isfinite(g) and g >= 0 for g in gains):
+            raise ValueError("white_balance must be four finite gains of 0 or more: R, G1, G2, B")
+        chain["white_balance"] = tuple(gains)
 
 
 def demosaic_files(paths, out_dir, *, pattern="RGGB", algorithm="DFPD", output="tif", client=None,
@@ -277,7 +289,9 @@ def demosaic_files(paths, out_dir, *, pattern="RGGB", algorithm="DFPD", output="
     an output appears whole or not at all.
 
     chain: width, height and bits describe RAW files (-w, -h, -bits);
-    backend overrides the worker's (see worker_backend).
+    white_balance=(R, G1, G2, B) multiplies the mosaic's sites ahead of the
+    demosaic (-R -G1 -G2 -B, or -wb_r -wb_g1 -wb_g2 -wb_b); backend
+    overrides the worker's (see worker_backend).
     progress: a progress bar (distributed's, or dask.diagnostics' for the
     local scheduler); the dashboard's task stream shows it too."""
     paths = [os.fspath(p) for p in paths]

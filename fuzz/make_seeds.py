@@ -156,10 +156,10 @@ def camera_raws():
     import importlib.util
     import numpy as np
 
-    spec = importlib.util.spec_from_file_location("test_camera", os.path.join(HERE, "..", "python", "tests",
-                                                                              "test_camera.py"))
-    test_camera = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(test_camera)
+    found = importlib.util.spec_from_file_location(
+        "test_camera", os.path.join(HERE, "..", "python", "tests", "test_camera.py"))
+    test_camera = importlib.util.module_from_spec(found)
+    found.loader.exec_module(test_camera)
     rng = np.random.default_rng(25)
     neutral = [(1, 2), (1, 1), (4, 5)]
     cells = {"rggb": (0, 1, 1, 2), "bggr": (2, 1, 1, 0), "gbrg": (1, 2, 0, 1), "grbg": (1, 0, 2, 1)}

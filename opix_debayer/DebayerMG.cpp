@@ -31,7 +31,7 @@ void opixMG16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, ui
 void opixMG16::ComputeMemorySize() {
   opixDebayer<OPIX_MG>::ComputeMemorySize();
   const uint64_t n = 16 * 32 * geometry_.gx1 * geometry_.gy1;
-  for (int i = 0; i < 14; ++i) bufferOffset_[i] = memSpace_.reserve(i < 12 ? 4 * n : 2 * n);
+  for (uint64_t& offset : bufferOffset_) offset = memSpace_.reserve(4 * n);
 }
 
 void opixMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
@@ -42,10 +42,14 @@ void opixMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const Su
     checks::fail("Unsupported empty image", OPIX_INVALID_SIZE, __LINE__);
   geometry_ = mgGeometry(destination.width, destination.height);
   MgBuffers buffers{};
-  for (int i = 0; i < 12; ++i)
-    buffers.group[i / 4][i % 4] = reinterpret_cast<float*>(sliceAddress(memSpace_.pointerField(), bufferOffset_[i]));
-  for (int i = 0; i < 2; ++i)
-    buffers.words[i] = reinterpret_cast<uint16_t*>(sliceAddress(memSpace_.pointerField(), bufferOffset_[12 + i]));
+  auto buffer = [&](int i) {
+    return reinterpret_cast<float*>(sliceAddress(memSpace_.pointerField(), bufferOffset_[i]));
+  };
+  for (int slot = 0; slot < 2; ++slot) {
+    buffers.weightV[slot] = buffer(slot);
+    buffers.weightH[slot] = buffer(2 + slot);
+    buffers.green[slot] = buffer(4 + slot);
+  }
   buffers.stride = static_cast<uint32_t>(32 * geometry_.gx1);
   const bool largeShared = sharedMemoryPerMultiprocessor_ >= kLargeSharedMemory;
   OPIX_KERNEL_LAUNCH("GPUMGDebayer1",

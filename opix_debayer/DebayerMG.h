@@ -8,9 +8,9 @@
 
 namespace opix {
 
-// Pass geometry of a frame: work width and height of the passes, the grid of
-// pass 1 (blocks of 64 x 32 pixels, one 32 x 16 slot of 2 x 2 cells each in
-// every buffer) and the second grid.
+// Pass geometry of a frame: work width and height of the passes, the slots
+// of 64 x 32 pixels (32 x 16 cells of 2 x 2 each) whose count gx1 x gy1
+// sizes the buffers, and the second grid.
 struct MgGeometry {
   uint64_t w1, h1, gx1, gy1, gx2, gy2;
 };
@@ -23,25 +23,26 @@ inline MgGeometry mgGeometry(uint64_t width, uint64_t height) {
 // positions x = 2i - 2, 2i - 1 and y = 2j - 2, 2j - 1, so the cells cover the
 // image and two positions around it. Pass 1 writes the two-direction weights
 // at both greens of the cells inside the image and the green (step 5) at
-// both sites, which pass 2 reads; the CUDA driver also passes D (step 4) of
-// both sites of every cell between its two pass-1 kernels (the host driver
-// keeps D in its bands). The remaining buffers are reserved with their
-// groups.
+// both sites; pass 2 reads them. D (step 4) stays inside pass 1 on both
+// drivers. The slots are picked by selection, not by indexing an array, so
+// that a kernel reading them from its parameters needs no stack copy.
 struct MgBuffers {
-  float* group[3][4];
-  uint16_t* words[2];
+  float* weightV[2];  // by mgSlot of the green
+  float* weightH[2];
+  float* green[2];  // by mgSlot of the site
   uint32_t stride;  // cells per buffer row: 32 x gx1
 };
+constexpr int kMgBufferCount = 6;
 
 OPIX_HD int64_t mgCell(const MgBuffers& b, int x, int y) { return int64_t((y + 2) >> 1) * b.stride + ((x + 2) >> 1); }
 // Slot of a site (0 red, 1 blue) or of a green (0 in a red row, 1 in a blue row).
 OPIX_HD int mgSlot(int phase) { return phase == kPhaseR || phase == kPhaseGreenOfRedRow ? 0 : 1; }
-OPIX_HD float* mgDifference(const MgBuffers& b, int phase) { return b.group[0][mgSlot(phase)]; }
-OPIX_HD float* mgWeightV(const MgBuffers& b, int phase) { return b.group[1][2 * mgSlot(phase)]; }
-OPIX_HD float* mgWeightH(const MgBuffers& b, int phase) { return b.group[1][2 * mgSlot(phase) + 1]; }
-OPIX_HD float* mgGreen(const MgBuffers& b, int phase) { return b.group[2][mgSlot(phase)]; }
+OPIX_HD float* mgPick(float* const (&slots)[2], int phase) { return mgSlot(phase) ? slots[1] : slots[0]; }
+OPIX_HD float* mgWeightV(const MgBuffers& b, int phase) { return mgPick(b.weightV, phase); }
+OPIX_HD float* mgWeightH(const MgBuffers& b, int phase) { return mgPick(b.weightH, phase); }
+OPIX_HD float* mgGreen(const MgBuffers& b, int phase) { return mgPick(b.green, phase); }
 
-// MG for I8, I12 and I16 sources: pass 1 (two launches) fills the buffers,
+// MG for I8, I12 and I16 sources: pass 1 (one launch) fills the buffers,
 // pass 2 (one launch) writes the destination.
 class opixMG16 : public opixDebayer<OPIX_MG> {
  public:
@@ -53,7 +54,7 @@ class opixMG16 : public opixDebayer<OPIX_MG> {
  private:
   MgGeometry geometry_{};
   uint64_t sharedMemoryPerMultiprocessor_ = 0;  // picks the pass-1 kernels at Create
-  uint64_t bufferOffset_[14] = {};
+  uint64_t bufferOffset_[kMgBufferCount] = {};
 };
 
 // Work image: the image at work (apron + cx, apron + cy), mirrored around it.

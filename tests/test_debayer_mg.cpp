@@ -218,8 +218,9 @@ TEST(Mg, TheNamesOfEarlierVersionsAndTheMemoryItAdds) {
     uint64_t bytes = 0;
     ASSERT_EQ(opixDebayerGetAllocatedGpuMemorySize(run.handle(), &bytes), OPIX_OK);
     // Work image 125 samples in a 256-byte pitch, 89 rows rounded to 96; the
-    // planes of 200 x 64 bytes, 38400 in all; pass-1 slots 2 x 3, so twelve
-    // float buffers of 16 x 32 x 6 entries and two 16-bit ones.
-    EXPECT_EQ(bytes, 256u * 96 + 38400 + 12 * 4 * 3072 + 2 * 2 * 3072);
+    // planes of 200 x 64 bytes, 38400 in all; pass-1 slots 2 x 3, so six
+    // float buffers (weights at both greens, the green at both sites) of
+    // 16 x 32 x 6 entries.
+    EXPECT_EQ(bytes, 256u * 96 + 38400 + 6 * 4 * 3072);
   }
 }

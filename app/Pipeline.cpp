@@ -174,7 +174,10 @@ void siteBlack(const CameraRawInfo& c, const DebayerSampleOptions& o, Matrices& 
   m.shifts.assign(stride * height, 0);
   for (uint32_t y = 0; y < height; ++y)
     for (uint32_t x = 0; x < width; ++x) {
-      const int16_t v = static_cast<int16_t>(c.black[(y % c.blackRows) * c.blackCols + x % c.blackCols]);
+      // A 16-bit shift holds levels up to 32767 (the reader keeps black at or
+      // below white, which may be higher).
+      const int16_t v =
+          static_cast<int16_t>(std::min(c.black[(y % c.blackRows) * c.blackCols + x % c.blackCols], 32767.0f));
       std::memcpy(m.shifts.data() + y * stride + 2 * uint64_t{x}, &v, 2);
     }
   m.b.surfaceFormat = OPIX_I16;

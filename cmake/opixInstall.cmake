@@ -52,6 +52,10 @@ endif()
 install(FILES "${PROJECT_SOURCE_DIR}/include/opix.h" "${PROJECT_BINARY_DIR}/include/opix_version.h"
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(TARGETS opix_debayer opix_bench RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+# The camera raw decoder goes beside the program, which starts it from there.
+if(TARGET opix_camera_decoder)
+  install(TARGETS opix_camera_decoder RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+endif()
 
 configure_package_config_file("${PROJECT_SOURCE_DIR}/cmake/opixConfig.cmake.in"
                               "${PROJECT_BINARY_DIR}/opixConfig.cmake" INSTALL_DESTINATION "${OPIX_CMAKE_DIR}")

@@ -6,6 +6,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -183,8 +184,8 @@ void registerCamera(py::module_& m, const std::function<void(const std::string&)
             sites.assign(size_t{stride} * mh, 0);
             for (uint32_t y = 0; y < mh; ++y)
               for (uint32_t x = 0; x < mw; ++x)
-                sites[size_t{y} * stride + x] =
-                    static_cast<int16_t>(info.black[(y % info.blackRows) * info.blackCols + x % info.blackCols]);
+                sites[size_t{y} * stride + x] = static_cast<int16_t>(  // 16-bit shifts: up to 32767
+                    std::min(info.black[(y % info.blackRows) * info.blackCols + x % info.blackCols], 32767.0f));
             const opixSam16_t sam{sites.data(), nullptr};
             check(opixImageFilterCreate(&c.black, OPIX_SAM16, &sam, mw, mh, buf, &buf), "opixImageFilterCreate");
           } else {

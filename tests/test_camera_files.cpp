@@ -1,11 +1,21 @@
 // Camera files on the host: DNG files written here from known mosaics come
 // back through LibRaw with their mosaic, pattern, levels and white balance;
 // machine-vision frames are read as they lie, and sizes that do not match are
-// refused. Bad camera files fail with a reason, never a crash.
+// refused. Bad camera files fail with a reason, never a crash: LibRaw runs in
+// a decoder process, and a decoder that crashes, hangs or answers nonsense
+// costs one file, never the reader.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "CameraFiles.h"
+#include "CameraRawProtocol.h"
 #include "DngWriter.h"
 #include "ImageFilesTestSupport.h"
 
@@ -151,6 +161,232 @@ TEST_F(CameraRaw, ExtensionsInAnyCase) {
     EXPECT_TRUE(isCameraRawName(n)) << n;
   for (const char* n : {"a.raw", "dng", "a.dng.txt", "a.tif"}) EXPECT_FALSE(isCameraRawName(n)) << n;
   EXPECT_TRUE(isFileType("shot.DNG", kFileGrayInput));
+}
+
+// ------------------------------------------------------- the decoder process
+
+class CameraDecoder : public CameraRaw {
+ protected:
+  void TearDown() override {
+    setCameraRawDecoder("", 0);
+    CameraRaw::TearDown();
+  }
+  // A decoder program of a few shell lines in place of the real one.
+  std::string fakeDecoder(const std::string& name, const std::string& body) const {
+    const std::string p = put(name, "#!/bin/sh\n" + body + "\n");
+    chmod(p.c_str(), 0755);
+    return p;
+  }
+  void expectGoodFileReads() const {
+    const std::vector<uint8_t> good = dngBytes(testImage(kPatterns[1], 14, 5));
+    DecodedImage img;
+    CameraRawInfo info;
+    std::string why;
+    EXPECT_TRUE(readCameraRawBuffer(good.data(), good.size(), img, info, why)) << why;
+    EXPECT_EQ(info.pattern, OPIX_BAYER_BGGR);
+  }
+};
+
+TEST_F(CameraDecoder, FilesThatCrashLibRawFailAndTheNextFileReads) {
+  if (!cameraRawAvailable()) GTEST_SKIP() << "built without LibRaw";
+  // Fuzzer finds: an overflow LibRaw's model parser makes glibc abort on,
+  // and a wild read in its IFD parser (a crash where memory lies so).
+  for (const char* name : {"libraw_crash_model.dng", "libraw_crash_ifd.dng"}) {
+    SCOPED_TRACE(name);
+    DecodedImage img;
+    CameraRawInfo info;
+    std::string why;
+    EXPECT_FALSE(readCameraRawFile(std::string(OPIX_TEST_DATA_DIR) + "/" + name, img, info, why));
+    EXPECT_FALSE(why.empty());
+    expectGoodFileReads();
+  }
+  DecodedImage img;
+  CameraRawInfo info;
+  std::string why;
+  EXPECT_FALSE(readCameraRawFile(std::string(OPIX_TEST_DATA_DIR) + "/libraw_crash_model.dng", img, info, why));
+  EXPECT_EQ(why.rfind("truncated or corrupt file (the camera raw decoder ", 0), 0u) << why;
+}
+
+TEST_F(CameraDecoder, ADecoderThatHangsDiesOrBabblesCostsOneFile) {
+  if (!cameraRawAvailable()) GTEST_SKIP() << "built without LibRaw";
+  const std::vector<uint8_t> good = dngBytes(testImage(kPatterns[0], 12, 1));
+  struct Case {
+    const char* body;
+    const char* why;
+  } cases[] = {
+      {"exec sleep 60",
+       "truncated or corrupt file (the camera raw decoder took more than 0.5 s on it and was stopped)"},
+      {"exit 7", "truncated or corrupt file (the camera raw decoder ended on it with status 7)"},
+      {"kill -SEGV $$", "truncated or corrupt file (the camera raw decoder crashed on it: segmentation fault)"},
+      // 200 bytes that are no reply, then silence.
+      {"head -c 200 /dev/zero >&3; exec sleep 60",
+       "the camera raw decoder answered out of protocol (reply of another protocol)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    setCameraRawDecoder(fakeDecoder("decoder.sh", c.body), 0.5);
+    DecodedImage img;
+    CameraRawInfo info;
+    std::string why;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(readCameraRawBuffer(good.data(), good.size(), img, info, why));
+    EXPECT_EQ(why, c.why);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  }
+  setCameraRawDecoder(path("no_such_decoder"), 0);
+  DecodedImage img;
+  CameraRawInfo info;
+  std::string why;
+  EXPECT_FALSE(readCameraRawBuffer(good.data(), good.size(), img, info, why));
+  EXPECT_EQ(why, "cannot start the camera raw decoder " + path("no_such_decoder") + ": No such file or directory");
+  setCameraRawDecoder("", 0);
+  expectGoodFileReads();
+}
+
+TEST_F(CameraDecoder, ThreadsReadAtOnceAndRelativePathsFollowTheWorkingFolder) {
+  if (!cameraRawAvailable()) GTEST_SKIP() << "built without LibRaw";
+  const DngImage d = testImage(kPatterns[2], 16, 11);
+  ASSERT_TRUE(writeDng(scratch("shot.dng"), d));
+  // A decoder started in another folder must still find "shot.dng" here.
+  expectGoodFileReads();
+  char before[4096];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  int failures = 0;
+  std::mutex m;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 5; ++i) {
+        DecodedImage img;
+        CameraRawInfo info;
+        std::string why;
+        const bool ok = readCameraRawFile("shot.dng", img, info, why) && info.pattern == OPIX_BAYER_GBRG &&
+                        sampleAt(img, 3, 4) == std::min<uint16_t>(d.samples[size_t{6} * d.width + 5], d.white);
+        std::lock_guard<std::mutex> lock(m);
+        failures += !ok;
+      }
+    });
+  for (auto& t : threads) t.join();
+  ASSERT_EQ(chdir(before), 0);
+  EXPECT_EQ(failures, 0);
+}
+
+// Replies a decoder could send, read from memory.
+class MemorySource : public camera_raw::ReplySource {
+ public:
+  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  bool read(void* to, size_t n) override {
+    if (n > bytes_.size() - at_) return false;
+    if (n) std::memcpy(to, bytes_.data() + at_, n);
+    at_ += n;
+    return true;
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  size_t at_ = 0;
+};
+
+template <typename T>
+void append(std::vector<uint8_t>& b, const T* p, size_t n) {
+  const auto* u = reinterpret_cast<const uint8_t*>(p);
+  b.insert(b.end(), u, u + n * sizeof(T));
+}
+
+// A sound reply of a 3 x 2 GRBG mosaic of 14 bits.
+camera_raw::ReplyHeader soundHeader() {
+  camera_raw::ReplyHeader h;
+  h.decoded = 1;
+  h.makeBytes = 4, h.modelBytes = 1;
+  h.width = 3, h.height = 2, h.pitch = 8, h.imageBits = 16;
+  h.bits = 14, h.pattern = OPIX_BAYER_GRBG, h.white = 16000;
+  h.blackRows = 2, h.blackCols = 2;
+  for (float& v : h.colourBlack) v = 512;
+  for (float& v : h.asShot) v = 1.5f;
+  for (int i = 0; i < 9; ++i) h.cameraToSrgb[i] = i % 4 == 0 ? 1.0f : 0.0f;
+  h.imageBytes = 16;
+  return h;
+}
+
+std::vector<uint8_t> replyBytes(const camera_raw::ReplyHeader& h, float black = 512) {
+  std::vector<uint8_t> b;
+  append(b, &h, 1);
+  append(b, "Opixm", 5);
+  // (A header that lies about the table gets no more than 16 of it.)
+  const std::vector<float> table(std::min<uint64_t>(uint64_t{h.blackRows} * h.blackCols, 16), black);
+  append(b, table.data(), table.size());
+  const uint16_t rows[8] = {1, 2, 3, 0xEEEE, 4, 5, 6, 0xEEEE};  // padding that must not survive
+  append(b, rows, 8);
+  return b;
+}
+
+TEST_F(CameraDecoder, RepliesAreCheckedBeforeAnythingIsTrusted) {
+  using camera_raw::Reply;
+  DecodedImage img;
+  CameraRawInfo info;
+  std::string why;
+  MemorySource sound(replyBytes(soundHeader()));
+  ASSERT_EQ(camera_raw::readReply(sound, img, info, why), Reply::kDecoded) << why;
+  EXPECT_EQ(info.make, "Opix");
+  EXPECT_EQ(info.model, "m");
+  EXPECT_EQ(info.pattern, OPIX_BAYER_GRBG);
+  EXPECT_EQ(info.black.size(), 4u);
+  EXPECT_EQ(sampleAt(img, 2, 1), 6);
+  uint16_t padding;
+  std::memcpy(&padding, img.data.get() + 6, 2);
+  EXPECT_EQ(padding, 0);
+
+  const std::vector<std::pair<const char*, void (*)(camera_raw::ReplyHeader&)>> lies = {
+      {"mosaic bytes", [](camera_raw::ReplyHeader& h) { h.imageBytes = 4; }},
+      {"mosaic bytes", [](camera_raw::ReplyHeader& h) { h.pitch = 6; }},
+      {"mosaic size", [](camera_raw::ReplyHeader& h) { h.width = 0; }},
+      {"mosaic size", [](camera_raw::ReplyHeader& h) { h.height = 70000; }},
+      {"text sizes", [](camera_raw::ReplyHeader& h) { h.makeBytes = 1u << 30; }},
+      {"white level and depth", [](camera_raw::ReplyHeader& h) { h.bits = 12; }},
+      {"white level and depth", [](camera_raw::ReplyHeader& h) { h.white = 0; }},
+      {"pattern", [](camera_raw::ReplyHeader& h) { h.pattern = 9; }},
+      {"black table", [](camera_raw::ReplyHeader& h) { h.blackRows = 3; }},
+      {"black table", [](camera_raw::ReplyHeader& h) { h.blackRows = h.blackCols = 1u << 16; }},
+      {"black table", [](camera_raw::ReplyHeader& h) { h.blackRows = 4; }},  // 4 x 2 but one level a colour
+      {"white balance", [](camera_raw::ReplyHeader& h) { h.asShot[2] = std::nanf(""); }},
+      {"colour matrix", [](camera_raw::ReplyHeader& h) { h.cameraToSrgb[4] = INFINITY; }},
+      {"black levels", [](camera_raw::ReplyHeader& h) { h.colourBlack[1] = -1; }},
+  };
+  for (const auto& lie : lies) {
+    SCOPED_TRACE(lie.first);
+    camera_raw::ReplyHeader h = soundHeader();
+    lie.second(h);
+    MemorySource forged(replyBytes(h));
+    EXPECT_EQ(camera_raw::readReply(forged, img, info, why), Reply::kBroken);
+    EXPECT_EQ(why, std::string("header: ") + lie.first);
+    EXPECT_EQ(info.make, "Opix");  // untouched
+  }
+  // Cut anywhere: never more read than received.
+  const std::vector<uint8_t> whole = replyBytes(soundHeader());
+  for (size_t keep : {size_t{0}, size_t{20}, sizeof(camera_raw::ReplyHeader) + 2, whole.size() - 1}) {
+    MemorySource cut(std::vector<uint8_t>(whole.begin(), whole.begin() + keep));
+    EXPECT_EQ(camera_raw::readReply(cut, img, info, why), Reply::kBroken) << keep;
+    EXPECT_EQ(why, "reply cut short");
+  }
+  MemorySource nonsense(replyBytes(soundHeader(), NAN));
+  EXPECT_EQ(camera_raw::readReply(nonsense, img, info, why), Reply::kBroken);
+  MemorySource aboveWhite(replyBytes(soundHeader(), 16001));
+  EXPECT_EQ(camera_raw::readReply(aboveWhite, img, info, why), Reply::kRefused);
+  EXPECT_EQ(why, "black level above the white level");
+
+  // A refusal's reason comes through with its control characters masked.
+  camera_raw::ReplyHeader r;
+  r.whyBytes = 6;
+  std::vector<uint8_t> refusal;
+  append(refusal, &r, 1);
+  append(refusal, "bad\x1b[m", 6);
+  MemorySource refused(refusal);
+  EXPECT_EQ(camera_raw::readReply(refused, img, info, why), Reply::kRefused);
+  EXPECT_EQ(why, "bad?[m");
+  r.whyBytes = 0;
+  MemorySource silent(std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&r), reinterpret_cast<uint8_t*>(&r + 1)));
+  EXPECT_EQ(camera_raw::readReply(silent, img, info, why), Reply::kBroken);
 }
 
 TEST_F(PixelFormats, NamesDepthsAndFrameSizes) {

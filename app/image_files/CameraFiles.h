@@ -1,6 +1,6 @@
 // Camera files: machine-vision frames in the pixel formats cameras report
 // (packed or in 16-bit words), and camera raw files (DNG and the vendors'
-// raw formats) read through LibRaw.
+// raw formats) read through LibRaw in a process of its own.
 #pragma once
 
 #include <cstdint>
@@ -67,9 +67,20 @@ bool cameraRawAvailable();
 // Reads the unprocessed Bayer mosaic of a camera raw file held in memory or
 // in a file, cropped to the visible area, as 16-bit samples (I12 for up to
 // 12 bits, I16 above). On failure `why` says what was wrong ("truncated or
-// corrupt file", "not a Bayer sensor: X-Trans", ...).
+// corrupt file", "not a Bayer sensor: X-Trans", ...). LibRaw runs in a
+// decoder process (opix_camera_decoder, beside the program or the module):
+// a file that crashes it or keeps it busy past the time limit fails with
+// "truncated or corrupt file (the camera raw decoder ...)". Safe to call from
+// several threads at once. Throws std::bad_alloc when there is no room for
+// the mosaic.
 bool readCameraRawBuffer(const void* data, size_t size, DecodedImage& out, CameraRawInfo& info, std::string& why);
 bool readCameraRawFile(const std::string& path, DecodedImage& out, CameraRawInfo& info, std::string& why);
+
+// The decoder program (empty: opix_camera_decoder beside the program or the
+// module holding this code) and the seconds it may spend on one file before
+// it is stopped (0: 120). Decoders already started are stopped. For tests
+// and the fuzz target.
+void setCameraRawDecoder(const std::string& program, double seconds);
 
 // The lines -info prints for a camera raw file.
 void printCameraRawInfo(const CameraRawInfo& info);

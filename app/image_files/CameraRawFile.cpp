@@ -1,15 +1,54 @@
-// Camera raw files through LibRaw: the unprocessed Bayer mosaic of the
-// visible area and what the file says about it. Built without LibRaw, every
+// Camera raw files: the unprocessed Bayer mosaic of the visible area and what
+// the file says about it, decoded by LibRaw in a decoder process of its own
+// (opix_camera_decoder, CameraRawDecoder.cpp). Built without LibRaw, every
 // read fails with "camera raw input needs LibRaw".
+//
+// Why a process: LibRaw is large C code that parses every vendor's format,
+// and crafted files crash it (buffer overflows that glibc turns into an abort,
+// wild reads), or keep it looping. In-process, such a file would take the
+// whole program or a user's Python or Dask worker down with it. In a process
+// of its own, a crash, an abort or a hang costs that one file: the reader
+// sees the decoder's channel close (or time run out), reaps the process,
+// reports the file as "truncated or corrupt file (...)" and starts a fresh
+// decoder for the next one.
+//
+// Why posix_spawn of a separate program rather than fork() and decoding in
+// the child: the module runs in multi-threaded processes (Dask workers, the
+// program's own reader threads, the CUDA runtime's threads). After fork()
+// only async-signal-safe calls are allowed in the child of such a process;
+// glibc keeps malloc usable, but any other lock another thread held at the
+// fork (stdio, locale, the C++ runtime, the SDK's mutexes, Python's) stays
+// locked forever, and fork() also copies the page tables of a worker holding
+// gigabytes. posix_spawn (vfork and exec) is safe from any thread, the decoder
+// starts with a clean address space of its own, and LibRaw is linked into it
+// alone. Decoders are kept between files (an idle pool, one per concurrent
+// read), so a batch or a fuzzer pays the start once, not per file.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "CameraFiles.h"
+#include "CameraRawProtocol.h"
 
-#if OPIX_WITH_LIBRAW
-#include <libraw/libraw.h>
-#endif
+extern char** environ;
 
 namespace opix {
 
@@ -40,161 +79,397 @@ void printCameraRawInfo(const CameraRawInfo& i) {
                 double(i.cameraToSrgb[r][1]), double(i.cameraToSrgb[r][2]));
 }
 
+// ------------------------------------------------------- a decoder's reply
+
+namespace camera_raw {
+
+namespace {
+
+bool inRange(float v, float lo, float hi) { return std::isfinite(v) && v >= lo && v <= hi; }
+
+uint32_t bitsFor(uint32_t white) {
+  uint32_t bits = 1;
+  while (bits < 16 && (1u << bits) - 1 < white) ++bits;
+  return bits;
+}
+
+// What a header of a decoded mosaic gets wrong; null when nothing.
+const char* wrongInHeader(const ReplyHeader& h) {
+  if (h.whyBytes != 0 || h.makeBytes > kMaxNameBytes || h.modelBytes > kMaxNameBytes) return "text sizes";
+  if (h.width == 0 || h.height == 0 || h.width > kMaxSide || h.height > kMaxSide) return "mosaic size";
+  if (h.pitch != (2 * h.width + 3) / 4 * 4 || h.imageBytes != uint64_t{h.pitch} * h.height ||
+      h.imageBytes > kMaxImageBytes)
+    return "mosaic bytes";
+  if (h.white == 0 || h.white > 65535 || h.bits != bitsFor(h.white) || h.imageBits != (h.bits <= 12 ? 12u : 16u))
+    return "white level and depth";
+  if (h.pattern != OPIX_BAYER_RGGB && h.pattern != OPIX_BAYER_BGGR && h.pattern != OPIX_BAYER_GBRG &&
+      h.pattern != OPIX_BAYER_GRBG)
+    return "pattern";
+  if (h.blackRows < 2 || h.blackCols < 2 || h.blackRows % 2 || h.blackCols % 2 ||
+      uint64_t{h.blackRows} * h.blackCols > kMaxBlackSites || h.perSiteBlack > 1 ||
+      (!h.perSiteBlack && (h.blackRows != 2 || h.blackCols != 2)))
+    return "black table";
+  for (float v : h.colourBlack)
+    if (!inRange(v, 0, 65535)) return "black levels";
+  for (float v : h.asShot)
+    if (!inRange(v, 1e-6f, 1e6f)) return "white balance";
+  for (float v : h.cameraToSrgb)
+    if (!inRange(v, -1e6f, 1e6f)) return "colour matrix";
+  return nullptr;
+}
+
+}  // namespace
+
+Reply readReply(ReplySource& in, DecodedImage& out, CameraRawInfo& info, std::string& why) {
+  ReplyHeader h;
+  if (!in.read(&h, sizeof h)) return why = "reply cut short", Reply::kBroken;
+  if (h.magic != kReplyMagic || h.version != kProtocolVersion) return why = "reply of another protocol", Reply::kBroken;
+  if (h.decoded == 0) {
+    if (h.whyBytes == 0 || h.whyBytes > kMaxWhyBytes || h.makeBytes || h.modelBytes || h.imageBytes)
+      return why = "refusal with sizes", Reply::kBroken;
+    std::string reason(h.whyBytes, '\0');
+    if (!in.read(&reason[0], reason.size())) return why = "reply cut short", Reply::kBroken;
+    for (char& c : reason)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    why = reason;
+    return Reply::kRefused;
+  }
+  if (h.decoded != 1) return why = "unknown outcome", Reply::kBroken;
+  if (const char* wrong = wrongInHeader(h)) return why = std::string("header: ") + wrong, Reply::kBroken;
+
+  CameraRawInfo got;
+  got.make.assign(h.makeBytes, '\0');
+  got.model.assign(h.modelBytes, '\0');
+  got.black.assign(size_t{h.blackRows} * h.blackCols, 0.0f);
+  if (!in.read(&got.make[0], got.make.size()) || !in.read(&got.model[0], got.model.size()) ||
+      !in.read(got.black.data(), got.black.size() * sizeof(float)))
+    return why = "reply cut short", Reply::kBroken;
+  for (float b : got.black)
+    if (!inRange(b, 0, 65535)) return why = "header: black table", Reply::kBroken;
+  DecodedImage image;
+  image.width = h.width;
+  image.height = h.height;
+  image.pitch = h.pitch;
+  image.bits = h.imageBits;
+  image.channels = 1;
+  image.data = allocatePinned(h.imageBytes);
+  if (!in.read(image.data.get(), static_cast<size_t>(h.imageBytes))) return why = "reply cut short", Reply::kBroken;
+  zeroRowPadding(image.data.get(), image.pitch, 2 * uint64_t{image.width}, image.height);
+
+  for (float b : got.black)
+    if (b > float(h.white)) return why = "black level above the white level", Reply::kRefused;
+  got.width = h.width;
+  got.height = h.height;
+  got.bits = h.bits;
+  got.pattern = static_cast<opixBayerPattern_t>(h.pattern);
+  got.blackRows = h.blackRows;
+  got.blackCols = h.blackCols;
+  got.perSiteBlack = h.perSiteBlack != 0;
+  got.white = h.white;
+  std::memcpy(got.colourBlack, h.colourBlack, sizeof got.colourBlack);
+  std::memcpy(got.asShot, h.asShot, sizeof got.asShot);
+  std::memcpy(got.cameraToSrgb, h.cameraToSrgb, sizeof got.cameraToSrgb);
+  out = std::move(image);
+  info = std::move(got);
+  return Reply::kDecoded;
+}
+
+}  // namespace camera_raw
+
 #if OPIX_WITH_LIBRAW
 
 bool cameraRawAvailable() { return true; }
 
 namespace {
 
-const char* librawReason(int code) {
-  switch (code) {
-    case LIBRAW_FILE_UNSUPPORTED: return "not a camera raw file this build knows (unsupported or unknown camera)";
-    case LIBRAW_UNSUFFICIENT_MEMORY: return "out of memory while decoding";
-    case LIBRAW_DATA_ERROR:
-    case LIBRAW_IO_ERROR:
-    case LIBRAW_CANCELLED_BY_CALLBACK: return "truncated or corrupt file";
-    case LIBRAW_TOO_BIG: return "image too large";
-    case LIBRAW_REQUEST_FOR_NONEXISTENT_IMAGE: return "no image in the file";
-    default: return "cannot be decoded";
+using namespace camera_raw;
+using Clock = std::chrono::steady_clock;
+
+// The decoder beside the program or the module that holds this code, found
+// when it is loaded, before anyone can change the working folder.
+std::string decoderBesideThisCode() {
+  static const char anchor = 0;
+  std::string from;
+  Dl_info where;
+  if (dladdr(&anchor, &where) && where.dli_fname && std::strchr(where.dli_fname, '/')) {
+    from = where.dli_fname;  // a shared module: the Python extension
+  } else {
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) from.assign(exe, static_cast<size_t>(n));
   }
+  if (char* real = realpath(from.c_str(), nullptr)) {
+    from = real;
+    std::free(real);
+  }
+  const size_t slash = from.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : from.substr(0, slash)) + "/opix_camera_decoder";
+}
+const std::string kDecoderBesideThisCode = decoderBesideThisCode();
+
+struct Decoder {
+  pid_t pid = -1;
+  int fd = -1;
+  pid_t owner = 0;  // the process that started it
+};
+
+std::mutex poolMutex;
+std::string decoderProgram;  // empty: kDecoderBesideThisCode
+std::atomic<double> decodeSeconds{120.0};
+// Idle decoders, kept for the next file. Never destroyed: at exit their
+// channels close with the process and they end by themselves.
+std::vector<Decoder>& idleDecoders() {
+  static auto* idle = new std::vector<Decoder>();
+  return *idle;
+}
+constexpr size_t kMaxIdle = 16;
+
+// Waits for the decoder's end; kills it when it has not ended within `grace`.
+int reap(const Decoder& d, Clock::duration grace) {
+  const Clock::time_point until = Clock::now() + grace;
+  int status = 0;
+  for (;;) {
+    const pid_t r = waitpid(d.pid, &status, WNOHANG);
+    if (r == d.pid) return status;
+    if (r < 0 && errno != EINTR) return -1;  // reaped by someone else's SIGCHLD handler
+    if (Clock::now() >= until) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  kill(d.pid, SIGKILL);
+  while (waitpid(d.pid, &status, 0) < 0)
+    if (errno != EINTR) return -1;
+  return status;
 }
 
-uint32_t gcdOf(uint32_t a, uint32_t b) { return b == 0 ? a : gcdOf(b, a % b); }
-uint32_t lcmOf(uint32_t a, uint32_t b) { return a / gcdOf(a, b) * b; }
-
-// LibRaw's colour index (0 R, 1 G, 2 B, 3 second G) of visible pixel (x, y).
-bool bayerPattern(LibRaw& raw, opixBayerPattern_t& pattern, std::string& why) {
-  const libraw_iparams_t& id = raw.imgdata.idata;
-  if (id.filters == 9) return why = "not a Bayer sensor: X-Trans colour filter", false;
-  if (id.is_foveon) return why = "not a Bayer sensor: Foveon", false;
-  if (id.filters == 0 || id.colors == 1)
-    return why = "not a Bayer sensor: no colour filter (monochrome or linear raw)", false;
-  if (id.filters < 1000 || id.colors != 3) return why = "not a Bayer sensor: colour filter of other colours", false;
-  int c[2][2];
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 2; ++x) {
-      int k = raw.COLOR(y, x);
-      if (k == 3) k = 1;
-      if (y < 2)
-        c[y][x] = k;
-      else if (k != c[y & 1][x])
-        return why = "not a Bayer sensor: colour filter pattern larger than 2x2", false;
-    }
-  const struct {
-    int a, b, cc, d;
-    opixBayerPattern_t p;
-  } known[] = {{0, 1, 1, 2, OPIX_BAYER_RGGB},
-               {2, 1, 1, 0, OPIX_BAYER_BGGR},
-               {1, 2, 0, 1, OPIX_BAYER_GBRG},
-               {1, 0, 2, 1, OPIX_BAYER_GRBG}};
-  for (const auto& k : known)
-    if (c[0][0] == k.a && c[0][1] == k.b && c[1][0] == k.cc && c[1][1] == k.d) {
-      pattern = k.p;
-      return true;
-    }
-  why = "not a Bayer sensor: colour filter is no RGGB, BGGR, GBRG or GRBG cell";
-  return false;
+void stop(Decoder& d, Clock::duration grace) {
+  if (d.fd >= 0) close(d.fd);
+  if (d.pid > 0 && d.owner == getpid()) reap(d, grace);
+  d = Decoder{};
 }
 
-bool decode(LibRaw& raw, int opened, DecodedImage& out, CameraRawInfo& info, std::string& why) {
-  if (opened != LIBRAW_SUCCESS) return why = librawReason(opened), false;
-  opixBayerPattern_t pattern;
-  if (!bayerPattern(raw, pattern, why)) return false;
-  const int unpacked = raw.unpack();
-  if (unpacked != LIBRAW_SUCCESS) return why = librawReason(unpacked), false;
-  const libraw_rawdata_t& rd = raw.imgdata.rawdata;
-  const libraw_image_sizes_t& s = rd.sizes;
-  if (!rd.raw_image) return why = "not a Bayer sensor: samples are not one a pixel", false;
-  if (s.width == 0 || s.height == 0 || uint32_t{s.left_margin} + s.width > s.raw_width ||
-      uint32_t{s.top_margin} + s.height > s.raw_height || s.raw_pitch < 2u * s.raw_width)
-    return why = "truncated or corrupt file", false;
-
-  const libraw_colordata_t& col = rd.color;
-  info.make = raw.imgdata.idata.make;
-  info.model = raw.imgdata.idata.model;
-  info.width = s.width;
-  info.height = s.height;
-  info.pattern = pattern;
-  info.white = col.maximum;
-  uint32_t bits = 1;
-  while (bits < 16 && (1u << bits) - 1 < col.maximum) ++bits;
-  info.bits = bits;
-  if (col.maximum == 0 || col.maximum > 65535) return why = "white level outside 1 to 65535", false;
-
-  // Black: the common level, the level of the site's colour, and LibRaw's
-  // per-site table (cblack[4] rows by cblack[5] columns from cblack[6] on).
-  const uint32_t tableRows = col.cblack[4], tableCols = col.cblack[5];
-  const bool table = tableRows && tableCols && tableRows * tableCols <= LIBRAW_CBLACK_SIZE - 6;
-  info.blackRows = table ? lcmOf(2, tableRows) : 2;
-  info.blackCols = table ? lcmOf(2, tableCols) : 2;
-  info.black.assign(size_t{info.blackRows} * info.blackCols, 0.0f);
-  for (uint32_t y = 0; y < info.blackRows; ++y)
-    for (uint32_t x = 0; x < info.blackCols; ++x) {
-      float b = float(col.black) + float(col.cblack[raw.COLOR(int(y), int(x))]);
-      if (table) b += float(col.cblack[6 + (y % tableRows) * tableCols + x % tableCols]);
-      info.black[y * info.blackCols + x] = b;
-    }
-  // One level per colour when the table is one 2 x 2 cell whose greens agree.
-  const int r = pattern == OPIX_BAYER_RGGB ? 0 : pattern == OPIX_BAYER_BGGR ? 3 : pattern == OPIX_BAYER_GRBG ? 1 : 2;
-  const float* c = info.black.data();
-  info.perSiteBlack = info.blackRows != 2 || info.blackCols != 2 || c[(r ^ 1)] != c[(r ^ 2)];
-  if (!info.perSiteBlack) {
-    info.colourBlack[0] = c[r];
-    info.colourBlack[1] = c[r ^ 1];
-    info.colourBlack[2] = c[r ^ 3];
+bool start(Decoder& d, std::string& why) {
+  std::string program;
+  {
+    std::lock_guard<std::mutex> lock(poolMutex);
+    program = decoderProgram.empty() ? kDecoderBesideThisCode : decoderProgram;
   }
-
-  // As-shot gains, green 1; cam_mul[3] is the second green's, 0 when the
-  // file gives one green.
-  const float g = col.cam_mul[1];
-  if (g > 0 && col.cam_mul[0] > 0 && col.cam_mul[2] > 0) {
-    info.asShot[0] = col.cam_mul[0] / g;
-    info.asShot[1] = 1.0f;
-    info.asShot[2] = col.cam_mul[3] > 0 ? col.cam_mul[3] / g : 1.0f;
-    info.asShot[3] = col.cam_mul[2] / g;
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    return why = std::string("cannot start the camera raw decoder: ") + std::strerror(errno), false;
+  // The decoder's end becomes descriptor 3 (duplicated first, in case the
+  // pair landed on 0 to 2); 0 to 2 read and write nothing; no other
+  // descriptor of this process reaches it; its signals start at their
+  // defaults, none blocked.
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_adddup2(&files, ends[1], kChannelFd);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&files, kChannelFd + 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  char* argv[] = {&program[0], nullptr};
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, program.c_str(), &files, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&files);
+  close(ends[1]);
+  if (failed) {
+    close(ends[0]);
+    return why = "cannot start the camera raw decoder " + program + ": " + std::strerror(failed), false;
   }
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) info.cameraToSrgb[i][j] = col.rgb_cam[i][j];
-
-  DecodedImage img;
-  img.width = s.width;
-  img.height = s.height;
-  img.pitch = (2 * s.width + 3) / 4 * 4;
-  img.bits = bits <= 12 ? 12 : 16;
-  img.channels = 1;
-  img.data = allocatePinned(uint64_t{img.pitch} * img.height);
-  const uint32_t rawPitch = s.raw_pitch / 2;
-  for (uint32_t y = 0; y < img.height; ++y) {
-    unsigned char* row = img.data.get() + uint64_t{y} * img.pitch;
-    const uint16_t* from = rd.raw_image + uint64_t{y + s.top_margin} * rawPitch + s.left_margin;
-    // Samples above the white level (hot pixels, stray bits) are limited to
-    // it, so a 12-bit mosaic never carries 13-bit values.
-    for (uint32_t x = 0; x < img.width; ++x) {
-      const uint16_t v = from[x] > col.maximum ? static_cast<uint16_t>(col.maximum) : from[x];
-      std::memcpy(row + 2 * x, &v, 2);
-    }
-    std::memset(row + 2 * img.width, 0, img.pitch - 2 * img.width);
-  }
-  out = std::move(img);
+  d.pid = pid;
+  d.fd = ends[0];
+  d.owner = getpid();
   return true;
+}
+
+bool acquire(Decoder& d, std::string& why) {
+  {
+    std::lock_guard<std::mutex> lock(poolMutex);
+    auto& idle = idleDecoders();
+    while (!idle.empty()) {
+      d = idle.back();
+      idle.pop_back();
+      int status;
+      if (d.owner != getpid()) {
+        close(d.fd);  // inherited through a fork: the parent's, not ours
+      } else if (waitpid(d.pid, &status, WNOHANG) != 0) {
+        close(d.fd);  // ended while idle
+      } else {
+        return true;
+      }
+    }
+  }
+  return start(d, why);
+}
+
+void release(Decoder& d) {
+  {
+    std::lock_guard<std::mutex> lock(poolMutex);
+    auto& idle = idleDecoders();
+    if (idle.size() < kMaxIdle) {
+      idle.push_back(d);
+      d = Decoder{};
+      return;
+    }
+  }
+  stop(d, std::chrono::seconds(2));
+}
+
+enum class Channel { kOpen, kEnded, kLate };
+
+// Waits until the channel is ready for `events` before `until`.
+Channel await(int fd, short events, Clock::time_point until) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0) return Channel::kLate;
+    pollfd p{fd, events, 0};
+    const int r = poll(&p, 1, static_cast<int>(std::min<long long>(left, 60000)));
+    if (r > 0) return p.revents & (events | POLLHUP | POLLERR) ? Channel::kOpen : Channel::kEnded;
+    if (r < 0 && errno != EINTR) return Channel::kEnded;
+  }
+}
+
+class SocketSource : public ReplySource {
+ public:
+  SocketSource(int fd, Clock::time_point until) : fd_(fd), until_(until) {}
+  bool read(void* to, size_t n) override {
+    auto* p = static_cast<unsigned char*>(to);
+    while (n > 0 && state == Channel::kOpen) {
+      if ((state = await(fd_, POLLIN, until_)) != Channel::kOpen) break;
+      const ssize_t got = recv(fd_, p, n, 0);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (got <= 0) state = Channel::kEnded;
+      if (got <= 0) break;
+      p += got;
+      n -= static_cast<size_t>(got);
+    }
+    return n == 0;
+  }
+  bool send(const void* from, size_t n) {
+    const auto* p = static_cast<const unsigned char*>(from);
+    while (n > 0 && state == Channel::kOpen) {
+      if ((state = await(fd_, POLLOUT, until_)) != Channel::kOpen) break;
+      const ssize_t put = ::send(fd_, p, n, MSG_NOSIGNAL);
+      if (put < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (put <= 0) state = Channel::kEnded;
+      if (put <= 0) break;
+      p += put;
+      n -= static_cast<size_t>(put);
+    }
+    return n == 0;
+  }
+  Channel state = Channel::kOpen;
+
+ private:
+  int fd_;
+  Clock::time_point until_;
+};
+
+std::string signalName(int s) {
+  switch (s) {
+    case SIGSEGV: return "segmentation fault";
+    case SIGABRT: return "aborted";
+    case SIGBUS: return "bus error";
+    case SIGFPE: return "arithmetic exception";
+    case SIGILL: return "illegal instruction";
+    case SIGKILL: return "killed";
+    default: return "signal " + std::to_string(s);
+  }
+}
+
+// Sends one request and reads its reply. A decoder that answered stays for
+// the next file; one that broke off, ran out of time or broke the protocol
+// is stopped, and `why` says what became of it.
+bool decodeElsewhere(RequestKind kind, const void* payload, size_t bytes, DecodedImage& out, CameraRawInfo& info,
+                     std::string& why) {
+  Decoder d;
+  if (!acquire(d, why)) return false;
+  const double seconds = decodeSeconds.load();
+  SocketSource channel(
+      d.fd, Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+  RequestHeader request;
+  request.kind = kind;
+  request.bytes = bytes;
+  Reply reply = Reply::kBroken;
+  try {
+    if (channel.send(&request, sizeof request) && channel.send(payload, bytes))
+      reply = readReply(channel, out, info, why);
+  } catch (...) {
+    stop(d, Clock::duration::zero());  // no room for the mosaic: the rest of the reply is not wanted
+    throw;
+  }
+  if (reply != Reply::kBroken) {
+    release(d);
+    return reply == Reply::kDecoded;
+  }
+  if (channel.state == Channel::kLate) {
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", seconds);
+    stop(d, Clock::duration::zero());
+    why = std::string("truncated or corrupt file (the camera raw decoder took more than ") + limit +
+          " s on it and was stopped)";
+  } else if (channel.state == Channel::kEnded) {
+    close(d.fd);
+    d.fd = -1;
+    const int status = reap(d, std::chrono::seconds(2));
+    d = Decoder{};
+    if (status >= 0 && WIFSIGNALED(status))
+      why = "truncated or corrupt file (the camera raw decoder crashed on it: " + signalName(WTERMSIG(status)) + ")";
+    else if (status >= 0 && WIFEXITED(status))
+      why = "truncated or corrupt file (the camera raw decoder ended on it with status " +
+            std::to_string(WEXITSTATUS(status)) + ")";
+    else
+      why = "truncated or corrupt file (the camera raw decoder ended on it)";
+  } else {
+    stop(d, Clock::duration::zero());
+    why = "the camera raw decoder answered out of protocol (" + why + ")";
+  }
+  return false;
 }
 
 }  // namespace
 
+void setCameraRawDecoder(const std::string& program, double seconds) {
+  std::vector<Decoder> idle;
+  {
+    std::lock_guard<std::mutex> lock(poolMutex);
+    decoderProgram = program;
+    idle.swap(idleDecoders());
+  }
+  decodeSeconds = seconds > 0 ? seconds : 120.0;
+  for (Decoder& d : idle) stop(d, std::chrono::seconds(2));
+}
+
 bool readCameraRawBuffer(const void* data, size_t size, DecodedImage& out, CameraRawInfo& info, std::string& why) {
-  auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
-  // LibRaw takes a non-const buffer but only reads it.
-  return decode(*raw, raw->open_buffer(const_cast<void*>(data), size), out, info, why);
+  if (size > kMaxFileBytes) return why = "image too large", false;
+  return decodeElsewhere(kDecodeBuffer, data, size, out, info, why);
 }
 
 bool readCameraRawFile(const std::string& path, DecodedImage& out, CameraRawInfo& info, std::string& why) {
-  auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
-  return decode(*raw, raw->open_file(path.c_str()), out, info, why);
+  // The decoder may have started in another working folder.
+  std::string absolute = path;
+  if (!path.empty() && path[0] != '/') {
+    char here[PATH_MAX];
+    if (getcwd(here, sizeof here)) absolute = std::string(here) + "/" + path;
+  }
+  if (absolute.size() > kMaxPathBytes) return why = "path too long", false;
+  return decodeElsewhere(kDecodeFile, absolute.data(), absolute.size(), out, info, why);
 }
 
 #else
 
 bool cameraRawAvailable() { return false; }
+
+void setCameraRawDecoder(const std::string&, double) {}
 
 bool readCameraRawBuffer(const void*, size_t, DecodedImage&, CameraRawInfo&, std::string& why) {
   why = "camera raw input needs LibRaw";

@@ -350,3 +350,54 @@ def test_a_batch_of_camera_files_goes_on_after_a_bad_one(tmp_path):
     assert "%s: not a Bayer sensor: colour filter is no RGGB, BGGR, GBRG or GRBG cell\n" % (tmp_path / "a3.dng") \
         in r.stderr
     assert sorted(p.name for p in tmp_path.glob("out_*")) == ["out_0.ppm", "out_3.ppm"]
+
+
+# Fuzzer finds that crash LibRaw itself (an overflow glibc aborts on, a wild
+# read): LibRaw runs in a decoder process, so they are bad files like others.
+CRASHERS = [os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "tests", "data",
+                         name) for name in ("libraw_crash_model.dng", "libraw_crash_ifd.dng")]
+
+
+@needs_program
+def test_files_that_crash_libraw_fail_alone_and_a_batch_goes_on(tmp_path):
+    out = tmp_path / "out.ppm"
+    for crasher in CRASHERS:
+        r = run_program("-i", crasher, "-o", str(out))
+        if "camera raw input needs LibRaw" in r.stderr:
+            pytest.skip("built without LibRaw")
+        assert r.returncode > 0, (r.returncode, r.stderr)  # an exit status, not a signal (< 0)
+        assert ("%s: " % crasher) in r.stderr
+        assert not out.exists()
+    r = run_program("-i", CRASHERS[0], "-o", str(out))
+    assert "%s: truncated or corrupt file (the camera raw decoder " % CRASHERS[0] in r.stderr, r.stderr
+
+    mosaic, white = photo_mosaic(12, 256, NEUTRAL)
+    good = dng_bytes(mosaic[:32, :48], (0, 1, 1, 2), [256] * 4, white, NEUTRAL)
+    (tmp_path / "a1.dng").write_bytes(good)
+    for i, crasher in enumerate(CRASHERS):
+        (tmp_path / ("a%d.dng" % (i + 2))).write_bytes(open(crasher, "rb").read())
+    (tmp_path / "a4.dng").write_bytes(good)
+    r = run_program("-if", str(tmp_path / "a*.dng"), "-maxWidth", "48", "-maxHeight", "32", "-o",
+                    str(tmp_path / "out_*.ppm"))
+    assert r.returncode > 0, (r.returncode, r.stderr)
+    assert "%s: truncated or corrupt file" % (tmp_path / "a2.dng") in r.stderr, r.stderr
+    assert "%s: " % (tmp_path / "a3.dng") in r.stderr
+    assert sorted(p.name for p in tmp_path.glob("out_*")) == ["out_0.ppm", "out_3.ppm"]
+
+
+def test_read_raw_raises_file_error_on_files_that_crash_libraw(tmp_path):
+    opix = pytest.importorskip("opix")
+    for crasher in CRASHERS:
+        with pytest.raises(opix.FileError) as e:
+            opix.read_raw(crasher)
+        if "needs LibRaw" in str(e.value):
+            pytest.skip("built without LibRaw")
+        assert str(e.value).startswith(crasher + ": "), str(e.value)
+        with pytest.raises(opix.FileError):
+            opix.develop(crasher)
+    # The module goes on reading good files.
+    mosaic, white = photo_mosaic(14, 512, NEUTRAL)
+    dng = tmp_path / "shot.dng"
+    dng.write_bytes(dng_bytes(mosaic[:32, :48], (0, 1, 1, 2), [512] * 4, white, NEUTRAL))
+    raw, meta = opix.read_raw(str(dng))
+    assert np.array_equal(raw, mosaic[:32, :48]) and meta["pattern"] == "RGGB"

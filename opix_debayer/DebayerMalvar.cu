@@ -1,6 +1,8 @@
 // CUDA driver of HQLI: 128 threads per block, the tile and its 2-sample apron
-// loaded into shared memory as aligned 32-bit words, 8 pixels per thread,
-// 32-bit stores.
+// loaded into shared memory as aligned 32-bit words, 8 pixels per thread
+// (two or four rows of a word's samples each), which reads its rows' words
+// around them from the tile once and takes every sample from those
+// registers; 32-bit stores.
 #include "CudaKernel.cuh"
 #include "DebayerMalvar.h"
 #include "MalvarMath.h"
@@ -20,8 +22,23 @@ constexpr int kTileW = 32 * kStorePixels<T>;
 template <class T>
 constexpr int kTileH = kThreads / 32 * kPixelsPerThread / kStorePixels<T>;
 
-template <class T>
-__device__ void malvarTile(const WorkView& w, const SurfaceView& d, int sx, int sy, int hi) {
+// The samples around a thread's pixels from its registers: Words tile words
+// from word `lane` of each of its Rows rows. Positions are phased and
+// counted from an even origin (the thread's first pixel less 2 columns and
+// its first row less 2 rows), so they keep their phases; the rows were read
+// from Sy lower. Every position the maths asks for is a constant: each read
+// is a fixed shift of a fixed register.
+template <class T, int Rows, int Words, int Sy>
+struct WordWindow {
+  uint32_t w[Rows][Words];
+  __device__ int operator()(int x, int y) const {
+    constexpr int kPerWord = 4 / int(sizeof(T)), kBits = 8 * int(sizeof(T));
+    return int((w[y - Sy][x / kPerWord] >> (kBits * (x % kPerWord))) & ((1u << kBits) - 1));
+  }
+};
+
+template <class T, int Sx, int Sy>
+__device__ void malvarTile(const WorkView& w, const SurfaceView& d, int hi) {
   constexpr int kPerWord = 4 / int(sizeof(T));
   constexpr int kWords = (kTileW<T> + 5 + kPerWord - 1) / kPerWord;  // tile + apron + one sample of shift
   constexpr int kRows = kTileH<T> + 4;
@@ -29,25 +46,40 @@ __device__ void malvarTile(const WorkView& w, const SurfaceView& d, int sx, int 
   __shared__ uint32_t tile[kRows * kWords];
   const int x0 = blockIdx.x * kTileW<T>, y0 = blockIdx.y * kTileH<T>;
   const bool checked = blockIdx.x == gridDim.x - 1 || blockIdx.y == gridDim.y - 1;
-  loadTile(tile, kRows, kWords, w, x0 / kPerWord, y0 + sy, checked);
+  loadTile(tile, kRows, kWords, w, x0 / kPerWord, y0 + Sy, checked);
   __syncthreads();
 
-  const SharedTile<T> s{reinterpret_cast<const T*>(tile), kWords * kPerWord, x0 - 2, y0 + sy - 2};
+  // Tile sample (0, 0) is at phased (x0 - 2, y0 + Sy - 2); the thread's
+  // pixels (kPerWord of them from sample kPerWord x lane + 2 + Sx) and the 2
+  // around them lie in kWindow words from word lane of its rows.
   const int lane = threadIdx.x % 32, warp = threadIdx.x / 32;
-  const int x = x0 + kStorePixels<T> * lane;
+  const int x = x0 + kStorePixels<T> * lane, yFirst = y0 + kWarpRows * warp;
+  static_assert(kStorePixels<T> == kPerWord, "a thread's pixels of a row start on a word");
+  constexpr int kWindow = (kPerWord + 5 + kPerWord - 1) / kPerWord;
+  WordWindow<T, kWarpRows + 4, kWindow, Sy> s;
+  OPIX_UNROLL
+  for (int r = 0; r < kWarpRows + 4; ++r) OPIX_UNROLL
+  for (int k = 0; k < kWindow; ++k) s.w[r][k] = tile[(kWarpRows * warp + r) * kWords + lane + k];
+  OPIX_UNROLL
   for (int j = 0; j < kWarpRows; ++j) {
-    const int y = y0 + kWarpRows * warp + j;
+    const int y = yFirst + j;
     if (y >= int(d.height) || x >= int(d.width)) continue;
-    storePixels<T>(d, x, y, [&](int i) { return malvarAt(s, x + i + sx, y + sy, hi); });
+    storePixels<T>(d, x, y, [&](int i) { return malvarAt(s, 2 + i + Sx, 2 + j + Sy, hi); });
   }
 }
 
-// kernel-report MalvarKernel: block 128, 4 px per loop pass, reads 1 B/px, writes 3 B/px; budget 40 regs, 170 SASS/px
-__global__ void MalvarKernel(WorkView w, SurfaceView d, int sx, int sy) { malvarTile<uint8_t>(w, d, sx, sy, 255); }
+// The pattern's shift is a template argument: the phase of every pixel of a
+// thread is then known at compile time.
+// kernel-report MalvarKernel: block 128, 8 px per thread, reads 1 B/px, writes 3 B/px; budget 40 regs, 105 SASS/px
+template <int Sx, int Sy>
+__global__ void MalvarKernel(WorkView w, SurfaceView d) {
+  malvarTile<uint8_t, Sx, Sy>(w, d, 255);
+}
 
-// kernel-report MalvarKernel16: block 128, 2 px per loop pass, reads 2 B/px, writes 6 B/px; budget 40 regs, 170 SASS/px
-__global__ void MalvarKernel16(WorkView w, SurfaceView d, int sx, int sy, int hi) {
-  malvarTile<uint16_t>(w, d, sx, sy, hi);
+// kernel-report MalvarKernel16: block 128, 8 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 105 SASS/px
+template <int Sx, int Sy>
+__global__ void MalvarKernel16(WorkView w, SurfaceView d, int hi) {
+  malvarTile<uint16_t, Sx, Sy>(w, d, hi);
 }
 
 template <class T>
@@ -55,13 +87,21 @@ dim3 gridOf(const SurfaceView& d) {
   return dim3(ceilDiv(d.width, kTileW<T>), ceilDiv(d.height, kTileH<T>), 1);
 }
 
+template <int Sx, int Sy>
+void launchShifted(const WorkView& work, const SurfaceView& d) {
+  if (work.format == OPIX_I8)
+    launchKernel(MalvarKernel<Sx, Sy>, gridOf<uint8_t>(d), kThreads, work, d);
+  else
+    launchKernel(MalvarKernel16<Sx, Sy>, gridOf<uint16_t>(d), kThreads, work, d, maxEstimate(work.format));
+}
+
 }  // namespace
 
 void launchMalvarCuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
-  if (work.format == OPIX_I8)
-    launchKernel(MalvarKernel, gridOf<uint8_t>(d), kThreads, work, d, sx, sy);
+  if (sy)
+    sx ? launchShifted<1, 1>(work, d) : launchShifted<0, 1>(work, d);
   else
-    launchKernel(MalvarKernel16, gridOf<uint16_t>(d), kThreads, work, d, sx, sy, maxEstimate(work.format));
+    sx ? launchShifted<1, 0>(work, d) : launchShifted<0, 0>(work, d);
 }
 
 }  // namespace opix::OPIX_CUDA_NS

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "device/Device.h"
+
 #if defined(OPIX_CUDA_CPU_DRIVER)
 #include <hip/hip_runtime.h>
 // HIP-CPU asks the compiler for SIMD clones of every kernel and device
@@ -63,7 +65,16 @@ __device__ __forceinline__ T readOnly(const T* p) {
 #endif
 }
 
-// Launches `kernel` on the SDK stream with no dynamic shared memory. On the
+#if !defined(OPIX_CUDA_CPU_DRIVER)
+// The stream of device/Device.h's currentStream, null being the SDK stream.
+inline cudaStream_t launchStream() {
+  void* s = ::opix::device::currentStream();
+  return s ? static_cast<cudaStream_t>(s) : cudaStreamPerThread;
+}
+#endif
+
+// Launches `kernel` on the current stream (the called component's, else the
+// SDK stream) with no dynamic shared memory. On the
 // CPU the launch runs to its end before this returns: the host backend's
 // copies that follow do not wait for HIP-CPU's own stream.
 template <class... Params, class... Args>
@@ -74,7 +85,7 @@ void launchKernel(void (*kernel)(Params...), dim3 grid, dim3 block, Args&&... ar
 #else
   // The launch syntax is CUDA's, which the formatter does not know here.
   // clang-format off
-  kernel<<<grid, block, 0, cudaStreamPerThread>>>(static_cast<Params>(std::forward<Args>(args))...);
+  kernel<<<grid, block, 0, launchStream()>>>(static_cast<Params>(std::forward<Args>(args))...);
   // clang-format on
 #endif
 }

@@ -11,6 +11,15 @@ void synchroniseIfRequested() {
   if (device::deviceSynchronize() != device::kSuccess) OPIX_THROW(OPIX_INTERNAL_ERROR);
 }
 
+void switchStream(void* current, void* next) {
+  requireInitialised();
+  if (device::streamCheck(next) != device::kSuccess) OPIX_THROW(OPIX_INVALID_VALUE);
+  if (current == next) return;
+  const device::Error e = current ? device::streamSynchronizeOn(current) : device::deviceSynchronize();
+  if (e != device::kSuccess)
+    OPIX_THROW_CUDA(OPIX_EXECUTION_FAILURE, e, current ? "cudaStreamSynchronize" : "cudaDeviceSynchronize");
+}
+
 }  // namespace opix
 
 extern "C" opixStatus_t opixTraceCreate(const char* path) {

@@ -11,6 +11,7 @@
 #include "HandleSignature.h"
 #include "SurfaceLease.h"
 #include "TraceFile.h"
+#include "device/Device.h"
 #include "opixException.h"
 
 namespace opix {
@@ -123,8 +124,28 @@ opixStatus_t transformFrontend(const ObjectNames& names, Record* handle, TraceAr
     trace::value("handle", static_cast<const void*>(handle));
     traceArgs();
     const HandleUse use = useHandle(handle);
+    const device::StreamScope onStream(handle->stream.load(std::memory_order_relaxed));
     body(*handle->component);
     synchroniseIfRequested();
+  });
+}
+
+// Moves work of a component, or of a timer, from `current` to `next`: checks
+// that the backend takes `next`, then waits for what `current` holds (the
+// whole device for the SDK stream, which is per thread and may have been
+// another thread's).
+void switchStream(void* current, void* next);
+
+// SetStream: the component's later Transform and Copy calls run on `stream`.
+template <class Record>
+opixStatus_t setStreamFrontend(const char* name, Record* handle, void* stream) noexcept {
+  return runTraced([&] {
+    trace::text(name);
+    trace::value("handle", static_cast<const void*>(handle));
+    trace::value("stream", static_cast<const void*>(stream));
+    const HandleUse use = useHandle(handle);
+    switchStream(handle->stream.load(std::memory_order_relaxed), stream);
+    handle->stream.store(stream, std::memory_order_relaxed);
   });
 }
 

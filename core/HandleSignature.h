@@ -7,6 +7,7 @@
 // memory was overwritten.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -41,6 +42,8 @@ struct SignedRecord {
 template <class Component, HandleKind K>
 struct HandleRecord : SignedRecord<K> {
   std::shared_ptr<Component> component;
+  // The stream of the component's Transform and Copy calls; null is the SDK stream.
+  std::atomic<void*> stream{nullptr};
 };
 
 namespace handles {

@@ -4,7 +4,8 @@
 
 namespace opix {
 
-// Waits for the SDK stream; a failure raises OPIX_EXECUTION_FAILURE.
+// Waits for the current stream (device::currentStream: the called
+// component's, else the SDK stream); a failure raises OPIX_EXECUTION_FAILURE.
 void streamSynchronize();
 
 // Run after every kernel launch with the kernel's display name: a failed

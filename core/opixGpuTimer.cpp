@@ -1,4 +1,7 @@
-// GPU timers: a pair of events around work on the SDK stream.
+// GPU timers: a pair of events around work on a stream (the SDK stream
+// unless the timer is given one).
+#include <atomic>
+
 #include "GlobalMethods.h"
 #include "HandleSignature.h"
 #include "device/Device.h"
@@ -8,6 +11,7 @@
 struct opixGpuTimerRecord : opix::SignedRecord<opix::HandleKind::GpuTimer> {
   opix::device::Event* start = nullptr;
   opix::device::Event* stop = nullptr;
+  std::atomic<void*> stream{nullptr};  // where Start and Stop record; null is the SDK stream
 };
 
 namespace {
@@ -55,6 +59,7 @@ extern "C" opixStatus_t opixGpuTimerCreate(opixGpuTimerHandle_t* handle) {
 extern "C" opixStatus_t opixGpuTimerStart(opixGpuTimerHandle_t handle) {
   return opix::runQuiet([&] {
     const opix::HandleUse use = opix::useHandle(handle);
+    const opix::device::StreamScope onStream(handle->stream.load(std::memory_order_relaxed));
     must(opix::device::eventRecord(*handle->start), __LINE__);
   });
 }
@@ -62,6 +67,7 @@ extern "C" opixStatus_t opixGpuTimerStart(opixGpuTimerHandle_t handle) {
 extern "C" opixStatus_t opixGpuTimerStop(opixGpuTimerHandle_t handle) {
   return opix::runQuiet([&] {
     const opix::HandleUse use = opix::useHandle(handle);
+    const opix::device::StreamScope onStream(handle->stream.load(std::memory_order_relaxed));
     must(opix::device::eventRecord(*handle->stop), __LINE__);
   });
 }
@@ -86,5 +92,15 @@ extern "C" opixStatus_t opixGpuTimerDestroy(opixGpuTimerHandle_t handle) {
     handle->signature = 0;
     delete handle;
     if (failed) throw opixException(OPIX_INTERNAL_ERROR, OPIX_SOURCE, failed);
+  });
+}
+
+extern "C" opixStatus_t opixGpuTimerSetStream(opixGpuTimerHandle_t handle, opixStream_t stream) {
+  return opix::runQuiet([&] {
+    const opix::HandleUse use = opix::useHandle(handle);
+    // Events hold no work: the timer only needs a stream the backend takes.
+    opix::requireInitialised();
+    if (opix::device::streamCheck(stream) != opix::device::kSuccess) OPIX_THROW(OPIX_INVALID_VALUE);
+    handle->stream.store(stream, std::memory_order_relaxed);
   });
 }

@@ -264,6 +264,49 @@ opixStatus_t opixInitHost(void);
 opixStatus_t opixHostMalloc(void** pointer, size_t size);
 opixStatus_t opixHostFree(void* pointer);
 
+/* ------------------------------------------------------------------ streams */
+
+/* Device work is queued in order on a stream. Every component runs on the
+ * SDK stream until it is given one of its own with its ...SetStream call:
+ * then every launch, copy, event and wait of its Transform or Copy goes to
+ * that stream (work its Create queued stays on the SDK stream).
+ *
+ * opixStream_t is a cudaStream_t on the CUDA backend: pass a stream of the
+ * caller's own (a CUDA stream, CuPy's Stream.ptr, PyTorch's cuda_stream) or
+ * one made by opixStreamCreate. NULL is the SDK stream, the CUDA per-thread
+ * default stream, which is what components use without a SetStream call;
+ * cudaStreamLegacy and cudaStreamPerThread are taken as well. The SDK takes
+ * a CUDA stream as given, as the CUDA libraries do.
+ *
+ * On the host backend all work has run when the call that queued it
+ * returns, so every stream is in order by itself. Accepted there: NULL, the
+ * values of cudaStreamLegacy and cudaStreamPerThread (the host's one queue),
+ * and streams made by opixStreamCreate and not yet destroyed; anything else
+ * is refused with OPIX_INVALID_VALUE.
+ *
+ * Ordering between streams is the caller's, as with any CUDA library: a
+ * component reads its source buffer on its own stream, so when the component
+ * that writes that buffer runs on another stream, make the reader's stream
+ * wait for the writer's work (cudaEventRecord on the writer's stream, then
+ * cudaStreamWaitEvent on the reader's), or synchronise the writer's stream,
+ * before the reader's Transform. The same holds for the host memory of an
+ * import (keep it unchanged until the import's stream has passed the copy)
+ * and of opixExportToHostCopyAsync (read it once the export's stream has
+ * passed the copy). A component's buffer is not to be written by one stream
+ * while another still reads it: give a chain one stream, or order them.
+ *
+ * A stream must outlive the components and timers set to it (set them back
+ * to NULL, or destroy them, before the stream). */
+typedef void* opixStream_t;
+
+/* A new stream (cudaStreamCreate on the CUDA backend). */
+opixStatus_t opixStreamCreate(opixStream_t* stream);
+/* Waits for the stream's work, then destroys it. NULL and the special CUDA
+ * values are refused with OPIX_INVALID_VALUE. */
+opixStatus_t opixStreamDestroy(opixStream_t stream);
+/* Waits until every piece of work queued on the stream has finished. */
+opixStatus_t opixStreamSynchronize(opixStream_t stream);
+
 /* ---------------------------------------------------------------- trace log */
 
 opixStatus_t opixTraceCreate(const char* path);
@@ -279,6 +322,11 @@ opixStatus_t opixDebayerTransform(opixDebayerHandle_t handle, opixBayerPattern_t
                                   uint32_t height);
 opixStatus_t opixDebayerDestroy(opixDebayerHandle_t handle);
 opixStatus_t opixDebayerGetAllocatedGpuMemorySize(opixDebayerHandle_t handle, uint64_t* size);
+/* The stream of the component's Transform and Copy calls (section "streams"
+ * above; NULL: the SDK stream). Waits for the work the component has queued
+ * so far on its former stream, so the new stream needs no ordering against
+ * it. The same call exists for every component and for the GPU timer. */
+opixStatus_t opixDebayerSetStream(opixDebayerHandle_t handle, opixStream_t stream);
 /* The reach of an algorithm: an output pixel depends on the mosaic samples at
  * most this many columns and rows away from it (0 for binning, whose pixels
  * depend on their own block). A caller that cuts a mosaic into tiles whose
@@ -632,6 +680,7 @@ opixStatus_t opixImageFilterTransform(opixImageFilterHandle_t handle, const void
                                       uint32_t height);
 opixStatus_t opixImageFilterDestroy(opixImageFilterHandle_t handle);
 opixStatus_t opixImageFilterGetAllocatedGpuMemorySize(opixImageFilterHandle_t handle, uint64_t* size);
+opixStatus_t opixImageFilterSetStream(opixImageFilterHandle_t handle, opixStream_t stream);
 
 /* ---------------------------------------------------------------- GPU timer */
 
@@ -640,6 +689,9 @@ opixStatus_t opixGpuTimerStart(opixGpuTimerHandle_t handle);
 opixStatus_t opixGpuTimerStop(opixGpuTimerHandle_t handle);
 opixStatus_t opixGpuTimerGetTime(opixGpuTimerHandle_t handle, float* elapsedMs);
 opixStatus_t opixGpuTimerDestroy(opixGpuTimerHandle_t handle);
+/* Start and Stop record their events on this stream from now on (NULL: the
+ * SDK stream); set it to the stream of the work the timer brackets. */
+opixStatus_t opixGpuTimerSetStream(opixGpuTimerHandle_t handle, opixStream_t stream);
 
 /* --------------------------------------------------------- import from host */
 
@@ -684,6 +736,7 @@ opixStatus_t opixImportFromHostCreatePacked(opixImportFromHostHandle_t* handle, 
                                             opixDeviceSurfaceBufferHandle_t* destinationBuffer);
 opixStatus_t opixImportFromHostDestroy(opixImportFromHostHandle_t handle);
 opixStatus_t opixImportFromHostGetAllocatedGpuMemorySize(opixImportFromHostHandle_t handle, uint64_t* bytes);
+opixStatus_t opixImportFromHostSetStream(opixImportFromHostHandle_t handle, opixStream_t stream);
 
 /* ----------------------------------------------------------- export to host */
 
@@ -701,8 +754,16 @@ opixStatus_t opixExportToHostCreate(opixExportToHostHandle_t* handle, opixSurfac
  * NULL. Returns when the image is in host memory. */
 opixStatus_t opixExportToHostCopy(opixExportToHostHandle_t handle, void* destination, uint32_t width, uint32_t pitch,
                                   uint32_t height, const opixExportParameters_t* parameters);
+/* Copy without the final wait: returns once the work is queued on the
+ * export's stream. The host image is complete when that stream has passed
+ * the copy (opixStreamSynchronize, or an event the caller records after it);
+ * with page-locked destination memory (opixHostMalloc) the copy overlaps
+ * work on other streams. Same checks, trace and results as Copy. */
+opixStatus_t opixExportToHostCopyAsync(opixExportToHostHandle_t handle, void* destination, uint32_t width,
+                                       uint32_t pitch, uint32_t height, const opixExportParameters_t* parameters);
 opixStatus_t opixExportToHostDestroy(opixExportToHostHandle_t handle);
 opixStatus_t opixExportToHostGetAllocatedGpuMemorySize(opixExportToHostHandle_t handle, uint64_t* bytes);
+opixStatus_t opixExportToHostSetStream(opixExportToHostHandle_t handle, opixStream_t stream);
 
 /* -------------------------------------------------------- surface converter */
 
@@ -724,6 +785,7 @@ opixStatus_t opixSurfaceConverterTransform(opixSurfaceConverterHandle_t handle, 
                                            uint32_t height);
 opixStatus_t opixSurfaceConverterDestroy(opixSurfaceConverterHandle_t handle);
 opixStatus_t opixSurfaceConverterGetAllocatedGpuMemorySize(opixSurfaceConverterHandle_t handle, uint64_t* bytes);
+opixStatus_t opixSurfaceConverterSetStream(opixSurfaceConverterHandle_t handle, opixStream_t stream);
 
 #ifdef __cplusplus
 }

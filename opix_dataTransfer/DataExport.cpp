@@ -67,7 +67,7 @@ DataExport::DataExport(opixDeviceSurfaceBufferHandle_t source)
 void DataExport::ComputeMemorySize() { reserve(*intermediate_); }
 
 void DataExport::Copy(void* destination, uint32_t width, uint32_t pitch, uint32_t height,
-                      const opixExportParameters_t* parameters) {
+                      const opixExportParameters_t* parameters, bool wait) {
   trace::buffer("source buffer", source_);
   traceExportParameters(parameters);
   checks::widthMatches(width, source_->width);
@@ -90,7 +90,7 @@ void DataExport::Copy(void* destination, uint32_t width, uint32_t pitch, uint32_
     if (width != 0 && height != 0)
       copy2D(destination, pitch, deviceAddress(*from), from->pitch, hostRowBytes(width), height,
              device::CopyKind::DeviceToHost);
-    streamSynchronize();
+    if (wait) streamSynchronize();
   } catch (const opixException& e) {
     trace::status(e.status());
     trace::value("CUDA Error", static_cast<int32_t>(e.cudaError()));

@@ -21,10 +21,11 @@ class DataExport : public MemoryAdapter {
   opixSurfaceFormat_t hostFormat() const { return intermediate_->surfaceFormat; }
 
   // Copies the source's current image to `destination` (rows `pitch` bytes
-  // apart) and waits until it is there. `width` and `height` must be the
-  // source's current size. The source buffer is never modified.
+  // apart) and, with `wait`, waits until it is there; otherwise the copy is
+  // left queued on the stream. `width` and `height` must be the source's
+  // current size. The source buffer is never modified.
   void Copy(void* destination, uint32_t width, uint32_t pitch, uint32_t height,
-            const opixExportParameters_t* parameters);
+            const opixExportParameters_t* parameters, bool wait = true);
 
  private:
   void ComputeMemorySize() override;

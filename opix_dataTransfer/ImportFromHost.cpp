@@ -76,3 +76,7 @@ extern "C" opixStatus_t opixImportFromHostGetAllocatedGpuMemorySize(opixImportFr
                                                                     uint64_t* bytes) {
   return opix::memorySizeFrontend(handle, bytes);
 }
+
+extern "C" opixStatus_t opixImportFromHostSetStream(opixImportFromHostHandle_t handle, opixStream_t stream) {
+  return opix::setStreamFrontend("Import from host. Set stream", handle, stream);
+}

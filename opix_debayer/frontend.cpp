@@ -104,3 +104,7 @@ extern "C" opixStatus_t opixDebayerGetReach(opixDebayerType_t type, uint32_t* re
   *reach = static_cast<uint32_t>(r);
   return OPIX_OK;
 }
+
+extern "C" opixStatus_t opixDebayerSetStream(opixDebayerHandle_t handle, opixStream_t stream) {
+  return setStreamFrontend("Debayer. Set stream", handle, stream);
+}

@@ -55,3 +55,7 @@ extern "C" opixStatus_t opixSurfaceConverterGetAllocatedGpuMemorySize(opixSurfac
                                                                       uint64_t* bytes) {
   return opix::memorySizeFrontend(handle, bytes);
 }
+
+extern "C" opixStatus_t opixSurfaceConverterSetStream(opixSurfaceConverterHandle_t handle, opixStream_t stream) {
+  return opix::setStreamFrontend("SurfaceConverter. Set stream", handle, stream);
+}

@@ -4,7 +4,7 @@
 //   opix.white_balance(mosaic, gains, pattern="RGGB", bits=None, backend="auto")
 //   opix.color_correction(image, matrix, white_level=None, bits=None, backend="auto")
 //   opix.Debayer(width, height, dtype="uint8", pattern=..., algorithm=..., bits=..., backend=...,
-//                white_balance=None)(mosaic, out=None)
+//                white_balance=None, stream=0)(mosaic, out=None)
 //
 // A chain is built the way opix_debayer builds it, so that both give the same
 // samples. The SDK works with the GIL released, one chain at a time.
@@ -195,6 +195,7 @@ struct ChainSetup {
   opixWhiteBalance_t whiteBalance{};
   bool demosaicWhiteBalance = false;  // a white balance ahead of the debayer
   opixBaseColorCorrection_t colorCorrection{};
+  opixStream_t stream = nullptr;  // the stream of every component; null is the SDK stream
 };
 
 void checkSize(uint32_t width, uint32_t height) {
@@ -324,6 +325,14 @@ class Chain {
             "opixImageFilterCreate");
     }
     check(opixExportToHostCreate(&exporter_, &exportFormat_, current), "opixExportToHostCreate");
+    if (s.stream) {
+      check(opixImportFromHostSetStream(importer_, s.stream), "opixImportFromHostSetStream");
+      for (opixSurfaceConverterHandle_t c : {to16_, back_})
+        if (c) check(opixSurfaceConverterSetStream(c, s.stream), "opixSurfaceConverterSetStream");
+      if (filter_) check(opixImageFilterSetStream(filter_, s.stream), "opixImageFilterSetStream");
+      if (debayer_) check(opixDebayerSetStream(debayer_, s.stream), "opixDebayerSetStream");
+      check(opixExportToHostSetStream(exporter_, s.stream), "opixExportToHostSetStream");
+    }
   }
 
   void destroy() {
@@ -429,12 +438,24 @@ std::vector<float> whiteBalanceGains(const py::object& gains) {
   return g;
 }
 
+// A stream handle as CuPy (Stream.ptr) and PyTorch (Stream.cuda_stream) give
+// it: an integer, 0 for the SDK stream.
+opixStream_t streamOf(const py::object& stream) {
+  if (!py::isinstance<py::int_>(stream) || py::isinstance<py::bool_>(stream))
+    invalid("stream must be an integer stream handle (0: the default stream), not " + text(stream.get_type()));
+  const py::int_ value = py::reinterpret_borrow<py::int_>(stream);
+  if (value < py::int_(0) || value > py::int_(py::cast(UINTPTR_MAX)))
+    invalid("stream must be a stream handle from 0 to 2**64 - 1, not " + text(stream));
+  return reinterpret_cast<opixStream_t>(value.cast<uintptr_t>());
+}
+
 class Debayer {
  public:
   Debayer(uint32_t width, uint32_t height, const py::object& dtype, const std::string& pattern,
           const std::string& algorithm, std::optional<int> bits, const std::string& backend,
-          const py::object& whiteBalance) {
+          const py::object& whiteBalance, const py::object& stream = py::int_(0)) {
     ChainSetup s;
+    s.stream = streamOf(stream);
     s.kind = Kind::Demosaic;
     s.pattern = patternOf(pattern);
     if (!whiteBalance.is_none()) {
@@ -587,15 +608,19 @@ PYBIND11_MODULE(_opix, m) {
       "the overlap that tiles of a mosaic need to give the samples of one call.");
   addFileFunctions(m);
 
-  py::class_<Debayer>(m, "Debayer",
-                      "A demosaic chain for frames up to width x height, built once: calling it allocates nothing "
-                      "in the SDK, and nothing at all when `out` is given. white_balance: four gains (R, G1, G2, "
-                      "B) applied to the mosaic ahead of the demosaic, as opix_debayer's -R -G1 -G2 -B do.")
+  py::class_<Debayer>(
+      m, "Debayer",
+      "A demosaic chain for frames up to width x height, built once: calling it allocates nothing "
+      "in the SDK, and nothing at all when `out` is given. white_balance: four gains (R, G1, G2, "
+      "B) applied to the mosaic ahead of the demosaic, as opix_debayer's -R -G1 -G2 -B do. stream: an integer "
+      "stream handle (CuPy's Stream.ptr, PyTorch's Stream.cuda_stream; 0 is the default stream) "
+      "on which the chain's device work is queued; a call still returns once its result is in "
+      "`out`.")
       .def(py::init<uint32_t, uint32_t, const py::object&, const std::string&, const std::string&, std::optional<int>,
-                    const std::string&, const py::object&>(),
+                    const std::string&, const py::object&, const py::object&>(),
            py::arg("width"), py::arg("height"), py::arg("dtype") = "uint8", py::arg("pattern") = "RGGB",
            py::arg("algorithm") = "DFPD", py::arg("bits") = py::none(), py::arg("backend") = "auto",
-           py::arg("white_balance") = py::none())
+           py::arg("white_balance") = py::none(), py::arg("stream") = 0)
       .def("__call__", &Debayer::call, py::arg("mosaic"), py::arg("out") = py::none())
       .def_property_readonly("width", &Debayer::width)
       .def_property_readonly("height", &Debayer::height);

@@ -24,6 +24,11 @@ TEST(Uninitialised, NothingRunsBeforeInitialisationThenOneBackendPerProcess) {
   EXPECT_EQ(opixHostMalloc(&p, 16), OPIX_INVALID_DEVICE);
   EXPECT_EQ(p, reinterpret_cast<void*>(0x10));
   EXPECT_EQ(opixHostFree(nullptr), OPIX_OK);
+  // So do streams.
+  opixStream_t stream = reinterpret_cast<opixStream_t>(0x10);
+  EXPECT_EQ(opixStreamCreate(&stream), OPIX_INVALID_DEVICE);
+  EXPECT_EQ(stream, reinterpret_cast<opixStream_t>(0x10));
+  EXPECT_EQ(opixStreamSynchronize(nullptr), OPIX_INVALID_DEVICE);
 
   EXPECT_EQ(opixInit(0, false), OPIX_INVALID_DEVICE);
   ASSERT_EQ(opixInitHost(), OPIX_OK);

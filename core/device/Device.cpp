@@ -1,4 +1,6 @@
 #include <atomic>
+#include <map>
+#include <mutex>
 
 #include "device/DeviceApi.h"
 
@@ -7,6 +9,7 @@ namespace opix::device {
 namespace {
 std::atomic<Backend> g_backend{Backend::None};
 std::atomic<bool> g_cudaDriversOnCpu{false};
+thread_local Stream t_stream = nullptr;
 
 DeviceApi* active() {
   switch (g_backend.load(std::memory_order_acquire)) {
@@ -14,6 +17,14 @@ DeviceApi* active() {
     case Backend::Host: return &hostApi();
     default: return nullptr;
   }
+}
+
+std::mutex g_workLock;
+std::map<Stream, uint64_t> g_work;
+
+void noteWork() {
+  std::lock_guard<std::mutex> lock(g_workLock);
+  ++g_work[t_stream];
 }
 }  // namespace
 
@@ -23,6 +34,17 @@ bool cudaCompiledIn() { return cudaApi() != nullptr; }
 bool cudaDriversOnCpuCompiledIn() { return OPIX_WITH_CUDA_CPU != 0; }
 bool cudaDriversOnCpu() { return g_cudaDriversOnCpu.load(std::memory_order_acquire); }
 void setCudaDriversOnCpu(bool on) { g_cudaDriversOnCpu.store(on, std::memory_order_release); }
+
+uint64_t workQueuedOn(Stream stream) {
+  std::lock_guard<std::mutex> lock(g_workLock);
+  const auto it = g_work.find(stream);
+  return it == g_work.end() ? 0 : it->second;
+}
+void noteLaunch() { noteWork(); }
+
+Stream currentStream() { return t_stream; }
+StreamScope::StreamScope(Stream s) : previous_(t_stream) { t_stream = s; }
+StreamScope::~StreamScope() { t_stream = previous_; }
 
 // Before initialisation nothing has a device to run on.
 #define OPIX_FORWARD(call)   \
@@ -42,17 +64,26 @@ Error mallocHost(void** pointer, size_t size) { OPIX_FORWARD(mallocHost(pointer,
 Error freeHost(void* pointer) { OPIX_FORWARD(freeHost(pointer)); }
 Error memcpy(void* dst, const void* src, size_t count, CopyKind kind) { OPIX_FORWARD(memcpy(dst, src, count, kind)); }
 Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind) {
-  OPIX_FORWARD(memcpyAsync(dst, src, count, kind));
+  noteWork();
+  OPIX_FORWARD(memcpyAsync(dst, src, count, kind, t_stream));
 }
 Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
                     CopyKind kind) {
-  OPIX_FORWARD(memcpy2DAsync(dst, dpitch, src, spitch, width, height, kind));
+  noteWork();
+  OPIX_FORWARD(memcpy2DAsync(dst, dpitch, src, spitch, width, height, kind, t_stream));
 }
-Error streamSynchronize() { OPIX_FORWARD(streamSynchronize()); }
+Error streamCreate(Stream* stream) { OPIX_FORWARD(streamCreate(stream)); }
+Error streamDestroy(Stream stream) { OPIX_FORWARD(streamDestroy(stream)); }
+Error streamCheck(Stream stream) { OPIX_FORWARD(streamCheck(stream)); }
+Error streamSynchronizeOn(Stream stream) { OPIX_FORWARD(streamSynchronize(stream)); }
+Error streamSynchronize() { OPIX_FORWARD(streamSynchronize(t_stream)); }
 Error deviceSynchronize() { OPIX_FORWARD(deviceSynchronize()); }
 Error eventCreate(Event* event) { OPIX_FORWARD(eventCreate(event)); }
 Error eventDestroy(Event event) { OPIX_FORWARD(eventDestroy(event)); }
-Error eventRecord(Event event, bool onDefaultStream) { OPIX_FORWARD(eventRecord(event, onDefaultStream)); }
+Error eventRecord(Event event, bool onDefaultStream) {
+  if (!onDefaultStream) noteWork();
+  OPIX_FORWARD(eventRecord(event, t_stream, onDefaultStream));
+}
 Error eventSynchronize(Event event) { OPIX_FORWARD(eventSynchronize(event)); }
 Error eventElapsedTime(float* ms, Event start, Event stop) { OPIX_FORWARD(eventElapsedTime(ms, start, stop)); }
 Error getLastError() { OPIX_FORWARD(getLastError()); }
@@ -61,7 +92,10 @@ Error malloc3DArray(Array* array, const ChannelFormat& format, Extent extent) {
 }
 Error freeArray(Array array) { OPIX_FORWARD(freeArray(array)); }
 Error memcpy3D(const Memcpy3DParms& parms) { OPIX_FORWARD(memcpy3D(parms)); }
-Error memcpy3DAsync(const Memcpy3DParms& parms) { OPIX_FORWARD(memcpy3DAsync(parms)); }
+Error memcpy3DAsync(const Memcpy3DParms& parms) {
+  noteWork();
+  OPIX_FORWARD(memcpy3DAsync(parms, t_stream));
+}
 Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc) {
   OPIX_FORWARD(createTextureObject(texture, array, desc));
 }

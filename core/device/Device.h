@@ -72,18 +72,54 @@ Error free(void* pointer);
 Error mallocHost(void** pointer, size_t size);
 Error freeHost(void* pointer);
 
+// Streams. Work is queued on the calling thread's current stream: the
+// stream of the component being called (set by StreamScope), or, where none
+// is set, the SDK stream: the per-thread default stream on CUDA. On the host
+// backend every stream runs its work at once, in issue order.
+//
+// Stream handles: null is the SDK stream. On CUDA any other value is a
+// cudaStream_t, taken as given (cudaStreamLegacy and cudaStreamPerThread
+// included). On the host backend a stream made by streamCreate, and the two
+// special CUDA values (the one host queue under another name); anything else
+// is refused by streamCheck.
+using Stream = void*;
+Stream currentStream();
+class StreamScope {
+ public:
+  explicit StreamScope(Stream s);
+  ~StreamScope();
+  StreamScope(const StreamScope&) = delete;
+  StreamScope& operator=(const StreamScope&) = delete;
+
+ private:
+  Stream previous_;
+};
+Error streamCreate(Stream* stream);
+Error streamDestroy(Stream stream);
+// kSuccess when the backend takes `stream`, else kErrorInvalidResourceHandle.
+Error streamCheck(Stream stream);
+// Waits for the work queued on `stream`.
+Error streamSynchronizeOn(Stream stream);
+// Streams the host backend has made and not destroyed.
+uint64_t hostLiveStreams();
+// Pieces of work (asynchronous copies, event records, kernel launches)
+// queued on `stream` so far, counted on both backends: what shows where a
+// component's work went. noteLaunch counts a launch on the current stream.
+uint64_t workQueuedOn(Stream stream);
+void noteLaunch();
+
 // Copies. The synchronous copy runs on the default stream; the asynchronous
-// ones on the SDK stream.
+// ones on the current stream.
 Error memcpy(void* dst, const void* src, size_t count, CopyKind kind);
 Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind);
 Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
                     CopyKind kind);
 
-// Ordering.
+// Ordering. streamSynchronize waits for the current stream.
 Error streamSynchronize();
 Error deviceSynchronize();
 
-// Events. An event is recorded on the SDK stream unless onDefaultStream is set.
+// Events. An event is recorded on the current stream unless onDefaultStream is set.
 using Event = void*;
 Error eventCreate(Event* event);
 Error eventDestroy(Event event);
@@ -138,7 +174,7 @@ using TextureObject = unsigned long long;
 Error malloc3DArray(Array* array, const ChannelFormat& format, Extent extent);
 Error freeArray(Array array);
 Error memcpy3D(const Memcpy3DParms& parms);
-// The same copy on the SDK stream; the host memory must stay as it is until
+// The same copy on the current stream; the host memory must stay as it is until
 // the stream has reached the copy.
 Error memcpy3DAsync(const Memcpy3DParms& parms);
 Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc);

@@ -21,14 +21,17 @@ class DeviceApi {
   virtual Error mallocHost(void** pointer, size_t size) = 0;
   virtual Error freeHost(void* pointer) = 0;
   virtual Error memcpy(void* dst, const void* src, size_t count, CopyKind kind) = 0;
-  virtual Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind) = 0;
+  virtual Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind, Stream stream) = 0;
   virtual Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
-                              CopyKind kind) = 0;
-  virtual Error streamSynchronize() = 0;
+                              CopyKind kind, Stream stream) = 0;
+  virtual Error streamCreate(Stream* stream) = 0;
+  virtual Error streamDestroy(Stream stream) = 0;
+  virtual Error streamCheck(Stream stream) = 0;
+  virtual Error streamSynchronize(Stream stream) = 0;
   virtual Error deviceSynchronize() = 0;
   virtual Error eventCreate(Event* event) = 0;
   virtual Error eventDestroy(Event event) = 0;
-  virtual Error eventRecord(Event event, bool onDefaultStream) = 0;
+  virtual Error eventRecord(Event event, Stream stream, bool onDefaultStream) = 0;
   virtual Error eventSynchronize(Event event) = 0;
   virtual Error eventElapsedTime(float* ms, Event start, Event stop) = 0;
   virtual Error getLastError() = 0;
@@ -36,7 +39,7 @@ class DeviceApi {
   virtual Error malloc3DArray(Array* array, const ChannelFormat& format, Extent extent) = 0;
   virtual Error freeArray(Array array) = 0;
   virtual Error memcpy3D(const Memcpy3DParms& parms) = 0;
-  virtual Error memcpy3DAsync(const Memcpy3DParms& parms) = 0;
+  virtual Error memcpy3DAsync(const Memcpy3DParms& parms, Stream stream) = 0;
   virtual Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc) = 0;
   virtual Error destroyTextureObject(TextureObject texture) = 0;
 };

@@ -32,6 +32,8 @@ Error err(cudaError_t e) {
   return static_cast<Error>(e);
 }
 cudaEvent_t ev(Event e) { return static_cast<cudaEvent_t>(e); }
+// Null is the SDK stream.
+cudaStream_t st(Stream s) { return s ? static_cast<cudaStream_t>(s) : cudaStreamPerThread; }
 cudaPitchedPtr pitched(const PitchedPtr& p) { return make_cudaPitchedPtr(p.ptr, p.pitch, p.xsize, p.ysize); }
 cudaPos pos(const Pos& p) { return make_cudaPos(p.x, p.y, p.z); }
 cudaExtent extentOf(const Extent& e) { return make_cudaExtent(e.width, e.height, e.depth); }
@@ -86,14 +88,28 @@ class CudaApi final : public DeviceApi {
   Error memcpy(void* dst, const void* src, size_t count, CopyKind kind) override {
     return err(cudaMemcpy(dst, src, count, kindOf(kind)));
   }
-  Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind) override {
-    return err(cudaMemcpyAsync(dst, src, count, kindOf(kind), cudaStreamPerThread));
+  Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind, Stream stream) override {
+    return err(cudaMemcpyAsync(dst, src, count, kindOf(kind), st(stream)));
   }
   Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
-                      CopyKind kind) override {
-    return err(cudaMemcpy2DAsync(dst, dpitch, src, spitch, width, height, kindOf(kind), cudaStreamPerThread));
+                      CopyKind kind, Stream stream) override {
+    return err(cudaMemcpy2DAsync(dst, dpitch, src, spitch, width, height, kindOf(kind), st(stream)));
   }
-  Error streamSynchronize() override { return err(cudaStreamSynchronize(cudaStreamPerThread)); }
+  Error streamCreate(Stream* stream) override {
+    if (!stream) return kErrorInvalidValue;
+    cudaStream_t s = nullptr;
+    const cudaError_t e = cudaStreamCreate(&s);
+    *stream = s;
+    return err(e);
+  }
+  Error streamDestroy(Stream stream) override {
+    if (!stream) return kErrorInvalidResourceHandle;
+    return err(cudaStreamDestroy(static_cast<cudaStream_t>(stream)));
+  }
+  // The runtime cannot tell a stream from garbage without using it; like the
+  // CUDA libraries the SDK takes the caller's stream as given.
+  Error streamCheck(Stream) override { return kSuccess; }
+  Error streamSynchronize(Stream stream) override { return err(cudaStreamSynchronize(st(stream))); }
   Error deviceSynchronize() override { return err(cudaDeviceSynchronize()); }
   Error eventCreate(Event* event) override {
     if (!event) return kErrorInvalidValue;
@@ -103,8 +119,8 @@ class CudaApi final : public DeviceApi {
     return err(r);
   }
   Error eventDestroy(Event event) override { return err(cudaEventDestroy(ev(event))); }
-  Error eventRecord(Event event, bool onDefaultStream) override {
-    return err(cudaEventRecord(ev(event), onDefaultStream ? cudaStream_t{nullptr} : cudaStreamPerThread));
+  Error eventRecord(Event event, Stream stream, bool onDefaultStream) override {
+    return err(cudaEventRecord(ev(event), onDefaultStream ? cudaStream_t{nullptr} : st(stream)));
   }
   Error eventSynchronize(Event event) override { return err(cudaEventSynchronize(ev(event))); }
   Error eventElapsedTime(float* ms, Event start, Event stop) override {
@@ -128,9 +144,9 @@ class CudaApi final : public DeviceApi {
     const cudaMemcpy3DParms c = parms3D(p);
     return err(cudaMemcpy3D(&c));
   }
-  Error memcpy3DAsync(const Memcpy3DParms& p) override {
+  Error memcpy3DAsync(const Memcpy3DParms& p, Stream stream) override {
     const cudaMemcpy3DParms c = parms3D(p);
-    return err(cudaMemcpy3DAsync(&c, cudaStreamPerThread));
+    return err(cudaMemcpy3DAsync(&c, st(stream)));
   }
 
   Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& d) override {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -140,12 +141,12 @@ class HostApi final : public DeviceApi {
     return kSuccess;
   }
 
-  Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind) override {
+  Error memcpyAsync(void* dst, const void* src, size_t count, CopyKind kind, Stream) override {
     return memcpy(dst, src, count, kind);
   }
 
-  Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height,
-                      CopyKind) override {
+  Error memcpy2DAsync(void* dst, size_t dpitch, const void* src, size_t spitch, size_t width, size_t height, CopyKind,
+                      Stream) override {
     if (width == 0 || height == 0) return kSuccess;
     if (!dst || !src) return kErrorInvalidValue;
     if ((height > 1 && (width > dpitch || width > spitch))) return kErrorInvalidPitchValue;
@@ -155,7 +156,38 @@ class HostApi final : public DeviceApi {
     return kSuccess;
   }
 
-  Error streamSynchronize() override { return kSuccess; }
+  // A host stream is a token: its work has run by the time the call that
+  // queued it returns, so there is nothing to keep but the handle itself.
+  Error streamCreate(Stream* stream) override {
+    if (!stream) return kErrorInvalidValue;
+    auto* token = new (std::nothrow) unsigned char;
+    if (!token) return kErrorMemoryAllocation;
+    std::lock_guard<std::mutex> lock(streamsLock_);
+    streams_.insert(token);
+    *stream = token;
+    ++g_allocations;
+    return kSuccess;
+  }
+
+  Error streamDestroy(Stream stream) override {
+    std::lock_guard<std::mutex> lock(streamsLock_);
+    if (!streams_.erase(stream)) return kErrorInvalidResourceHandle;
+    delete static_cast<unsigned char*>(stream);
+    return kSuccess;
+  }
+
+  Error streamCheck(Stream stream) override {
+    if (isDefaultStream(stream)) return kSuccess;
+    std::lock_guard<std::mutex> lock(streamsLock_);
+    return streams_.count(stream) ? kSuccess : kErrorInvalidResourceHandle;
+  }
+
+  Error streamSynchronize(Stream) override { return kSuccess; }
+
+  uint64_t liveStreams() {
+    std::lock_guard<std::mutex> lock(streamsLock_);
+    return streams_.size();
+  }
   Error deviceSynchronize() override { return kSuccess; }
 
   Error eventCreate(Event* event) override {
@@ -172,7 +204,7 @@ class HostApi final : public DeviceApi {
     return kSuccess;
   }
 
-  Error eventRecord(Event event, bool) override {
+  Error eventRecord(Event event, Stream, bool) override {
     if (!event) return kErrorInvalidResourceHandle;
     auto* e = static_cast<HostEvent*>(event);
     e->time = std::chrono::steady_clock::now();
@@ -265,7 +297,7 @@ class HostApi final : public DeviceApi {
     return kSuccess;
   }
 
-  Error memcpy3DAsync(const Memcpy3DParms& p) override { return memcpy3D(p); }
+  Error memcpy3DAsync(const Memcpy3DParms& p, Stream) override { return memcpy3D(p); }
 
   Error createTextureObject(TextureObject* texture, Array array, const TextureDesc& desc) override {
     if (!texture || !array) return kErrorInvalidValue;
@@ -296,6 +328,12 @@ class HostApi final : public DeviceApi {
 
  private:
   static bool validDevice(int device) { return device == 0 || device == -1; }
+
+  // Null, and CUDA's cudaStreamLegacy (1) and cudaStreamPerThread (2).
+  static bool isDefaultStream(Stream s) {
+    const auto v = reinterpret_cast<uintptr_t>(s);
+    return v == 0 || v == 1 || v == 2;
+  }
 
   static Error zero(int* value) {
     if (!value) return kErrorInvalidValue;
@@ -334,6 +372,8 @@ class HostApi final : public DeviceApi {
     return true;
   }
 
+  std::mutex streamsLock_;
+  std::set<Stream> streams_;
   std::mutex texturesLock_;
   std::map<TextureObject, HostTexture> textures_;
   TextureObject nextTexture_ = 1;
@@ -349,6 +389,8 @@ DeviceApi& hostApi() {
 void setHostLastError(Error error) { t_lastError = error; }
 
 uint64_t hostAllocations() { return g_allocations.load(); }
+
+uint64_t hostLiveStreams() { return static_cast<HostApi&>(hostApi()).liveStreams(); }
 
 const HostTexture* hostTexture(TextureObject texture) { return static_cast<HostApi&>(hostApi()).texture(texture); }
 

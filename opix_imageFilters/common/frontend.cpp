@@ -61,3 +61,7 @@ extern "C" opixStatus_t opixImageFilterDestroy(opixImageFilterHandle_t handle) {
 extern "C" opixStatus_t opixImageFilterGetAllocatedGpuMemorySize(opixImageFilterHandle_t handle, uint64_t* bytes) {
   return memorySizeFrontend(handle, bytes);
 }
+
+extern "C" opixStatus_t opixImageFilterSetStream(opixImageFilterHandle_t handle, opixStream_t stream) {
+  return opix::setStreamFrontend("Image filter. Set stream", handle, stream);
+}

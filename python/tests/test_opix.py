@@ -303,3 +303,20 @@ def test_sdk_failures_raise_opix_error_with_the_status():
         opix.demosaic(np.zeros((64, 64), np.uint8), algorithm="L7")
     assert failure.value.status == "OPIX_UNSUPPORTED_FORMAT"
     assert "OPIX_UNSUPPORTED_FORMAT" in str(failure.value)
+
+
+def test_debayer_takes_a_stream_handle():
+    rng = np.random.default_rng(5)
+    frame = rng.integers(0, 4096, size=(96, 128), dtype=np.uint16)
+    expected = opix.demosaic(frame, algorithm="DFPD", bits=12)
+    # 0 is the default stream, as CuPy's and PyTorch's null streams give it.
+    np.testing.assert_array_equal(opix.Debayer(128, 96, dtype=np.uint16, bits=12, stream=0)(frame), expected)
+    for bad in (-1, 2**64, "0", 1.0, True, None):
+        with pytest.raises(ValueError, match="stream must be"):
+            opix.Debayer(128, 96, dtype=np.uint16, bits=12, stream=bad)
+    if opix.backend() == "host":
+        # The host backend takes only streams of its own: a CUDA stream's
+        # address means nothing there.
+        with pytest.raises(opix.Error) as failure:
+            opix.Debayer(128, 96, dtype=np.uint16, bits=12, stream=0x7F0012345600)
+        assert failure.value.status == "OPIX_INVALID_VALUE"

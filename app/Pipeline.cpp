@@ -238,7 +238,19 @@ class DebayerPipeline {
   // Processes one image that fits the chain and writes its result. A result
   // that cannot be written is named on standard error and leaves `saved`
   // false; only a failure of the chain is returned.
-  opixStatus_t processOne(HostImage& image, Report& report, ImageLines& lines, bool& saved);
+  opixStatus_t processOne(HostImage& image, Report& report, ImageLines& lines, bool& saved) {
+    OPIX_CHECK(issue(image, report, lines, true));
+    return finish(image, report, lines, saved);
+  }
+  // The two halves of processOne. issue queues the image's work; with `wait`
+  // false its last export is left queued on the chain's stream, so that the
+  // host may go on while the device works. finish waits for it, writes the
+  // result and prints the image's lines.
+  opixStatus_t issue(HostImage& image, Report& report, ImageLines& lines, bool wait);
+  opixStatus_t finish(HostImage& image, Report& report, ImageLines& lines, bool& saved);
+  // Runs every component of the chain on `stream` from now on.
+  opixStatus_t useStream(opixStream_t stream);
+  opixStream_t stream() const { return stream_; }
   // Device memory of the chain's counted components.
   uint64_t memory() const;
   // Destroys the components in the program's order; the first failure is returned.
@@ -262,6 +274,7 @@ class DebayerPipeline {
   uint32_t outputBits_ = 8;
   opixSurfaceFormat_t exportFormat_ = OPIX_RGB8;
   void* hostOutput_ = nullptr;
+  opixStream_t stream_ = nullptr;
 };
 
 opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool announce) {
@@ -412,8 +425,19 @@ uint64_t DebayerPipeline::memory() const {
   return total;
 }
 
-opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, ImageLines& lines, bool& saved) {
-  saved = false;
+opixStatus_t DebayerPipeline::useStream(opixStream_t stream) {
+  OPIX_CHECK(opixImportFromHostSetStream(importer_, stream));
+  for (opixImageFilterHandle_t f : {sam_, blackShift_, whiteBalance_, colour_, lut_})
+    if (f) OPIX_CHECK(opixImageFilterSetStream(f, stream));
+  for (opixSurfaceConverterHandle_t c : {to16_, back_, to8_})
+    if (c) OPIX_CHECK(opixSurfaceConverterSetStream(c, stream));
+  OPIX_CHECK(opixDebayerSetStream(debayer_, stream));
+  OPIX_CHECK(opixExportToHostSetStream(exporter_, stream));
+  stream_ = stream;
+  return OPIX_OK;
+}
+
+opixStatus_t DebayerPipeline::issue(HostImage& image, Report& report, ImageLines& lines, bool wait) {
   const uint32_t w = image.width, h = image.height;
   const uint32_t outW = w / scaleX_, outH = h / scaleY_;
   const uint32_t outPitch = opixRowBytes(exportFormat_, outW);
@@ -475,11 +499,30 @@ opixStatus_t DebayerPipeline::processOne(HostImage& image, Report& report, Image
     }
     if (lut_) OPIX_CHECK(opixImageFilterTransform(lut_, nullptr, outW, outH));
     if (to8_) OPIX_CHECK(opixSurfaceConverterTransform(to8_, nullptr, outW, outH));
-    OPIX_CHECK(opixExportToHostCopy(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
+    // Each repetition but the last is waited for: the debayer timer is read
+    // before it is started again.
+    if (wait || r + 1 < o_.repeat) {
+      OPIX_CHECK(opixExportToHostCopy(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
+    } else {
+      OPIX_CHECK(opixExportToHostCopyAsync(exporter_, hostOutput_, outW, outPitch, outH, &exportParameters));
+      break;
+    }
     t = report.stop(Report::Export);
     if (info && o_.repeat == 1) lines.say("Device-to-host transfer = %.2f ms\n", double(t));
     if (!info) report.addDebayerTime(report.elapsed(Report::Debayer));
   }
+  return OPIX_OK;
+}
+
+opixStatus_t DebayerPipeline::finish(HostImage& image, Report& report, ImageLines& lines, bool& saved) {
+  saved = false;
+  if (opixStreamSynchronize(stream_) != OPIX_OK) return OPIX_EXECUTION_FAILURE;
+  const uint32_t w = image.width, h = image.height;
+  const uint32_t outW = w / scaleX_, outH = h / scaleY_;
+  const uint32_t outPitch = opixRowBytes(exportFormat_, outW);
+  // A result left queued by issue has its debayer time read here (the
+  // waiting path read it already).
+  if (report.pending(Report::Debayer)) report.addDebayerTime(report.elapsed(Report::Debayer));
   report.addPixels(double(w) * h * o_.repeat);
   lines.say("Output image: %s\n\n", image.outputFileName.c_str());
   const opixStatus_t s = writeImage(image.outputFileName, hostOutput_, exportFormat_, outH, outW, outPitch);
@@ -625,8 +668,16 @@ class Worker {
       const opixStatus_t s = c.second->pipeline.destroy();
       if (first == OPIX_OK) first = s;
     }
+    chains_.clear();
+    // The streams outlive what runs on them.
+    for (auto& r : slotReports_) r.reset();
+    for (opixStream_t& s : streams_) {
+      if (s) opixStreamDestroy(s);
+      s = nullptr;
+    }
     return first;
   }
+  ~Worker() { destroy(); }
 
  private:
   struct Chain {
@@ -636,20 +687,38 @@ class Worker {
     opixStatus_t status = OPIX_OK;
   };
 
-  // The chain for `format`, or nullptr with the build's status in `status`.
-  // `image` names the image whose chain is built beside the first.
+  // An image whose work is queued on its slot's chain, to be finished.
+  struct Pending {
+    DebayerPipeline* chain = nullptr;
+    HostImage image;
+    ImageLines lines;
+  };
+
+  // The chain of `slot` for `format`, or nullptr with the build's status in
+  // `status`. `image` names the image whose chain is built beside the first.
   opixStatus_t chainFor(opixSurfaceFormat_t format, bool announce, const HostImage* image,
-                        DebayerPipeline** chain = nullptr);
+                        DebayerPipeline** chain = nullptr, int slot = 0);
+  // Sets up the two slots of the double-buffered path: a stream each, and
+  // a report whose timers record there.
+  opixStatus_t startOverlap();
+  // Waits for the slot's image, writes it and prints its lines; nothing
+  // when the slot holds none.
+  opixStatus_t finish(Pending& p, Report& report, Inputs& in);
 
   const DebayerSampleOptions& o_;
   const Matrices& m_;
   const LutTable* lut_;
-  std::map<opixSurfaceFormat_t, std::unique_ptr<Chain>> chains_;
+  std::map<std::pair<opixSurfaceFormat_t, int>, std::unique_ptr<Chain>> chains_;
+  // Double buffering: two chains per format, each on a stream of its own.
+  bool overlap_ = false;
+  opixStream_t streams_[2] = {};
+  std::unique_ptr<Report> slotReports_[2];
 };
 
 opixStatus_t Worker::chainFor(opixSurfaceFormat_t format, bool announce, const HostImage* image,
-                              DebayerPipeline** chain) {
-  auto found = chains_.find(format);
+                              DebayerPipeline** chain, int slot) {
+  const auto key = std::make_pair(format, slot);
+  auto found = chains_.find(key);
   if (found == chains_.end()) {
     auto c = std::make_unique<Chain>(o_);
     c->options.inputSurfaceFormat = format;
@@ -666,16 +735,65 @@ opixStatus_t Worker::chainFor(opixSurfaceFormat_t format, bool announce, const H
     if (c->status != OPIX_OK && image)
       std::fprintf(stderr, "%s: no chain can be built for its %u-bit samples\n", image->inputFileName.c_str(),
                    opixFormatBits(format));
-    found = chains_.emplace(format, std::move(c)).first;
+    found = chains_.emplace(key, std::move(c)).first;
   } else if (found->second->status != OPIX_OK && image) {
     std::fprintf(stderr, "%s: no chain can be built for its %u-bit samples\n", image->inputFileName.c_str(),
                  opixFormatBits(format));
   }
-  if (chain) *chain = found->second->status == OPIX_OK ? &found->second->pipeline : nullptr;
-  return found->second->status;
+  Chain& c = *found->second;
+  if (c.status == OPIX_OK && overlap_ && c.pipeline.stream() != streams_[slot])
+    c.status = c.pipeline.useStream(streams_[slot]);
+  if (chain) *chain = c.status == OPIX_OK ? &c.pipeline : nullptr;
+  return c.status;
+}
+
+opixStatus_t Worker::startOverlap() {
+  for (int k = 0; k < 2; ++k) {
+    OPIX_CHECK(opixStreamCreate(&streams_[k]));
+    slotReports_[k] = std::make_unique<Report>(false);
+    slotReports_[k]->setStream(streams_[k]);
+  }
+  overlap_ = true;
+  return OPIX_OK;
+}
+
+opixStatus_t Worker::finish(Pending& p, Report& report, Inputs& in) {
+  if (!p.chain) return OPIX_OK;
+  bool saved = false;
+  const opixStatus_t s = p.chain->finish(p.image, report, p.lines, saved);
+  p.chain = nullptr;
+  p.image = HostImage();
+  if (s == OPIX_OK && !saved) ++in.incomplete;
+  return s;
 }
 
 opixStatus_t Worker::processAll(Inputs& in, size_t k, size_t stride, Report& report) {
+  // With more than one image and no per-stage timing, two chains on streams
+  // of their own take turns: image n+1 is read and uploaded, and image n-1
+  // downloaded and written, while image n is processed. -info times every
+  // stage one after the other, as it always has.
+  size_t mine = 0;
+  for (size_t i = k; i < in.paths.size(); i += stride) mine += i >= in.firstIndex;
+  if (!o_.info && mine > 1 && !overlap_) {
+    const opixStatus_t s = startOverlap();
+    if (s != OPIX_OK) {
+      in.stop = true;
+      return s;
+    }
+  }
+  Pending pending[2];
+  int next = 0;  // the slot of the next image; the other one may hold an image
+  // Whatever ends the loop, the image still queued is finished, so that the
+  // images before a failure keep their results.
+  auto finishQueued = [&]() -> opixStatus_t {
+    return overlap_ ? finish(pending[next ^ 1], *slotReports_[next ^ 1], in) : OPIX_OK;
+  };
+  auto stop = [&](opixStatus_t s) {
+    const opixStatus_t queued = finishQueued();
+    in.stop = true;
+    return s != OPIX_OK ? s : queued;
+  };
+  opixStatus_t result = OPIX_OK;
   for (size_t i = k; i < in.paths.size() && !in.stop; i += stride) {
     if (i < in.firstIndex) continue;  // named when the first image was sought
     struct Step {
@@ -686,11 +804,10 @@ opixStatus_t Worker::processAll(Inputs& in, size_t k, size_t stride, Report& rep
       image = std::move(in.first);
     } else {
       const opixStatus_t s = in.load(i, image);
-      if (s == OPIX_INSUFFICIENT_HOST_MEMORY) {
-        in.stop = true;
-        return s;
-      }
+      if (s == OPIX_INSUFFICIENT_HOST_MEMORY) return stop(s);
       if (s != OPIX_OK) {
+        // The queued image's lines come first, as they would in turn.
+        if ((result = finishQueued()) != OPIX_OK) return stop(result);
         progressHide();
         std::fprintf(stderr, "%s: %s", in.paths[i].c_str(), statusMessage(s));
         ++in.incomplete;
@@ -701,8 +818,14 @@ opixStatus_t Worker::processAll(Inputs& in, size_t k, size_t stride, Report& rep
     ImageLines lines;
     lines.say("Input image: %s\nImage size: %dx%d pixels, %d bits\n\n", image.inputFileName.c_str(), int(image.width),
               int(image.height), int(image.bitsPerChannel));
-    if (opixFormatChannels(image.surfaceFormat) != 1) {
+    // An image that is skipped is named in its turn, after the queued one.
+    auto skip = [&]() -> opixStatus_t {
+      const opixStatus_t s = finishQueued();
       lines.flush();
+      return s;
+    };
+    if (opixFormatChannels(image.surfaceFormat) != 1) {
+      if ((result = skip()) != OPIX_OK) return stop(result);
       std::fprintf(stderr, "%s: Input file must not be color\n", image.inputFileName.c_str());
       ++in.incomplete;
       continue;
@@ -710,7 +833,7 @@ opixStatus_t Worker::processAll(Inputs& in, size_t k, size_t stride, Report& rep
     const bool oddForMg = o_.debayerType == OPIX_MG && image.width % 2 != 0;
     if (image.width > o_.maxWidth || image.height > o_.maxHeight || oddForMg ||
         image.width < debayerScale(o_.debayerType) || image.height < debayerScale(o_.debayerType)) {
-      lines.flush();
+      if ((result = skip()) != OPIX_OK) return stop(result);
       // In a batch the line names its file, like the batch's other messages.
       if (in.isBatch)
         std::fprintf(stderr, "%s: Unsupported image size\n", image.inputFileName.c_str());
@@ -723,21 +846,42 @@ opixStatus_t Worker::processAll(Inputs& in, size_t k, size_t stride, Report& rep
       continue;
     }
     DebayerPipeline* chain = nullptr;
-    if (chainFor(image.surfaceFormat, false, &image, &chain) != OPIX_OK) {
-      lines.flush();
+    const int slot = overlap_ ? next : 0;
+    if (chainFor(image.surfaceFormat, false, &image, &chain, slot) != OPIX_OK) {
+      if ((result = skip()) != OPIX_OK) return stop(result);
       ++in.incomplete;
       continue;
     }
-    bool saved = false;
-    const opixStatus_t s = chain->processOne(image, report, lines, saved);
-    lines.flush();
-    if (s != OPIX_OK) {
-      in.stop = true;
-      return s;
+    if (!overlap_) {
+      bool saved = false;
+      const opixStatus_t s = chain->processOne(image, report, lines, saved);
+      lines.flush();
+      if (s != OPIX_OK) return stop(s);
+      if (!saved) ++in.incomplete;
+      continue;
     }
-    if (!saved) ++in.incomplete;
+    Pending& p = pending[slot];
+    p.chain = chain;
+    p.image = std::move(image);
+    p.lines = std::move(lines);
+    if ((result = chain->issue(p.image, *slotReports_[slot], p.lines, false)) != OPIX_OK) {
+      p.chain = nullptr;  // its result is not to be written
+      p.lines.flush();
+      return stop(result);
+    }
+    // The previous image is finished while this one is processed.
+    if ((result = finishQueued()) != OPIX_OK) {
+      next ^= 1;
+      return stop(result);
+    }
+    next ^= 1;
   }
-  return OPIX_OK;
+  if (overlap_) {
+    result = finishQueued();
+    for (const auto& r : slotReports_) report.merge(*r);
+    if (result != OPIX_OK) in.stop = true;
+  }
+  return result;
 }
 
 }  // namespace

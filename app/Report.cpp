@@ -20,15 +20,23 @@ void Report::start(Stage s) {
 }
 
 void Report::end(Stage s) {
-  if (timers_[s]) opixGpuTimerStop(timers_[s]);
+  if (!timers_[s]) return;
+  opixGpuTimerStop(timers_[s]);
+  pending_[s] = true;
 }
 
 float Report::elapsed(Stage s) {
   if (!timers_[s]) return 0;
+  pending_[s] = false;
   float ms = 0;
   opixGpuTimerGetTime(timers_[s], &ms);
   total_ += ms;
   return ms;
+}
+
+void Report::setStream(opixStream_t stream) {
+  for (opixGpuTimerHandle_t t : timers_)
+    if (t) opixGpuTimerSetStream(t, stream);
 }
 
 void Report::addDebayerTime(float ms) {

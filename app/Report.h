@@ -30,6 +30,10 @@ class Report {
   // elapsed waits for it. Reading later spares the host a wait in the chain.
   void end(Stage s);
   float elapsed(Stage s);
+  // Whether the stage's timer was stopped and not read since.
+  bool pending(Stage s) const { return pending_[s]; }
+  // Records the timers' events on `stream` (null: the SDK stream).
+  void setStream(opixStream_t stream);
   void addDebayerTime(float ms);
   void addPixels(double pixels) { pixels_ += pixels; }
   bool timed(Stage s) const { return timers_[s] != nullptr; }
@@ -46,6 +50,7 @@ class Report {
  private:
   bool info_;
   opixGpuTimerHandle_t timers_[kStages] = {};
+  bool pending_[kStages] = {};
   float total_ = 0;
   float debayerSum_ = 0;
   float debayerMin_ = 99999.0f;

@@ -877,6 +877,48 @@ TEST_F(Cli, ThreadsWriteTheFilesOfOneThread) {
   EXPECT_FALSE(exists(path("x.ppm")));
 }
 
+// Without -info a batch runs on two chains that take turns on streams of
+// their own; -info runs one chain stage after stage. Both write the same
+// bytes, in the same order of lines, repetitions, white balance, images of
+// another depth and a skipped image included.
+TEST_F(Cli, DoubleBufferedBatchWritesTheBytesOfTheSingleChain) {
+  for (int i = 0; i < 20; ++i) writePgm("f" + std::to_string(100 + i) + ".pgm", 96 - 2 * (i % 3), 64, i == 7, 300 + i);
+  writePgm("f120.pgm", 130, 64, false, 400);  // wider than -maxWidth: skipped in its turn
+  for (const char* repeat : {"1", "3"}) {
+    const std::vector<std::string> common = {"-if",  "f*.pgm", "-maxWidth", "96",    "-maxHeight", "64",      "-type",
+                                             "DFPD", "-wb_R",  "1.4",       "-wb_B", "1.8",        "-repeat", repeat};
+    std::vector<std::string> overlapped = common, single = common;
+    overlapped.insert(overlapped.end(), {"-o", "a_*.bmp"});
+    single.insert(single.end(), {"-o", "b_*.bmp", "-info"});
+    const Result a = run(overlapped), b = run(single);
+    EXPECT_EQ(a.status, 255) << a.err;  // the skipped image leaves the run incomplete
+    EXPECT_EQ(a.err, "f120.pgm: Unsupported image size\n");
+    EXPECT_EQ(b.err, a.err);
+    for (int i = 0; i < 20; ++i) {
+      const std::string k = std::to_string(i);
+      ASSERT_TRUE(exists(path("a_" + k + ".bmp"))) << i;
+      EXPECT_TRUE(readFile(path("a_" + k + ".bmp")) == readFile(path("b_" + k + ".bmp"))) << repeat << " " << i;
+    }
+    EXPECT_FALSE(exists(path("a_20.bmp")));
+    // The images' lines in their order, each block whole.
+    std::string expected;
+    for (int i = 0; i <= 20; ++i) {
+      const bool deep = i == 7, wide = i == 20;
+      expected += "Input image: f" + std::to_string(100 + i) +
+                  ".pgm\nImage size: " + std::to_string(wide ? 130 : 96 - 2 * (i % 3)) + "x64 pixels, " +
+                  (deep ? "12" : "8") + " bits\n\n";
+      if (!wide) expected += "Output image: a_" + std::to_string(i) + ".bmp\n\n";
+    }
+    const size_t from = a.out.find("Input image: f100.pgm");
+    ASSERT_NE(from, std::string::npos) << a.out;
+    EXPECT_EQ(a.out.substr(from, expected.size()), expected);
+    EXPECT_NE(a.out.find("Processing time on GPU for " + std::to_string(21 * std::stoi(repeat)) +
+                         " images excluding host-to-device and device-to-host transfers = "),
+              std::string::npos)
+        << a.out;
+  }
+}
+
 // The README's option reference names every option the usage text shows.
 TEST_F(Cli, ReadmeOptionReferenceCoversTheUsageText) {
   const Result usage = run({}, false);

@@ -121,8 +121,8 @@ TEST(Streams, SetStreamTakesWhatTheBackendTakes) {
 
   // Every kind of handle takes the SDK stream, CUDA's special values and a
   // stream made here.
-  for (opixStream_t given : {s, opixStream_t{nullptr}, reinterpret_cast<opixStream_t>(1),
-                             reinterpret_cast<opixStream_t>(2), s}) {
+  for (opixStream_t given :
+       {s, opixStream_t{nullptr}, reinterpret_cast<opixStream_t>(1), reinterpret_cast<opixStream_t>(2), s}) {
     chain.setStream(given);
     EXPECT_EQ(opixSurfaceConverterSetStream(converter, given), OPIX_OK);
   }
@@ -215,8 +215,8 @@ TEST(Streams, TraceNamesTheStreamCalls) {
     chain.setStream(nullptr);
     log = capture.finish();
   }
-  const std::string handleOf[] = {hexPointer(chain.importer), hexPointer(chain.whiteBalance),
-                                  hexPointer(chain.debayer), hexPointer(chain.exporter)};
+  const std::string handleOf[] = {hexPointer(chain.importer), hexPointer(chain.whiteBalance), hexPointer(chain.debayer),
+                                  hexPointer(chain.exporter)};
   const char* names[] = {"Import from host. Set stream", "Image filter. Set stream", "Debayer. Set stream",
                          "Export to host. Set stream"};
   for (int i = 0; i < 4; ++i) {

@@ -5,7 +5,7 @@
 #include "HostRows.h"
 #include "KernelLaunch.h"
 #include "MemSpace.h"
-#include "MenonMath.h"
+#include "DFPDMath.h"
 #include "bayerTraits.h"
 #include "device/Parallel.h"
 
@@ -15,8 +15,8 @@ namespace opix {
 
 void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   const PatternShift s = bayerShift(pattern);
-  OPIX_KERNEL_LAUNCH("GPUMenonDebayer8Bit", launchMenon8Cuda(work, destination, s.sx, s.sy),
-                     launchMenonHost(work, destination, s.sx, s.sy));
+  OPIX_KERNEL_LAUNCH("GPUMenonDebayer8Bit", launchDFPD8Cuda(work, destination, s.sx, s.sy),
+                     launchDFPDHost(work, destination, s.sx, s.sy));
 }
 
 void opixDFPD16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
@@ -38,13 +38,13 @@ void opixDFPD16::ComputeMemorySize() {
 void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   const PatternShift s = bayerShift(pattern);
   if (!cudaDrivers()) {
-    host::launch([&] { launchMenonHost(work, destination, s.sx, s.sy); });
+    host::launch([&] { launchDFPDHost(work, destination, s.sx, s.sy); });
     launchCheck("GPUMenonDebayer 2");
     return;
   }
   const uint32_t halfWidth = (destination.width + 5 + kTileWidth) / 2;
   const uint32_t halfHeight = (destination.height + 5 + s.sy + kTileHeight) / 2;
-  [[maybe_unused]] const MenonPlanes planes{{sliceAddress(memSpace_.pointerField(), planeOffset_[0]),
+  [[maybe_unused]] const DFPDPlanes planes{{sliceAddress(memSpace_.pointerField(), planeOffset_[0]),
                                              sliceAddress(memSpace_.pointerField(), planeOffset_[1])},
                                             {sliceAddress(memSpace_.pointerField(), planeOffset_[2]),
                                              sliceAddress(memSpace_.pointerField(), planeOffset_[3])},
@@ -52,7 +52,7 @@ void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const 
                                             static_cast<uint32_t>(alignUp(halfWidth, 128)),
                                             halfWidth,
                                             halfHeight};
-  OPIX_CUDA_DRIVER(launchMenon16Cuda(work, planes, destination, s.sx, s.sy));
+  OPIX_CUDA_DRIVER(launchDFPD16Cuda(work, planes, destination, s.sx, s.sy));
 }
 
 // The host driver works through bands of output rows. For each band it
@@ -128,11 +128,11 @@ PhasedRows<T> phasedRows(const WorkView& w, int sx) {
 }
 
 template <class T, class Store>
-inline void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int sx, int hi,
+inline void dfpdBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int sx, int hi,
                       const Store& store) {
   const int n = b.n;
   const int top = y0 - kReach;  // phased row of band row 0
-  const int gmax = menonGradientMax(hi);
+  const int gmax = dfpdGradientMax(hi);
   // Estimates and colour differences at sites in [sx - 4, sx + w + 3].
   for (int y = y0 - kReach; y < y1 + kReach; ++y) {
     const int p = y & 1, r = y - top;
@@ -143,8 +143,8 @@ inline void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int
     for (int i = iLo; i <= iHi; ++i) {
       const int x = 2 * i + p, k = i - kFirst;
       const int c = s[x];
-      const int h = menonEstimate(c, s[x - 1], s[x + 1], s[x - 2], s[x + 2], hi);
-      const int v = menonEstimate(c, u1[x], d1[x], u2[x], d2[x], hi);
+      const int h = dfpdEstimate(c, s[x - 1], s[x + 1], s[x - 2], s[x + 2], hi);
+      const int v = dfpdEstimate(c, u1[x], d1[x], u2[x], d2[x], hi);
       S[k] = c;
       GH[k] = h;
       GV[k] = v;
@@ -157,9 +157,9 @@ inline void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int
     const int *CH = b.row(b.ch, r), *CV = b.row(b.cv, r), *CV2 = b.row(b.cv, r + 2 < b.rows ? r + 2 : r);
     int *DH = b.row(b.dh, r), *DV = b.row(b.dv, r);
 #pragma GCC ivdep
-    for (int k = 0; k + 1 < n; ++k) DH[k] = menonGradient(CH[k], CH[k + 1], gmax);
+    for (int k = 0; k + 1 < n; ++k) DH[k] = dfpdGradient(CH[k], CH[k + 1], gmax);
 #pragma GCC ivdep
-    for (int k = 0; k < n; ++k) DV[k] = menonGradient(CV[k], CV2[k], gmax);
+    for (int k = 0; k < n; ++k) DV[k] = dfpdGradient(CV[k], CV2[k], gmax);
   }
   // Decisions and final green, two rows beyond the band.
   for (int y = y0 - 2; y < y1 + 2; ++y) {
@@ -170,7 +170,7 @@ inline void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int
     unsigned char* HZ = b.row(b.horizontal, r);
 #pragma GCC ivdep
     for (int k = 1; k + 1 < n; ++k) {
-      const bool horizontal = menonHorizontal(dh.at(k), dv.at(k));
+      const bool horizontal = dfpdHorizontal(dh.at(k), dv.at(k));
       HZ[k] = horizontal;
       G[k] = horizontal ? GH[k] : GV[k];
       D[k] = S[k] - G[k];
@@ -188,7 +188,7 @@ inline void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int
 #pragma GCC ivdep
     for (int j = jLo; j <= jHi; ++j) {
       const int k = j - kFirst;
-      const GreenColours c = menonGreenColours(s[2 * j + 1 - p], D[k - p], D[k - p + 1], Du[k], Dd[k], hi);
+      const GreenColours c = dfpdGreenColours(s[2 * j + 1 - p], D[k - p], D[k - p + 1], Du[k], Dd[k], hi);
       RC[k] = c.row;
       CC[k] = c.column;
       GD[k] = c.column - c.row;
@@ -208,8 +208,8 @@ inline void menonBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int
     for (int i = iLo; i <= iHi; ++i) {
       const int k = i - kFirst, x = 2 * i + p - sx;
       const int c = S[k];
-      const int alongRow = menonMissingAlongRow(c, GD[k - 1 + p], GD[k + p], hi);
-      const int alongColumn = menonMissingAlongColumn(c, GDu[k], GDd[k], hi);
+      const int alongRow = dfpdMissingAlongRow(c, GD[k - 1 + p], GD[k + p], hi);
+      const int alongColumn = dfpdMissingAlongColumn(c, GDu[k], GDd[k], hi);
       own[x] = c;
       green[x] = G[k];
       other[x] = HZ[k] ? alongRow : alongColumn;
@@ -254,18 +254,18 @@ struct PlanarRows {
 };
 
 // The band in the vector widths the processor has.
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void menonBand8(const PhasedRows<uint8_t>& img, BandRows& b, int y0,
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand8(const PhasedRows<uint8_t>& img, BandRows& b, int y0,
                                                                int y1, int sx, const Rgb8Rows& store) {
-  menonBand(img, b, y0, y1, store.w, sx, 255, store);
+  dfpdBand(img, b, y0, y1, store.w, sx, 255, store);
 }
 
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void menonBand16(const PhasedRows<uint16_t>& img, BandRows& b, int y0,
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand16(const PhasedRows<uint16_t>& img, BandRows& b, int y0,
                                                                 int y1, int sx, int hi, const PlanarRows& store) {
-  menonBand(img, b, y0, y1, store.w, sx, hi, store);
+  dfpdBand(img, b, y0, y1, store.w, sx, hi, store);
 }
 
 template <class T, class Band>
-void menonHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const Band& band) {
+void dfpdHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const Band& band) {
   const PhasedRows<T> img = phasedRows<T>(work, sx);
   const int w = int(d.width), h = int(d.height);
   const int entries = (w + sx + 8) / 2 + 3 - kFirst;
@@ -282,18 +282,18 @@ void menonHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const
 
 }  // namespace
 
-void launchMenonHost(const WorkView& work, const SurfaceView& d, int sx, int sy) {
+void launchDFPDHost(const WorkView& work, const SurfaceView& d, int sx, int sy) {
   const int w = int(d.width);
   if (work.format == OPIX_I8) {
     const Rgb8Rows store{d, sy, w};
-    menonHost<uint8_t>(work, d, sx, sy, [&](const PhasedRows<uint8_t>& img, BandRows& b, int y0, int y1) {
-      menonBand8(img, b, y0, y1, sx, store);
+    dfpdHost<uint8_t>(work, d, sx, sy, [&](const PhasedRows<uint8_t>& img, BandRows& b, int y0, int y1) {
+      dfpdBand8(img, b, y0, y1, sx, store);
     });
   } else {
     const PlanarRows store{d, sy, w};
     const int hi = maxEstimate(work.format);
-    menonHost<uint16_t>(work, d, sx, sy, [&](const PhasedRows<uint16_t>& img, BandRows& b, int y0, int y1) {
-      menonBand16(img, b, y0, y1, sx, hi, store);
+    dfpdHost<uint16_t>(work, d, sx, sy, [&](const PhasedRows<uint16_t>& img, BandRows& b, int y0, int y1) {
+      dfpdBand16(img, b, y0, y1, sx, hi, store);
     });
   }
 }

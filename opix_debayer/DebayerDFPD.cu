@@ -7,7 +7,7 @@
 // and those planes.
 #include "CudaKernel.cuh"
 #include "DebayerDFPD.h"
-#include "MenonMath.h"
+#include "DFPDMath.h"
 #include "PixelStores.cuh"
 #include "StreamGlobal.h"
 #include "WorkTile.cuh"
@@ -24,7 +24,7 @@ constexpr int kThreads = 256;
 // by entry(tx, ty): the sites of a row share a column parity, as do its
 // greens, so tx / 2 tells them apart.
 template <class T, int Stride, int PlaneStride, int PlaneRow0>
-struct MenonTile {
+struct DFPDTile {
   const T* s;
   int par;
   __device__ int operator()(int tx, int ty) const { return s[ty * Stride + tx]; }
@@ -54,8 +54,8 @@ template <int Count, int Rows, class Tile, class P>
 __device__ void tileEstimates(const Tile& t, P* gh, P* gv, int a, int r0, int hi) {
   eachPosition<Count, Rows, false>(a, r0, t.par, [&](int tx, int ty) {
     const int c = t(tx, ty), e = Tile::entry(tx, ty);
-    gh[e] = P(menonEstimate(c, t(tx - 1, ty), t(tx + 1, ty), t(tx - 2, ty), t(tx + 2, ty), hi));
-    gv[e] = P(menonEstimate(c, t(tx, ty - 1), t(tx, ty + 1), t(tx, ty - 2), t(tx, ty + 2), hi));
+    gh[e] = P(dfpdEstimate(c, t(tx - 1, ty), t(tx + 1, ty), t(tx - 2, ty), t(tx + 2, ty), hi));
+    gv[e] = P(dfpdEstimate(c, t(tx, ty - 1), t(tx, ty + 1), t(tx, ty - 2), t(tx, ty + 2), hi));
   });
 }
 
@@ -66,8 +66,8 @@ __device__ void tileGradients(const Tile& t, const P* gh, const P* gv, P* dh, P*
                               int dvRows, int gmax) {
   eachPosition<Count, Rows, false>(a, r0, t.par, [&](int tx, int ty) {
     const int c = t(tx, ty), e = Tile::entry(tx, ty);
-    if (tx < dhEnd) dh[e] = P(menonGradient(c - gh[e], t(tx + 2, ty) - gh[e + 1], gmax));
-    if (ty < r0 + dvRows) dv[e] = P(menonGradient(c - gv[e], t(tx, ty + 2) - gv[Tile::entry(tx, ty + 2)], gmax));
+    if (tx < dhEnd) dh[e] = P(dfpdGradient(c - gh[e], t(tx + 2, ty) - gh[e + 1], gmax));
+    if (ty < r0 + dvRows) dv[e] = P(dfpdGradient(c - gv[e], t(tx, ty + 2) - gv[Tile::entry(tx, ty + 2)], gmax));
   });
 }
 
@@ -77,7 +77,7 @@ template <int Count, int Rows, class Tile, class P, class Store>
 __device__ void tileDecisions(const Tile& t, const P* gh, const P* gv, const P* dh, const P* dv, int a, int r0,
                               const Store& store) {
   eachPosition<Count, Rows, false>(a, r0, t.par, [&](int tx, int ty) {
-    const bool horizontal = menonHorizontal([&](int dx, int dy) -> int { return dh[Tile::entry(tx + dx, ty + dy)]; },
+    const bool horizontal = dfpdHorizontal([&](int dx, int dy) -> int { return dh[Tile::entry(tx + dx, ty + dy)]; },
                                             [&](int dx, int dy) -> int { return dv[Tile::entry(tx + dx, ty + dy)]; });
     const int e = Tile::entry(tx, ty);
     store(tx, ty, horizontal ? int(gh[e]) : int(gv[e]), horizontal);
@@ -90,7 +90,7 @@ __device__ void tileGreenColours(const Tile& t, const G* green, C* rowColour, C*
   eachPosition<Count, Rows, true>(a, r0, t.par, [&](int tx, int ty) {
     auto diff = [&](int x, int y) { return t(x, y) - int(green[Tile::entry(x, y)]); };
     const GreenColours c =
-        menonGreenColours(t(tx, ty), diff(tx - 1, ty), diff(tx + 1, ty), diff(tx, ty - 1), diff(tx, ty + 1), hi);
+        dfpdGreenColours(t(tx, ty), diff(tx - 1, ty), diff(tx + 1, ty), diff(tx, ty - 1), diff(tx, ty + 1), hi);
     const int e = Tile::entry(tx, ty);
     rowColour[e] = C(c.row);
     colColour[e] = C(c.column);
@@ -111,8 +111,8 @@ __device__ Rgb tilePixel(const Tile& t, const G* green, const H* horizontal, con
     const int k = Tile::entry(x, y);
     return int(colColour[k]) - int(rowColour[k]);
   };
-  const int other = horizontal[e] ? menonMissingAlongRow(c, colourDiff(tx - 1, ty), colourDiff(tx + 1, ty), hi)
-                                  : menonMissingAlongColumn(c, colourDiff(tx, ty - 1), colourDiff(tx, ty + 1), hi);
+  const int other = horizontal[e] ? dfpdMissingAlongRow(c, colourDiff(tx - 1, ty), colourDiff(tx + 1, ty), hi)
+                                  : dfpdMissingAlongColumn(c, colourDiff(tx, ty - 1), colourDiff(tx, ty + 1), hi);
   const int g = green[e];
   return blueRow ? Rgb{other, g, c} : Rgb{c, g, other};
 }
@@ -122,7 +122,7 @@ constexpr int kWords8 = (kTw8 + 2 * kApron + 4) / 4;  // one more word for the c
 constexpr int kRows8 = kTh8 + 2 * kApron;
 // The planes cover tile rows [2, 26) and every tile column.
 constexpr int kPlaneRow8 = kApron - 4, kPlaneRows8 = kTh8 + 8, kPlaneStride8 = 2 * kWords8;
-using Tile8 = MenonTile<uint8_t, 4 * kWords8, kPlaneStride8, kPlaneRow8>;
+using Tile8 = DFPDTile<uint8_t, 4 * kWords8, kPlaneStride8, kPlaneRow8>;
 
 // Each step once per position of the tile and the halo the next step needs,
 // into byte planes in shared memory. With c0 the tile column of the block's
@@ -190,12 +190,12 @@ constexpr int kTw16 = 64, kTh16 = 32;
 // [2, 36)), decisions and final green [a + 2, a + 66), rows [4, 36).
 constexpr int kWords1 = (kTw16 + 8) / 2 + 1, kRows1 = kTh16 + 8;
 constexpr int kPlaneStride1 = 36, kPlaneRow1 = 2, kPlaneRows1 = kTh16 + 4;
-using Tile16a = MenonTile<uint16_t, 2 * kWords1, kPlaneStride1, kPlaneRow1>;
+using Tile16a = DFPDTile<uint16_t, 2 * kWords1, kPlaneStride1, kPlaneRow1>;
 
 // kernel-report MenonGpuGrGbKernel16: block 256, 8 px per thread, reads 2 B/px, writes 1.5 B/px; budget 48 regs, 150 SASS/px
 template <int Hi>
 __global__ void __launch_bounds__(kThreads, 4)
-    MenonGpuGrGbKernel16(WorkView w, MenonPlanes planes, int sx, int needW, int needH) {
+    MenonGpuGrGbKernel16(WorkView w, DFPDPlanes planes, int sx, int needW, int needH) {
   __shared__ uint32_t tile[kRows1 * kWords1];
   __shared__ uint16_t estimates[4][kPlaneRows1 * kPlaneStride1];
   const int c0 = blockIdx.x * kTw16, r0 = blockIdx.y * kTh16;  // work column and row of the input tile
@@ -209,7 +209,7 @@ __global__ void __launch_bounds__(kThreads, 4)
   uint16_t *gh = estimates[0], *gv = estimates[1], *dh = estimates[2], *dv = estimates[3];
   tileEstimates<34, 36>(t, gh, gv, a, 2, Hi);
   __syncthreads();
-  tileGradients<34, 36>(t, gh, gv, dh, dv, a, 2, a + 66, 34, menonGradientMax(Hi));
+  tileGradients<34, 36>(t, gh, gv, dh, dv, a, 2, a + 66, 34, dfpdGradientMax(Hi));
   __syncthreads();
   const int ci0 = blockIdx.x * (kTw16 / 2), cj0 = blockIdx.y * (kTh16 / 2);
   tileDecisions<32, 32>(t, gh, gv, dh, dv, a + 2, 4, [&](int tx, int ty, int g, bool h) {
@@ -228,12 +228,12 @@ __global__ void __launch_bounds__(kThreads, 4)
 // at tile columns [cx + 1, cx + 67), rows [1, 35), then the pixels.
 constexpr int kWords2 = (kTw16 + 6) / 2, kRows2 = kTh16 + 4;
 constexpr int kPlaneStride2 = kWords2;
-using Tile16b = MenonTile<uint16_t, 2 * kWords2, kPlaneStride2, 0>;
+using Tile16b = DFPDTile<uint16_t, 2 * kWords2, kPlaneStride2, 0>;
 
 // kernel-report MenonGpuRgbKernel16: block 256, 8 px per thread, reads 3.5 B/px, writes 6 B/px; budget 40 regs, 190 SASS/px
 template <int Hi>
 __global__ void __launch_bounds__(kThreads, 4)
-    MenonGpuRgbKernel16(WorkView w, MenonPlanes planes, SurfaceView d, int sx, int sy) {
+    MenonGpuRgbKernel16(WorkView w, DFPDPlanes planes, SurfaceView d, int sx, int sy) {
   __shared__ uint32_t tile[kRows2 * kWords2];
   __shared__ uint16_t green[kRows2 * kPlaneStride2], rowColour[kRows2 * kPlaneStride2],
       colColour[kRows2 * kPlaneStride2];
@@ -275,7 +275,7 @@ __global__ void __launch_bounds__(kThreads, 4)
 }
 
 template <int Hi>
-void launch16(const WorkView& work, const MenonPlanes& planes, const SurfaceView& d, int sx, int sy) {
+void launch16(const WorkView& work, const DFPDPlanes& planes, const SurfaceView& d, int sx, int sy) {
   const int w = int(d.width), h = int(d.height);
   // Sites needed by pass 2: work columns [4, w + 8) and rows [4 + sy, h + sy + 8).
   const int needW = (w + 5) / 2, needH = (h + sy + 5) / 2;
@@ -289,12 +289,12 @@ void launch16(const WorkView& work, const MenonPlanes& planes, const SurfaceView
 
 }  // namespace
 
-void launchMenon8Cuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
+void launchDFPD8Cuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
   const dim3 grid(ceilDiv(work.width - 2 * kApron, kTw8), ceilDiv(work.height - 2 * kApron, kTh8), 1);
   launchKernel(MenonKernel8, grid, kThreads, work, d, sx, sy);
 }
 
-void launchMenon16Cuda(const WorkView& work, const MenonPlanes& planes, const SurfaceView& d, int sx, int sy) {
+void launchDFPD16Cuda(const WorkView& work, const DFPDPlanes& planes, const SurfaceView& d, int sx, int sy) {
   if (work.format == OPIX_I12)
     launch16<4095>(work, planes, d, sx, sy);
   else

@@ -14,7 +14,7 @@ class opixDFPD8 : public opixDebayer<OPIX_DFPD> {
 // Half-resolution planes of the 16-bit CUDA path, one entry per 2 x 2 cell:
 // final green at the red and at the blue site (16-bit), and the decision at
 // each (one byte, 1 for horizontal).
-struct MenonPlanes {
+struct DFPDPlanes {
   unsigned char* green[2];
   unsigned char* horizontal[2];
   uint32_t greenPitch, flagPitch;  // bytes
@@ -37,9 +37,9 @@ class opixDFPD16 : public opixDebayer<OPIX_DFPD> {
 
 // The drivers: the work image is row-phased by the copy; destination pixel
 // (x, y) is phased position (x + sx, y + sy).
-void launchMenonHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
-OPIX_CUDA_DRIVERS(void launchMenon8Cuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);
-                  void launchMenon16Cuda(const WorkView& work, const MenonPlanes& planes,
+void launchDFPDHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
+OPIX_CUDA_DRIVERS(void launchDFPD8Cuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);
+                  void launchDFPD16Cuda(const WorkView& work, const DFPDPlanes& planes,
                                          const SurfaceView& destination, int sx, int sy);)
 
 }  // namespace opix

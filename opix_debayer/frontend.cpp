@@ -6,12 +6,12 @@
 #include "DebayerDFPD.h"
 #include "DebayerL7.h"
 #include "DebayerMG.h"
-#include "DebayerMalvar.h"
+#include "DebayerHQLI.h"
 #include "GlobalMethods.h"
 #include "L7Math.h"
 #include "MGMath.h"
-#include "MalvarMath.h"
-#include "MenonMath.h"
+#include "HQLIMath.h"
+#include "DFPDMath.h"
 
 #define OPIX_SOURCE "opix_debayer/frontend"
 
@@ -28,7 +28,7 @@ bool isBinning(opixDebayerType_t t) { return t == OPIX_BINNING_2x2 || t == OPIX_
 std::unique_ptr<IDebayer> makeDebayer(opixDebayerType_t type, opixSurfaceFormat_t source) {
   if (isBinning(type) && source == OPIX_I12) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
   switch (type) {
-    case OPIX_HQLI: return std::make_unique<opixDebayerMalvar>();
+    case OPIX_HQLI: return std::make_unique<opixDebayerHQLI>();
     case OPIX_DFPD:
       if (source == OPIX_I8) return std::make_unique<opixDFPD8>();
       return std::make_unique<opixDFPD16>();
@@ -90,8 +90,8 @@ extern "C" opixStatus_t opixDebayerGetReach(opixDebayerType_t type, uint32_t* re
   if (!reach) return OPIX_INVALID_VALUE;
   int r;
   switch (type) {
-    case OPIX_HQLI: r = kMalvarReach; break;
-    case OPIX_DFPD: r = kMenonReach; break;
+    case OPIX_HQLI: r = kHQLIReach; break;
+    case OPIX_DFPD: r = kDFPDReach; break;
     case OPIX_MG:
     case OPIX_MG2:
     case OPIX_MG_V2: r = kMgReach; break;

@@ -2,7 +2,7 @@
 // on every pattern, bit depth and awkward size; the decision rule on fields
 // built to tie or to favour one direction; the memory the 16-bit path adds.
 #include "DebayerSupport.h"
-#include "MenonMath.h"
+#include "DFPDMath.h"
 #include "bayerTraits.h"
 
 using namespace opix;
@@ -168,7 +168,7 @@ TEST(Dfpd, PerPositionMathsMatchesTheSteps) {
       auto s = [&](int x, int y) { return m.at(mirror(x - shift.sx, 37), mirror(y - shift.sy, 23)); };
       for (int y = 0; y < 23; ++y)
         for (int x = 0; x < 37; ++x) {
-          const Rgb c = menonPixel(s, x + shift.sx, y + shift.sy, limitOf(f));
+          const Rgb c = dfpdPixel(s, x + shift.sx, y + shift.sy, limitOf(f));
           ASSERT_EQ((Pixel{c.r, c.g, c.b}), ref.pixel(x, y)) << opixBayerPatternName(p) << " " << x << "," << y;
         }
     }

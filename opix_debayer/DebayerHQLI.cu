@@ -4,8 +4,8 @@
 // around them from the tile once and takes every sample from those
 // registers; 32-bit stores.
 #include "CudaKernel.cuh"
-#include "DebayerMalvar.h"
-#include "MalvarMath.h"
+#include "DebayerHQLI.h"
+#include "HQLIMath.h"
 #include "PixelStores.cuh"
 #include "WorkTile.cuh"
 
@@ -38,7 +38,7 @@ struct WordWindow {
 };
 
 template <class T, int Sx, int Sy>
-__device__ void malvarTile(const WorkView& w, const SurfaceView& d, int hi) {
+__device__ void hqliTile(const WorkView& w, const SurfaceView& d, int hi) {
   constexpr int kPerWord = 4 / int(sizeof(T));
   constexpr int kWords = (kTileW<T> + 5 + kPerWord - 1) / kPerWord;  // tile + apron + one sample of shift
   constexpr int kRows = kTileH<T> + 4;
@@ -64,7 +64,7 @@ __device__ void malvarTile(const WorkView& w, const SurfaceView& d, int hi) {
   for (int j = 0; j < kWarpRows; ++j) {
     const int y = yFirst + j;
     if (y >= int(d.height) || x >= int(d.width)) continue;
-    storePixels<T>(d, x, y, [&](int i) { return malvarAt(s, 2 + i + Sx, 2 + j + Sy, hi); });
+    storePixels<T>(d, x, y, [&](int i) { return hqliAt(s, 2 + i + Sx, 2 + j + Sy, hi); });
   }
 }
 
@@ -73,13 +73,13 @@ __device__ void malvarTile(const WorkView& w, const SurfaceView& d, int hi) {
 // kernel-report MalvarKernel: block 128, 8 px per thread, reads 1 B/px, writes 3 B/px; budget 40 regs, 105 SASS/px
 template <int Sx, int Sy>
 __global__ void MalvarKernel(WorkView w, SurfaceView d) {
-  malvarTile<uint8_t, Sx, Sy>(w, d, 255);
+  hqliTile<uint8_t, Sx, Sy>(w, d, 255);
 }
 
 // kernel-report MalvarKernel16: block 128, 8 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 105 SASS/px
 template <int Sx, int Sy>
 __global__ void MalvarKernel16(WorkView w, SurfaceView d, int hi) {
-  malvarTile<uint16_t, Sx, Sy>(w, d, hi);
+  hqliTile<uint16_t, Sx, Sy>(w, d, hi);
 }
 
 template <class T>
@@ -97,7 +97,7 @@ void launchShifted(const WorkView& work, const SurfaceView& d) {
 
 }  // namespace
 
-void launchMalvarCuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
+void launchHQLICuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
   if (sy)
     sx ? launchShifted<1, 1>(work, d) : launchShifted<0, 1>(work, d);
   else

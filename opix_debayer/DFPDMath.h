@@ -5,7 +5,7 @@
 //
 // Positions are RGGB-phased: red at even x and y, blue at odd x and y; a
 // site is a red or blue position. The scalar formulas below are the one
-// definition of every step; MenonPoint evaluates them at one position from
+// definition of every step; DFPDPoint evaluates them at one position from
 // a sample accessor, the host driver evaluates them over rows.
 #pragma once
 
@@ -20,27 +20,27 @@ namespace opix {
 // 2 before it up to it); the colours of a green 5 (the final greens of its
 // neighbours) and the missing colour of a site 6 (the colours of its green
 // neighbours). Tiled callers overlap their tiles by it.
-constexpr int kMenonReach = 6;
+constexpr int kDFPDReach = 6;
 
 // A directional green estimate at a site: the filter (-1, 2, 2, 2, -1) / 4
 // along a row or column, c being the centre, n1a/n1b the neighbours at one
 // and n2a/n2b those at two.
-OPIX_HD int menonEstimate(int c, int n1a, int n1b, int n2a, int n2b, int hi) {
+OPIX_HD int dfpdEstimate(int c, int n1a, int n1b, int n2a, int n2b, int hi) {
   return clampSample((2 * (n1a + n1b) + 2 * c - n2a - n2b) >> 2, hi);
 }
 
 // The gradient between two colour differences, limited to gmax.
-OPIX_HD int menonGradient(int c0, int c1, int gmax) {
+OPIX_HD int dfpdGradient(int c0, int c1, int gmax) {
   const int d = c0 > c1 ? c0 - c1 : c1 - c0;
   return d < gmax ? d : gmax;
 }
 
 // Gradient limit of a source format: the gradients of 8-bit sources fit a
 // byte, those of 12- and 16-bit sources 16 bits.
-OPIX_HD int menonGradientMax(int hi) { return hi == 255 ? 255 : 65535; }
+OPIX_HD int dfpdGradientMax(int hi) { return hi == 255 ? 255 : 65535; }
 
 // A classifier sum: the two central gradients weigh three times.
-OPIX_HD int menonSum(int a0, int a1, int b0, int b1, int c0, int c1, int d0, int d1) {
+OPIX_HD int dfpdSum(int a0, int a1, int b0, int b1, int c0, int c1, int d0, int d1) {
   return 3 * (a0 + a1) + b0 + b1 + c0 + c1 + d0 + d1;
 }
 
@@ -48,35 +48,35 @@ OPIX_HD int menonSum(int a0, int a1, int b0, int b1, int c0, int c1, int d0, int
 // dh(dx, dy) and dv(dx, dy) are those of the site dx columns and dy rows
 // away. Horizontal when its sum is not larger (a tie goes to horizontal).
 template <class Dh, class Dv>
-OPIX_HD bool menonHorizontal(const Dh& dh, const Dv& dv) {
-  const int sh = menonSum(dh(-2, 0), dh(0, 0), dh(-2, -2), dh(0, -2), dh(-2, 2), dh(0, 2), dh(-1, -1), dh(-1, 1));
-  const int sv = menonSum(dv(0, -2), dv(0, 0), dv(-2, -2), dv(-2, 0), dv(2, -2), dv(2, 0), dv(-1, -1), dv(1, -1));
+OPIX_HD bool dfpdHorizontal(const Dh& dh, const Dv& dv) {
+  const int sh = dfpdSum(dh(-2, 0), dh(0, 0), dh(-2, -2), dh(0, -2), dh(-2, 2), dh(0, 2), dh(-1, -1), dh(-1, 1));
+  const int sv = dfpdSum(dv(0, -2), dv(0, 0), dv(-2, -2), dv(-2, 0), dv(2, -2), dv(2, 0), dv(-1, -1), dv(1, -1));
   return sh <= sv;
 }
 
 // A colour rebuilt on `base` from two colour differences.
-OPIX_HD int menonFromDifferences(int base, int d0, int d1, int hi) { return clampSample(base + ((d0 + d1) >> 1), hi); }
+OPIX_HD int dfpdFromDifferences(int base, int d0, int d1, int hi) { return clampSample(base + ((d0 + d1) >> 1), hi); }
 
 // Every step at one phased position, from a sample accessor s(x, y).
 template <class Src>
-struct MenonPoint {
+struct DFPDPoint {
   const Src& s;
   int hi;
 
   OPIX_HD int greenH(int x, int y) const {
-    return menonEstimate(s(x, y), s(x - 1, y), s(x + 1, y), s(x - 2, y), s(x + 2, y), hi);
+    return dfpdEstimate(s(x, y), s(x - 1, y), s(x + 1, y), s(x - 2, y), s(x + 2, y), hi);
   }
   OPIX_HD int greenV(int x, int y) const {
-    return menonEstimate(s(x, y), s(x, y - 1), s(x, y + 1), s(x, y - 2), s(x, y + 2), hi);
+    return dfpdEstimate(s(x, y), s(x, y - 1), s(x, y + 1), s(x, y - 2), s(x, y + 2), hi);
   }
   OPIX_HD int dh(int x, int y) const {
-    return menonGradient(s(x, y) - greenH(x, y), s(x + 2, y) - greenH(x + 2, y), menonGradientMax(hi));
+    return dfpdGradient(s(x, y) - greenH(x, y), s(x + 2, y) - greenH(x + 2, y), dfpdGradientMax(hi));
   }
   OPIX_HD int dv(int x, int y) const {
-    return menonGradient(s(x, y) - greenV(x, y), s(x, y + 2) - greenV(x, y + 2), menonGradientMax(hi));
+    return dfpdGradient(s(x, y) - greenV(x, y), s(x, y + 2) - greenV(x, y + 2), dfpdGradientMax(hi));
   }
   OPIX_HD bool horizontal(int x, int y) const {
-    return menonHorizontal([&](int dx, int dy) { return dh(x + dx, y + dy); },
+    return dfpdHorizontal([&](int dx, int dy) { return dh(x + dx, y + dy); },
                            [&](int dx, int dy) { return dv(x + dx, y + dy); });
   }
   // Final green at a site.
@@ -88,25 +88,25 @@ struct MenonPoint {
 struct GreenColours {
   int row, column;
 };
-OPIX_HD GreenColours menonGreenColours(int g, int left, int right, int up, int down, int hi) {
-  return {menonFromDifferences(g, left, right, hi), menonFromDifferences(g, up, down, hi)};
+OPIX_HD GreenColours dfpdGreenColours(int g, int left, int right, int up, int down, int hi) {
+  return {dfpdFromDifferences(g, left, right, hi), dfpdFromDifferences(g, up, down, hi)};
 }
 
 // The missing colour at a site with own sample c. Along the row the two
 // green neighbours share the site's row: `a` and `b` are their (column
 // colour - row colour). Along the column they lie in rows of the other
 // colour, where the same quantity has the opposite sign.
-OPIX_HD int menonMissingAlongRow(int c, int a, int b, int hi) { return menonFromDifferences(c, a, b, hi); }
-OPIX_HD int menonMissingAlongColumn(int c, int a, int b, int hi) { return menonFromDifferences(c, -a, -b, hi); }
+OPIX_HD int dfpdMissingAlongRow(int c, int a, int b, int hi) { return dfpdFromDifferences(c, a, b, hi); }
+OPIX_HD int dfpdMissingAlongColumn(int c, int a, int b, int hi) { return dfpdFromDifferences(c, -a, -b, hi); }
 
 // The pixel at any phased position from the samples and the final green
 // and decision of the sites around it (`sites.green(x, y)`,
 // `sites.horizontal(x, y)`).
 template <class Src, class Sites>
-OPIX_HD Rgb menonPixelFrom(const Src& s, const Sites& sites, int x, int y, int hi) {
+OPIX_HD Rgb dfpdPixelFrom(const Src& s, const Sites& sites, int x, int y, int hi) {
   const bool blueRow = y & 1;
   auto greenAt = [&](int gx, int gy) {
-    return menonGreenColours(s(gx, gy), s(gx - 1, gy) - sites.green(gx - 1, gy),
+    return dfpdGreenColours(s(gx, gy), s(gx - 1, gy) - sites.green(gx - 1, gy),
                              s(gx + 1, gy) - sites.green(gx + 1, gy), s(gx, gy - 1) - sites.green(gx, gy - 1),
                              s(gx, gy + 1) - sites.green(gx, gy + 1), hi);
   };
@@ -120,18 +120,18 @@ OPIX_HD Rgb menonPixelFrom(const Src& s, const Sites& sites, int x, int y, int h
   int other;
   if (sites.horizontal(x, y)) {
     const GreenColours p = greenAt(x - 1, y), q = greenAt(x + 1, y);
-    other = menonMissingAlongRow(c, p.column - p.row, q.column - q.row, hi);
+    other = dfpdMissingAlongRow(c, p.column - p.row, q.column - q.row, hi);
   } else {
     const GreenColours p = greenAt(x, y - 1), q = greenAt(x, y + 1);
-    other = menonMissingAlongColumn(c, p.column - p.row, q.column - q.row, hi);
+    other = dfpdMissingAlongColumn(c, p.column - p.row, q.column - q.row, hi);
   }
   return blueRow ? Rgb{other, g, c} : Rgb{c, g, other};
 }
 
 // The pixel with every step evaluated from the samples.
 template <class Src>
-OPIX_HD Rgb menonPixel(const Src& s, int x, int y, int hi) {
-  return menonPixelFrom(s, MenonPoint<Src>{s, hi}, x, y, hi);
+OPIX_HD Rgb dfpdPixel(const Src& s, int x, int y, int hi) {
+  return dfpdPixelFrom(s, DFPDPoint<Src>{s, hi}, x, y, hi);
 }
 
 }  // namespace opix

@@ -6,14 +6,14 @@
 namespace opix {
 
 // HQLI for I8, I12 and I16 sources: one kernel per frame.
-class opixDebayerMalvar : public opixDebayer<OPIX_HQLI> {
+class opixDebayerHQLI : public opixDebayer<OPIX_HQLI> {
  public:
   void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) override;
 };
 
 // The two drivers: the work image is RGGB-phased; destination pixel (x, y)
 // is phased position (x + sx, y + sy).
-OPIX_CUDA_DRIVERS(void launchMalvarCuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);)
-void launchMalvarHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
+OPIX_CUDA_DRIVERS(void launchHQLICuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);)
+void launchHQLIHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
 
 }  // namespace opix

@@ -9,12 +9,12 @@ namespace opix {
 
 // Reach: an output pixel depends on the samples at most this many columns and
 // rows away (the 5 x 5 kernels). Tiled callers overlap their tiles by it.
-constexpr int kMalvarReach = 2;
+constexpr int kHQLIReach = 2;
 
 // The pixel at RGGB-phased position (x, y) of phase `Phase` (rggbPhase). `s`
 // returns the sample at a phased position. Unclamped.
 template <int Phase, class Src>
-OPIX_HD Rgb malvarPixel(const Src& s, int x, int y) {
+OPIX_HD Rgb hqliPixel(const Src& s, int x, int y) {
   const int c = s(x, y);
   const int n2 = s(x, y - 2) + s(x, y + 2);  // N2 + S2
   const int w2 = s(x - 2, y) + s(x + 2, y);  // W2 + E2
@@ -34,7 +34,7 @@ OPIX_HD Rgb malvarPixel(const Src& s, int x, int y) {
 
 // Clamps the estimated channels; the site's own sample stays as it is.
 template <int Phase>
-OPIX_HD Rgb malvarClamp(Rgb p, int hi) {
+OPIX_HD Rgb hqliClamp(Rgb p, int hi) {
   if (Phase != 0) p.r = clampSample(p.r, hi);
   if (Phase == 0 || Phase == 3) p.g = clampSample(p.g, hi);
   if (Phase != 3) p.b = clampSample(p.b, hi);
@@ -43,12 +43,12 @@ OPIX_HD Rgb malvarClamp(Rgb p, int hi) {
 
 // The clamped pixel at any phased position.
 template <class Src>
-OPIX_HD Rgb malvarAt(const Src& s, int x, int y, int hi) {
+OPIX_HD Rgb hqliAt(const Src& s, int x, int y, int hi) {
   switch (rggbPhase(x, y)) {
-    case 0: return malvarClamp<0>(malvarPixel<0>(s, x, y), hi);
-    case 1: return malvarClamp<1>(malvarPixel<1>(s, x, y), hi);
-    case 2: return malvarClamp<2>(malvarPixel<2>(s, x, y), hi);
-    default: return malvarClamp<3>(malvarPixel<3>(s, x, y), hi);
+    case 0: return hqliClamp<0>(hqliPixel<0>(s, x, y), hi);
+    case 1: return hqliClamp<1>(hqliPixel<1>(s, x, y), hi);
+    case 2: return hqliClamp<2>(hqliPixel<2>(s, x, y), hi);
+    default: return hqliClamp<3>(hqliPixel<3>(s, x, y), hi);
   }
 }
 

@@ -29,7 +29,7 @@ CopyShift debayerCopyShift(opixDebayerType_t type, opixSurfaceFormat_t source, i
 static uint32_t bytesPerSample(opixSurfaceFormat_t f) { return f == OPIX_I8 ? 1 : 2; }
 
 template <opixDebayerType_t N>
-void opixDebayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, uint32_t maxWidth, uint32_t maxHeight,
+void Debayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, uint32_t maxWidth, uint32_t maxHeight,
                           opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
   checks::maxWidthLimit(maxWidth);
   checks::maxHeightLimit(maxHeight);
@@ -51,13 +51,13 @@ void opixDebayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, u
 }
 
 template <opixDebayerType_t N>
-void opixDebayer<N>::ComputeMemorySize() {
+void Debayer<N>::ComputeMemorySize() {
   workOffset_ = memSpace_.reserve(workSize_);
   reserve(*destination_);
 }
 
 template <opixDebayerType_t N>
-void opixDebayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t height) {
+void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t height) {
   trace::buffer("source buffer", source_);
   checks::widthMatches(width, source_->width);
   checks::heightMatches(height, source_->height);
@@ -111,9 +111,9 @@ void launchApronFillHost(const WorkView& work) {
     fillRows<uint16_t>(work);
 }
 
-template class opixDebayer<OPIX_DFPD>;
-template class opixDebayer<OPIX_HQLI>;
-template class opixDebayer<OPIX_MG>;
-template class opixDebayer<OPIX_L7>;
+template class Debayer<OPIX_DFPD>;
+template class Debayer<OPIX_HQLI>;
+template class Debayer<OPIX_MG>;
+template class Debayer<OPIX_L7>;
 
 }  // namespace opix

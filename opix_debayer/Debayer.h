@@ -1,7 +1,7 @@
 // The debayer component: a Bayer mosaic in a device surface buffer becomes a
 // colour image in a buffer of its own.
 //
-// opixDebayer<N> serves every algorithm that works from a padded copy of the
+// Debayer<N> serves every algorithm that works from a padded copy of the
 // source (the work image): Transform copies the source into the work image
 // with mirrored margins of the algorithm's apron A, then calls Launch, which
 // each algorithm implements by starting its kernels.
@@ -33,7 +33,7 @@ struct CopyShift {
 CopyShift debayerCopyShift(opixDebayerType_t type, opixSurfaceFormat_t source, int sx, int sy);
 
 template <opixDebayerType_t N>
-class opixDebayer : public IDebayer, public AttachableComponent {
+class Debayer : public IDebayer, public AttachableComponent {
  public:
   static constexpr int kApron = debayerApron(N);
 

@@ -13,21 +13,21 @@
 
 namespace opix {
 
-void opixDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
+void DebayerDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   const PatternShift s = bayerShift(pattern);
   OPIX_KERNEL_LAUNCH("GPUMenonDebayer8Bit", launchDFPD8Cuda(work, destination, s.sx, s.sy),
                      launchDFPDHost(work, destination, s.sx, s.sy));
 }
 
-void opixDFPD16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
+void DebayerDFPD16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
                       opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
   maxWidth_ = maxWidth;
   maxHeight_ = maxHeight;
-  opixDebayer<OPIX_DFPD>::Init(sourceFormat, type, maxWidth, maxHeight, source, destination);
+  Debayer<OPIX_DFPD>::Init(sourceFormat, type, maxWidth, maxHeight, source, destination);
 }
 
-void opixDFPD16::ComputeMemorySize() {
-  opixDebayer<OPIX_DFPD>::ComputeMemorySize();
+void DebayerDFPD16::ComputeMemorySize() {
+  Debayer<OPIX_DFPD>::ComputeMemorySize();
   const uint64_t w2 = uint64_t{maxWidth_} + kTileWidth + 5;
   const uint64_t rows = (uint64_t{maxHeight_} + kTileHeight + 6) / 2;
   const uint64_t greenBytes = alignUp(w2 & ~uint64_t{1}, 128) * rows;
@@ -35,7 +35,7 @@ void opixDFPD16::ComputeMemorySize() {
   for (int i = 0; i < 4; ++i) planeOffset_[i] = memSpace_.reserve(i < 2 ? greenBytes : flagBytes);
 }
 
-void opixDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
+void DebayerDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   const PatternShift s = bayerShift(pattern);
   if (!cudaDrivers()) {
     host::launch([&] { launchDFPDHost(work, destination, s.sx, s.sy); });

@@ -6,7 +6,7 @@
 namespace opix {
 
 // DFPD for I8 sources: one kernel per frame.
-class opixDFPD8 : public opixDebayer<OPIX_DFPD> {
+class DebayerDFPD8 : public Debayer<OPIX_DFPD> {
  public:
   void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) override;
 };
@@ -22,7 +22,7 @@ struct DFPDPlanes {
 };
 
 // DFPD for I12 and I16 sources: two passes through four intermediate planes.
-class opixDFPD16 : public opixDebayer<OPIX_DFPD> {
+class DebayerDFPD16 : public Debayer<OPIX_DFPD> {
  public:
   void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
             opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;

@@ -8,7 +8,7 @@
 
 namespace opix {
 
-void opixDebayerHQLI::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
+void DebayerHQLI::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   const PatternShift s = bayerShift(pattern);
   OPIX_KERNEL_LAUNCH("GPUMalvarDebayer", launchHQLICuda(work, destination, s.sx, s.sy),
                      launchHQLIHost(work, destination, s.sx, s.sy));

@@ -6,7 +6,7 @@
 namespace opix {
 
 // HQLI for I8, I12 and I16 sources: one kernel per frame.
-class opixDebayerHQLI : public opixDebayer<OPIX_HQLI> {
+class DebayerHQLI : public Debayer<OPIX_HQLI> {
  public:
   void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) override;
 };

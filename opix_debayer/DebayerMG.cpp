@@ -17,10 +17,10 @@ namespace opix {
 
 constexpr uint64_t kLargeSharedMemory = 98304;
 
-void opixMG16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
+void DebayerMG16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
                     opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
   geometry_ = mgGeometry(maxWidth, maxHeight);
-  opixDebayer<OPIX_MG>::Init(sourceFormat, type, maxWidth, maxHeight, source, destination);
+  Debayer<OPIX_MG>::Init(sourceFormat, type, maxWidth, maxHeight, source, destination);
   device::DeviceProperties props{};
   // The host backend has one device and selects none.
   const int current = deviceContext().device < 0 ? 0 : deviceContext().device;
@@ -28,13 +28,13 @@ void opixMG16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, ui
   sharedMemoryPerMultiprocessor_ = props.sharedMemPerMultiprocessor;
 }
 
-void opixMG16::ComputeMemorySize() {
-  opixDebayer<OPIX_MG>::ComputeMemorySize();
+void DebayerMG16::ComputeMemorySize() {
+  Debayer<OPIX_MG>::ComputeMemorySize();
   const uint64_t n = 16 * 32 * geometry_.gx1 * geometry_.gy1;
   for (uint64_t& offset : bufferOffset_) offset = memSpace_.reserve(4 * n);
 }
 
-void opixMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
+void DebayerMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) {
   if (destination.width % 2 != 0) checks::fail("Unsupported odd image width", OPIX_INVALID_SIZE, __LINE__);
   // The passes' grids and buffer cells are laid out from the image size; an
   // empty side leaves no cell to work on.

@@ -44,7 +44,7 @@ OPIX_HD float* mgGreen(const MgBuffers& b, int phase) { return mgPick(b.green, p
 
 // MG for I8, I12 and I16 sources: pass 1 (one launch) fills the buffers,
 // pass 2 (one launch) writes the destination.
-class opixMG16 : public opixDebayer<OPIX_MG> {
+class DebayerMG16 : public Debayer<OPIX_MG> {
  public:
   void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
             opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;

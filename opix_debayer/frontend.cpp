@@ -28,13 +28,13 @@ bool isBinning(opixDebayerType_t t) { return t == OPIX_BINNING_2x2 || t == OPIX_
 std::unique_ptr<IDebayer> makeDebayer(opixDebayerType_t type, opixSurfaceFormat_t source) {
   if (isBinning(type) && source == OPIX_I12) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
   switch (type) {
-    case OPIX_HQLI: return std::make_unique<opixDebayerHQLI>();
+    case OPIX_HQLI: return std::make_unique<DebayerHQLI>();
     case OPIX_DFPD:
-      if (source == OPIX_I8) return std::make_unique<opixDFPD8>();
-      return std::make_unique<opixDFPD16>();
+      if (source == OPIX_I8) return std::make_unique<DebayerDFPD8>();
+      return std::make_unique<DebayerDFPD16>();
     case OPIX_MG:
     case OPIX_MG2:  // MG2 and MG_V2 name the same MG
-    case OPIX_MG_V2: return std::make_unique<opixMG16>();
+    case OPIX_MG_V2: return std::make_unique<DebayerMG16>();
     case OPIX_L7:
       if (source == OPIX_I8) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);  // no 8-bit kernel
       return std::make_unique<DebayerL7>();

@@ -1,6 +1,6 @@
 // The interface of the surface converters.
 #include "GlobalMethods.h"
-#include "opixBitDepthConverter.h"
+#include "BitDepthConverter.h"
 
 #define OPIX_SOURCE "opix_surfaceConverter/frontend"
 
@@ -28,7 +28,7 @@ extern "C" opixStatus_t opixSurfaceConverterCreate(opixSurfaceConverterHandle_t*
       [&](opixDeviceSurfaceBufferHandle_t* built) {
         // The bit-depth converter is the only type there is.
         if (type != OPIX_BIT_DEPTH_CONVERTER) OPIX_THROW(OPIX_INVALID_VALUE);
-        auto converter = std::make_unique<opixBitDepthConverter>();
+        auto converter = std::make_unique<BitDepthConverter>();
         converter->Init(type, staticParameters, maxWidth, maxHeight, source, built);
         return converter;
       });

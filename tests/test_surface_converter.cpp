@@ -1,6 +1,6 @@
 // The bit-depth converter on the backend in use: import, convert, export.
 #include "TransferSupport.h"
-#include "opixBitDepthConverter.h"
+#include "BitDepthConverter.h"
 
 namespace opix::test {
 namespace {
@@ -210,7 +210,7 @@ TEST(BitDepthConverter, AllocatedMemoryAndReattachment) {
   ASSERT_EQ(opixSurfaceConverterGetAllocatedGpuMemorySize(conv.handle, &bytes), OPIX_OK);
   EXPECT_EQ(bytes, 256u);  // 3 planes of 20 x 3 bytes
 
-  opixBitDepthConverter component;
+  BitDepthConverter component;
   opixDeviceSurfaceBufferHandle_t dst = nullptr;
   const opixBitDepthConverter_t p = target(12);
   component.Init(OPIX_BIT_DEPTH_CONVERTER, &p, 10, 3, in.buffer, &dst);

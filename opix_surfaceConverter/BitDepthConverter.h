@@ -9,7 +9,7 @@
 
 namespace opix {
 
-class opixBitDepthConverter : public SurfaceConverterBase {
+class BitDepthConverter : public SurfaceConverterBase {
  public:
   // staticParameters points to an opixBitDepthConverter_t.
   void Init(opixSurfaceConverter_t type, const void* staticParameters, uint32_t maxWidth, uint32_t maxHeight,

@@ -1,4 +1,4 @@
-#include "opixBitDepthConverter.h"
+#include "BitDepthConverter.h"
 
 #include <string>
 
@@ -75,7 +75,7 @@ void traceBitDepthParameters(const opixBitDepthConverter_t* p) {
   trace::field("target bits per channel", p->targetBitsPerChannel);
 }
 
-uint32_t opixBitDepthConverter::shiftFor(uint64_t s, uint64_t t, bool* left) const {
+uint32_t BitDepthConverter::shiftFor(uint64_t s, uint64_t t, bool* left) const {
   uint64_t shift = 0;
   bool valid = true;
   *left = false;
@@ -100,7 +100,7 @@ uint32_t opixBitDepthConverter::shiftFor(uint64_t s, uint64_t t, bool* left) con
   return static_cast<uint32_t>(shift);
 }
 
-void opixBitDepthConverter::Init(opixSurfaceConverter_t type, const void* staticParameters, uint32_t maxWidth,
+void BitDepthConverter::Init(opixSurfaceConverter_t type, const void* staticParameters, uint32_t maxWidth,
                                  uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
                                  opixDeviceSurfaceBufferHandle_t* destination) {
   if (!source || !destination) OPIX_THROW(OPIX_INVALID_VALUE);
@@ -119,7 +119,7 @@ void opixBitDepthConverter::Init(opixSurfaceConverter_t type, const void* static
   attachAndAllocate(type, source, to, destination);
 }
 
-void opixBitDepthConverter::Transform(const void* parameters, uint32_t width, uint32_t height) {
+void BitDepthConverter::Transform(const void* parameters, uint32_t width, uint32_t height) {
   checks::widthMatches(width, source_->width);
   checks::heightMatches(height, source_->height);
   uint32_t s = sourceBits_;

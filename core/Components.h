@@ -9,10 +9,10 @@
 
 #include <cstdint>
 
+#include "DeviceSurfaceBuffer.h"
 #include "MemSpace.h"
 #include "SurfaceLease.h"
 #include "opix.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "DeviceSurfaceBuffer.h"
 #include "KernelLaunch.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

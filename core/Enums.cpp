@@ -1,6 +1,6 @@
 // Names and size rules of the SDK's enumerations.
+#include "DeviceSurfaceBuffer.h"  // isPlanar
 #include "opix.h"
-#include "opixDeviceSurfaceBuffer.h"  // isPlanar
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "DeviceSurfaceBuffer.h"
 #include "Hd.h"
 #include "KernelLaunch.h"
 #include "device/Parallel.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

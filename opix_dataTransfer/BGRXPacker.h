@@ -2,9 +2,9 @@
 // packed RGB8.
 #pragma once
 
+#include "DeviceSurfaceBuffer.h"
 #include "KernelLaunch.h"
 #include "WordGroups.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

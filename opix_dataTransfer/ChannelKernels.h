@@ -3,9 +3,9 @@
 // ends with the launch check under the kernel's label.
 #pragma once
 
+#include "DeviceSurfaceBuffer.h"
 #include "KernelLaunch.h"
 #include "WordGroups.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

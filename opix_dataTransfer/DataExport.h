@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "DeviceSurfaceBuffer.h"
 #include "MemoryAdapter.h"
 #include "SurfaceLease.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "DeviceSurfaceBuffer.h"
 #include "MemSpace.h"
 #include "MemoryAdapter.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

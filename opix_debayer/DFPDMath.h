@@ -77,7 +77,7 @@ struct DFPDPoint {
   }
   OPIX_HD bool horizontal(int x, int y) const {
     return dfpdHorizontal([&](int dx, int dy) { return dh(x + dx, y + dy); },
-                           [&](int dx, int dy) { return dv(x + dx, y + dy); });
+                          [&](int dx, int dy) { return dv(x + dx, y + dy); });
   }
   // Final green at a site.
   OPIX_HD int green(int x, int y) const { return horizontal(x, y) ? greenH(x, y) : greenV(x, y); }
@@ -106,9 +106,8 @@ template <class Src, class Sites>
 OPIX_HD Rgb dfpdPixelFrom(const Src& s, const Sites& sites, int x, int y, int hi) {
   const bool blueRow = y & 1;
   auto greenAt = [&](int gx, int gy) {
-    return dfpdGreenColours(s(gx, gy), s(gx - 1, gy) - sites.green(gx - 1, gy),
-                             s(gx + 1, gy) - sites.green(gx + 1, gy), s(gx, gy - 1) - sites.green(gx, gy - 1),
-                             s(gx, gy + 1) - sites.green(gx, gy + 1), hi);
+    return dfpdGreenColours(s(gx, gy), s(gx - 1, gy) - sites.green(gx - 1, gy), s(gx + 1, gy) - sites.green(gx + 1, gy),
+                            s(gx, gy - 1) - sites.green(gx, gy - 1), s(gx, gy + 1) - sites.green(gx, gy + 1), hi);
   };
   if (((x + y) & 1) != 0) {
     const GreenColours c = greenAt(x, y);

@@ -1,11 +1,11 @@
 #include "Debayer.h"
 
 #include "ApronCopyMath.h"
+#include "BayerTraits.h"
 #include "Checks.h"
 #include "CopyWithApron.h"
 #include "KernelLaunch.h"
 #include "TraceFile.h"
-#include "bayerTraits.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_debayer/Debayer"
@@ -30,7 +30,7 @@ static uint32_t bytesPerSample(opixSurfaceFormat_t f) { return f == OPIX_I8 ? 1 
 
 template <opixDebayerType_t N>
 void Debayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, uint32_t maxWidth, uint32_t maxHeight,
-                          opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
+                      opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
   checks::maxWidthLimit(maxWidth);
   checks::maxHeightLimit(maxHeight);
   checks::widthMatches(maxWidth, source->maxWidth);

@@ -11,9 +11,9 @@
 
 #include "Components.h"
 #include "DebayerMath.h"
+#include "DeviceSurfaceBuffer.h"
 #include "KernelLaunch.h"
 #include "opix.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

@@ -2,11 +2,11 @@
 
 #include <vector>
 
+#include "BayerTraits.h"
+#include "DFPDMath.h"
 #include "HostRows.h"
 #include "KernelLaunch.h"
 #include "MemSpace.h"
-#include "DFPDMath.h"
-#include "bayerTraits.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_debayer/DebayerDFPD"
@@ -19,8 +19,9 @@ void DebayerDFPD8::Launch(opixBayerPattern_t pattern, const WorkView& work, cons
                      launchDFPDHost(work, destination, s.sx, s.sy));
 }
 
-void DebayerDFPD16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
-                      opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
+void DebayerDFPD16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth,
+                         uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+                         opixDeviceSurfaceBufferHandle_t* destination) {
   maxWidth_ = maxWidth;
   maxHeight_ = maxHeight;
   Debayer<OPIX_DFPD>::Init(sourceFormat, type, maxWidth, maxHeight, source, destination);
@@ -45,13 +46,13 @@ void DebayerDFPD16::Launch(opixBayerPattern_t pattern, const WorkView& work, con
   const uint32_t halfWidth = (destination.width + 5 + kTileWidth) / 2;
   const uint32_t halfHeight = (destination.height + 5 + s.sy + kTileHeight) / 2;
   [[maybe_unused]] const DFPDPlanes planes{{sliceAddress(memSpace_.pointerField(), planeOffset_[0]),
-                                             sliceAddress(memSpace_.pointerField(), planeOffset_[1])},
-                                            {sliceAddress(memSpace_.pointerField(), planeOffset_[2]),
-                                             sliceAddress(memSpace_.pointerField(), planeOffset_[3])},
-                                            static_cast<uint32_t>(alignUp(2 * uint64_t{halfWidth}, 128)),
-                                            static_cast<uint32_t>(alignUp(halfWidth, 128)),
-                                            halfWidth,
-                                            halfHeight};
+                                            sliceAddress(memSpace_.pointerField(), planeOffset_[1])},
+                                           {sliceAddress(memSpace_.pointerField(), planeOffset_[2]),
+                                            sliceAddress(memSpace_.pointerField(), planeOffset_[3])},
+                                           static_cast<uint32_t>(alignUp(2 * uint64_t{halfWidth}, 128)),
+                                           static_cast<uint32_t>(alignUp(halfWidth, 128)),
+                                           halfWidth,
+                                           halfHeight};
   OPIX_CUDA_DRIVER(launchDFPD16Cuda(work, planes, destination, s.sx, s.sy));
 }
 
@@ -128,8 +129,7 @@ PhasedRows<T> phasedRows(const WorkView& w, int sx) {
 }
 
 template <class T, class Store>
-inline void dfpdBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int sx, int hi,
-                      const Store& store) {
+inline void dfpdBand(const PhasedRows<T>& img, BandRows& b, int y0, int y1, int w, int sx, int hi, const Store& store) {
   const int n = b.n;
   const int top = y0 - kReach;  // phased row of band row 0
   const int gmax = dfpdGradientMax(hi);
@@ -255,12 +255,12 @@ struct PlanarRows {
 
 // The band in the vector widths the processor has.
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand8(const PhasedRows<uint8_t>& img, BandRows& b, int y0,
-                                                               int y1, int sx, const Rgb8Rows& store) {
+                                                              int y1, int sx, const Rgb8Rows& store) {
   dfpdBand(img, b, y0, y1, store.w, sx, 255, store);
 }
 
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand16(const PhasedRows<uint16_t>& img, BandRows& b, int y0,
-                                                                int y1, int sx, int hi, const PlanarRows& store) {
+                                                               int y1, int sx, int hi, const PlanarRows& store) {
   dfpdBand(img, b, y0, y1, store.w, sx, hi, store);
 }
 

@@ -6,8 +6,8 @@
 // half-resolution device planes, pass 2 rebuilds the pixels from the samples
 // and those planes.
 #include "CudaKernel.cuh"
-#include "DebayerDFPD.h"
 #include "DFPDMath.h"
+#include "DebayerDFPD.h"
 #include "PixelStores.cuh"
 #include "StreamGlobal.h"
 #include "WorkTile.cuh"
@@ -78,7 +78,7 @@ __device__ void tileDecisions(const Tile& t, const P* gh, const P* gv, const P* 
                               const Store& store) {
   eachPosition<Count, Rows, false>(a, r0, t.par, [&](int tx, int ty) {
     const bool horizontal = dfpdHorizontal([&](int dx, int dy) -> int { return dh[Tile::entry(tx + dx, ty + dy)]; },
-                                            [&](int dx, int dy) -> int { return dv[Tile::entry(tx + dx, ty + dy)]; });
+                                           [&](int dx, int dy) -> int { return dv[Tile::entry(tx + dx, ty + dy)]; });
     const int e = Tile::entry(tx, ty);
     store(tx, ty, horizontal ? int(gh[e]) : int(gv[e]), horizontal);
   });

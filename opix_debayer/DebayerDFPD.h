@@ -39,7 +39,7 @@ class DebayerDFPD16 : public Debayer<OPIX_DFPD> {
 // (x, y) is phased position (x + sx, y + sy).
 void launchDFPDHost(const WorkView& work, const SurfaceView& destination, int sx, int sy);
 OPIX_CUDA_DRIVERS(void launchDFPD8Cuda(const WorkView& work, const SurfaceView& destination, int sx, int sy);
-                  void launchDFPD16Cuda(const WorkView& work, const DFPDPlanes& planes,
-                                         const SurfaceView& destination, int sx, int sy);)
+                  void launchDFPD16Cuda(const WorkView& work, const DFPDPlanes& planes, const SurfaceView& destination,
+                                        int sx, int sy);)
 
 }  // namespace opix

@@ -1,9 +1,9 @@
 #include "DebayerHQLI.h"
 
+#include "BayerTraits.h"
+#include "HQLIMath.h"
 #include "HostRows.h"
 #include "KernelLaunch.h"
-#include "HQLIMath.h"
-#include "bayerTraits.h"
 #include "device/Parallel.h"
 
 namespace opix {
@@ -28,8 +28,8 @@ struct HQLIRowPixels {
   }
 };
 
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void hqliRow16(const RowWindow<uint16_t, 2>& s, int sx, int Y,
-                                                                int width, int hi, const PlanarRow& out) {
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void hqliRow16(const RowWindow<uint16_t, 2>& s, int sx, int Y, int width,
+                                                              int hi, const PlanarRow& out) {
   forEachPixelOfRow(width, sx, Y, HQLIRowPixels<uint16_t>{s, sx, hi}, out);
 }
 
@@ -39,7 +39,7 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void hqliRow16(const RowWindow<ui
 constexpr int kChunk = 256;
 
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void hqliRow8(const RowWindow<uint8_t, 2>& s, int sx, int Y, int width,
-                                                               unsigned char* out) {
+                                                             unsigned char* out) {
   uint16_t rows[5][kChunk + 4];
   uint16_t r[kChunk], g[kChunk], b[kChunk];
   for (int x0 = 0; x0 < width; x0 += kChunk) {

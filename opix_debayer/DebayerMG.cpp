@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "BayerTraits.h"
 #include "Checks.h"
 #include "DeviceContext.h"
 #include "HostRows.h"
 #include "KernelLaunch.h"
 #include "MemSpace.h"
-#include "bayerTraits.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_debayer/DebayerMG"
@@ -18,7 +18,7 @@ namespace opix {
 constexpr uint64_t kLargeSharedMemory = 98304;
 
 void DebayerMG16::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
-                    opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
+                       opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) {
   geometry_ = mgGeometry(maxWidth, maxHeight);
   Debayer<OPIX_MG>::Init(sourceFormat, type, maxWidth, maxHeight, source, destination);
   device::DeviceProperties props{};

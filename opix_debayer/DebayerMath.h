@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
+#include "BayerTraits.h"
 #include "Hd.h"
-#include "bayerTraits.h"
 #include "opix.h"
 
 namespace opix {

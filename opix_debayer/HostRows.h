@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "DebayerMath.h"
-#include "opixDeviceSurfaceBuffer.h"
+#include "DeviceSurfaceBuffer.h"
 
 namespace opix {
 

@@ -30,9 +30,9 @@
 // (`mgMirror`), which keeps them inside the image.
 #pragma once
 
+#include "BayerTraits.h"
 #include "DebayerMath.h"
 #include "PixelMath.h"
-#include "bayerTraits.h"
 
 namespace opix {
 

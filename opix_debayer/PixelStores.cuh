@@ -9,7 +9,7 @@
 #include "CudaKernel.cuh"
 
 #include "DebayerMath.h"
-#include "opixDeviceSurfaceBuffer.h"
+#include "DeviceSurfaceBuffer.h"
 
 namespace opix::OPIX_CUDA_NS {
 

@@ -2,16 +2,16 @@
 #include <memory>
 
 #include "BinningMath.h"
+#include "DFPDMath.h"
 #include "DebayerBinning.h"
 #include "DebayerDFPD.h"
+#include "DebayerHQLI.h"
 #include "DebayerL7.h"
 #include "DebayerMG.h"
-#include "DebayerHQLI.h"
 #include "GlobalMethods.h"
+#include "HQLIMath.h"
 #include "L7Math.h"
 #include "MGMath.h"
-#include "HQLIMath.h"
-#include "DFPDMath.h"
 
 #define OPIX_SOURCE "opix_debayer/frontend"
 

@@ -101,8 +101,8 @@ uint32_t BitDepthConverter::shiftFor(uint64_t s, uint64_t t, bool* left) const {
 }
 
 void BitDepthConverter::Init(opixSurfaceConverter_t type, const void* staticParameters, uint32_t maxWidth,
-                                 uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
-                                 opixDeviceSurfaceBufferHandle_t* destination) {
+                             uint32_t maxHeight, opixDeviceSurfaceBufferHandle_t source,
+                             opixDeviceSurfaceBufferHandle_t* destination) {
   if (!source || !destination) OPIX_THROW(OPIX_INVALID_VALUE);
   const uint32_t implied = impliedBits(source->surfaceFormat);
   if (implied == 0) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "DeviceSurfaceBuffer.h"
 #include "KernelLaunch.h"
 #include "WordGroups.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "Components.h"
-#include "opixDeviceSurfaceBuffer.h"
+#include "DeviceSurfaceBuffer.h"
 
 namespace opix {
 

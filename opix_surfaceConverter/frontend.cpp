@@ -1,6 +1,6 @@
 // The interface of the surface converters.
-#include "GlobalMethods.h"
 #include "BitDepthConverter.h"
+#include "GlobalMethods.h"
 
 #define OPIX_SOURCE "opix_surfaceConverter/frontend"
 

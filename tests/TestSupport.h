@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "DeviceSurfaceBuffer.h"
 #include "device/Device.h"
 #include "opix.h"
-#include "opixDeviceSurfaceBuffer.h"
 #include "opixException.h"
 
 namespace opix::test {

@@ -2,7 +2,7 @@
 // of every pattern, the origin shift and the pattern check.
 #include <gtest/gtest.h>
 
-#include "bayerTraits.h"
+#include "BayerTraits.h"
 
 namespace opix {
 namespace {

@@ -2,9 +2,9 @@
 #include <functional>
 
 #include "Components.h"
+#include "DeviceSurfaceBuffer.h"
 #include "TestSupport.h"
 #include "TraceFile.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 using namespace opix;
 

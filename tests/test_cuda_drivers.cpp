@@ -11,10 +11,10 @@
 
 #include "DebayerMG.h"
 #include "DebayerSupport.h"
+#include "DeviceSurfaceBuffer.h"
 #include "FilterSupport.h"
 #include "TransferSupport.h"
 #include "lut/ImageFilterLut.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix::test {
 namespace {

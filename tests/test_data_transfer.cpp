@@ -1,7 +1,7 @@
 // Import from host and export to host on the backend in use.
+#include "DeviceSurfaceBuffer.h"
 #include "TransferHandles.h"
 #include "TransferSupport.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix::test {
 namespace {

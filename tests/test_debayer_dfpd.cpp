@@ -1,9 +1,9 @@
 // DFPD against a whole-image evaluation of its steps with mirrored borders,
 // on every pattern, bit depth and awkward size; the decision rule on fields
 // built to tie or to favour one direction; the memory the 16-bit path adds.
-#include "DebayerSupport.h"
+#include "BayerTraits.h"
 #include "DFPDMath.h"
-#include "bayerTraits.h"
+#include "DebayerSupport.h"
 
 using namespace opix;
 using namespace opix::test;

@@ -3,9 +3,9 @@
 // patterns, the odd-width refusal, the 12-bit limit and the memory it adds.
 #include <algorithm>
 
+#include "BayerTraits.h"
 #include "DebayerSupport.h"
 #include "MGMath.h"
-#include "bayerTraits.h"
 
 using namespace opix;
 using namespace opix::test;

@@ -2,10 +2,10 @@
 // trace lines, handle checks, argument checks and exception mapping.
 #include <regex>
 
+#include "DeviceSurfaceBuffer.h"
 #include "HandleSignature.h"
 #include "TestSupport.h"
 #include "example/Invert.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 using namespace opix;
 using opix::example::Invert;

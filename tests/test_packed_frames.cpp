@@ -4,8 +4,8 @@
 // the SDK's unpack maths.
 #include <random>
 
+#include "DeviceSurfaceBuffer.h"
 #include "TransferSupport.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix::test {
 namespace {

@@ -1,6 +1,6 @@
 // The bit-depth converter on the backend in use: import, convert, export.
-#include "TransferSupport.h"
 #include "BitDepthConverter.h"
+#include "TransferSupport.h"
 
 namespace opix::test {
 namespace {

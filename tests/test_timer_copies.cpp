@@ -1,5 +1,6 @@
 // GPU timers, the launch check and the copy with offset and vertical apron.
 #include "CopyWithApron.h"
+#include "DeviceSurfaceBuffer.h"
 #include "MemSpace.h"
 #include "StreamGlobal.h"
 #include "TestSupport.h"
@@ -7,7 +8,6 @@
 #include "device/DeviceApi.h"
 #include "device/Parallel.h"
 #include "example/Invert.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 using namespace opix;
 

@@ -5,9 +5,9 @@
 #include <set>
 #include <thread>
 
+#include "DeviceSurfaceBuffer.h"
 #include "TestSupport.h"
 #include "TraceFile.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 using namespace opix;
 

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "DeviceContext.h"
+#include "DeviceSurfaceBuffer.h"
 #include "device/Device.h"
 #include "example/Invert.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 // One test, so that no test order or filter can initialise the process
 // before the checks that need it uninitialised.

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "DeviceSurfaceBuffer.h"
 #include "device/Device.h"
 #include "opix.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix::tools {
 

@@ -1,9 +1,9 @@
 #include "ImageFilterBadPixelCorrection.h"
 
 #include "BadPixelMath.h"
+#include "BayerTraits.h"
 #include "KernelLaunch.h"
 #include "TraceFile.h"
-#include "bayerTraits.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"

@@ -3,9 +3,9 @@
 // each thread corrects one 32-bit word (four 8-bit or two 16-bit samples) in
 // each of 8 consecutive rows.
 #include "BadPixelMath.h"
+#include "BayerTraits.h"
 #include "CudaKernel.cuh"
 #include "ImageFilterBadPixelCorrection.h"
-#include "bayerTraits.h"
 #include "common/FilterWords.cuh"
 #include "common/NeighbourTile.cuh"
 

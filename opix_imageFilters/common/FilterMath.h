@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "BayerTraits.h"
 #include "Hd.h"
 #include "PixelMath.h"
-#include "bayerTraits.h"
 
 namespace opix {
 

@@ -8,7 +8,7 @@
 #include "CudaKernel.cuh"
 #include "DeviceContext.h"
 
-#include "opixDeviceSurfaceBuffer.h"
+#include "DeviceSurfaceBuffer.h"
 
 namespace opix::OPIX_CUDA_NS {
 

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "Components.h"
+#include "DeviceSurfaceBuffer.h"
 #include "opix.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "BayerTraits.h"
 #include "Checks.h"
 #include "KernelLaunch.h"
 #include "TraceFile.h"
-#include "bayerTraits.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"

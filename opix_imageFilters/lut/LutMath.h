@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "BayerTraits.h"
 #include "Hd.h"
-#include "bayerTraits.h"
 
 namespace opix {
 

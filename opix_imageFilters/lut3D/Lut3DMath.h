@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstdint>
 
+#include "DeviceSurfaceBuffer.h"
 #include "Hd.h"
 #include "TextureRead.h"
 #include "colorSaturation/ColorSaturationMath.h"
-#include "opixDeviceSurfaceBuffer.h"
 
 namespace opix {
 

@@ -1,4 +1,4 @@
-#include "opixDeviceSurfaceBuffer.h"
+#include "DeviceSurfaceBuffer.h"
 
 #include "Checks.h"
 #include "opixException.h"

@@ -51,7 +51,7 @@ void DebayerMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const
     buffers.green[slot] = buffer(4 + slot);
   }
   buffers.stride = static_cast<uint32_t>(32 * geometry_.gx1);
-  const bool largeShared = sharedMemoryPerMultiprocessor_ >= kLargeSharedMemory;
+  [[maybe_unused]] const bool largeShared = sharedMemoryPerMultiprocessor_ >= kLargeSharedMemory;
   OPIX_KERNEL_LAUNCH("GPUMGDebayer1",
                      launchMGCudaPass1(work, buffers, pattern, destination.width, destination.height, largeShared),
                      launchMGHostPass1(work, buffers, pattern, destination.width, destination.height));

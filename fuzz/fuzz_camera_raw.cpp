@@ -16,21 +16,6 @@
 
 namespace {
 
-class MemorySource : public opix::camera_raw::ReplySource {
- public:
-  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  bool read(void* to, size_t n) override {
-    if (n > bytes_.size() - at_) return false;
-    if (n) std::memcpy(to, bytes_.data() + at_, n);
-    at_ += n;
-    return true;
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-  size_t at_ = 0;
-};
-
 void check(const opix::DecodedImage& image, const opix::CameraRawInfo& info, bool samplesAtMostWhite) {
   opix::fuzz::touch(image);
   if (info.pattern < OPIX_BAYER_RGGB || info.pattern > OPIX_BAYER_GRBG) std::abort();
@@ -76,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t head[2] = {opix::camera_raw::kReplyMagic, opix::camera_raw::kProtocolVersion};
     std::memcpy(reply.data(), head, 8);
     if (size) std::memcpy(reply.data() + 8, data, size);
-    MemorySource source(std::move(reply));
+    opix::camera_raw::MemorySource source(std::move(reply));
     opix::DecodedImage image;
     opix::CameraRawInfo info;
     std::string why;

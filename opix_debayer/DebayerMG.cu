@@ -74,13 +74,9 @@ __device__ void pass1Block(Pass1Shared<T, Rows>& sh, const WorkView& w, const Mg
   using Sh = Pass1Shared<T, Rows>;
   constexpr int spw = 4 / int(sizeof(T)), words = Sh::kRawW / spw, gw = Sh::kGradW, sw = Sh::kSiteW;
   const int X0 = kTileW * int(blockIdx.x), Y0 = Rows * int(blockIdx.y);
-  const int pitchWords = int(w.pitch / 4), wx = X0 / spw, wy = Y0 - 9 + w.apron + w.cy;
-  const bool checked = wx + words > pitchWords || wy + Sh::kRawH > int(w.height);
-  const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base);
-  forEachIndex<Sh::kRawH * words>([&](int i) {
-    const int gy = wy + i / words, gx = wx + i % words;
-    sh.raw[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? src[size_t(gy) * pitchWords + gx] : 0u;
-  });
+  const int wx = X0 / spw, wy = Y0 - 9 + w.apron + w.cy;
+  const bool checked = wx + words > int(w.pitch / 4) || wy + Sh::kRawH > int(w.height);
+  loadTile<Sh::kRawH, words, kThreads>(sh.raw, w, wx, wy, checked, threadIndex());
   __syncthreads();
 
   const SharedTile<T> s{reinterpret_cast<const T*>(sh.raw), Sh::kRawW, X0 - w.apron - w.cx, Y0 - 9};

@@ -35,19 +35,25 @@ __device__ inline void loadTile(uint32_t* tile, int rows, int words, const WorkV
 }
 
 // The same for a block of Threads threads and a tile extent known at
-// compile time, in unrolled rounds.
+// compile time, in unrolled rounds; `t` is the thread's index in the block.
 template <int Rows, int Words, int Threads>
-__device__ inline void loadTile(uint32_t* tile, const WorkView& w, int wx, int wy, bool checked) {
+__device__ inline void loadTile(uint32_t* tile, const WorkView& w, int wx, int wy, bool checked, int t) {
   constexpr int n = Rows * Words;
   const int pitchWords = int(w.pitch / 4);
   OPIX_UNROLL
   for (int k = 0; k < (n + Threads - 1) / Threads; ++k) {
-    const int i = int(threadIdx.x) + k * Threads;
+    const int i = t + k * Threads;
     if (n % Threads != 0 && i >= n) break;
     const int gy = wy + i / Words, gx = wx + i % Words;
     const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base) + size_t(gy) * pitchWords + gx;
     tile[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? *src : 0u;
   }
+}
+
+// The same for a block of one dimension.
+template <int Rows, int Words, int Threads>
+__device__ inline void loadTile(uint32_t* tile, const WorkView& w, int wx, int wy, bool checked) {
+  loadTile<Rows, Words, Threads>(tile, w, wx, wy, checked, int(threadIdx.x));
 }
 
 }  // namespace opix::OPIX_CUDA_NS

@@ -272,22 +272,6 @@ TEST_F(CameraDecoder, ThreadsReadAtOnceAndRelativePathsFollowTheWorkingFolder) {
   EXPECT_EQ(failures, 0);
 }
 
-// Replies a decoder could send, read from memory.
-class MemorySource : public camera_raw::ReplySource {
- public:
-  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  bool read(void* to, size_t n) override {
-    if (n > bytes_.size() - at_) return false;
-    if (n) std::memcpy(to, bytes_.data() + at_, n);
-    at_ += n;
-    return true;
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-  size_t at_ = 0;
-};
-
 template <typename T>
 void append(std::vector<uint8_t>& b, const T* p, size_t n) {
   const auto* u = reinterpret_cast<const uint8_t*>(p);
@@ -326,7 +310,7 @@ TEST_F(CameraDecoder, RepliesAreCheckedBeforeAnythingIsTrusted) {
   DecodedImage img;
   CameraRawInfo info;
   std::string why;
-  MemorySource sound(replyBytes(soundHeader()));
+  camera_raw::MemorySource sound(replyBytes(soundHeader()));
   ASSERT_EQ(camera_raw::readReply(sound, img, info, why), Reply::kDecoded) << why;
   EXPECT_EQ(info.make, "Opix");
   EXPECT_EQ(info.model, "m");
@@ -357,7 +341,7 @@ TEST_F(CameraDecoder, RepliesAreCheckedBeforeAnythingIsTrusted) {
     SCOPED_TRACE(lie.first);
     camera_raw::ReplyHeader h = soundHeader();
     lie.second(h);
-    MemorySource forged(replyBytes(h));
+    camera_raw::MemorySource forged(replyBytes(h));
     EXPECT_EQ(camera_raw::readReply(forged, img, info, why), Reply::kBroken);
     EXPECT_EQ(why, std::string("header: ") + lie.first);
     EXPECT_EQ(info.make, "Opix");  // untouched
@@ -365,13 +349,13 @@ TEST_F(CameraDecoder, RepliesAreCheckedBeforeAnythingIsTrusted) {
   // Cut anywhere: never more read than received.
   const std::vector<uint8_t> whole = replyBytes(soundHeader());
   for (size_t keep : {size_t{0}, size_t{20}, sizeof(camera_raw::ReplyHeader) + 2, whole.size() - 1}) {
-    MemorySource cut(std::vector<uint8_t>(whole.begin(), whole.begin() + keep));
+    camera_raw::MemorySource cut(std::vector<uint8_t>(whole.begin(), whole.begin() + keep));
     EXPECT_EQ(camera_raw::readReply(cut, img, info, why), Reply::kBroken) << keep;
     EXPECT_EQ(why, "reply cut short");
   }
-  MemorySource nonsense(replyBytes(soundHeader(), NAN));
+  camera_raw::MemorySource nonsense(replyBytes(soundHeader(), NAN));
   EXPECT_EQ(camera_raw::readReply(nonsense, img, info, why), Reply::kBroken);
-  MemorySource aboveWhite(replyBytes(soundHeader(), 16001));
+  camera_raw::MemorySource aboveWhite(replyBytes(soundHeader(), 16001));
   EXPECT_EQ(camera_raw::readReply(aboveWhite, img, info, why), Reply::kRefused);
   EXPECT_EQ(why, "black level above the white level");
 
@@ -381,11 +365,12 @@ TEST_F(CameraDecoder, RepliesAreCheckedBeforeAnythingIsTrusted) {
   std::vector<uint8_t> refusal;
   append(refusal, &r, 1);
   append(refusal, "bad\x1b[m", 6);
-  MemorySource refused(refusal);
+  camera_raw::MemorySource refused(refusal);
   EXPECT_EQ(camera_raw::readReply(refused, img, info, why), Reply::kRefused);
   EXPECT_EQ(why, "bad?[m");
   r.whyBytes = 0;
-  MemorySource silent(std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&r), reinterpret_cast<uint8_t*>(&r + 1)));
+  camera_raw::MemorySource silent(
+      std::vector<uint8_t>(reinterpret_cast<uint8_t*>(&r), reinterpret_cast<uint8_t*>(&r + 1)));
   EXPECT_EQ(camera_raw::readReply(silent, img, info, why), Reply::kBroken);
 }
 

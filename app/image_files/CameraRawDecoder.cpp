@@ -96,9 +96,7 @@ bool decode(LibRaw& raw, int opened, CameraRawInfo& info, std::string& why) {
   info.height = s.height;
   info.pattern = pattern;
   info.white = col.maximum;
-  uint32_t bits = 1;
-  while (bits < 16 && (1u << bits) - 1 < col.maximum) ++bits;
-  info.bits = bits;
+  info.bits = bitsForWhite(col.maximum);
   if (col.maximum == 0 || col.maximum > 65535) return why = "white level outside 1 to 65535", false;
 
   // Black: the common level, the level of the site's colour, and LibRaw's

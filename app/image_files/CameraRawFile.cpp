@@ -87,12 +87,6 @@ namespace {
 
 bool inRange(float v, float lo, float hi) { return std::isfinite(v) && v >= lo && v <= hi; }
 
-uint32_t bitsFor(uint32_t white) {
-  uint32_t bits = 1;
-  while (bits < 16 && (1u << bits) - 1 < white) ++bits;
-  return bits;
-}
-
 // What a header of a decoded mosaic gets wrong; null when nothing.
 const char* wrongInHeader(const ReplyHeader& h) {
   if (h.whyBytes != 0 || h.makeBytes > kMaxNameBytes || h.modelBytes > kMaxNameBytes) return "text sizes";
@@ -100,7 +94,7 @@ const char* wrongInHeader(const ReplyHeader& h) {
   if (h.pitch != (2 * h.width + 3) / 4 * 4 || h.imageBytes != uint64_t{h.pitch} * h.height ||
       h.imageBytes > kMaxImageBytes)
     return "mosaic bytes";
-  if (h.white == 0 || h.white > 65535 || h.bits != bitsFor(h.white) || h.imageBits != (h.bits <= 12 ? 12u : 16u))
+  if (h.white == 0 || h.white > 65535 || h.bits != bitsForWhite(h.white) || h.imageBits != (h.bits <= 12 ? 12u : 16u))
     return "white level and depth";
   if (h.pattern != OPIX_BAYER_RGGB && h.pattern != OPIX_BAYER_BGGR && h.pattern != OPIX_BAYER_GBRG &&
       h.pattern != OPIX_BAYER_GRBG)
@@ -342,34 +336,34 @@ class SocketSource : public ReplySource {
  public:
   SocketSource(int fd, Clock::time_point until) : fd_(fd), until_(until) {}
   bool read(void* to, size_t n) override {
-    auto* p = static_cast<unsigned char*>(to);
-    while (n > 0 && state == Channel::kOpen) {
-      if ((state = await(fd_, POLLIN, until_)) != Channel::kOpen) break;
-      const ssize_t got = recv(fd_, p, n, 0);
-      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (got <= 0) state = Channel::kEnded;
-      if (got <= 0) break;
-      p += got;
-      n -= static_cast<size_t>(got);
-    }
-    return n == 0;
+    return transfer(static_cast<unsigned char*>(to), n, POLLIN,
+                    [&](unsigned char* p, size_t left) { return recv(fd_, p, left, 0); });
   }
   bool send(const void* from, size_t n) {
-    const auto* p = static_cast<const unsigned char*>(from);
-    while (n > 0 && state == Channel::kOpen) {
-      if ((state = await(fd_, POLLOUT, until_)) != Channel::kOpen) break;
-      const ssize_t put = ::send(fd_, p, n, MSG_NOSIGNAL);
-      if (put < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (put <= 0) state = Channel::kEnded;
-      if (put <= 0) break;
-      p += put;
-      n -= static_cast<size_t>(put);
-    }
-    return n == 0;
+    // MSG_NOSIGNAL: a closed channel ends the send, not the process.
+    return transfer(static_cast<const unsigned char*>(from), n, POLLOUT,
+                    [&](const unsigned char* p, size_t left) { return ::send(fd_, p, left, MSG_NOSIGNAL); });
   }
   Channel state = Channel::kOpen;
 
  private:
+  // Moves all `n` bytes with `io` (recv or send), waiting for `events`
+  // before each call, until the channel ends or time runs out.
+  template <class Byte, class Io>
+  bool transfer(Byte* p, size_t n, short events, const Io& io) {
+    while (n > 0 && state == Channel::kOpen) {
+      if ((state = await(fd_, events, until_)) != Channel::kOpen) break;
+      const ssize_t done = io(p, n);
+      if (done < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (done <= 0) {
+        state = Channel::kEnded;
+        break;
+      }
+      p += done;
+      n -= static_cast<size_t>(done);
+    }
+    return n == 0;
+  }
   int fd_;
   Clock::time_point until_;
 };

@@ -12,7 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "CameraFiles.h"
 
@@ -66,6 +69,29 @@ class ReplySource {
   virtual ~ReplySource() = default;
   virtual bool read(void* to, size_t n) = 0;
 };
+
+// A reply held in memory.
+class MemorySource : public ReplySource {
+ public:
+  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  bool read(void* to, size_t n) override {
+    if (n > bytes_.size() - at_) return false;
+    if (n) std::memcpy(to, bytes_.data() + at_, n);
+    at_ += n;
+    return true;
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  size_t at_ = 0;
+};
+
+// Significant bits of samples up to `white` (1 to 16).
+inline uint32_t bitsForWhite(uint32_t white) {
+  uint32_t bits = 1;
+  while (bits < 16 && (1u << bits) - 1 < white) ++bits;
+  return bits;
+}
 
 enum class Reply {
   kDecoded,  // `out` and `info` hold the file's mosaic

@@ -102,8 +102,8 @@ Error streamCheck(Stream stream);
 Error streamSynchronizeOn(Stream stream);
 // Streams the host backend has made and not destroyed.
 uint64_t hostLiveStreams();
-// Pieces of work (asynchronous copies, event records, kernel launches)
-// queued on `stream` so far, counted on both backends: what shows where a
+// Pieces of work (asynchronous copies, event records, kernel launches) the
+// calling thread has queued on `stream` so far, counted on both backends: what shows where a
 // component's work went. noteLaunch counts a launch on the current stream.
 uint64_t workQueuedOn(Stream stream);
 void noteLaunch();

@@ -380,6 +380,44 @@ typedef struct {
   opixBayerPattern_t bayerPattern;
 } opixBayerBlackShift_t;
 
+/* ---------------------------------------------------- debayer pre-operations */
+
+/* Per-sample corrections that a debayer applies to its source mosaic as it
+ * reads it, in this order: SAM or SAM16, Bayer black shift, white balance.
+ * Each step gives the same samples as its image filter (OPIX_SAM or
+ * OPIX_SAM16, OPIX_BAYER_BLACK_SHIFT, OPIX_WHITE_BALANCE) placed before the
+ * debayer in that order, so the debayer's output is the same, byte for byte,
+ * while the mosaic is read and written once instead of once per filter. A
+ * null pointer leaves its step out; at most one of sam and sam16. The records
+ * and matrices have the layouts and source formats of their filters (the
+ * Bayer black shift and SAM16 take 12- and 16-bit mosaics only); the debayer
+ * keeps no pointer after the call. */
+typedef struct {
+  const opixSam_t* sam;
+  const opixSam16_t* sam16;
+  const opixBayerBlackShift_t* blackShift;
+  const opixWhiteBalance_t* whiteBalance;
+} opixDebayerPreOperations_t;
+
+/* opixDebayerCreate with pre-operations (null: none, as opixDebayerCreate).
+ * The matrices of a SAM step are copied into the component's memory, which
+ * also reserves room for matrices of those kinds that a later
+ * opixDebayerSetPreOperations brings. The binning types take no
+ * pre-operations (OPIX_UNSUPPORTED_FORMAT). Also OPIX_INVALID_VALUE for both
+ * sam and sam16, or a white balance pattern outside 1 to 4;
+ * OPIX_INVALID_FORMAT for a black shift pattern outside 1 to 4;
+ * OPIX_UNSUPPORTED_SURFACE for a step that does not take the source's format. */
+opixStatus_t opixDebayerCreateWithPreOperations(opixDebayerHandle_t* handle, opixDebayerType_t type, uint32_t maxWidth,
+                                                uint32_t maxHeight, const opixDebayerPreOperations_t* preOperations,
+                                                opixDeviceSurfaceBufferHandle_t source,
+                                                opixDeviceSurfaceBufferHandle_t* destination);
+/* Replaces the pre-operations of a debayer from its next Transform on (null:
+ * none), with the checks of opixDebayerCreateWithPreOperations. A matrix
+ * needs the room its kind was given at Create (else OPIX_INVALID_VALUE); it
+ * is copied on the component's stream and the call waits for the copy. A
+ * failing call leaves the pre-operations in force unchanged. */
+opixStatus_t opixDebayerSetPreOperations(opixDebayerHandle_t handle, const opixDebayerPreOperations_t* preOperations);
+
 /* Base colour correction (OPIX_BASE_COLOR_CORRECTION). Colour sources: each
  * channel is first limited to its white level, then output channel c is
  * matrix[4c] R + matrix[4c+1] G + matrix[4c+2] B - matrix[4c+3]. Grey

@@ -1,10 +1,13 @@
 #include "Debayer.h"
 
+#include <cstring>
+
 #include "ApronCopyMath.h"
 #include "BayerTraits.h"
 #include "Checks.h"
 #include "CopyWithApron.h"
 #include "KernelLaunch.h"
+#include "StreamGlobal.h"
 #include "TraceFile.h"
 #include "device/Parallel.h"
 
@@ -54,6 +57,71 @@ template <opixDebayerType_t N>
 void Debayer<N>::ComputeMemorySize() {
   workOffset_ = memSpace_.reserve(workSize_);
   reserve(*destination_);
+  const uint32_t w = source_->maxWidth, h = source_->maxHeight;
+  if (roomForFactor_) factor_.place(memSpace_, uint64_t{w} * h);
+  if (roomForShift_) shift_.place(memSpace_, uint64_t{madShiftPitch(roomForWideShift_, w)} * h);
+}
+
+template <opixDebayerType_t N>
+void Debayer<N>::ReservePreOperations(const opixDebayerPreOperations_t& r) {
+  const opixSam_t* sam = r.sam;
+  const opixSam16_t* sam16 = r.sam16;
+  roomForFactor_ = (sam && sam->correctionMatrix) || (sam16 && sam16->correctionMatrix);
+  roomForShift_ = (sam && sam->blackShiftMatrix) || (sam16 && sam16->blackShiftMatrix);
+  roomForWideShift_ = sam16 && sam16->blackShiftMatrix;
+}
+
+template <opixDebayerType_t N>
+void Debayer<N>::SetPreOperations(const opixDebayerPreOperations_t* r) {
+  PreOperations next;
+  next.hi = maxSample(static_cast<int>(opixFormatBits(sourceFormat_)));
+  if (!r) {
+    pre_ = next;
+    withPreOperations_ = true;
+    return;
+  }
+  // Every check before anything changes; the filters' statuses.
+  if (r->sam && r->sam16) OPIX_THROW(OPIX_INVALID_VALUE);
+  if ((r->sam16 || r->blackShift) && sourceFormat_ == OPIX_I8) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
+  if (r->blackShift) checkBayerPattern(r->blackShift->bayerPattern, OPIX_INVALID_FORMAT);
+  if (r->whiteBalance) checkBayerPattern(r->whiteBalance->bayerPattern, OPIX_INVALID_VALUE);
+  const bool wide = r->sam16 != nullptr;
+  const void* shift = r->sam ? static_cast<const void*>(r->sam->blackShiftMatrix)
+                      : wide ? static_cast<const void*>(r->sam16->blackShiftMatrix)
+                             : nullptr;
+  const float* factor = r->sam ? r->sam->correctionMatrix : wide ? r->sam16->correctionMatrix : nullptr;
+  const uint32_t w = source_->maxWidth, h = source_->maxHeight;
+  const uint64_t shiftBytes = uint64_t{madShiftPitch(wide, w)} * h, factorCount = uint64_t{w} * h;
+  if ((shift && shiftBytes > shift_.count()) || (factor && factorCount > factor_.count()))
+    OPIX_THROW(OPIX_INVALID_VALUE);  // no room was reserved at Create
+  if (shift) shift_.upload(static_cast<const uint8_t*>(shift), shiftBytes);
+  if (factor) factor_.upload(factor, factorCount);
+  // The caller may reuse its matrices once the call returns.
+  if (shift || factor) streamSynchronize();
+
+  if (r->sam || r->sam16) {
+    next.sam = true;
+    next.wideShift = wide;
+    next.shift = shift ? shift_.data() : nullptr;
+    next.shiftPitch = madShiftPitch(wide, w);
+    next.factor = factor ? factor_.data() : nullptr;
+    next.factorPitch = w;
+  }
+  if (r->blackShift) {
+    next.blackShift = true;
+    next.blackPattern = static_cast<int>(r->blackShift->bayerPattern);
+    for (int c = 0; c < 3; ++c) next.level[c] = r->blackShift->blackShift[c];
+  }
+  if (const opixWhiteBalance_t* wb = r->whiteBalance) {
+    next.whiteBalance = true;
+    next.balancePattern = static_cast<int>(wb->bayerPattern);
+    next.gain[0] = wb->R;
+    next.gain[1] = wb->G1;
+    next.gain[2] = wb->G2;
+    next.gain[3] = wb->B;
+  }
+  pre_ = next;
+  withPreOperations_ = true;
 }
 
 template <opixDebayerType_t N>
@@ -77,11 +145,32 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
                 copy.cx,
                 copy.cy};
   const SurfaceView src = surfaceView(*source_);
-  const SurfaceView workSurface{sourceFormat_, {work.base, nullptr, nullptr}, work.pitch, work.width, work.height};
-  copyWithOffsetAndApron(src, workSurface, kApron, static_cast<uint32_t>(kApron + copy.cx),
-                         static_cast<uint32_t>(kApron + copy.cy));
-  fillWorkApron(work);
+  if (withPreOperations_) {
+    const PreCopyArgs a{pre_,
+                        src.plane[0],
+                        src.pitch,
+                        work.base,
+                        work.pitch,
+                        static_cast<int>(work.width),
+                        static_cast<int>(work.height),
+                        kApron + copy.cx,
+                        kApron + copy.cy,
+                        static_cast<int>(width),
+                        static_cast<int>(height),
+                        static_cast<int>(bytesPerSample(sourceFormat_))};
+    copyWithPreOperations(a);
+  } else {
+    const SurfaceView workSurface{sourceFormat_, {work.base, nullptr, nullptr}, work.pitch, work.width, work.height};
+    copyWithOffsetAndApron(src, workSurface, kApron, static_cast<uint32_t>(kApron + copy.cx),
+                           static_cast<uint32_t>(kApron + copy.cy));
+    fillWorkApron(work);
+  }
   Launch(pattern, work, surfaceView(*destination_));
+}
+
+void copyWithPreOperations(const PreCopyArgs& a) {
+  if (!a.src || !a.work) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  OPIX_KERNEL_LAUNCH("MemCopyWithPreOperations", launchPreCopyCuda(a), launchPreCopyHost(a));
 }
 
 void fillWorkApron(const WorkView& work) {
@@ -102,6 +191,52 @@ void fillRows(const WorkView& w) {
   });
 }
 
+// One image row corrected step by step, each step a plain loop over the row
+// (which stays in the cache), as the filters' host drivers run it.
+template <class T>
+void correctRow(const PreOperations& p, const T* s, T* d, int y, int n) {
+  const T* in = s;
+  if (p.sam) {
+    const uint8_t* shiftRow = p.shift ? p.shift + int64_t{y} * p.shiftPitch : nullptr;
+    const float* f = p.factor ? p.factor + int64_t{y} * p.factorPitch : nullptr;
+    if (p.wideShift) {
+      const auto* b = reinterpret_cast<const int16_t*>(shiftRow);
+      for (int x = 0; x < n; ++x)
+        d[x] = static_cast<T>(madSample(in[x], b != nullptr, b ? b[x] : 0, f != nullptr, f ? f[x] : 1.0f, p.hi));
+    } else {
+      const auto* b = reinterpret_cast<const int8_t*>(shiftRow);
+      for (int x = 0; x < n; ++x)
+        d[x] = static_cast<T>(madSample(in[x], b != nullptr, b ? b[x] : 0, f != nullptr, f ? f[x] : 1.0f, p.hi));
+    }
+    in = d;
+  }
+  if (p.blackShift) {
+    const float b[2] = {levelOfSite(p, bayerCellSite(p.blackPattern, 0, y)),
+                        levelOfSite(p, bayerCellSite(p.blackPattern, 1, y))};
+    for (int x = 0; x < n; ++x) d[x] = static_cast<T>(blackShiftSample(in[x], b[x & 1], p.hi));
+    in = d;
+  }
+  if (p.whiteBalance) {
+    const float k[2] = {gainOfSite(p, bayerCellSite(p.balancePattern, 0, y)),
+                        gainOfSite(p, bayerCellSite(p.balancePattern, 1, y))};
+    for (int x = 0; x < n; ++x) d[x] = static_cast<T>(whiteBalanceSample(in[x], k[x & 1], p.hi));
+    in = d;
+  }
+  if (in == s) std::memcpy(d, s, sizeof(T) * size_t(n));
+}
+
+template <class T>
+void preCopyRows(const PreCopyArgs& a) {
+  host::parallelRows(a.rows, [&](int64_t r) {
+    const int y = apronSourceRow(static_cast<int>(r), a.y0, a.height);
+    const T* s = reinterpret_cast<const T*>(a.src + int64_t{y} * a.srcPitch);
+    T* row = reinterpret_cast<T*>(a.work + r * a.workPitch);
+    correctRow(a.pre, s, row + a.first, y, a.cols);
+    for (int c = 0; c < a.first; ++c) row[c] = row[a.first + apronSourceRow(c, a.first, a.cols)];
+    for (int c = a.first + a.cols; c < a.total; ++c) row[c] = row[a.first + apronSourceRow(c, a.first, a.cols)];
+  });
+}
+
 }  // namespace
 
 void launchApronFillHost(const WorkView& work) {
@@ -109,6 +244,13 @@ void launchApronFillHost(const WorkView& work) {
     fillRows<uint8_t>(work);
   else
     fillRows<uint16_t>(work);
+}
+
+void launchPreCopyHost(const PreCopyArgs& a) {
+  if (a.sampleBytes == 1)
+    preCopyRows<uint8_t>(a);
+  else
+    preCopyRows<uint16_t>(a);
 }
 
 template class Debayer<OPIX_DFPD>;

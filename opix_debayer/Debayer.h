@@ -13,6 +13,8 @@
 #include "DebayerMath.h"
 #include "DeviceSurfaceBuffer.h"
 #include "KernelLaunch.h"
+#include "MemSpace.h"
+#include "PreOperationsMath.h"
 #include "opix.h"
 
 namespace opix {
@@ -32,8 +34,19 @@ struct CopyShift {
 };
 CopyShift debayerCopyShift(opixDebayerType_t type, opixSurfaceFormat_t source, int sx, int sy);
 
+// A debayer that takes pre-operations (opixDebayerCreateWithPreOperations).
+class IPreOperations {
+ public:
+  virtual ~IPreOperations() = default;
+  // Before Init: notes the matrices whose room Init reserves.
+  virtual void ReservePreOperations(const opixDebayerPreOperations_t& record) = 0;
+  // After Init: checks the record, uploads its matrices, and applies it from
+  // the next Transform on (null: no step).
+  virtual void SetPreOperations(const opixDebayerPreOperations_t* record) = 0;
+};
+
 template <opixDebayerType_t N>
-class Debayer : public IDebayer, public AttachableComponent {
+class Debayer : public IDebayer, public AttachableComponent, public IPreOperations {
  public:
   static constexpr int kApron = debayerApron(N);
 
@@ -45,6 +58,8 @@ class Debayer : public IDebayer, public AttachableComponent {
   virtual void Launch(opixBayerPattern_t pattern, const WorkView& work, const SurfaceView& destination) = 0;
 
   void ComputeMemorySize() override;
+  void ReservePreOperations(const opixDebayerPreOperations_t& record) override;
+  void SetPreOperations(const opixDebayerPreOperations_t* record) override;
 
  protected:
   opixSurfaceFormat_t sourceFormat_ = OPIX_I8;
@@ -55,6 +70,13 @@ class Debayer : public IDebayer, public AttachableComponent {
   uint64_t workSize_ = 0;
   uint64_t workOffset_ = 0;
   SurfaceBufferPtr destination_;
+  // Pre-operations: once set, the copy into the work image applies them and
+  // fills the margins in the same pass.
+  bool withPreOperations_ = false;
+  PreOperations pre_;
+  bool roomForFactor_ = false, roomForShift_ = false, roomForWideShift_ = false;
+  TypedArray<float> factor_;
+  TypedArray<uint8_t> shift_;
 };
 
 // Fills the left (apron + cx) and right (apron) margin columns of every work
@@ -62,5 +84,11 @@ class Debayer : public IDebayer, public AttachableComponent {
 void fillWorkApron(const WorkView& work);
 OPIX_CUDA_DRIVERS(void launchApronFillCuda(const WorkView& work);)
 void launchApronFillHost(const WorkView& work);
+
+// The copy of a source into a work image with pre-operations and mirrored
+// margins, in one pass, then the launch check.
+void copyWithPreOperations(const PreCopyArgs& a);
+OPIX_CUDA_DRIVERS(void launchPreCopyCuda(const PreCopyArgs& a);)
+void launchPreCopyHost(const PreCopyArgs& a);
 
 }  // namespace opix

@@ -12,6 +12,7 @@
 #include "HQLIMath.h"
 #include "L7Math.h"
 #include "MGMath.h"
+#include "common/FilterRecords.h"
 
 #define OPIX_SOURCE "opix_debayer/frontend"
 
@@ -20,6 +21,18 @@ namespace opix {
 namespace {
 
 const ObjectNames kNames{"Debayer. Create", "Debayer. Transform", "Debayer. Destroy", "Debayer. Destroyed."};
+const ObjectNames kPreNames{"Debayer. Create with pre-operations", "Debayer. Set pre-operations", "Debayer. Destroy",
+                            "Debayer. Destroyed."};
+
+void tracePreOperations(const opixDebayerPreOperations_t* r) {
+  if (!trace::active()) return;
+  trace::line() << trace::kIndent1 << "opixDebayerPreOperations_t" << (r ? ":" : ": NULL") << "\n";
+  if (!r) return;
+  trace::record(r->sam);
+  trace::record(r->sam16);
+  trace::record(r->blackShift);
+  trace::record(r->whiteBalance);
+}
 
 bool isBinning(opixDebayerType_t t) { return t == OPIX_BINNING_2x2 || t == OPIX_BINNING_4x4 || t == OPIX_BINNING_8x8; }
 
@@ -65,6 +78,41 @@ extern "C" opixStatus_t opixDebayerCreate(opixDebayerHandle_t* handle, opixDebay
         auto component = makeDebayer(type, source->surfaceFormat);
         component->Init(source->surfaceFormat, type, maxWidth, maxHeight, source, built);
         return component;
+      });
+}
+
+extern "C" opixStatus_t opixDebayerCreateWithPreOperations(opixDebayerHandle_t* handle, opixDebayerType_t type,
+                                                           uint32_t maxWidth, uint32_t maxHeight,
+                                                           const opixDebayerPreOperations_t* preOperations,
+                                                           opixDeviceSurfaceBufferHandle_t source,
+                                                           opixDeviceSurfaceBufferHandle_t* destination) {
+  return createWithDestination(
+      kPreNames, handle, destination, source,
+      [&] {
+        trace::value("debayer type", type);
+        trace::buffer("source buffer", source);
+        tracePreOperations(preOperations);
+      },
+      [&](opixDeviceSurfaceBufferHandle_t* built) {
+        if (!source) OPIX_THROW(OPIX_INVALID_VALUE);
+        auto component = makeDebayer(type, source->surfaceFormat);
+        auto* pre = dynamic_cast<IPreOperations*>(component.get());
+        if (preOperations && !pre) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);  // binning
+        if (preOperations) pre->ReservePreOperations(*preOperations);
+        component->Init(source->surfaceFormat, type, maxWidth, maxHeight, source, built);
+        if (preOperations) pre->SetPreOperations(preOperations);
+        return component;
+      });
+}
+
+extern "C" opixStatus_t opixDebayerSetPreOperations(opixDebayerHandle_t handle,
+                                                    const opixDebayerPreOperations_t* preOperations) {
+  return transformFrontend(
+      kPreNames, handle, [&] { tracePreOperations(preOperations); },
+      [&](IDebayer& c) {
+        auto* pre = dynamic_cast<IPreOperations*>(&c);
+        if (!pre) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);
+        pre->SetPreOperations(preOperations);
       });
 }
 

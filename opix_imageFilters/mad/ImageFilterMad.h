@@ -3,6 +3,7 @@
 #pragma once
 
 #include "KernelLaunch.h"
+#include "MadMath.h"
 #include "MemSpace.h"
 #include "common/ImageFilterBase.h"
 
@@ -18,12 +19,6 @@ struct MadArgs {
   const float* factor;   // correction matrix, or null
   uint32_t factorPitch;  // floats per correction matrix row
 };
-
-// Bytes per black shift matrix row for a frame width: the kernels read whole
-// 32-bit words, four 8-bit or two 16-bit values each.
-inline uint32_t madShiftPitch(bool wideShift, uint32_t width) {
-  return static_cast<uint32_t>(alignUp(uint64_t{width} * (wideShift ? 2 : 1), 4));
-}
 
 class ImageFilterMad : public ImageFilterBase {
  public:

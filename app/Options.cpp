@@ -294,7 +294,8 @@ constexpr OptionName kDebayerNames[] = {
     {"wb_g1", true, false},   {"wb_g2", true, false},       {"wb_b", true, false},
     {"wb_G", true, false},    {"black_shift", true, false}, {"R", true, true},
     {"G1", true, true},       {"G2", true, true},           {"B", true, true},
-    {"format", true, false},  {"msb", false, false},        {"linear", false, false}};
+    {"format", true, false},  {"msb", false, false},        {"linear", false, false},
+    {"nofuse", false, false}};
 
 }  // namespace
 
@@ -306,6 +307,7 @@ DebayerSampleOptions::DebayerSampleOptions() {
 bool DebayerSampleOptions::parse(int argc, char** argv) {
   if (!BaseOptions::parse(argc, argv)) return false;
   if (help) return true;
+  noFuse = isPresent("nofuse");
   return parseTypeAndPattern() && parseMatrices() && parseWhiteBalance() && parseBlackShift() && parseCameraOptions();
 }
 
@@ -490,6 +492,8 @@ void printUsage() {
       "-wb_G <float> sets both greens.\n"
       " -thread <count> - host threads (1 to 64), each with a pipeline of its own, sharing the images of a batch.\n"
       " -cpu - run on the CPU even where a GPU is present.\n"
+      " -nofuse - run the SAM, black shift and white balance as stages of their own, each timed by -info, instead "
+      "of inside the demosaic's read of the mosaic (the same output).\n"
       " -format <pixel format> - RAW input in a camera's pixel format: Mono8, Mono10p, Mono12p, Mono12Packed, "
       "Mono10, Mono12, Mono14, Mono16 and the same with BayerRG, BayerGR, BayerGB, BayerBG; sets the depth and "
       "the pattern. -msb - 16-bit words hold their samples in the high bits.\n"

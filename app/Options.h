@@ -107,6 +107,9 @@ class DebayerSampleOptions : public BaseOptions {
   const char* pixelFormat = nullptr;
   bool msb = false;
   bool linear = false;
+  // -nofuse: the corrections before the debayer run as filters of their own
+  // instead of as the debayer's pre-operations.
+  bool noFuse = false;
   bool patternGiven = false;
   // The development of camera raw files, settled from the first file
   // (CameraInput.cpp): black levels per colour (R, G, B) for the Bayer black

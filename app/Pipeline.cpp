@@ -269,6 +269,14 @@ class DebayerPipeline {
   opixExportToHostHandle_t exporter_ = nullptr;
   opixSurfaceConverterHandle_t to16_ = nullptr;
   opixSurfaceConverterHandle_t back_ = nullptr;
+  // The corrections the debayer applies as it reads the mosaic, in place of
+  // their filters; the records stay for a camera file's own white balance.
+  bool fusedBalance_ = false;
+  opixSam_t samRecord_{};
+  opixSam16_t sam16Record_{};
+  opixBayerBlackShift_t blackRecord_{};
+  opixWhiteBalance_t balanceRecord_{};
+  opixDebayerPreOperations_t pre_{};
   uint32_t scaleX_ = 1, scaleY_ = 1;
   bool convertTo16_ = false;
   uint32_t outputBits_ = 8;
@@ -318,6 +326,18 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
   }
 
   const uint32_t width = chainSize(o_.maxWidth), height = chainSize(o_.maxHeight);
+  // The corrections that directly feed the debayer run inside its read of
+  // the mosaic: white balance, a Bayer black shift, and the SAM when nothing
+  // that cannot be fused (the widening, the 8-bit black level's colour
+  // correction) stands between it and the debayer. Binning reads its source
+  // directly and takes none. A camera file's matrix B stays a filter, as
+  // its white balance changes with every file and would upload it again.
+  const bool fuse = !o_.noFuse && !isBinning(type) && !convertTo16_;
+  const bool bayerBlack = o_.developBlack || (o_.blackShift != 0.0f && debayerBits != 8);
+  const bool plainBlack = !o_.developBlack && o_.blackShift != 0.0f && debayerBits == 8;
+  const bool fuseBlack = fuse && bayerBlack;
+  const bool fuseSam = fuse && !plainBlack && !o_.develop;
+  fusedBalance_ = fuse && o_.isWhiteBalance;
   opixDeviceSurfaceBufferHandle_t current = nullptr;
   OPIX_CHECK(
       opixImportFromHostCreatePacked(&importer_, inputPacking(o_), o_.inputSurfaceFormat, width, height, &current));
@@ -325,11 +345,17 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
     const float* gains = m.useA ? m.gains.data() : nullptr;
     if (m.useB && m.wideShifts()) {
       // A 12- or 16-bit matrix B keeps its 16-bit values.
-      const opixSam16_t sam{reinterpret_cast<const int16_t*>(m.shifts.data()), gains};
-      OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM16, &sam, width, height, current, &current));
+      sam16Record_ = {reinterpret_cast<const int16_t*>(m.shifts.data()), gains};
+      if (fuseSam)
+        pre_.sam16 = &sam16Record_;
+      else
+        OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM16, &sam16Record_, width, height, current, &current));
     } else {
-      const opixSam_t sam{m.useB ? reinterpret_cast<const int8_t*>(m.shifts.data()) : nullptr, gains};
-      OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM, &sam, width, height, current, &current));
+      samRecord_ = {m.useB ? reinterpret_cast<const int8_t*>(m.shifts.data()) : nullptr, gains};
+      if (fuseSam)
+        pre_.sam = &samRecord_;
+      else
+        OPIX_CHECK(opixImageFilterCreate(&sam_, OPIX_SAM, &samRecord_, width, height, current, &current));
     }
   }
   // The matrices correct the mosaic at its own depth, ahead of any widening:
@@ -343,8 +369,12 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
     // A camera raw file's black, one level per colour.
     const float scale = float(1u << (debayerBits - opixFormatBits(input)));
     const float* b = o_.developBlackLevels;
-    const opixBayerBlackShift_t shift{{b[0] * scale, b[1] * scale, b[2] * scale}, o_.bayerPattern};
-    OPIX_CHECK(opixImageFilterCreate(&blackShift_, OPIX_BAYER_BLACK_SHIFT, &shift, width, height, current, &current));
+    blackRecord_ = {{b[0] * scale, b[1] * scale, b[2] * scale}, o_.bayerPattern};
+    if (fuseBlack)
+      pre_.blackShift = &blackRecord_;
+    else
+      OPIX_CHECK(
+          opixImageFilterCreate(&blackShift_, OPIX_BAYER_BLACK_SHIFT, &blackRecord_, width, height, current, &current));
   } else if (o_.blackShift != 0.0f) {
     // A uniform black level, given at the input's depth and scaled with the
     // widening (a left shift, so the result equals shifting the input).
@@ -356,8 +386,12 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
       OPIX_CHECK(
           opixImageFilterCreate(&blackShift_, OPIX_BASE_COLOR_CORRECTION, &cc, width, height, current, &current));
     } else {
-      const opixBayerBlackShift_t shift{{level, level, level}, OPIX_BAYER_RGGB};
-      OPIX_CHECK(opixImageFilterCreate(&blackShift_, OPIX_BAYER_BLACK_SHIFT, &shift, width, height, current, &current));
+      blackRecord_ = {{level, level, level}, OPIX_BAYER_RGGB};
+      if (fuseBlack)
+        pre_.blackShift = &blackRecord_;
+      else
+        OPIX_CHECK(opixImageFilterCreate(&blackShift_, OPIX_BAYER_BLACK_SHIFT, &blackRecord_, width, height, current,
+                                         &current));
     }
   }
   if (o_.isWhiteBalance) {
@@ -367,9 +401,16 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
     wb.G2 = o_.whiteBalance[2];
     wb.B = o_.whiteBalance[3];
     wb.bayerPattern = o_.bayerPattern;
-    OPIX_CHECK(opixImageFilterCreate(&whiteBalance_, OPIX_WHITE_BALANCE, &wb, width, height, current, &current));
+    balanceRecord_ = wb;
+    if (fusedBalance_)
+      pre_.whiteBalance = &balanceRecord_;
+    else
+      OPIX_CHECK(opixImageFilterCreate(&whiteBalance_, OPIX_WHITE_BALANCE, &wb, width, height, current, &current));
   }
-  OPIX_CHECK(opixDebayerCreate(&debayer_, type, width, height, current, &current));
+  if (pre_.sam || pre_.sam16 || pre_.blackShift || pre_.whiteBalance)
+    OPIX_CHECK(opixDebayerCreateWithPreOperations(&debayer_, type, width, height, &pre_, current, &current));
+  else
+    OPIX_CHECK(opixDebayerCreate(&debayer_, type, width, height, current, &current));
   scaleX_ = scaleY_ = debayerScale(type);
   if (o_.developMatrix) {
     // Camera RGB to linear sRGB, on the demosaiced image at its own depth.
@@ -477,6 +518,12 @@ opixStatus_t DebayerPipeline::issue(HostImage& image, Report& report, ImageLines
       t = report.stop(Report::WhiteBalance);
       if (info && o_.repeat == 1) lines.say("Color correction time = %.2f ms\n", double(t));
     }
+    if (fusedBalance_ && image.camera) {
+      // Each camera raw file brings its own as-shot white balance.
+      balanceRecord_ = developWhiteBalance(o_, *image.camera);
+      OPIX_CHECK(opixDebayerSetPreOperations(debayer_, &pre_));
+    }
+    // Fused corrections are timed with the debayer, whose line covers them.
     report.start(Report::Debayer);
     OPIX_CHECK(opixDebayerTransform(debayer_, o_.bayerPattern, w, h));
     report.end(Report::Debayer);

@@ -304,11 +304,19 @@ class Chain {
         check(opixSurfaceConverterCreate(&to16_, OPIX_BIT_DEPTH_CONVERTER, &to16, width, height, current, &current),
               "opixSurfaceConverterCreate");
       }
-      // After any widening, as opix_debayer places its white balance.
-      if (s.demosaicWhiteBalance)
+      // After any widening, as opix_debayer places its white balance: inside
+      // the debayer's read of the mosaic, except for binning, which reads
+      // its source directly.
+      if (s.demosaicWhiteBalance && binningScale(s.type) != 1) {
         check(opixImageFilterCreate(&filter_, OPIX_WHITE_BALANCE, &s.whiteBalance, width, height, current, &current),
               "opixImageFilterCreate");
-      check(opixDebayerCreate(&debayer_, s.type, width, height, current, &current), "opixDebayerCreate");
+      } else if (s.demosaicWhiteBalance) {
+        opixDebayerPreOperations_t pre{};
+        pre.whiteBalance = &s.whiteBalance;
+        check(opixDebayerCreateWithPreOperations(&debayer_, s.type, width, height, &pre, current, &current),
+              "opixDebayerCreateWithPreOperations");
+      }
+      if (!debayer_) check(opixDebayerCreate(&debayer_, s.type, width, height, current, &current), "opixDebayerCreate");
       if (convert) {
         const uint32_t sc = binningScale(s.type);
         const opixBitDepthConverter_t back{0, false, opixFormatBits(hostFormat)};

@@ -507,7 +507,7 @@ TEST_F(Cli, MatricesAndWhiteBalanceCorrectTheMosaic) {
 
   const std::string all = reference(correct(m, &shifts, &gains, 1.5, 0.5), "ref_all.ppm");
   const Result r = run({"-i", "in.pgm", "-o", "out.ppm", "-type", "HQLI", "-matrixA", "a.mat", "-matrixB", "b.pgm",
-                        "-wb_r", "1.5", "-wb_b", "0.5", "-info"});
+                        "-wb_r", "1.5", "-wb_b", "0.5", "-info", "-nofuse"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_TRUE(std::regex_search(r.out, std::regex("Debayer algorithm: HQLI\n\nMatrix A: a\\.mat\n\nMatrix B: b\\.pgm\n"
@@ -529,8 +529,8 @@ TEST_F(Cli, MatricesAndWhiteBalanceCorrectTheMosaic) {
   // go on uncorrected, and nothing is written. White balance factors of
   // exactly 1 create no filter.
   const std::string shiftOnly = reference(correct(m, &shifts, nullptr, 1.0, 1.0), "ref_b.ppm");
-  const Result onlyB =
-      run({"-i", "in.pgm", "-o", "out_b.ppm", "-type", "HQLI", "-matrixB", "b.pgm", "-wb_r", "1.0", "-info"});
+  const Result onlyB = run(
+      {"-i", "in.pgm", "-o", "out_b.ppm", "-type", "HQLI", "-matrixB", "b.pgm", "-wb_r", "1.0", "-info", "-nofuse"});
   ASSERT_EQ(onlyB.status, 0) << onlyB.err;
   EXPECT_NE(onlyB.out.find("MAD time"), std::string::npos);
   EXPECT_EQ(onlyB.out.find("Color correction time"), std::string::npos);
@@ -568,6 +568,61 @@ TEST_F(Cli, MatricesAndWhiteBalanceCorrectTheMosaic) {
 // 12-bit mosaic with its values as stored, and an 8-bit mosaic cannot take it.
 // Below the debayer's minimum size the matrices are laid out for the larger
 // chain; each pixel still gets its own gain and shift.
+// The corrections run inside the debayer's read of the mosaic unless
+// -nofuse asks for their filters: the files are the same, and -info prints
+// the lines of the stages that ran (fused ones are in the debayer's line).
+TEST_F(Cli, FusedCorrectionsWriteTheFilesOfTheFilters) {
+  const uint32_t w = 67, h = 65;
+  writePgm("in8.pgm", w, h, false, 70);
+  writePgm("in12.pgm", w, h, true, 71);
+  writePgm("in12e.pgm", w - 1, h, true, 73);  // MG takes even widths
+  std::mt19937 rng(72);
+  {
+    std::ofstream a(path("a.mat"), std::ios::binary);
+    const uint32_t header[3] = {w, h, 1};
+    a.write("P7", 2).write(reinterpret_cast<const char*>(header), sizeof header);
+    for (uint32_t i = 0; i < w * h; ++i) {
+      const float f = float(6 + rng() % 5) / 8;
+      a.write(reinterpret_cast<const char*>(&f), 4);
+    }
+    std::ofstream b(path("b.pgm"), std::ios::binary);
+    b << "P5\n" << w << " " << h << "\n255\n";
+    for (uint32_t i = 0; i < w * h; ++i) b.put(char(rng() % 19));
+  }
+  struct Case {
+    const char* input;
+    const char* output;
+    std::vector<std::string> options;
+  };
+  const std::vector<Case> cases = {
+      {"in8.pgm", "hqli.bmp", {"-type", "HQLI", "-wb_R", "1.6", "-wb_B", "0.7", "-p", "GBRG"}},
+      {"in8.pgm",
+       "dfpd.ppm",
+       {"-type", "DFPD", "-wb_R", "1.6", "-wb_B", "1.9", "-matrixA", "a.mat", "-matrixB", "b.pgm"}},
+      {"in12.pgm", "dfpd12.tif", {"-type", "DFPD", "-wb_R", "2.2", "-black_shift", "100", "-p", "BGGR"}},
+      {"in12.pgm", "l7.bmp", {"-type", "L7", "-wb_G", "1.3", "-matrixB", "b.pgm", "-black_shift", "30"}},
+      {"in12e.pgm", "mg.ppm", {"-type", "MG", "-wb_B", "1.4", "-black_shift", "50", "-p", "GRBG"}},
+      {"in8.pgm",
+       "dfpd8.bmp",
+       {"-type", "DFPD", "-wb_R", "1.2", "-black_shift", "9"}},  // an 8-bit black stays a filter
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.output);
+    std::vector<std::string> fused = {"-i", c.input, "-o", std::string("f_") + c.output, "-info"};
+    std::vector<std::string> apart = {"-i", c.input, "-o", std::string("s_") + c.output, "-info", "-nofuse"};
+    fused.insert(fused.end(), c.options.begin(), c.options.end());
+    apart.insert(apart.end(), c.options.begin(), c.options.end());
+    const Result f = run(fused), s = run(apart);
+    ASSERT_EQ(f.status, 0) << f.err;
+    ASSERT_EQ(s.status, 0) << s.err;
+    EXPECT_TRUE(readFile(path(std::string("f_") + c.output)) == readFile(path(std::string("s_") + c.output)));
+    EXPECT_NE(s.out.find("Color correction time"), std::string::npos);
+    EXPECT_EQ(f.out.find("Color correction time"), std::string::npos) << f.out;
+    EXPECT_EQ(f.out.find("MAD time"), std::string::npos) << f.out;
+    EXPECT_NE(f.out.find("Effective debayer performance"), std::string::npos);
+  }
+}
+
 TEST_F(Cli, MatricesOnAnImageBelowTheComponentMinimum) {
   const uint32_t w = 11, h = 9;
   const Mosaic m = writePgm("in.pgm", w, h, false, 29);

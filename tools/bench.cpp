@@ -8,6 +8,9 @@
 //
 // --digest runs every case once, untimed, and prints a digest of its output
 // pixels instead: two backends that print the same lines gave the same bytes.
+// --chains reports the program's chains instead, with their corrections as
+// filters and as the debayer's pre-operations: launches and device
+// operations per frame, frame buffers between import and export, host time.
 //
 // Built with OpenCV, the 8-bit demosaic cases are followed by the ratio of
 // their pixel rate to that of OpenCV's cvtColor Bayer conversions (bilinear,
@@ -27,6 +30,7 @@
 #include <opencv2/imgproc.hpp>
 #endif
 
+#include "ChainReport.h"
 #include "DebayerHarness.h"
 #include "ffc/FfcMath.h"
 #include "lut/ImageFilterLut.h"
@@ -513,10 +517,13 @@ int benchTableFilters(const std::vector<Size>& sizes, const std::string& filter,
 int main(int argc, char** argv) {
   std::string backend = "auto", filter;
   std::vector<Size> sizes = {{3840, 2160}, {8192, 8192}};
+  bool chains = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a.rfind("--backend=", 0) == 0) {
       backend = a.substr(10);
+    } else if (a == "--chains") {
+      chains = true;
     } else if (a == "--digest") {
       g_digest = true;
     } else if (a.rfind("--filter=", 0) == 0) {
@@ -533,8 +540,9 @@ int main(int argc, char** argv) {
         pos = comma == std::string::npos ? list.size() : comma + 1;
       }
     } else {
-      std::fprintf(stderr,
-                   "usage: opix_bench [--backend=auto|host|cuda] [--sizes=WxH,...] [--filter=TEXT] [--digest]\n");
+      std::fprintf(
+          stderr,
+          "usage: opix_bench [--backend=auto|host|cuda] [--sizes=WxH,...] [--filter=TEXT] [--digest] [--chains]\n");
       return 2;
     }
   }
@@ -543,6 +551,11 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
+  }
+  if (chains) {
+    int failures = 0;
+    for (const Size& s : sizes) failures += tools::chainReport(s.w, s.h, 7);
+    return failures ? 1 : 0;
   }
   device::DeviceProperties props{};
   device::getDeviceProperties(&props, backend == "host" ? -1 : 0);

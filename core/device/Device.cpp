@@ -2,6 +2,7 @@
 #include <map>
 
 #include "device/DeviceApi.h"
+#include "device/LaunchCount.h"
 
 namespace opix::device {
 
@@ -23,6 +24,7 @@ DeviceApi* active() {
 thread_local std::map<Stream, uint64_t> t_work;
 
 void noteWork() { ++t_work[t_stream]; }
+thread_local uint64_t t_launches = 0;
 }  // namespace
 
 Backend backend() { return g_backend.load(std::memory_order_acquire); }
@@ -36,7 +38,11 @@ uint64_t workQueuedOn(Stream stream) {
   const auto it = t_work.find(stream);
   return it == t_work.end() ? 0 : it->second;
 }
-void noteLaunch() { noteWork(); }
+void noteLaunch() {
+  ++t_launches;
+  noteWork();
+}
+uint64_t launchesOnThisThread() { return t_launches; }
 
 Stream currentStream() { return t_stream; }
 StreamScope::StreamScope(Stream s) : previous_(t_stream) { t_stream = s; }

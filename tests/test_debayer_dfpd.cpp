@@ -137,8 +137,9 @@ TEST(Dfpd, MatchesItsStepsOnEveryPatternDepthAndSize) {
     uint32_t w, h;
   };
   // The minimum, odd sizes, and widths and heights just above the tile sizes
-  // (128 x 16 for 8 bits, 64 x 32 for 16 bits).
-  const Size sizes[] = {{64, 64}, {67, 65}, {129, 81}, {65, 97}, {131, 66}};
+  // (128 x 16 for 8 bits, 64 x 32 for 16 bits; 512 x 64 on the host, whose
+  // last tile here is 3 columns and 3 rows).
+  const Size sizes[] = {{64, 64}, {67, 65}, {129, 81}, {65, 97}, {131, 66}, {1027, 131}};
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16})
     for (const Size& sz : sizes) {
       DebayerRun run(OPIX_DFPD, sz.w, sz.h, f);

@@ -27,7 +27,7 @@ __global__ void CopyApronKernel(WorkView w) {
 
 constexpr int kPreBlockX = 32, kPreBlockY = 8, kPreSamples = 4;
 
-// kernel-report CopyWithPreOperationsKernel: block 32x8, 4 px per thread, reads 2 B/px, writes 2 B/px; budget 40 regs, 120 SASS/px
+// kernel-report CopyWithPreOperationsKernel: block 32x8, 4 px per thread, reads 2 B/px, writes 2 B/px; budget 40 regs, 270 SASS/px
 template <class T>
 __global__ void CopyWithPreOperationsKernel(PreCopyArgs a) {
   const int c0 = kPreSamples * int(blockIdx.x * blockDim.x + threadIdx.x);

@@ -1,6 +1,7 @@
 #include "DebayerMG.h"
 
 #include <algorithm>
+#include <climits>
 #include <vector>
 
 #include "BayerTraits.h"
@@ -59,29 +60,34 @@ void DebayerMG16::Launch(opixBayerPattern_t pattern, const WorkView& work, const
                      launchMGHostPass2(work, buffers, destination, pattern));
 }
 
-// The host driver works through bands of rows; each band keeps the planes
-// its positions read (gradients, D, greens) over the band and the margin
-// they reach, so every value is computed once per band (D in the margin
-// rows once per band that reads it). D stays in the band: only the weights
-// and greens go to the buffers, which pass 2 reads.
+// The host driver streams through its rows. Each thread takes a run of rows
+// and keeps of every plane only the rows that later rows of the run still
+// read (a ring of rows), so each value is computed once per run (the first
+// rows of a run repeat the last ones of the run before) and the planes stay
+// in cache. The steps taken at every position (gradients, their window sums,
+// the two-direction weights) go along whole rows; the steps of the sites or
+// of the greens alone (D, the greens, step 6, the pixels) go along the
+// row's cells, the site's column in its cell fixed at compile time, so that
+// every loop vectorises. D stays in pass 1: only the weights and greens go
+// to the buffers, which pass 2 reads.
 namespace {
 
-constexpr int kBand = 32;
-
-// A plane of values over columns [x0, x0 + width) and rows [y0, y0 + rows).
-template <class T>
-struct Plane {
-  std::vector<T> v;
-  int x0 = 0, y0 = 0, width = 0;
-  void shape(int left, int top, int w, int rows) {
-    x0 = left;
-    y0 = top;
-    width = w;
-    v.resize(size_t(w) * size_t(rows));
+// Rows of a plane over columns [left, right): row y in slot y mod `rows` (a
+// power of two), so the last `rows` rows are kept.
+template <class V>
+class Ring {
+ public:
+  void shape(int left, int right, int rows) {
+    origin_ = -left;
+    stride_ = (right - left + 15) & ~15;
+    mask_ = rows - 1;
+    v_.assign(size_t(stride_) * size_t(rows), V{});
   }
-  T operator()(int x, int y) const { return v[size_t(y - y0) * size_t(width) + size_t(x - x0)]; }
-  T* row(int y) { return v.data() + (ptrdiff_t(y - y0) * width - x0); }  // indexed by x
-  const T* row(int y) const { return v.data() + (ptrdiff_t(y - y0) * width - x0); }
+  V* row(int y) { return v_.data() + ptrdiff_t(y & mask_) * stride_ + origin_; }
+
+ private:
+  std::vector<V> v_;
+  int origin_ = 0, stride_ = 0, mask_ = 0;
 };
 
 template <class T>
@@ -90,217 +96,414 @@ WorkSamples<T> imageSamples(const WorkView& w) {
   return {reinterpret_cast<const T*>(w.base) + int64_t(w.apron + w.cy) * pitch + (w.apron + w.cx), pitch};
 }
 
-// A row of buffer entries by column: cell (x + 2) / 2 of the cell row of y.
-struct CellRow {
-  float* p;
-  float& operator[](int x) const { return p[(x + 2) >> 1]; }
-};
-CellRow cellRow(float* buffer, const MgBuffers& b, int y) { return {buffer + mgCell(b, -2, y)}; }
+template <class T>
+const T* sampleRow(const WorkSamples<T>& s, int y) {
+  return s.origin + int64_t(y) * s.pitch;
+}
 
-// The column parity of the greens of row y.
-int greenParity(int pattern, int y) { return mgIsGreen(pattern, 0, y) ? 0 : 1; }
+// The buffer entries of row y by cell: cell i holds the positions 2i - 2 and
+// 2i - 1, so the site or green of the row at columns [0, w) is in cells 1 to
+// w / 2.
+float* cellRow(float* buffer, const MgBuffers& b, int y) { return buffer + mgCell(b, -2, y); }
 
-struct Pass1Planes {
-  Plane<int> V, H, kv, acrossV, acrossH;
-  Plane<float> D;
-  std::vector<int> colV, colH, kh;
+// The column (0 or 1) of the first site of row y: the site of cell i is at
+// column 2i - 2 + siteParity, the green at 2i - 1 - siteParity.
+int siteParity(int pattern, int y) { return mgIsGreen(pattern, 0, y) ? 1 : 0; }
+
+// --- Pass 1 ---
+
+struct Pass1Rows {
+  Ring<int> V, H, acrossV, kv;  // by column
+  Ring<float> D;                // by cell
+  std::vector<int> colV, colH, kh, acrossH, east;
   std::vector<float> weightV, weightH;
 };
 
-// Rows of samples around row y: at(k) is row y + k.
+// V and H of row r over columns [lo, hi); rows[k] is row r + k - 5.
 template <class T>
-struct SampleRows {
-  const WorkSamples<T>& s;
-  int y;
-  const T* at(int k) const { return s.origin + int64_t(y + k) * s.pitch; }
-};
-
-// Pass 1 over rows [y0, y1): D at the sites of rows [y0 - 2, y1 + 2), the
-// two-direction weights of the greens and then the green of the sites. The
-// steps run over whole rows, sites and greens alike where that lets the
-// loops vectorise; every value is an integer until the weights.
-template <class T>
-void pass1Band(const WorkSamples<T>& s, const MgBuffers& b, int pattern, int w, int y0, int y1, const MgConstants& c,
-               Pass1Planes& p) {
-  const int rows = y1 - y0;
-  p.V.shape(-4, y0 - 4, w + 8, rows + 8);
-  p.H.shape(-4, y0 - 4, w + 8, rows + 8);
-  p.kv.shape(-3, y0 - 3, w + 6, rows + 6);
-  for (int y = y0 - 4; y < y1 + 4; ++y) {
-    const T* r[11];
-    for (int k = -5; k <= 5; ++k) r[k + 5] = SampleRows<T>{s, y}.at(k);
-    int *v = p.V.row(y), *h = p.H.row(y);
-    for (int x = -4; x < w + 4; ++x) {
-      v[x] = mgGradient([&](int k) { return int(r[k + 5][x]); });
-      h[x] = mgGradient([&](int k) { return int(r[5][x + k]); });
-    }
-    if (y < y0 - 3 || y >= y1 + 3) continue;
-    // Four times the column colour difference, for the smoothing of D.
-    int* kv = p.kv.row(y);
-    const int green = greenParity(pattern, y);
-    for (int x = -3; x < w + 3; ++x)
-      kv[x] = mgDifference4([&](int k) { return int(r[k + 5][x]); }, ((x - green) & 1) != 0);
+inline void gradientRow(const T* const* rows, int lo, int hi, int* v, int* h) {
+#pragma GCC ivdep
+  for (int x = lo; x < hi; ++x) {
+    v[x] = mgGradient([&](int k) { return int(rows[k + 5][x]); });
+    h[x] = mgGradient([&](int k) { return int(rows[5][x + k]); });
   }
-  p.D.shape(-2, y0 - 2, w + 4, rows + 4);
+}
+
+// Four times the column colour difference of row r (rows as above).
+template <class T>
+inline void columnDifferenceRow(const T* const* rows, int green, int lo, int hi, int* kv) {
+#pragma GCC ivdep
+  for (int x = lo; x < hi; ++x)
+    kv[x] = mgDifference4([&](int k) { return int(rows[k + 5][x]); }, ((x - green) & 1) != 0);
+}
+
+template <class T>
+inline void rowDifferenceRow(const T* row, int green, int lo, int hi, int* kh) {
+#pragma GCC ivdep
+  for (int x = lo; x < hi; ++x) kh[x] = mgDifference4([&](int k) { return int(row[x + k]); }, ((x - green) & 1) != 0);
+}
+
+inline void acrossRow(const int* v, int lo, int hi, int* a) {
+#pragma GCC ivdep
+  for (int x = lo; x < hi; ++x) a[x] = mgAcross(v[x], v[x - 1], v[x + 1]);
+}
+
+// The two-direction weights of row q over [-2, w + 2) from the gradients of
+// rows q - 2 to q + 2: sums down the columns, then along the row.
+inline void twoDirWeightsRow(Pass1Rows& p, int q, int w, const MgConstants& c) {
+  const int *v0 = p.V.row(q - 2), *v1 = p.V.row(q - 1), *v2 = p.V.row(q), *v3 = p.V.row(q + 1), *v4 = p.V.row(q + 2);
+  const int *h0 = p.H.row(q - 2), *h1 = p.H.row(q - 1), *h2 = p.H.row(q), *h3 = p.H.row(q + 1), *h4 = p.H.row(q + 2);
+  int *cv = p.colV.data() + 4, *ch = p.colH.data() + 4;  // indexed by x
+  float *wV = p.weightV.data() + 2, *wH = p.weightH.data() + 2;
+#pragma GCC ivdep
+  for (int x = -4; x < w + 4; ++x) {
+    cv[x] = v0[x] + v1[x] + v2[x] + v3[x] + v4[x];
+    ch[x] = h0[x] + h1[x] + h2[x] + h3[x] + h4[x];
+  }
+#pragma GCC ivdep
+  for (int x = -2; x < w + 2; ++x) {
+    const MgWeights wt = mgTwoDirWeights(MgTwoDirSums{cv[x - 2] + cv[x - 1] + cv[x] + cv[x + 1] + cv[x + 2],
+                                                      ch[x - 2] + ch[x - 1] + ch[x] + ch[x + 1] + ch[x + 2]},
+                                         c);
+    wV[x] = wt.v;
+    wH[x] = wt.h;
+  }
+}
+
+// D at the sites of a row, cells [0, cells); ku, k0, kd the column
+// differences of the rows above, at and below, kh the row differences.
+template <int P>
+inline void siteDifferenceRow(int cells, const int* ku, const int* k0, const int* kd, const int* kh, const float* wV,
+                              const float* wH, float* d) {
+#pragma GCC ivdep
+  for (int i = 0; i < cells; ++i) {
+    const int x = 2 * i - 2 + P;
+    d[i] = mgSiteDifference(mgSmooth(ku[x], k0[x], kd[x]), mgSmooth(kh[x - 1], kh[x], kh[x + 1]), {wV[x], wH[x]});
+  }
+}
+
+// The green (step 5) at the sites of row y, cells [1, cells]: `across` the
+// terms across the columns of rows y - 3 to y + 3, east(x) the sum of the
+// four terms across the row from x eastwards, d the D of rows y - 2, y, y + 2.
+template <int P, class T>
+inline void siteGreenRow(int cells, const T* row, const int* const (&across)[7], const int* east,
+                         const float* const (&d)[3], const MgConstants& c, float* out) {
+  const int *n3 = across[0], *n2 = across[1], *n1 = across[2], *n0 = across[3], *s1 = across[4], *s2 = across[5],
+            *s3 = across[6];
+  const float *dn = d[0], *d0 = d[1], *ds = d[2];
+#pragma GCC ivdep
+  for (int i = 1; i <= cells; ++i) {
+    const int x = 2 * i - 2 + P;
+    const MgFourDirSums sums{n0[x] + n1[x] + n2[x] + n3[x], n0[x] + s1[x] + s2[x] + s3[x], east[x - 3], east[x]};
+    // D(dx, dy): the site dx, dy away (two away, or this one).
+    auto D = [&](int dx, int dy) { return (dy < 0 ? dn : dy > 0 ? ds : d0)[i + dx / 2]; };
+    out[i] = mgSiteGreenFrom(int(row[x]), D, sums, 0, 0, c);
+  }
+}
+
+// Pass 1 over rows [y0, y1). Row r of the gradients comes first, then the
+// weights and D of row r - 2, then the greens of row r - 4, the last row
+// whose window is complete.
+template <class T>
+inline void pass1Run(const WorkSamples<T>& s, const MgBuffers& b, int pattern, int w, int y0, int y1,
+                     const MgConstants& c, Pass1Rows& p) {
+  const int cells = w / 2;
+  p.V.shape(-4, w + 4, 8);  // rows r - 7 to r are read
+  p.H.shape(-4, w + 4, 8);
+  p.acrossV.shape(0, w, 8);
+  p.kv.shape(-3, w + 3, 8);
+  p.D.shape(0, cells + 2, 8);
   p.colV.resize(size_t(w) + 8);
   p.colH.resize(size_t(w) + 8);
   p.kh.resize(size_t(w) + 6);
+  p.acrossH.resize(size_t(w) + 6);
+  p.east.resize(size_t(w) + 3);
   p.weightV.resize(size_t(w) + 4);
   p.weightH.resize(size_t(w) + 4);
-  int *cv = p.colV.data() + 4, *ch = p.colH.data() + 4, *kh = p.kh.data() + 3;  // indexed by x
-  float *wV = p.weightV.data() + 2, *wH = p.weightH.data() + 2;
-  for (int y = y0 - 2; y < y1 + 2; ++y) {
-    const int *v0 = p.V.row(y - 2), *v1 = p.V.row(y - 1), *v2 = p.V.row(y), *v3 = p.V.row(y + 1), *v4 = p.V.row(y + 2);
-    const int *h0 = p.H.row(y - 2), *h1 = p.H.row(y - 1), *h2 = p.H.row(y), *h3 = p.H.row(y + 1), *h4 = p.H.row(y + 2);
-    for (int x = -4; x < w + 4; ++x) {
-      cv[x] = v0[x] + v1[x] + v2[x] + v3[x] + v4[x];
-      ch[x] = h0[x] + h1[x] + h2[x] + h3[x] + h4[x];
+  int *kh = p.kh.data() + 3, *acrossH = p.acrossH.data() + 3, *east = p.east.data() + 3;  // indexed by x
+  const float *wV = p.weightV.data() + 2, *wH = p.weightH.data() + 2;
+  for (int r = y0 - 4; r < y1 + 4; ++r) {
+    const T* rows[11];
+    for (int k = 0; k < 11; ++k) rows[k] = sampleRow(s, r + k - 5);
+    gradientRow(rows, -4, w + 4, p.V.row(r), p.H.row(r));
+    if (r >= y0 - 3 && r < y1 + 3) {
+      acrossRow(p.V.row(r), 0, w, p.acrossV.row(r));
+      columnDifferenceRow(rows, 1 - siteParity(pattern, r), -3, w + 3, p.kv.row(r));
     }
-    for (int x = -2; x < w + 2; ++x) {
-      const MgWeights wt = mgTwoDirWeights(MgTwoDirSums{cv[x - 2] + cv[x - 1] + cv[x] + cv[x + 1] + cv[x + 2],
-                                                        ch[x - 2] + ch[x - 1] + ch[x] + ch[x + 1] + ch[x + 2]},
-                                           c);
-      wV[x] = wt.v;
-      wH[x] = wt.h;
+    const int q = r - 2;  // weights and D
+    if (q >= y0 - 2) {
+      twoDirWeightsRow(p, q, w, c);
+      const int P = siteParity(pattern, q);
+      rowDifferenceRow(sampleRow(s, q), 1 - P, -3, w + 3, kh);
+      const int *ku = p.kv.row(q - 1), *k0 = p.kv.row(q), *kd = p.kv.row(q + 1);
+      if (P)
+        siteDifferenceRow<1>(cells + 2, ku, k0, kd, kh, wV, wH, p.D.row(q));
+      else
+        siteDifferenceRow<0>(cells + 2, ku, k0, kd, kh, wV, wH, p.D.row(q));
+      if (q >= y0 && q < y1) {
+        const int greenPhase = bayerPhase(pattern, 1 - P, q);
+        float *cellV = cellRow(mgWeightV(b, greenPhase), b, q), *cellH = cellRow(mgWeightH(b, greenPhase), b, q);
+        const float *gv = wV + (1 - P) - 2, *gh = wH + (1 - P) - 2;  // gv[2i]: the green of cell i
+#pragma GCC ivdep
+        for (int i = 1; i <= cells; ++i) {
+          cellV[i] = gv[2 * i];
+          cellH[i] = gh[2 * i];
+        }
+      }
     }
-    const int green = greenParity(pattern, y);
-    const T* row = SampleRows<T>{s, y}.at(0);
-    for (int x = -3; x < w + 3; ++x)
-      kh[x] = mgDifference4([&](int k) { return int(row[x + k]); }, ((x - green) & 1) != 0);
-    const int *ku = p.kv.row(y - 1), *k0 = p.kv.row(y), *kd = p.kv.row(y + 1);
-    float* d = p.D.row(y);
-    for (int x = green == 0 ? -1 : -2; x < w + 2; x += 2)
-      d[x] = mgSiteDifference(mgSmooth(ku[x], k0[x], kd[x]), mgSmooth(kh[x - 1], kh[x], kh[x + 1]), {wV[x], wH[x]});
-    if (y < y0 || y >= y1) continue;
-    const int greenPhase = bayerPhase(pattern, green, y);
-    const CellRow cellV = cellRow(mgWeightV(b, greenPhase), b, y), cellH = cellRow(mgWeightH(b, greenPhase), b, y);
-    for (int x = green; x < w; x += 2) {
-      cellV[x] = wV[x];
-      cellH[x] = wH[x];
+    const int y = r - 4;  // greens
+    if (y < y0) continue;
+    {  // the terms across the row, and their sums of four
+      const int *h = p.H.row(y), *hu = p.H.row(y - 1), *hd = p.H.row(y + 1);
+#pragma GCC ivdep
+      for (int x = -3; x < w + 3; ++x) acrossH[x] = mgAcross(h[x], hu[x], hd[x]);
+#pragma GCC ivdep
+      for (int x = -3; x < w; ++x) east[x] = acrossH[x] + acrossH[x + 1] + acrossH[x + 2] + acrossH[x + 3];
     }
-  }
-  // The four-direction sums from the terms across each line.
-  p.acrossV.shape(0, y0 - 3, w, rows + 6);
-  p.acrossH.shape(-3, y0, w + 6, rows);
-  for (int y = y0 - 3; y < y1 + 3; ++y) {
-    const int* v = p.V.row(y);
-    int* a = p.acrossV.row(y);
-    for (int x = 0; x < w; ++x) a[x] = mgAcross(v[x], v[x - 1], v[x + 1]);
-  }
-  for (int y = y0; y < y1; ++y) {
-    const int *h = p.H.row(y), *hu = p.H.row(y - 1), *hd = p.H.row(y + 1);
-    int* a = p.acrossH.row(y);
-    for (int x = -3; x < w + 3; ++x) a[x] = mgAcross(h[x], hu[x], hd[x]);
-  }
-  static_assert(kMgFourDirLength == 4, "the sums below take four terms");
-  for (int y = y0; y < y1; ++y) {
-    const int *n0 = p.acrossV.row(y), *n1 = p.acrossV.row(y - 1), *n2 = p.acrossV.row(y - 2),
-              *n3 = p.acrossV.row(y - 3), *s1 = p.acrossV.row(y + 1), *s2 = p.acrossV.row(y + 2),
-              *s3 = p.acrossV.row(y + 3), *e = p.acrossH.row(y);
-    const T* row = SampleRows<T>{s, y}.at(0);
-    const int first = 1 - greenParity(pattern, y);
-    const CellRow red = cellRow(mgGreen(b, kPhaseR), b, y), blue = cellRow(mgGreen(b, kPhaseB), b, y);
-    const CellRow& out = bayerPhase(pattern, first, y) == kPhaseR ? red : blue;
-    for (int x = first; x < w; x += 2) {
-      const MgFourDirSums sums{n0[x] + n1[x] + n2[x] + n3[x], n0[x] + s1[x] + s2[x] + s3[x],
-                               e[x] + e[x - 1] + e[x - 2] + e[x - 3], e[x] + e[x + 1] + e[x + 2] + e[x + 3]};
-      out[x] = mgSiteGreenFrom(int(row[x]), p.D, sums, x, y, c);
-    }
+    static_assert(kMgFourDirLength == 4, "the sums take four terms");
+    const int* across[7];
+    for (int k = 0; k < 7; ++k) across[k] = p.acrossV.row(y + k - 3);
+    const float* d[3] = {p.D.row(y - 2), p.D.row(y), p.D.row(y + 2)};
+    const int P = siteParity(pattern, y);
+    float* out = cellRow(mgGreen(b, bayerPhase(pattern, P, y)), b, y);
+    if (P)
+      siteGreenRow<1>(cells, sampleRow(s, y), across, east, d, c, out);
+    else
+      siteGreenRow<0>(cells, sampleRow(s, y), across, east, d, c, out);
   }
 }
 
-struct Pass2Planes {
-  Plane<float> G, S, GS, opp;
+// The run in the vector widths the processor has.
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass1Run8(const WorkSamples<uint8_t>& s, const MgBuffers& b,
+                                                              int pattern, int w, int y0, int y1,
+                                                              const MgConstants& c, Pass1Rows& p) {
+  pass1Run(s, b, pattern, w, y0, y1, c, p);
+}
+
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass1Run16(const WorkSamples<uint16_t>& s, const MgBuffers& b,
+                                                               int pattern, int w, int y0, int y1,
+                                                               const MgConstants& c, Pass1Rows& p) {
+  pass1Run(s, b, pattern, w, y0, y1, c, p);
+}
+
+// --- Pass 2 ---
+
+constexpr int kGreenRows = 16, kOppositeRows = 4;  // ring sizes, powers of two
+
+// Rows by cell. The green rows are by position row (outside the image the
+// mirror image's values) and hold, at the sites, G and G - S over cells
+// [-1, cells + 3), columns -4 to w + 3. The opposite rows are by image row
+// and hold step 6 and G minus it at the sites, cells [0, cells + 2).
+struct Pass2Rows {
+  Ring<float> G, GS, opp, GO;
+  int greenRow[kGreenRows], oppositeRow[kOppositeRows];  // the row each slot holds
+  std::vector<float> zero;
+  std::vector<int> red, green, blue;  // the output row by column
 };
 
-// Pass 2 over rows [y0, y1).
-template <class T, class RowStore>
-void pass2Band(const WorkSamples<T>& s, const MgBuffers& b, int pattern, int w, int h, int y0, int y1, int hi,
-               Pass2Planes& p, RowStore&& rowStore) {
-  p.G.shape(-4, y0 - 4, w + 8, y1 - y0 + 8);
-  p.S.shape(-4, y0 - 4, w + 8, y1 - y0 + 8);
-  p.GS.shape(-4, y0 - 4, w + 8, y1 - y0 + 8);
-  for (int y = y0 - 4; y < y1 + 4; ++y) {
-    const int my = mgMirror(y, h);
-    const int green = greenParity(pattern, my);
-    const CellRow site[2] = {cellRow(mgGreen(b, kPhaseR), b, my), cellRow(mgGreen(b, kPhaseB), b, my)};
-    const CellRow& g1 = site[bayerPhase(pattern, 1 - green, my) == kPhaseR ? 0 : 1];
-    float *g = p.G.row(y), *sr = p.S.row(y), *gs = p.GS.row(y);
-    for (int x = -4; x < w + 4; ++x) {
-      const int mx = x >= 0 && x < w ? x : mgMirror(x, w);
-      const float sample = float(s(mx, my));
-      sr[x] = sample;
-      g[x] = ((mx - green) & 1) == 0 ? sample : g1[mx];
-      gs[x] = g[x] - sample;
-    }
-  }
-  p.opp.shape(-1, y0 - 1, w + 2, y1 - y0 + 2);
-  for (int y = y0 - 1; y < y1 + 1; ++y) {
-    const int my = mgMirror(y, h);
-    const int green = greenParity(pattern, my);
-    float* o = p.opp.row(y);
-    // The differences G - S of mgOppositeAt, taken once per position.
-    auto opposite = [&](int x) {
-      return mgOpposite(p.G(x, my), [&](int dx, int dy) { return p.GS(x + dx, my + dy); });
-    };
-    for (int x = 1 - green; x < w; x += 2) o[x] = opposite(x);
-    o[-1] = ((1 - green) & 1) ? o[1] : 0.0f;         // w is even: the margins mirror
-    o[w] = ((w - 2 - green) & 1) ? o[w - 2] : 0.0f;  // positions of the same site
-  }
-  for (int y = y0; y < y1; ++y) {
-    const int green = greenParity(pattern, y);
-    const int greenPhase = bayerPhase(pattern, green, y);
-    const CellRow wv = cellRow(mgWeightV(b, greenPhase), b, y), wh = cellRow(mgWeightH(b, greenPhase), b, y);
-    const auto store = rowStore(y);
-    for (int x = 0; x < w; ++x) {
-      auto weights = [&] { return MgWeights{wv[x], wh[x]}; };
-      store(x, mgPixel(pattern, p.G, p.S, p.opp, weights, x, y, h, hi));
-    }
-  }
-}
-
 template <class T>
-void pass1(const WorkView& work, const MgBuffers& b, int pattern, int w, int h) {
-  const WorkSamples<T> s = imageSamples<T>(work);
-  const MgConstants c = mgConstants(maxEstimate(work.format));
-  host::parallelFor((h + kBand - 1) / kBand, [&](int64_t first, int64_t last) {
-    Pass1Planes planes;
-    for (int64_t band = first; band < last; ++band) {
-      const int y0 = int(band) * kBand;
-      pass1Band(s, b, pattern, w, y0, std::min(y0 + kBand, h), c, planes);
+struct Pass2 {
+  const WorkSamples<T>& s;
+  const MgBuffers& b;
+  int pattern, w, h, cells, hi;
+  Pass2Rows& p;
+
+  // The green row of position row u.
+  void greenRow(int u) {
+    int& held = p.greenRow[u & (kGreenRows - 1)];
+    if (held == u) return;
+    held = u;
+    float *g = p.G.row(u), *gs = p.GS.row(u);
+    // An image one row high has no other row: its mirror images keep the
+    // row's parity, and there the row's greens, where G - S is 0.
+    if (h == 1 && u != 0) {
+      for (int i = -1; i < cells + 3; ++i) g[i] = gs[i] = 0.0f;
+      return;
     }
-  });
+    const int m = mgMirror(u, h), P = siteParity(pattern, m);
+    const float* cell = cellRow(mgGreen(b, bayerPhase(pattern, P, m)), b, m);
+    const T* row = sampleRow(s, m);
+    const T* site = row + P - 2;  // site[2i]: the sample of cell i
+#pragma GCC ivdep
+    for (int i = 1; i <= cells; ++i) {
+      g[i] = cell[i];
+      gs[i] = cell[i] - float(site[2 * i]);
+    }
+    for (int i : {-1, 0, cells + 1, cells + 2}) {
+      const int mx = mgMirror(2 * i - 2 + P, w);
+      g[i] = cell[(mx + 2) >> 1];
+      gs[i] = g[i] - float(row[mx]);
+    }
+  }
+
+  template <int P>
+  void oppositeCells(const float* g, const float* const (&gs)[4], float* o, float* go) const {
+    const float *u3 = gs[0], *u1 = gs[1], *d1 = gs[2], *d3 = gs[3];
+#pragma GCC ivdep
+    for (int i = 1; i <= cells; ++i) {
+      // The site dx, dy away (both odd) is in cell i + (P + dx) / 2 (rounded
+      // down) of its row.
+      auto d = [&](int dx, int dy) {
+        return (dy == -3 ? u3 : dy == -1 ? u1 : dy == 1 ? d1 : d3)[i + ((P + dx) >> 1)];
+      };
+      o[i] = mgOpposite(g[i], d);
+      go[i] = g[i] - o[i];
+    }
+  }
+
+  // Step 6 at the sites of image row m.
+  void oppositeRow(int m) {
+    int& held = p.oppositeRow[m & (kOppositeRows - 1)];
+    if (held == m) return;
+    held = m;
+    for (int k : {-3, -1, 0, 1, 3}) greenRow(m + k);
+    const float* gs[4] = {p.GS.row(m - 3), p.GS.row(m - 1), p.GS.row(m + 1), p.GS.row(m + 3)};
+    float *o = p.opp.row(m), *go = p.GO.row(m);
+    const int P = siteParity(pattern, m);
+    if (P)
+      oppositeCells<1>(p.G.row(m), gs, o, go);
+    else
+      oppositeCells<0>(p.G.row(m), gs, o, go);
+    // Columns -1 and w mirror 1 and w - 2 (w is even); each is a site in
+    // one parity of the row.
+    o[0] = go[0] = 0.0f;
+    o[cells + 1] = go[cells + 1] = 0.0f;
+    if (P) {
+      o[0] = o[1];
+      go[0] = go[1];
+    } else {
+      o[cells + 1] = o[cells];
+      go[cells + 1] = go[cells];
+    }
+  }
+
+  // The pixels of row y by column into p.red, p.green, p.blue: the site of
+  // each cell and its green. At a green, the colour of the row's sites comes
+  // from G - S of its row neighbours and G - step 6 of its column
+  // neighbours, the other colour the other way round.
+  template <int P>
+  void pixelCells(int y, const float* const (&rows)[8], const float* wv, const float* wh, bool siteRed) const {
+    const float *g = rows[0], *gs = rows[1], *gsUp = rows[2], *gsDown = rows[3];
+    const float *o = rows[4], *go = rows[5], *goUp = rows[6], *goDown = rows[7];
+    const T* row = sampleRow(s, y);
+    int *R = p.red.data(), *G = p.green.data(), *B = p.blue.data();
+#pragma GCC ivdep
+    for (int i = 1; i <= cells; ++i) {
+      const int xs = 2 * i - 2 + P, xg = 2 * i - 1 - P;
+      const int c = row[xs];
+      const int other = mgRound(o[i], hi);
+      R[xs] = siteRed ? c : other;
+      G[xs] = mgRound(g[i], hi);
+      B[xs] = siteRed ? other : c;
+      const float cf = float(row[xg]);
+      const MgWeights wt{wv[i], wh[i]};
+      const float own = mgAtGreen(cf, goUp[i], goDown[i], gs[i - P], gs[i + 1 - P], wt);
+      const float across = mgAtGreen(cf, gsUp[i], gsDown[i], go[i - P], go[i + 1 - P], wt);
+      R[xg] = mgRound(siteRed ? own : across, hi);
+      G[xg] = row[xg];
+      B[xg] = mgRound(siteRed ? across : own, hi);
+    }
+  }
+
+  // Row y into the three rows of p.
+  void pixelRow(int y) {
+    const int up = mgMirror(y - 1, h), down = mgMirror(y + 1, h);
+    oppositeRow(up);
+    oppositeRow(y);
+    oppositeRow(down);
+    for (int k = -1; k <= 1; ++k) greenRow(y + k);
+    const float* zero = p.zero.data() + 1;
+    // One row high: the column neighbours count 0.
+    const bool flat = h == 1;
+    const float* rows[8] = {p.G.row(y),
+                            p.GS.row(y),
+                            flat ? zero : p.GS.row(y - 1),
+                            flat ? zero : p.GS.row(y + 1),
+                            p.opp.row(y),
+                            p.GO.row(y),
+                            flat ? zero : p.GO.row(up),
+                            flat ? zero : p.GO.row(down)};
+    const int P = siteParity(pattern, y);
+    const int greenPhase = bayerPhase(pattern, 1 - P, y);
+    const float *wv = cellRow(mgWeightV(b, greenPhase), b, y), *wh = cellRow(mgWeightH(b, greenPhase), b, y);
+    const bool siteRed = bayerPhase(pattern, P, y) == kPhaseR;
+    if (P)
+      pixelCells<1>(y, rows, wv, wh, siteRed);
+    else
+      pixelCells<0>(y, rows, wv, wh, siteRed);
+  }
+};
+
+inline void pass2Shape(Pass2Rows& p, int w) {
+  const int cells = w / 2;
+  p.G.shape(-1, cells + 3, kGreenRows);
+  p.GS.shape(-1, cells + 3, kGreenRows);
+  p.opp.shape(0, cells + 2, kOppositeRows);
+  p.GO.shape(0, cells + 2, kOppositeRows);
+  for (int& r : p.greenRow) r = INT_MIN;
+  for (int& r : p.oppositeRow) r = INT_MIN;
+  p.zero.assign(size_t(cells) + 4, 0.0f);
+  p.red.resize(size_t(w));
+  p.green.resize(size_t(w));
+  p.blue.resize(size_t(w));
 }
 
-template <class T, class RowStore>
-void pass2(const WorkView& work, const MgBuffers& b, int pattern, int w, int h, RowStore&& rowStore) {
-  const WorkSamples<T> s = imageSamples<T>(work);
-  const int hi = maxEstimate(work.format);
-  host::parallelFor((h + kBand - 1) / kBand, [&](int64_t first, int64_t last) {
-    Pass2Planes planes;
-    for (int64_t band = first; band < last; ++band) {
-      const int y0 = int(band) * kBand;
-      pass2Band(s, b, pattern, w, h, y0, std::min(y0 + kBand, h), hi, planes, rowStore);
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run8(const WorkSamples<uint8_t>& s, const MgBuffers& b,
+                                                              int pattern, int w, int h, int y0, int y1,
+                                                              const SurfaceView& d, Pass2Rows& p) {
+  pass2Shape(p, w);
+  Pass2<uint8_t> pass{s, b, pattern, w, h, w / 2, 255, p};
+  for (int y = y0; y < y1; ++y) {
+    pass.pixelRow(y);
+    unsigned char* out = d.plane[0] + int64_t(y) * d.pitch;
+    const int *R = p.red.data(), *G = p.green.data(), *B = p.blue.data();
+#pragma GCC ivdep
+    for (int x = 0; x < w; ++x) {
+      out[3 * x] = static_cast<unsigned char>(R[x]);
+      out[3 * x + 1] = static_cast<unsigned char>(G[x]);
+      out[3 * x + 2] = static_cast<unsigned char>(B[x]);
     }
-  });
+  }
+}
+
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run16(const WorkSamples<uint16_t>& s, const MgBuffers& b,
+                                                               int pattern, int w, int h, int y0, int y1, int hi,
+                                                               const SurfaceView& d, Pass2Rows& p) {
+  pass2Shape(p, w);
+  Pass2<uint16_t> pass{s, b, pattern, w, h, w / 2, hi, p};
+  for (int y = y0; y < y1; ++y) {
+    pass.pixelRow(y);
+    const PlanarRow out = planarRow(d, y);
+    const int *R = p.red.data(), *G = p.green.data(), *B = p.blue.data();
+#pragma GCC ivdep
+    for (int x = 0; x < w; ++x) out(x, Rgb{R[x], G[x], B[x]});
+  }
 }
 
 }  // namespace
 
 void launchMGHostPass1(const WorkView& work, const MgBuffers& buffers, int pattern, uint32_t width, uint32_t height) {
-  if (work.format == OPIX_I8)
-    pass1<uint8_t>(work, buffers, pattern, int(width), int(height));
-  else
-    pass1<uint16_t>(work, buffers, pattern, int(width), int(height));
+  const int w = int(width);
+  const MgConstants c = mgConstants(maxEstimate(work.format));
+  host::parallelFor(height, [&](int64_t y0, int64_t y1) {
+    Pass1Rows rows;
+    if (work.format == OPIX_I8)
+      pass1Run8(imageSamples<uint8_t>(work), buffers, pattern, w, int(y0), int(y1), c, rows);
+    else
+      pass1Run16(imageSamples<uint16_t>(work), buffers, pattern, w, int(y0), int(y1), c, rows);
+  });
 }
 
 void launchMGHostPass2(const WorkView& work, const MgBuffers& buffers, const SurfaceView& d, int pattern) {
   const int w = int(d.width), h = int(d.height);
-  if (work.format == OPIX_I8) {
-    pass2<uint8_t>(work, buffers, pattern, w, h, [&](int y) { return Rgb8Row{d.plane[0] + int64_t(y) * d.pitch}; });
-  } else {
-    pass2<uint16_t>(work, buffers, pattern, w, h, [&](int y) { return planarRow(d, y); });
-  }
+  host::parallelFor(h, [&](int64_t y0, int64_t y1) {
+    Pass2Rows rows;
+    if (work.format == OPIX_I8)
+      pass2Run8(imageSamples<uint8_t>(work), buffers, pattern, w, h, int(y0), int(y1), d, rows);
+    else
+      pass2Run16(imageSamples<uint16_t>(work), buffers, pattern, w, h, int(y0), int(y1), maxEstimate(work.format), d,
+                 rows);
+  });
 }
 
 }  // namespace opix

@@ -129,18 +129,24 @@ inline void gradientRow(const T* const* rows, int lo, int hi, int* v, int* h) {
   }
 }
 
-// Four times the column colour difference of row r (rows as above).
-template <class T>
-inline void columnDifferenceRow(const T* const* rows, int green, int lo, int hi, int* kv) {
+// Four times the colour difference at the columns [lo, hi) (lo even) of a
+// row; line(x)(k) is the sample k steps from column x along the line. The
+// columns go in pairs, the site's one fixed, so the loop has no select.
+template <bool EvenIsSite, class Line>
+inline void differencePairs(const Line& line, int lo, int hi, int* out) {
 #pragma GCC ivdep
-  for (int x = lo; x < hi; ++x)
-    kv[x] = mgDifference4([&](int k) { return int(rows[k + 5][x]); }, ((x - green) & 1) != 0);
+  for (int x = lo; x < hi; x += 2) {
+    out[x] = mgDifference4(line(x), EvenIsSite);
+    out[x + 1] = mgDifference4(line(x + 1), !EvenIsSite);
+  }
 }
 
-template <class T>
-inline void rowDifferenceRow(const T* row, int green, int lo, int hi, int* kh) {
-#pragma GCC ivdep
-  for (int x = lo; x < hi; ++x) kh[x] = mgDifference4([&](int k) { return int(row[x + k]); }, ((x - green) & 1) != 0);
+template <class Line>
+inline void differenceRow(const Line& line, int sitePar, int lo, int hi, int* out) {
+  if (sitePar)
+    differencePairs<false>(line, lo, hi, out);
+  else
+    differencePairs<true>(line, lo, hi, out);
 }
 
 inline void acrossRow(const int* v, int lo, int hi, int* a) {
@@ -211,16 +217,16 @@ inline void pass1Run(const WorkSamples<T>& s, const MgBuffers& b, int pattern, i
   p.V.shape(-4, w + 4, 8);  // rows r - 7 to r are read
   p.H.shape(-4, w + 4, 8);
   p.acrossV.shape(0, w, 8);
-  p.kv.shape(-3, w + 3, 8);
+  p.kv.shape(-4, w + 4, 8);
   p.D.shape(0, cells + 2, 8);
   p.colV.resize(size_t(w) + 8);
   p.colH.resize(size_t(w) + 8);
-  p.kh.resize(size_t(w) + 6);
+  p.kh.resize(size_t(w) + 8);
   p.acrossH.resize(size_t(w) + 6);
   p.east.resize(size_t(w) + 3);
   p.weightV.resize(size_t(w) + 4);
   p.weightH.resize(size_t(w) + 4);
-  int *kh = p.kh.data() + 3, *acrossH = p.acrossH.data() + 3, *east = p.east.data() + 3;  // indexed by x
+  int *kh = p.kh.data() + 4, *acrossH = p.acrossH.data() + 3, *east = p.east.data() + 3;  // indexed by x
   const float *wV = p.weightV.data() + 2, *wH = p.weightH.data() + 2;
   for (int r = y0 - 4; r < y1 + 4; ++r) {
     const T* rows[11];
@@ -228,13 +234,16 @@ inline void pass1Run(const WorkSamples<T>& s, const MgBuffers& b, int pattern, i
     gradientRow(rows, -4, w + 4, p.V.row(r), p.H.row(r));
     if (r >= y0 - 3 && r < y1 + 3) {
       acrossRow(p.V.row(r), 0, w, p.acrossV.row(r));
-      columnDifferenceRow(rows, 1 - siteParity(pattern, r), -3, w + 3, p.kv.row(r));
+      // Four times the column colour difference, for the smoothing of D.
+      const auto column = [&](int x) { return [&rows, x](int k) { return int(rows[k + 5][x]); }; };
+      differenceRow(column, siteParity(pattern, r), -4, w + 4, p.kv.row(r));
     }
     const int q = r - 2;  // weights and D
     if (q >= y0 - 2) {
       twoDirWeightsRow(p, q, w, c);
       const int P = siteParity(pattern, q);
-      rowDifferenceRow(sampleRow(s, q), 1 - P, -3, w + 3, kh);
+      const T* row = sampleRow(s, q);
+      differenceRow([row](int x) { return [row, x](int k) { return int(row[x + k]); }; }, P, -4, w + 4, kh);
       const int *ku = p.kv.row(q - 1), *k0 = p.kv.row(q), *kd = p.kv.row(q + 1);
       if (P)
         siteDifferenceRow<1>(cells + 2, ku, k0, kd, kh, wV, wH, p.D.row(q));
@@ -275,14 +284,14 @@ inline void pass1Run(const WorkSamples<T>& s, const MgBuffers& b, int pattern, i
 
 // The run in the vector widths the processor has.
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass1Run8(const WorkSamples<uint8_t>& s, const MgBuffers& b,
-                                                              int pattern, int w, int y0, int y1,
-                                                              const MgConstants& c, Pass1Rows& p) {
+                                                              int pattern, int w, int y0, int y1, const MgConstants& c,
+                                                              Pass1Rows& p) {
   pass1Run(s, b, pattern, w, y0, y1, c, p);
 }
 
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass1Run16(const WorkSamples<uint16_t>& s, const MgBuffers& b,
-                                                               int pattern, int w, int y0, int y1,
-                                                               const MgConstants& c, Pass1Rows& p) {
+                                                               int pattern, int w, int y0, int y1, const MgConstants& c,
+                                                               Pass1Rows& p) {
   pass1Run(s, b, pattern, w, y0, y1, c, p);
 }
 
@@ -343,9 +352,7 @@ struct Pass2 {
     for (int i = 1; i <= cells; ++i) {
       // The site dx, dy away (both odd) is in cell i + (P + dx) / 2 (rounded
       // down) of its row.
-      auto d = [&](int dx, int dy) {
-        return (dy == -3 ? u3 : dy == -1 ? u1 : dy == 1 ? d1 : d3)[i + ((P + dx) >> 1)];
-      };
+      auto d = [&](int dx, int dy) { return (dy == -3 ? u3 : dy == -1 ? u1 : dy == 1 ? d1 : d3)[i + ((P + dx) >> 1)]; };
       o[i] = mgOpposite(g[i], d);
       go[i] = g[i] - o[i];
     }
@@ -381,6 +388,7 @@ struct Pass2 {
   // each cell and its green. At a green, the colour of the row's sites comes
   // from G - S of its row neighbours and G - step 6 of its column
   // neighbours, the other colour the other way round.
+  // mgRound through selects (roundHalfUpClampSelect, the same values).
   template <int P>
   void pixelCells(int y, const float* const (&rows)[8], const float* wv, const float* wh, bool siteRed) const {
     const float *g = rows[0], *gs = rows[1], *gsUp = rows[2], *gsDown = rows[3];
@@ -391,17 +399,17 @@ struct Pass2 {
     for (int i = 1; i <= cells; ++i) {
       const int xs = 2 * i - 2 + P, xg = 2 * i - 1 - P;
       const int c = row[xs];
-      const int other = mgRound(o[i], hi);
+      const int other = roundHalfUpClampSelect(o[i], hi);
       R[xs] = siteRed ? c : other;
-      G[xs] = mgRound(g[i], hi);
+      G[xs] = roundHalfUpClampSelect(g[i], hi);
       B[xs] = siteRed ? other : c;
       const float cf = float(row[xg]);
       const MgWeights wt{wv[i], wh[i]};
       const float own = mgAtGreen(cf, goUp[i], goDown[i], gs[i - P], gs[i + 1 - P], wt);
       const float across = mgAtGreen(cf, gsUp[i], gsDown[i], go[i - P], go[i + 1 - P], wt);
-      R[xg] = mgRound(siteRed ? own : across, hi);
+      R[xg] = roundHalfUpClampSelect(siteRed ? own : across, hi);
       G[xg] = row[xg];
-      B[xg] = mgRound(siteRed ? across : own, hi);
+      B[xg] = roundHalfUpClampSelect(siteRed ? across : own, hi);
     }
   }
 
@@ -415,14 +423,8 @@ struct Pass2 {
     const float* zero = p.zero.data() + 1;
     // One row high: the column neighbours count 0.
     const bool flat = h == 1;
-    const float* rows[8] = {p.G.row(y),
-                            p.GS.row(y),
-                            flat ? zero : p.GS.row(y - 1),
-                            flat ? zero : p.GS.row(y + 1),
-                            p.opp.row(y),
-                            p.GO.row(y),
-                            flat ? zero : p.GO.row(up),
-                            flat ? zero : p.GO.row(down)};
+    const float* rows[8] = {p.G.row(y),   p.GS.row(y), flat ? zero : p.GS.row(y - 1), flat ? zero : p.GS.row(y + 1),
+                            p.opp.row(y), p.GO.row(y), flat ? zero : p.GO.row(up),    flat ? zero : p.GO.row(down)};
     const int P = siteParity(pattern, y);
     const int greenPhase = bayerPhase(pattern, 1 - P, y);
     const float *wv = cellRow(mgWeightV(b, greenPhase), b, y), *wh = cellRow(mgWeightH(b, greenPhase), b, y);

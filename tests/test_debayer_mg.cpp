@@ -2,10 +2,13 @@
 // on every pattern, bit depth and awkward size; uniform fields, the shifted
 // patterns, the odd-width refusal, the 12-bit limit and the memory it adds.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include "BayerTraits.h"
 #include "DebayerSupport.h"
 #include "MGMath.h"
+#include "PixelMath.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -222,5 +225,30 @@ TEST(Mg, TheNamesOfEarlierVersionsAndTheMemoryItAdds) {
     // float buffers (weights at both greens, the green at both sites) of
     // 16 x 32 x 6 entries.
     EXPECT_EQ(bytes, 256u * 96 + 38400 + 6 * 4 * 3072);
+  }
+}
+
+// The host rows round through selects: the same integer as the shared
+// rounding for every float, at the edges of each depth, beyond them, at the
+// halves and for the special values.
+TEST(Mg, RowRoundingEqualsTheSharedRounding) {
+  const float specials[] = {0.0f,
+                            -0.0f,
+                            0.5f,
+                            -0.5f,
+                            -0.50001f,
+                            1e30f,
+                            -1e30f,
+                            std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(),
+                            std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::denorm_min()};
+  for (int hi : {255, 4095, 65535}) {
+    for (float v : specials) EXPECT_EQ(roundHalfUpClampSelect(v, hi), roundHalfUpClamp(v, hi)) << v << " " << hi;
+    for (int k = -8; k <= 2 * (hi + 8); ++k) {
+      const float v = 0.5f * float(k);
+      for (float x : {v, std::nextafter(v, -1e9f), std::nextafter(v, 1e9f)})
+        ASSERT_EQ(roundHalfUpClampSelect(x, hi), roundHalfUpClamp(x, hi)) << x << " " << hi;
+    }
   }
 }

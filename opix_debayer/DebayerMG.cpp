@@ -201,8 +201,15 @@ inline void siteGreenRow(int cells, const T* row, const int* const (&across)[7],
   for (int i = 1; i <= cells; ++i) {
     const int x = 2 * i - 2 + P;
     const MgFourDirSums sums{n0[x] + n1[x] + n2[x] + n3[x], n0[x] + s1[x] + s2[x] + s3[x], east[x - 3], east[x]};
-    // D(dx, dy): the site dx, dy away (two away, or this one).
-    auto D = [&](int dx, int dy) { return (dy < 0 ? dn : dy > 0 ? ds : d0)[i + dx / 2]; };
+    // D(dx, dy): the site dx, dy away (two away, or this one). The row and
+    // the cell are picked in two statements: GCC 12's UBSan at -O0 (the
+    // sanitizer build) miscompiles a subscript of a nested conditional whose
+    // index is itself checked arithmetic, reading through a wrong address.
+    auto D = [&](int dx, int dy) {
+      const float* rowD = dy < 0 ? dn : dy > 0 ? ds : d0;
+      const int cell = i + dx / 2;
+      return rowD[cell];
+    };
     out[i] = mgSiteGreenFrom(int(row[x]), D, sums, 0, 0, c);
   }
 }
@@ -351,8 +358,12 @@ struct Pass2 {
 #pragma GCC ivdep
     for (int i = 1; i <= cells; ++i) {
       // The site dx, dy away (both odd) is in cell i + (P + dx) / 2 (rounded
-      // down) of its row.
-      auto d = [&](int dx, int dy) { return (dy == -3 ? u3 : dy == -1 ? u1 : dy == 1 ? d1 : d3)[i + ((P + dx) >> 1)]; };
+      // down) of its row (row and cell picked apart, as in siteGreenRow).
+      auto d = [&](int dx, int dy) {
+        const float* rowD = dy == -3 ? u3 : dy == -1 ? u1 : dy == 1 ? d1 : d3;
+        const int cell = i + ((P + dx) >> 1);
+        return rowD[cell];
+      };
       o[i] = mgOpposite(g[i], d);
       go[i] = g[i] - o[i];
     }

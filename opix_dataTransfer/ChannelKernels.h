@@ -19,6 +19,15 @@ void launchChannelSplit(const SurfaceView& src, const SurfaceView& dst);
 // `dst`; any other source format launches nothing.
 void launchChannelMerge(const SurfaceView& src, const SurfaceView& dst);
 
+// Host drivers only: the colour image of `src` (RGB8 or RGB12/16_PLANAR) at
+// its current size written straight into host memory at `dst`, rows
+// `dstPitch` bytes apart, as blue-green-red (`swap`, RGB8) or as
+// interleaved 16-bit pixels (planar sources), with the maths of the replace
+// and merge kernels; only the row's own bytes are written, never a row's
+// padding. A pitch below the row or a null destination fails as the copy to
+// the host would.
+void packToHost(const SurfaceView& src, bool swap, void* dst, uint64_t dstPitch);
+
 // The CUDA drivers.
 OPIX_CUDA_DRIVERS(void channelReplaceCuda(const WordGroupJob& job); void channelSplitCuda(const WordGroupJob& job);
                   void channelMergeCuda(const WordGroupJob& job);)

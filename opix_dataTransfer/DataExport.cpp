@@ -60,11 +60,20 @@ DataExport::DataExport(opixDeviceSurfaceBufferHandle_t source)
       sourceOwner_(leases::hold(source)) {
   if (!accepted(format_)) unsupported(format_);
   checks::externalBuffer(*source);
-  intermediate_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, deliveredFormat(format_));
+  // The CUDA drivers swap or interleave on the device, into a buffer the
+  // copy to the host then reads. The host drivers write the delivered layout
+  // as they copy the image into host memory: no pass and no buffer of their
+  // own.
+  const bool converts = format_ == OPIX_RGB8 || isPlanar(format_);
+  if (converts && cudaDrivers())
+    intermediate_ = createSurfaceBuffer(source->maxWidth, source->maxHeight, deliveredFormat(format_));
+  delivered_ = deliveredFormat(format_);
   Allocate();
 }
 
-void DataExport::ComputeMemorySize() { reserve(*intermediate_); }
+void DataExport::ComputeMemorySize() {
+  if (intermediate_) reserve(*intermediate_);
+}
 
 void DataExport::Copy(void* destination, uint32_t width, uint32_t pitch, uint32_t height,
                       const opixExportParameters_t* parameters, bool wait) {
@@ -73,12 +82,13 @@ void DataExport::Copy(void* destination, uint32_t width, uint32_t pitch, uint32_
   checks::widthMatches(width, source_->width);
   checks::heightMatches(height, source_->height);
 
-  // Planar colour is interleaved, and a blue-green-red delivery swapped, into
-  // the intermediate buffer; the source keeps its order, so exporting the
-  // same buffer twice delivers the same image twice.
+  // Planar colour is interleaved, and a blue-green-red delivery swapped, on
+  // the way; the source keeps its order, so exporting the same buffer twice
+  // delivers the same image twice.
   const bool swap = format_ == OPIX_RGB8 && parameters && parameters->convert == OPIX_CONVERT_BGR;
+  const bool convert = swap || isPlanar(format_);
   const opixDeviceSurfaceBuffer_t* from = source_;
-  if (swap || isPlanar(format_)) {
+  if (convert && intermediate_) {
     setCurrentSize(*intermediate_, width, height);
     if (swap)
       launchChannelReplace(surfaceView(*source_), surfaceView(*intermediate_));
@@ -87,7 +97,9 @@ void DataExport::Copy(void* destination, uint32_t width, uint32_t pitch, uint32_
     from = intermediate_.get();
   }
   try {
-    if (width != 0 && height != 0)
+    if (convert && !intermediate_)
+      packToHost(surfaceView(*source_), swap, destination, pitch);
+    else if (width != 0 && height != 0)
       copy2D(destination, pitch, deviceAddress(*from), from->pitch, hostRowBytes(width), height,
              device::CopyKind::DeviceToHost);
     if (wait) streamSynchronize();

@@ -1,6 +1,7 @@
 // Export to host: copies the last device surface of a chain into host
 // memory, interleaving planar colour on the way and optionally delivering
-// 8-bit colour in blue-green-red order.
+// 8-bit colour in blue-green-red order (on the host drivers as part of the
+// copy, on the CUDA drivers in a pass before it).
 #pragma once
 
 #include <cstdint>
@@ -18,7 +19,7 @@ class DataExport : public MemoryAdapter {
   explicit DataExport(opixDeviceSurfaceBufferHandle_t source);
 
   // The layout Copy delivers to host memory.
-  opixSurfaceFormat_t hostFormat() const { return intermediate_->surfaceFormat; }
+  opixSurfaceFormat_t hostFormat() const { return delivered_; }
 
   // Copies the source's current image to `destination` (rows `pitch` bytes
   // apart) and, with `wait`, waits until it is there; otherwise the copy is
@@ -32,6 +33,9 @@ class DataExport : public MemoryAdapter {
 
   opixDeviceSurfaceBufferHandle_t source_;
   SurfaceOwner sourceOwner_;
+  opixSurfaceFormat_t delivered_;
+  // What the CUDA drivers convert into before the copy to the host; none on
+  // the host drivers, which convert as they copy.
   SurfaceBufferPtr intermediate_;
 };
 

@@ -17,6 +17,7 @@
 
 #include "CliSupport.h"
 #include "TiffTestSupport.h"
+#include "device/Device.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -620,6 +621,37 @@ TEST_F(Cli, FusedCorrectionsWriteTheFilesOfTheFilters) {
     EXPECT_EQ(f.out.find("Color correction time"), std::string::npos) << f.out;
     EXPECT_EQ(f.out.find("MAD time"), std::string::npos) << f.out;
     EXPECT_NE(f.out.find("Effective debayer performance"), std::string::npos);
+  }
+}
+
+// The host drivers write the delivered layout (blue-green-red for BMP,
+// interleaved 16-bit pixels) as the export copies the image to the host; the
+// CUDA drivers convert in a pass of their own before the copy, and -nofuse
+// keeps the corrections as filters. Every output type at 8 and 16 bits, on
+// an odd size, gets the same file bytes from both.
+TEST_F(Cli, ExportConvertingAsItCopiesWritesTheSameFiles) {
+  if (!device::cudaDriversOnCpuCompiledIn()) GTEST_SKIP() << "no CUDA drivers for the CPU in this build";
+  writePgm("in8.pgm", 67, 65, false, 81);
+  writePgm("in12.pgm", 67, 65, true, 82);
+  const std::pair<const char*, const char*> cases[] = {
+      {"in8.pgm", "a.bmp"},  {"in8.pgm", "a.ppm"},  {"in8.pgm", "a.tif"},
+      {"in8.pgm", "a.png"},  {"in12.pgm", "b.bmp"}, {"in12.pgm", "b.ppm"},
+      {"in12.pgm", "b.tif"}, {"in12.pgm", "b.png"}, {"in12.pgm", "c.tiff"},
+  };
+  for (const auto& [input, output] : cases) {
+    SCOPED_TRACE(output);
+    const std::vector<std::string> options = {"-i",  input,   "-type", "DFPD", "-wb_R",
+                                              "1.4", "-wb_B", "1.2",   "-p",   "GBRG"};
+    std::vector<std::string> host = options, kernels = options;
+    host.insert(host.end(), {"-o", std::string("h_") + output});
+    kernels.insert(kernels.end(), {"-o", std::string("k_") + output, "-nofuse"});
+    const Result h = finish(start(host, true, -1, [] { unsetenv("OPIX_CUDA_ON_CPU"); }));
+    const Result k = finish(start(kernels, true, -1, [] { setenv("OPIX_CUDA_ON_CPU", "1", 1); }));
+    ASSERT_EQ(h.status, 0) << h.err;
+    ASSERT_EQ(k.status, 0) << k.err;
+    const std::string a = readFile(path(std::string("h_") + output)), b = readFile(path(std::string("k_") + output));
+    EXPECT_GT(a.size(), 67u * 65 * 3);
+    EXPECT_TRUE(a == b) << "files differ";
   }
 }
 

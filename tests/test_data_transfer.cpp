@@ -1,5 +1,6 @@
 // Import from host and export to host on the backend in use.
 #include "DeviceSurfaceBuffer.h"
+#include "KernelLaunch.h"
 #include "TransferHandles.h"
 #include "TransferSupport.h"
 
@@ -152,9 +153,14 @@ TEST(DataTransfer, AllocatedMemory) {
   Importer rgb16(OPIX_RGB16, 3, 5);  // staging 20 x 5, destination 3 planes of 8 x 5
   EXPECT_EQ(opixImportFromHostGetAllocatedGpuMemorySize(rgb16.handle, &bytes), OPIX_OK);
   EXPECT_EQ(bytes, 128u + 128u);
-  Exporter out(rgb16.buffer);  // intermediate RGB16 20 x 5
+  // The CUDA drivers interleave into an RGB16 buffer of 20 x 5 before the
+  // copy; the host drivers interleave as they copy, into the host image.
+  Exporter out(rgb16.buffer);
   EXPECT_EQ(opixExportToHostGetAllocatedGpuMemorySize(out.handle, &bytes), OPIX_OK);
-  EXPECT_EQ(bytes, 128u);
+  EXPECT_EQ(bytes, cudaDrivers() ? 128u : 0u);
+  Exporter grayOut(gray.buffer);  // a plain copy
+  EXPECT_EQ(opixExportToHostGetAllocatedGpuMemorySize(grayOut.handle, &bytes), OPIX_OK);
+  EXPECT_EQ(bytes, 0u);
   EXPECT_EQ(opixExportToHostGetAllocatedGpuMemorySize(out.handle, nullptr), OPIX_INVALID_VALUE);
 }
 
@@ -203,6 +209,19 @@ TEST(DataTransfer, FailedCopiesLeaveTheComponentUsable) {
   EXPECT_EQ(opixExportToHostCopy(out.handle, host.data(), 15, 96, 4, nullptr), OPIX_INVALID_SIZE);
   EXPECT_EQ(opixExportToHostCopy(out.handle, host.data(), 16, 96, 3, nullptr), OPIX_INVALID_SIZE);
   EXPECT_EQ(opixExportToHostCopy(out.handle, host.data(), 16, 90, 4, nullptr), OPIX_EXECUTION_FAILURE);
+  EXPECT_EQ(opixExportToHostCopy(out.handle, nullptr, 16, 96, 4, nullptr), OPIX_EXECUTION_FAILURE);
+  // The same for a blue-green-red delivery, which also converts on the way.
+  {
+    Importer rgb(OPIX_RGB8, 16, 4);
+    HostImage frame(OPIX_RGB8, 16, 4);
+    ASSERT_EQ(rgb.copy(frame), OPIX_OK);
+    Exporter rgbOut(rgb.buffer);
+    const opixExportParameters_t bgr{OPIX_CONVERT_BGR};
+    std::vector<uint8_t> small(16 * 3 * 4, 0x5A);
+    EXPECT_EQ(opixExportToHostCopy(rgbOut.handle, small.data(), 16, 47, 4, &bgr), OPIX_EXECUTION_FAILURE);
+    EXPECT_EQ(opixExportToHostCopy(rgbOut.handle, nullptr, 16, 48, 4, &bgr), OPIX_EXECUTION_FAILURE);
+    EXPECT_EQ(small, std::vector<uint8_t>(16 * 3 * 4, 0x5A));
+  }
 
   ASSERT_EQ(in.copy(img), OPIX_OK);
   const HostImage back = out.copy(16, 4);

@@ -73,19 +73,13 @@ constexpr int kStrip = 512;  // columns, even so that a strip keeps the row's ph
 constexpr int kReach = 4;    // rows of estimates beyond the band
 constexpr int kFirst = -3;   // half index of entry 0: position 2 * (n + kFirst) + parity
 
-// The entries of a half-resolution array around the sites of a row:
-// at(k)(dx, dy) is the entry of the site dx columns and dy rows from site k,
-// which is entry k + (dx >> 1) of row dy. Rows of the other parity are
-// moved by the row's parity to make it so.
+// The rows of a half-resolution array around the sites of a row, dy = -2 to
+// 2: the entry of the site dx columns and dy rows from site k is entry
+// k + (dx >> 1) of rows[dy + 2]. Rows of the other parity are moved by the
+// row's parity to make it so.
 template <class V>
 struct SitesAround {
-  const V* rows[5];  // dy = -2 to 2
-  struct At {
-    const SitesAround& a;
-    int k;
-    int operator()(int dx, int dy) const { return a.rows[dy + 2][k + (dx >> 1)]; }
-  };
-  At at(int k) const { return {*this, k}; }
+  const V* rows[5];
 };
 
 // V: the integer type of the arrays.
@@ -207,14 +201,29 @@ inline void dfpdBand(const PhasedRows<T>& img, BandRows<V>& b, int y0, int y1, i
   for (int y = y0 - 2; y < y1 + 2; ++y) {
     const int p = y & 1, r = y - top;
     const SitesAround<V> dh = b.around(b.dh, r, p), dv = b.around(b.dv, r, p);
+    // The rows in locals of their own: held in the record, they would be
+    // reloaded after every byte store to HZ, which keeps the loop scalar.
+    const V* __restrict h0 = dh.rows[0], * __restrict h1 = dh.rows[1], * __restrict h2 = dh.rows[2], * __restrict h3 = dh.rows[3], * __restrict h4 = dh.rows[4];
+    const V* __restrict v0 = dv.rows[0], * __restrict v1 = dv.rows[1], * __restrict v2 = dv.rows[2], * __restrict v3 = dv.rows[3], * __restrict v4 = dv.rows[4];
     const V* __restrict S = b.row(b.sample, r), * __restrict GH = b.row(b.gh, r), * __restrict GV = b.row(b.gv, r);
     V* __restrict G = b.row(b.green, r), * __restrict D = b.row(b.diff, r);
     unsigned char* __restrict HZ = b.row(b.horizontal, r);
 #pragma GCC ivdep
     for (int k = 1; k + 1 < n; ++k) {
-      const bool horizontal = dfpdHorizontal(dh.at(k), dv.at(k));
-      const int g = horizontal ? GH[k] : GV[k];
-      HZ[k] = horizontal;
+      const auto dhAt = [&](int dx, int dy) {
+        const V* row = dy == -2 ? h0 : dy == -1 ? h1 : dy == 0 ? h2 : dy == 1 ? h3 : h4;
+        return int(row[k + (dx >> 1)]);
+      };
+      const auto dvAt = [&](int dx, int dy) {
+        const V* row = dy == -2 ? v0 : dy == -1 ? v1 : dy == 0 ? v2 : dy == 1 ? v3 : v4;
+        return int(row[k + (dx >> 1)]);
+      };
+      const bool horizontal = dfpdHorizontal(dhAt, dvAt);
+      // Both estimates loaded, then a select: a conditional load is control
+      // flow, which keeps the 16-bit AVX2 build of this loop scalar.
+      const int gh = GH[k], gv = GV[k];
+      const int g = horizontal ? gh : gv;
+      HZ[k] = static_cast<unsigned char>(horizontal ? 1 : 0);
       G[k] = V(g);
       D[k] = V(S[k] - g);
     }

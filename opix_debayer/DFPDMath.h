@@ -22,17 +22,27 @@ namespace opix {
 // neighbours). Tiled callers overlap their tiles by it.
 constexpr int kDFPDReach = 6;
 
+// Every step below computes in int. A caller may name a narrower integer
+// type I for the intermediate results where every value of its sources fits
+// in it; the results are then those of int, since +, - and * give the same
+// low bits in any width and each result is cast before a shift, comparison
+// or clamp reads it, and again after a clamp. 8-bit sources fit int16_t at every step: estimates'
+// filter sums lie in -510..1530, colour differences in -255..255, their pair
+// sums in -510..510, gradients in 0..255 and classifier sums in 0..3060.
+
 // A directional green estimate at a site: the filter (-1, 2, 2, 2, -1) / 4
 // along a row or column, c being the centre, n1a/n1b the neighbours at one
 // and n2a/n2b those at two.
+template <class I = int>
 OPIX_HD int dfpdEstimate(int c, int n1a, int n1b, int n2a, int n2b, int hi) {
-  return clampSample((2 * (n1a + n1b) + 2 * c - n2a - n2b) >> 2, hi);
+  return I(clampSample(I(2 * (n1a + n1b) + 2 * c - n2a - n2b) >> 2, hi));
 }
 
 // The gradient between two colour differences, limited to gmax.
+template <class I = int>
 OPIX_HD int dfpdGradient(int c0, int c1, int gmax) {
-  const int d = c0 > c1 ? c0 - c1 : c1 - c0;
-  return d < gmax ? d : gmax;
+  const int d = c0 > c1 ? I(c0 - c1) : I(c1 - c0);
+  return I(d < gmax ? d : gmax);
 }
 
 // Gradient limit of a source format: the gradients of 8-bit sources fit a
@@ -40,22 +50,26 @@ OPIX_HD int dfpdGradient(int c0, int c1, int gmax) {
 OPIX_HD int dfpdGradientMax(int hi) { return hi == 255 ? 255 : 65535; }
 
 // A classifier sum: the two central gradients weigh three times.
+template <class I = int>
 OPIX_HD int dfpdSum(int a0, int a1, int b0, int b1, int c0, int c1, int d0, int d1) {
-  return 3 * (a0 + a1) + b0 + b1 + c0 + c1 + d0 + d1;
+  return I(3 * (a0 + a1) + b0 + b1 + c0 + c1 + d0 + d1);
 }
 
 // The classifier at a site from the gradients of the sites around it:
 // dh(dx, dy) and dv(dx, dy) are those of the site dx columns and dy rows
 // away. Horizontal when its sum is not larger (a tie goes to horizontal).
-template <class Dh, class Dv>
+template <class I = int, class Dh, class Dv>
 OPIX_HD bool dfpdHorizontal(const Dh& dh, const Dv& dv) {
-  const int sh = dfpdSum(dh(-2, 0), dh(0, 0), dh(-2, -2), dh(0, -2), dh(-2, 2), dh(0, 2), dh(-1, -1), dh(-1, 1));
-  const int sv = dfpdSum(dv(0, -2), dv(0, 0), dv(-2, -2), dv(-2, 0), dv(2, -2), dv(2, 0), dv(-1, -1), dv(1, -1));
+  const int sh = dfpdSum<I>(dh(-2, 0), dh(0, 0), dh(-2, -2), dh(0, -2), dh(-2, 2), dh(0, 2), dh(-1, -1), dh(-1, 1));
+  const int sv = dfpdSum<I>(dv(0, -2), dv(0, 0), dv(-2, -2), dv(-2, 0), dv(2, -2), dv(2, 0), dv(-1, -1), dv(1, -1));
   return sh <= sv;
 }
 
 // A colour rebuilt on `base` from two colour differences.
-OPIX_HD int dfpdFromDifferences(int base, int d0, int d1, int hi) { return clampSample(base + ((d0 + d1) >> 1), hi); }
+template <class I = int>
+OPIX_HD int dfpdFromDifferences(int base, int d0, int d1, int hi) {
+  return I(clampSample(I(base + (I(d0 + d1) >> 1)), hi));
+}
 
 // Every step at one phased position, from a sample accessor s(x, y).
 template <class Src>
@@ -88,16 +102,23 @@ struct DFPDPoint {
 struct GreenColours {
   int row, column;
 };
+template <class I = int>
 OPIX_HD GreenColours dfpdGreenColours(int g, int left, int right, int up, int down, int hi) {
-  return {dfpdFromDifferences(g, left, right, hi), dfpdFromDifferences(g, up, down, hi)};
+  return {dfpdFromDifferences<I>(g, left, right, hi), dfpdFromDifferences<I>(g, up, down, hi)};
 }
 
 // The missing colour at a site with own sample c. Along the row the two
 // green neighbours share the site's row: `a` and `b` are their (column
 // colour - row colour). Along the column they lie in rows of the other
 // colour, where the same quantity has the opposite sign.
-OPIX_HD int dfpdMissingAlongRow(int c, int a, int b, int hi) { return dfpdFromDifferences(c, a, b, hi); }
-OPIX_HD int dfpdMissingAlongColumn(int c, int a, int b, int hi) { return dfpdFromDifferences(c, -a, -b, hi); }
+template <class I = int>
+OPIX_HD int dfpdMissingAlongRow(int c, int a, int b, int hi) {
+  return dfpdFromDifferences<I>(c, a, b, hi);
+}
+template <class I = int>
+OPIX_HD int dfpdMissingAlongColumn(int c, int a, int b, int hi) {
+  return dfpdFromDifferences<I>(c, -a, -b, hi);
+}
 
 // The pixel at any phased position from the samples and the final green
 // and decision of the sites around it (`sites.green(x, y)`,

@@ -149,8 +149,8 @@ inline void dfpdRowPixels(const T* s, BandRows<V>& b, int r, int w, int sx, int 
   for (int m = mLo; m <= mHi; ++m) {
     const int k = m - kFirst;
     const int c = S[k];
-    const int alongRow = dfpdMissingAlongRow(c, GD[k - 1 + P], GD[k + P], hi);
-    const int alongColumn = dfpdMissingAlongColumn(c, GDu[k], GDd[k], hi);
+    const int alongRow = dfpdMissingAlongRow<V>(c, GD[k - 1 + P], GD[k + P], hi);
+    const int alongColumn = dfpdMissingAlongColumn<V>(c, GDu[k], GDd[k], hi);
     const Rgb site = P ? Rgb{HZ[k] ? alongRow : alongColumn, G[k], c} : Rgb{c, G[k], HZ[k] ? alongRow : alongColumn};
     const int gs = s[2 * m + 1 - P];
     // In a red row the row colour is red, in a blue row blue.
@@ -179,8 +179,8 @@ inline void dfpdBand(const PhasedRows<T>& img, BandRows<V>& b, int y0, int y1, i
     for (int i = iLo; i <= iHi; ++i) {
       const int x = 2 * i + p, k = i - kFirst;
       const int c = s[x];
-      const int h = dfpdEstimate(c, s[x - 1], s[x + 1], s[x - 2], s[x + 2], hi);
-      const int v = dfpdEstimate(c, u1[x], d1[x], u2[x], d2[x], hi);
+      const int h = dfpdEstimate<V>(c, s[x - 1], s[x + 1], s[x - 2], s[x + 2], hi);
+      const int v = dfpdEstimate<V>(c, u1[x], d1[x], u2[x], d2[x], hi);
       S[k] = V(c);
       GH[k] = V(h);
       GV[k] = V(v);
@@ -193,9 +193,9 @@ inline void dfpdBand(const PhasedRows<T>& img, BandRows<V>& b, int y0, int y1, i
     const V* __restrict CH = b.row(b.ch, r), * __restrict CV = b.row(b.cv, r), * __restrict CV2 = b.row(b.cv, r + 2 < b.rows ? r + 2 : r);
     V* __restrict DH = b.row(b.dh, r), * __restrict DV = b.row(b.dv, r);
 #pragma GCC ivdep
-    for (int k = 0; k + 1 < n; ++k) DH[k] = V(dfpdGradient(CH[k], CH[k + 1], gmax));
+    for (int k = 0; k + 1 < n; ++k) DH[k] = V(dfpdGradient<V>(CH[k], CH[k + 1], gmax));
 #pragma GCC ivdep
-    for (int k = 0; k < n; ++k) DV[k] = V(dfpdGradient(CV[k], CV2[k], gmax));
+    for (int k = 0; k < n; ++k) DV[k] = V(dfpdGradient<V>(CV[k], CV2[k], gmax));
   }
   // Decisions and final green, two rows beyond the band.
   for (int y = y0 - 2; y < y1 + 2; ++y) {
@@ -218,7 +218,7 @@ inline void dfpdBand(const PhasedRows<T>& img, BandRows<V>& b, int y0, int y1, i
         const V* row = dy == -2 ? v0 : dy == -1 ? v1 : dy == 0 ? v2 : dy == 1 ? v3 : v4;
         return int(row[k + (dx >> 1)]);
       };
-      const bool horizontal = dfpdHorizontal(dhAt, dvAt);
+      const bool horizontal = dfpdHorizontal<V>(dhAt, dvAt);
       // Both estimates loaded, then a select: a conditional load is control
       // flow, which keeps the 16-bit AVX2 build of this loop scalar.
       const int gh = GH[k], gv = GV[k];
@@ -240,7 +240,7 @@ inline void dfpdBand(const PhasedRows<T>& img, BandRows<V>& b, int y0, int y1, i
 #pragma GCC ivdep
     for (int j = jLo; j <= jHi; ++j) {
       const int k = j - kFirst;
-      const GreenColours c = dfpdGreenColours(s[2 * j + 1 - p], D[k - p], D[k - p + 1], Du[k], Dd[k], hi);
+      const GreenColours c = dfpdGreenColours<V>(s[2 * j + 1 - p], D[k - p], D[k - p + 1], Du[k], Dd[k], hi);
       RC[k] = V(c.row);
       CC[k] = V(c.column);
       GD[k] = V(c.column - c.row);

@@ -1,5 +1,7 @@
 #include "DebayerBinning.h"
 
+#include <cstring>
+
 #include "BinningMath.h"
 #include "Checks.h"
 #include "HostRows.h"
@@ -79,10 +81,55 @@ inline void binRowOf(const BlockRows<T, F>& src, int width, int pattern, const S
     p.sx ? binRow<F, 1, 0>(src, width, store) : binRow<F, 0, 0>(src, width, store);
 }
 
+// The rows of an 8-bit block row in restricted local pointers: the bytes
+// stored below cannot then alias them, so the loop keeps them in registers
+// instead of reloading them for every pixel.
+template <int F>
+struct LocalRows8 {
+  const uint8_t* __restrict row[F];
+  int operator()(int x, int j) const { return row[j][x]; }
+};
+
+// 8-bit pixels go in pairs to a chunk of whole words, three a pair: (r0, g0),
+// (b0, r1), (g1, b1), in the byte order of the destination on a little-endian
+// host; the chunk is then copied to the row. Byte stores three apart would
+// keep the loop scalar.
+template <int F, int Sx, int Sy>
+inline void binRow8Shifted(const BlockRows<uint8_t, F>& src, int width, unsigned char* out) {
+  LocalRows8<F> rows;
+  for (int j = 0; j < F; ++j) rows.row[j] = src.row[j];
+  constexpr int kChunk = 512;  // pixels, even
+  uint16_t words[3 * kChunk / 2];
+  for (int x0 = 0; x0 < width; x0 += kChunk) {
+    const int n = width - x0 < kChunk ? width - x0 : kChunk;
+    uint16_t* __restrict t = words;
+#pragma GCC ivdep
+    for (int i = 0; i < n / 2; ++i) {
+      const int x = F * (x0 + 2 * i);
+      const Rgb a = binPixelBy<F>(rows, ShiftPhase<Sx, Sy>{}, x, 0);
+      const Rgb b = binPixelBy<F>(rows, ShiftPhase<Sx, Sy>{}, x + F, 0);
+      t[3 * i] = static_cast<uint16_t>(a.r | (a.g << 8));
+      t[3 * i + 1] = static_cast<uint16_t>(a.b | (b.r << 8));
+      t[3 * i + 2] = static_cast<uint16_t>(b.g | (b.b << 8));
+    }
+    std::memcpy(out + 3 * int64_t(x0), words, 6 * size_t(n / 2));
+    // An odd last pixel alone: its pair's other block lies past the row.
+    if (n & 1) {
+      const int x = x0 + n - 1;
+      Rgb8Row{out}(x, binPixelBy<F>(rows, ShiftPhase<Sx, Sy>{}, F * x, 0));
+    }
+  }
+}
+
 template <int F>
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void binRow8(const BlockRows<uint8_t, F>& src, int width, int pattern,
                                                             unsigned char* out) {
-  binRowOf(src, width, pattern, Rgb8Row{out});
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the words of a pair are stored in host byte order");
+  const PatternShift p = bayerShift(pattern);
+  if (p.sy)
+    p.sx ? binRow8Shifted<F, 1, 1>(src, width, out) : binRow8Shifted<F, 0, 1>(src, width, out);
+  else
+    p.sx ? binRow8Shifted<F, 1, 0>(src, width, out) : binRow8Shifted<F, 0, 0>(src, width, out);
 }
 
 template <int F>

@@ -138,14 +138,16 @@ TEST(Binning, BlockMeansOnEveryFactorPatternAndDepth) {
   for (opixDebayerType_t type : {OPIX_BINNING_2x2, OPIX_BINNING_4x4, OPIX_BINNING_8x8})
     for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16}) {
       const int factor = type == OPIX_BINNING_2x2 ? 2 : type == OPIX_BINNING_4x4 ? 4 : 8;
-      DebayerRun run(type, 1001, 999, f);
+      DebayerRun run(type, 2063, 999, f);
       ASSERT_EQ(run.status, OPIX_OK);
-      EXPECT_EQ(run.destination->maxWidth, 1001u / factor);
+      EXPECT_EQ(run.destination->maxWidth, 2063u / factor);
       uint64_t bytes = 0;
       ASSERT_EQ(opixDebayerGetAllocatedGpuMemorySize(run.handle(), &bytes), OPIX_OK);
-      EXPECT_EQ(bytes, alignUp(opixImageSize(run.destination->surfaceFormat, 1001 / factor, 999 / factor), 128));
+      EXPECT_EQ(bytes, alignUp(opixImageSize(run.destination->surfaceFormat, 2063 / factor, 999 / factor), 128));
+      // Rows of more than a thousand pixels, an odd number at 2 x 2, so that
+      // the host rows' chunks and their odd last pixel are all met.
       for (opixBayerPattern_t p : kPatterns)
-        for (auto [w, h] : {std::pair{1001u, 999u}, std::pair{130u, 67u}, std::pair{7u, 9u}}) {
+        for (auto [w, h] : {std::pair{1001u, 999u}, std::pair{2063u, 17u}, std::pair{130u, 67u}, std::pair{7u, 9u}}) {
           const Mosaic m = randomMosaic(w, h, f, w + h + p + factor);
           ASSERT_EQ(run.run(m, p), OPIX_OK);
           ASSERT_EQ(run.destination->width, w / factor);

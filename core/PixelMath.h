@@ -17,13 +17,17 @@ OPIX_HD int saturateTruncate(float rounded, int maxValue) {
 // Rounds half up (adds 0.5 and truncates) and saturates to [0, maxValue].
 OPIX_HD int roundHalfUpClamp(float v, int maxValue) { return saturateTruncate(v + 0.5f, maxValue); }
 
-// The same value for every v (NaN included) through selects instead of
-// branches, for host rows that vectorise: the truncation is always taken, of
-// a value already inside [0, maxValue] (maxValue < 2^24, so exact as float).
-inline int roundHalfUpClampSelect(float v, int maxValue) {
-  const float r = v + 0.5f, top = float(maxValue);
-  const float low = r > 0.0f ? r : 0.0f;
+// saturateTruncate's value for every input (NaN included) through selects
+// instead of branches, for host rows that vectorise: the truncation is always
+// taken, of a value already inside [0, maxValue] (maxValue < 2^24, so exact
+// as float).
+inline int saturateTruncateSelect(float rounded, int maxValue) {
+  const float top = float(maxValue);
+  const float low = rounded > 0.0f ? rounded : 0.0f;
   return int(low < top ? low : top);
 }
+
+// roundHalfUpClamp's value through selects.
+inline int roundHalfUpClampSelect(float v, int maxValue) { return saturateTruncateSelect(v + 0.5f, maxValue); }
 
 }  // namespace opix

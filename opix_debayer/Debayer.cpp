@@ -191,38 +191,84 @@ void fillRows(const WorkView& w) {
   });
 }
 
+// SAM over one row, the matrices' presence fixed so the loop has no branch.
+template <bool Shift, bool Factor, class T, class B>
+void samRun(const T* in, T* d, const B* b, const float* f, int n, uint32_t hi) {
+  for (int x = 0; x < n; ++x)
+    d[x] = static_cast<T>(madSampleSelect(in[x], Shift, Shift ? b[x] : 0, Factor, Factor ? f[x] : 1.0f, hi));
+}
+template <class T, class B>
+void samRow(const T* in, T* d, const B* b, const float* f, int n, uint32_t hi) {
+  if (b && f)
+    samRun<true, true>(in, d, b, f, n, hi);
+  else if (b)
+    samRun<true, false>(in, d, b, f, n, hi);
+  else if (f)
+    samRun<false, true>(in, d, b, f, n, hi);
+  else
+    samRun<false, false>(in, d, b, f, n, hi);
+}
+
+// A per-site step over one row: even columns with e, odd ones with o. In
+// place, the row is read through d itself, so the loop needs no overlap test
+// to vectorise.
+template <bool InPlace, class T, class Fn>
+void sitePairRun(const T* in, T* d, int n, float e, float o, Fn fn) {
+  const T* src = InPlace ? d : in;
+  int x = 0;
+  for (; x + 1 < n; x += 2) {
+    d[x] = static_cast<T>(fn(src[x], e));
+    d[x + 1] = static_cast<T>(fn(src[x + 1], o));
+  }
+  if (x < n) d[x] = static_cast<T>(fn(src[x], e));
+}
+template <class T, class Fn>
+void sitePairRow(const T* in, T* d, int n, float e, float o, Fn fn) {
+  if (in == d)
+    sitePairRun<true>(in, d, n, e, o, fn);
+  else
+    sitePairRun<false>(in, d, n, e, o, fn);
+}
+
 // One image row corrected step by step, each step a plain loop over the row
-// (which stays in the cache), as the filters' host drivers run it.
+// (which stays in the cache), as the filters' host drivers run it; the
+// samples round through selects (the shared rounding's values).
 template <class T>
 void correctRow(const PreOperations& p, const T* s, T* d, int y, int n) {
   const T* in = s;
+  const uint32_t hi = p.hi;
   if (p.sam) {
     const uint8_t* shiftRow = p.shift ? p.shift + int64_t{y} * p.shiftPitch : nullptr;
     const float* f = p.factor ? p.factor + int64_t{y} * p.factorPitch : nullptr;
-    if (p.wideShift) {
-      const auto* b = reinterpret_cast<const int16_t*>(shiftRow);
-      for (int x = 0; x < n; ++x)
-        d[x] = static_cast<T>(madSample(in[x], b != nullptr, b ? b[x] : 0, f != nullptr, f ? f[x] : 1.0f, p.hi));
-    } else {
-      const auto* b = reinterpret_cast<const int8_t*>(shiftRow);
-      for (int x = 0; x < n; ++x)
-        d[x] = static_cast<T>(madSample(in[x], b != nullptr, b ? b[x] : 0, f != nullptr, f ? f[x] : 1.0f, p.hi));
-    }
+    if (p.wideShift)
+      samRow(in, d, reinterpret_cast<const int16_t*>(shiftRow), f, n, hi);
+    else
+      samRow(in, d, reinterpret_cast<const int8_t*>(shiftRow), f, n, hi);
     in = d;
   }
   if (p.blackShift) {
-    const float b[2] = {levelOfSite(p, bayerCellSite(p.blackPattern, 0, y)),
-                        levelOfSite(p, bayerCellSite(p.blackPattern, 1, y))};
-    for (int x = 0; x < n; ++x) d[x] = static_cast<T>(blackShiftSample(in[x], b[x & 1], p.hi));
+    sitePairRow(in, d, n, levelOfSite(p, bayerCellSite(p.blackPattern, 0, y)),
+                levelOfSite(p, bayerCellSite(p.blackPattern, 1, y)),
+                [hi](uint32_t v, float b) { return blackShiftSampleSelect(v, b, hi); });
     in = d;
   }
   if (p.whiteBalance) {
-    const float k[2] = {gainOfSite(p, bayerCellSite(p.balancePattern, 0, y)),
-                        gainOfSite(p, bayerCellSite(p.balancePattern, 1, y))};
-    for (int x = 0; x < n; ++x) d[x] = static_cast<T>(whiteBalanceSample(in[x], k[x & 1], p.hi));
+    sitePairRow(in, d, n, gainOfSite(p, bayerCellSite(p.balancePattern, 0, y)),
+                gainOfSite(p, bayerCellSite(p.balancePattern, 1, y)),
+                [hi](uint32_t v, float k) { return whiteBalanceSampleSelect(v, k, hi); });
     in = d;
   }
   if (in == s) std::memcpy(d, s, sizeof(T) * size_t(n));
+}
+// The rows built for x86-64-v3 and v4 too, where the white balance's fmaf
+// is one instruction.
+OPIX_HOST_FMA_CLONES __attribute__((flatten)) void correctRow8(const PreOperations& p, const uint8_t* s, uint8_t* d,
+                                                               int y, int n) {
+  correctRow(p, s, d, y, n);
+}
+OPIX_HOST_FMA_CLONES __attribute__((flatten)) void correctRow16(const PreOperations& p, const uint16_t* s, uint16_t* d,
+                                                                int y, int n) {
+  correctRow(p, s, d, y, n);
 }
 
 template <class T>
@@ -231,7 +277,10 @@ void preCopyRows(const PreCopyArgs& a) {
     const int y = apronSourceRow(static_cast<int>(r), a.y0, a.height);
     const T* s = reinterpret_cast<const T*>(a.src + int64_t{y} * a.srcPitch);
     T* row = reinterpret_cast<T*>(a.work + r * a.workPitch);
-    correctRow(a.pre, s, row + a.first, y, a.cols);
+    if constexpr (sizeof(T) == 1)
+      correctRow8(a.pre, s, row + a.first, y, a.cols);
+    else
+      correctRow16(a.pre, s, row + a.first, y, a.cols);
     for (int c = 0; c < a.first; ++c) row[c] = row[a.first + apronSourceRow(c, a.first, a.cols)];
     for (int c = a.first + a.cols; c < a.total; ++c) row[c] = row[a.first + apronSourceRow(c, a.first, a.cols)];
   });

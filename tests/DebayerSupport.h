@@ -36,9 +36,13 @@ class DebayerRun {
  public:
   static constexpr uint8_t kGuard = 0xA5;
 
-  DebayerRun(opixDebayerType_t type, uint32_t maxW, uint32_t maxH, opixSurfaceFormat_t f)
+  // With `pre`, a debayer with those pre-operations (and room for their matrices).
+  DebayerRun(opixDebayerType_t type, uint32_t maxW, uint32_t maxH, opixSurfaceFormat_t f,
+             const opixDebayerPreOperations_t* pre = nullptr)
       : source_(maxW, maxH, f), format_(f) {
-    status = opixDebayerCreate(&handle_, type, maxW, maxH, source_.buffer.get(), &destination);
+    status =
+        pre ? opixDebayerCreateWithPreOperations(&handle_, type, maxW, maxH, pre, source_.buffer.get(), &destination)
+            : opixDebayerCreate(&handle_, type, maxW, maxH, source_.buffer.get(), &destination);
   }
   ~DebayerRun() {
     if (handle_) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -162,6 +163,60 @@ TEST_F(CudaDrivers, DemosaicThinImagesOfTheLargestWidth) {
     compareDebayer(OPIX_DFPD, f, 65535, 64, {{65535, 2}, {65533, 3}});
     if (f != OPIX_I8) compareDebayer(OPIX_L7, f, 65535, 64, {{65535, 2}});
   }
+}
+
+// The debayer's copy with pre-operations: every set of steps, with and
+// without each SAM matrix, on every depth, pattern and awkward size; the
+// steps' patterns differ from the debayer's, and the levels, shifts and
+// gains clamp samples at black and at white.
+TEST_F(CudaDrivers, PreOperationsEveryStepSetDepthAndSize) {
+  std::mt19937 rng(17);
+  std::vector<int8_t> shift8(size_t(kMaxW + 3) * kMaxH);
+  std::vector<int16_t> shift16(size_t(kMaxW + 1) * kMaxH);
+  std::vector<float> factor(size_t(kMaxW) * kMaxH);
+  for (int8_t& v : shift8) v = int8_t(int(rng() % 61) - 20);
+  for (int16_t& v : shift16) v = int16_t(int(rng() % 601) - 200);
+  for (float& v : factor) v = 0.5f + float(rng() % 1000) / 800.0f;
+  const opixSam_t sam{shift8.data(), factor.data()}, samShift{shift8.data(), nullptr},
+      samFactor{nullptr, factor.data()};
+  const opixSam16_t sam16{shift16.data(), factor.data()}, sam16Shift{shift16.data(), nullptr};
+  const opixBayerBlackShift_t black{{23.5f, 11.0f, 300.25f}, OPIX_BAYER_GBRG};
+  const opixWhiteBalance_t balance{1.7f, 0.93f, 1.06f, 2.4f, OPIX_BAYER_BGGR};
+  struct Steps {
+    const opixSam_t* sam;
+    const opixSam16_t* sam16;
+    bool black, balance;
+  };
+  const Steps steps[] = {{nullptr, nullptr, false, true},     {nullptr, nullptr, true, true},
+                         {&sam, nullptr, false, true},        {nullptr, &sam16, true, true},
+                         {&samShift, nullptr, false, false},  {&samFactor, nullptr, true, false},
+                         {nullptr, &sam16Shift, false, true}, {&sam, nullptr, true, true},
+                         {nullptr, nullptr, true, false},     {nullptr, nullptr, false, false}};
+  uint32_t seed = 700;
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16})
+    for (const Steps& st : steps) {
+      if (f == OPIX_I8 && (st.sam16 || st.black)) continue;  // 16-bit steps
+      opixDebayerPreOperations_t pre{};
+      pre.sam = st.sam;
+      pre.sam16 = st.sam16;
+      pre.blackShift = st.black ? &black : nullptr;
+      pre.whiteBalance = st.balance ? &balance : nullptr;
+      DebayerRun run(OPIX_HQLI, kMaxW, kMaxH, f, &pre);
+      ASSERT_EQ(run.status, OPIX_OK) << opixSurfaceFormatName(f);
+      for (const auto& [w, h] : kSizes)
+        for (opixBayerPattern_t p : kPatterns) {
+          SCOPED_TRACE(name(OPIX_HQLI, f, p, w, h) +
+                       (st.sam     ? " SAM"
+                        : st.sam16 ? " SAM16"
+                                   : "") +
+                       (st.black ? " black" : "") + (st.balance ? " balance" : ""));
+          const Mosaic m = randomMosaic(w, h, f, ++seed);
+          expectSameOnBothDrivers([&] {
+            const opixStatus_t s = run.run(m, p);
+            return Outcome{s, run.raw};
+          });
+        }
+    }
 }
 
 TEST_F(CudaDrivers, BinningEveryFactorPatternDepthAndSize) {

@@ -2,12 +2,16 @@
 // parameter records at Create and Transform, and every filter against its
 // formula on awkward sizes, every pattern and every format it takes.
 #include <cmath>
+#include <limits>
 #include <map>
 #include <string>
 
 #include "FilterSupport.h"
+#include "bayerBlackShift/BayerBlackShiftMath.h"
 #include "common/FilterRegistry.h"
 #include "example/Invert.h"
+#include "mad/MadMath.h"
+#include "whiteBalance/WhiteBalanceMath.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -457,6 +461,40 @@ TEST(BaseColorCorrection, RecordAtTransformReplacesTheOneOfCreate) {
   EXPECT_EQ(run.out.at(0, 0, 0), 245u);
   ASSERT_EQ(run.run(in), OPIX_OK);  // the new record stays in force
   EXPECT_EQ(run.out.at(1, 0, 1), 0u);
+}
+
+// ------------------------------------------------- host rows through selects
+
+// The host rows of the white balance, the black shift and the SAM round
+// through selects so that they vectorise: the same sample as the shared maths
+// for every sample of each depth, with factors, levels and shifts that push
+// the value below black, above white, to infinity or to NaN.
+TEST(FilterMaths, SelectFormsGiveTheSharedSamples) {
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  const float rounded[] = {0.0f,   -0.0f,   0.5f,       1.0f,     254.99998f,
+                           255.0f, 4095.0f, 65534.996f, 65535.0f, 1e30f,
+                           -1e30f, inf,     -inf,       nan,      std::numeric_limits<float>::denorm_min()};
+  for (int hi : {255, 4095, 65535})
+    for (float v : rounded) EXPECT_EQ(saturateTruncateSelect(v, hi), saturateTruncate(v, hi)) << v << " " << hi;
+
+  const float gains[] = {0.0f, -1.0f, 0.5f, 0.93f, 1.0f, 1.0000001f, 2.4f, 1e30f, inf, nan};
+  const float levels[] = {-7.5f, 0.0f, 0.5f, 23.5f, 40.25f, 255.5f, 70000.0f, -inf, nan};
+  const int32_t shifts[] = {-32768, -128, -1, 0, 3, 127, 32767};
+  for (uint32_t hi : {255u, 4095u, 65535u})
+    for (uint32_t p = 0; p <= hi; ++p) {
+      for (float k : gains)
+        ASSERT_EQ(whiteBalanceSampleSelect(p, k, hi), whiteBalanceSample(p, k, hi)) << p << " " << k << " " << hi;
+      for (float b : levels)
+        ASSERT_EQ(blackShiftSampleSelect(p, b, hi), blackShiftSample(p, b, hi)) << p << " " << b << " " << hi;
+      if (p % 7 != 0 && p + 1 < hi) continue;  // SAM: a seventh of the samples and the top two
+      for (int32_t b : shifts)
+        for (float a : {0.6f, 1.01f, -2.0f, inf, nan})
+          for (int m = 0; m < 4; ++m) {
+            const bool hasShift = (m & 1) != 0, hasFactor = (m & 2) != 0;
+            ASSERT_EQ(madSampleSelect(p, hasShift, b, hasFactor, a, hi), madSample(p, hasShift, b, hasFactor, a, hi))
+                << p << " " << b << " " << a << " " << m << " " << hi;
+          }
+    }
 }
 
 // -------------------------------------------------------------------- trace

@@ -10,12 +10,19 @@
 // only wider vectors and inline rounding instructions.
 // OPIX_HOST_SIMD_CLONES adds an AVX-512 build (x86-64-v4) for integer rows
 // that gain from the wider vectors.
+// OPIX_HOST_FMA_CLONES is for rows whose shared maths calls fmaf: the
+// x86-64-v3 and v4 builds have the FMA instructions, so fmaf is one
+// instruction there instead of a library call, with the same result (fmaf is
+// exactly rounded either way). Contraction stays off in every build, so no
+// other multiply and add is fused.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define OPIX_HOST_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
 #define OPIX_HOST_SIMD_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#define OPIX_HOST_FMA_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define OPIX_HOST_AVX2_CLONE
 #define OPIX_HOST_SIMD_CLONES
+#define OPIX_HOST_FMA_CLONES
 #endif
 
 namespace opix::host {

@@ -27,15 +27,37 @@ void ImageFilterWhiteBalance::Launch(const SurfaceView& source, const SurfaceVie
 
 namespace {
 
+// One row; k: the gains of its even and odd columns.
+template <class T>
+void whiteBalanceRun(const T* s, T* d, uint32_t n, const float (&k)[2], uint32_t hi) {
+  const float k0 = k[0], k1 = k[1];
+  uint32_t x = 0;
+  for (; x + 1 < n; x += 2) {
+    d[x] = static_cast<T>(whiteBalanceSampleSelect(s[x], k0, hi));
+    d[x + 1] = static_cast<T>(whiteBalanceSampleSelect(s[x + 1], k1, hi));
+  }
+  if (x < n) d[x] = static_cast<T>(whiteBalanceSampleSelect(s[x], k0, hi));
+}
+OPIX_HOST_FMA_CLONES __attribute__((flatten)) void whiteBalanceRow8(const uint8_t* s, uint8_t* d, uint32_t n,
+                                                                    const float (&k)[2], uint32_t hi) {
+  whiteBalanceRun(s, d, n, k, hi);
+}
+OPIX_HOST_FMA_CLONES __attribute__((flatten)) void whiteBalanceRow16(const uint16_t* s, uint16_t* d, uint32_t n,
+                                                                     const float (&k)[2], uint32_t hi) {
+  whiteBalanceRun(s, d, n, k, hi);
+}
+
 template <class T>
 void whiteBalanceRows(const WhiteBalanceArgs& a) {
   const uint32_t hi = maxSample(a.bits);
   host::parallelRows(a.src.height, [&](int64_t y) {
     const T* s = reinterpret_cast<const T*>(a.src.plane[0] + y * a.src.pitch);
     T* d = reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch);
-    // The two gains of this row, for even and odd columns.
     const float k[2] = {a.gain[bayerCellSite(a.pattern, 0, int(y))], a.gain[bayerCellSite(a.pattern, 1, int(y))]};
-    for (uint32_t x = 0; x < a.src.width; ++x) d[x] = static_cast<T>(whiteBalanceSample(s[x], k[x & 1], hi));
+    if constexpr (sizeof(T) == 1)
+      whiteBalanceRow8(s, d, a.src.width, k, hi);
+    else
+      whiteBalanceRow16(s, d, a.src.width, k, hi);
   });
 }
 

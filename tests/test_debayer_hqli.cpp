@@ -72,6 +72,26 @@ TEST(Hqli, MatchesItsFormulasOnEveryPatternDepthAndSize) {
     }
 }
 
+// Samples of only 0 and the largest value drive the filters' sums to both
+// ends of their range and every estimate into its clamp; rows of about a
+// thousand pixels, of either parity of width.
+TEST(Hqli, SamplesAtBothEndsOnLongRows) {
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16}) {
+    const int hi = f == OPIX_I8 ? 255 : 65535;
+    DebayerRun run(OPIX_HQLI, 1031, 67, f);
+    ASSERT_EQ(run.status, OPIX_OK);
+    for (auto [w, h] : {std::pair{1031u, 67u}, std::pair{1030u, 64u}})
+      for (opixBayerPattern_t p : kPatterns) {
+        SCOPED_TRACE(std::string(opixSurfaceFormatName(f)) + " " + std::to_string(w) + "x" + std::to_string(h));
+        Mosaic m = randomMosaic(w, h, f, w + p);
+        for (int& v : m.samples) v = v & 1 ? hi : 0;
+        ASSERT_EQ(run.run(m, p), OPIX_OK);
+        expectReference(run, m, p);
+        ASSERT_TRUE(run.onlyPixelsWritten());
+      }
+  }
+}
+
 TEST(Hqli, CurrentSizeBelowTheMaximumAndBack) {
   DebayerRun run(OPIX_HQLI, 140, 90, OPIX_I8);
   ASSERT_EQ(run.status, OPIX_OK);

@@ -17,6 +17,10 @@ OPIX_HD int saturateTruncate(float rounded, int maxValue) {
 // Rounds half up (adds 0.5 and truncates) and saturates to [0, maxValue].
 OPIX_HD int roundHalfUpClamp(float v, int maxValue) { return saturateTruncate(v + 0.5f, maxValue); }
 
+struct RoundHalfUpClamp {
+  OPIX_HD int operator()(float v, int maxValue) const { return roundHalfUpClamp(v, maxValue); }
+};
+
 // saturateTruncate's value for every input (NaN included) through selects
 // instead of branches, for host rows that vectorise: the truncation is always
 // taken, of a value already inside [0, maxValue] (maxValue < 2^24, so exact
@@ -29,5 +33,9 @@ inline int saturateTruncateSelect(float rounded, int maxValue) {
 
 // roundHalfUpClamp's value through selects.
 inline int roundHalfUpClampSelect(float v, int maxValue) { return saturateTruncateSelect(v + 0.5f, maxValue); }
+
+struct RoundHalfUpClampSelect {
+  int operator()(float v, int maxValue) const { return roundHalfUpClampSelect(v, maxValue); }
+};
 
 }  // namespace opix

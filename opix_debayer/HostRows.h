@@ -10,35 +10,6 @@
 
 namespace opix {
 
-// For x in [0, width): store(x, px.template at<Site>(x)), where Site is
-// rggbPhase(x + shiftX, y) for a row whose phased index is y. Pixels go in
-// pairs, each evaluated once: for maths too heavy to evaluate twice.
-template <class PixelAt, class Store>
-void forEachSiteOfRow(int width, int shiftX, int y, const PixelAt& px, Store&& store) {
-  const int rowSite = (y & 1) << 1;  // site of an even phased column
-  auto one = [&](int x) {
-    const bool odd = (x + shiftX) & 1;
-    if (rowSite == 0)
-      store(x, odd ? px.template at<1>(x) : px.template at<0>(x));
-    else
-      store(x, odd ? px.template at<3>(x) : px.template at<2>(x));
-  };
-  int x = 0;
-  if (shiftX & 1) one(x++);  // from here the phased column is even
-  if (rowSite == 0) {
-    for (; x + 1 < width; x += 2) {
-      store(x, px.template at<0>(x));
-      store(x + 1, px.template at<1>(x + 1));
-    }
-  } else {
-    for (; x + 1 < width; x += 2) {
-      store(x, px.template at<2>(x));
-      store(x + 1, px.template at<3>(x + 1));
-    }
-  }
-  if (x < width) one(x);
-}
-
 // One row of forEachPixelOfRow, its two sites Even and Odd.
 template <int Even, int Odd, class PixelAt, class Store>
 inline void bothSitesOfRow(int width, int shiftX, const PixelAt& px, const Store& store) {

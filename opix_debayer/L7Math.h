@@ -47,15 +47,22 @@ OPIX_HD float l7Opposite(const Src& s, int x, int y) {
   return 0.7f * float(s(x, y)) - 0.175f * float(axis2) + 0.175f * float(diag1) + 0.0375f * float(outer);
 }
 
-// The pixel of site `Site` at image position (x, y); the own sample is kept.
+// The pixel of site `Site` at image position (x, y); the own sample is kept,
+// the others are round(value, hi), a rounding that gives roundHalfUpClamp's
+// values.
+template <int Site, class Src, class Round>
+OPIX_HD Rgb l7Pixel(const Src& s, int x, int y, int hi, const Round& round) {
+  const int c = s(x, y);
+  if (Site == 0) return {c, round(l7Green(s, x, y), hi), round(l7Opposite(s, x, y), hi)};
+  if (Site == 3) return {round(l7Opposite(s, x, y), hi), round(l7Green(s, x, y), hi), c};
+  const int alongRow = round(l7Side<true>(s, x, y), hi);
+  const int alongColumn = round(l7Side<false>(s, x, y), hi);
+  return Site == 1 ? Rgb{alongRow, c, alongColumn} : Rgb{alongColumn, c, alongRow};
+}
+
 template <int Site, class Src>
 OPIX_HD Rgb l7Pixel(const Src& s, int x, int y, int hi) {
-  const int c = s(x, y);
-  if (Site == 0) return {c, roundHalfUpClamp(l7Green(s, x, y), hi), roundHalfUpClamp(l7Opposite(s, x, y), hi)};
-  if (Site == 3) return {roundHalfUpClamp(l7Opposite(s, x, y), hi), roundHalfUpClamp(l7Green(s, x, y), hi), c};
-  const int alongRow = roundHalfUpClamp(l7Side<true>(s, x, y), hi);
-  const int alongColumn = roundHalfUpClamp(l7Side<false>(s, x, y), hi);
-  return Site == 1 ? Rgb{alongRow, c, alongColumn} : Rgb{alongColumn, c, alongRow};
+  return l7Pixel<Site>(s, x, y, hi, RoundHalfUpClamp{});
 }
 
 template <class Src>

@@ -2,6 +2,7 @@
 // parameter records at Create and Transform, and every filter against its
 // formula on awkward sizes, every pattern and every format it takes.
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <string>
@@ -465,6 +466,13 @@ TEST(BaseColorCorrection, RecordAtTransformReplacesTheOneOfCreate) {
 
 // ------------------------------------------------- host rows through selects
 
+// A float's bits: NaNs compare by their payload, and -0 differs from 0.
+static uint32_t floatBits(float v) {
+  uint32_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
 // The host rows of the white balance, the black shift and the SAM round
 // through selects so that they vectorise: the same sample as the shared maths
 // for every sample of each depth, with factors, levels and shifts that push
@@ -492,6 +500,11 @@ TEST(FilterMaths, SelectFormsGiveTheSharedSamples) {
           for (int m = 0; m < 4; ++m) {
             const bool hasShift = (m & 1) != 0, hasFactor = (m & 2) != 0;
             ASSERT_EQ(madSampleSelect(p, hasShift, b, hasFactor, a, hi), madSample(p, hasShift, b, hasFactor, a, hi))
+                << p << " " << b << " " << a << " " << m << " " << hi;
+            // The value itself, bit for bit, against the formula written out.
+            const float plain = static_cast<float>(p);
+            const float v = hasShift && p != hi ? plain - static_cast<float>(b) : plain;
+            ASSERT_EQ(floatBits(madValue(p, hasShift, b, hasFactor, a, hi)), floatBits(hasFactor ? v * a : v))
                 << p << " " << b << " " << a << " " << m << " " << hi;
           }
     }

@@ -26,14 +26,28 @@ void ImageFilterBayerBlackShift::Launch(const SurfaceView& source, const Surface
   OPIX_KERNEL_LAUNCH("GPUBayerBlackShift16", launchBayerBlackShiftCuda(a), launchBayerBlackShiftHost(a));
 }
 
+namespace {
+
+// One row; b0, b1: the levels of its even and odd columns.
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void blackShiftRow(const uint16_t* s, uint16_t* d, uint32_t n, float b0,
+                                                                 float b1, uint32_t hi) {
+  uint32_t x = 0;
+  for (; x + 1 < n; x += 2) {
+    d[x] = static_cast<uint16_t>(blackShiftSampleSelect(s[x], b0, hi));
+    d[x + 1] = static_cast<uint16_t>(blackShiftSampleSelect(s[x + 1], b1, hi));
+  }
+  if (x < n) d[x] = static_cast<uint16_t>(blackShiftSampleSelect(s[x], b0, hi));
+}
+
+}  // namespace
+
 void launchBayerBlackShiftHost(const BayerBlackShiftArgs& a) {
   const uint32_t hi = maxSample(a.bits);
   host::parallelRows(a.src.height, [&](int64_t y) {
     const auto* s = reinterpret_cast<const uint16_t*>(a.src.plane[0] + y * a.src.pitch);
     auto* d = reinterpret_cast<uint16_t*>(a.dst.plane[0] + y * a.dst.pitch);
-    const float b[2] = {a.level[cellSiteColour(bayerCellSite(a.pattern, 0, int(y)))],
-                        a.level[cellSiteColour(bayerCellSite(a.pattern, 1, int(y)))]};
-    for (uint32_t x = 0; x < a.src.width; ++x) d[x] = static_cast<uint16_t>(blackShiftSample(s[x], b[x & 1], hi));
+    blackShiftRow(s, d, a.src.width, a.level[cellSiteColour(bayerCellSite(a.pattern, 0, int(y)))],
+                  a.level[cellSiteColour(bayerCellSite(a.pattern, 1, int(y)))], hi);
   });
 }
 

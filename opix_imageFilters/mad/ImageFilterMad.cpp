@@ -62,6 +62,38 @@ void ImageFilterMad::Launch(const SurfaceView& source, const SurfaceView& destin
 
 namespace {
 
+// One row, with the matrices it has known at compile time.
+template <bool Shift, bool Factor, class T, class S>
+inline void madRun(const T* s, T* d, const S* b, const float* f, uint32_t n, uint32_t hi) {
+  for (uint32_t x = 0; x < n; ++x)
+    d[x] = static_cast<T>(madSampleSelect(s[x], Shift, Shift ? b[x] : 0, Factor, Factor ? f[x] : 1.0f, hi));
+}
+
+template <class T, class S>
+inline void madRun(const T* s, T* d, const S* b, const float* f, uint32_t n, uint32_t hi) {
+  if (b && f)
+    madRun<true, true>(s, d, b, f, n, hi);
+  else if (b)
+    madRun<true, false>(s, d, b, f, n, hi);
+  else if (f)
+    madRun<false, true>(s, d, b, f, n, hi);
+  else
+    madRun<false, false>(s, d, b, f, n, hi);
+}
+
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void madRow8(const uint8_t* s, uint8_t* d, const int8_t* b,
+                                                           const float* f, uint32_t n, uint32_t hi) {
+  madRun(s, d, b, f, n, hi);
+}
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void madRow16(const uint16_t* s, uint16_t* d, const int8_t* b,
+                                                            const float* f, uint32_t n, uint32_t hi) {
+  madRun(s, d, b, f, n, hi);
+}
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void madRow16(const uint16_t* s, uint16_t* d, const int16_t* b,
+                                                            const float* f, uint32_t n, uint32_t hi) {
+  madRun(s, d, b, f, n, hi);
+}
+
 template <class T, class S>
 void madRows(const MadArgs& a) {
   const uint32_t hi = maxSample(a.bits);
@@ -71,8 +103,10 @@ void madRows(const MadArgs& a) {
     const S* b =
         a.shift ? reinterpret_cast<const S*>(static_cast<const uint8_t*>(a.shift) + y * a.shiftPitch) : nullptr;
     const float* f = a.factor ? a.factor + y * int64_t{a.factorPitch} : nullptr;
-    for (uint32_t x = 0; x < a.src.width; ++x)
-      d[x] = static_cast<T>(madSample(s[x], b != nullptr, b ? b[x] : 0, f != nullptr, f ? f[x] : 1.0f, hi));
+    if constexpr (sizeof(T) == 1)
+      madRow8(s, d, b, f, a.src.width, hi);
+    else
+      madRow16(s, d, b, f, a.src.width, hi);
   });
 }
 

@@ -12,11 +12,13 @@ namespace opix {
 inline uint32_t madShiftPitch(bool wideShift, uint32_t width) { return (width * (wideShift ? 2u : 1u) + 3u) / 4u * 4u; }
 
 // SAM before the rounding: the black shift b is skipped for a saturated
-// sample (p == hi). Both values are formed and one is picked, so host rows
-// vectorise.
+// sample (p == hi). The shift is masked off rather than picked, so both
+// conversions are always made (p - 0 is p exactly) and host rows vectorise:
+// a conversion the compiler would otherwise move into one branch is one it
+// may not execute speculatively.
 OPIX_HD float madValue(uint32_t p, bool hasShift, int32_t b, bool hasFactor, float a, uint32_t hi) {
-  const float plain = static_cast<float>(p), shifted = plain - static_cast<float>(b);
-  const float v = hasShift && p != hi ? shifted : plain;
+  const int32_t used = hasShift ? b & -static_cast<int32_t>(p != hi) : 0;
+  const float v = static_cast<float>(p) - static_cast<float>(used);
   return hasFactor ? v * a : v;
 }
 

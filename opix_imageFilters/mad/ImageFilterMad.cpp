@@ -82,15 +82,15 @@ inline void madRun(const T* s, T* d, const S* b, const float* f, uint32_t n, uin
 }
 
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void madRow8(const uint8_t* s, uint8_t* d, const int8_t* b,
-                                                           const float* f, uint32_t n, uint32_t hi) {
+                                                            const float* f, uint32_t n, uint32_t hi) {
   madRun(s, d, b, f, n, hi);
 }
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void madRow16(const uint16_t* s, uint16_t* d, const int8_t* b,
-                                                            const float* f, uint32_t n, uint32_t hi) {
+                                                             const float* f, uint32_t n, uint32_t hi) {
   madRun(s, d, b, f, n, hi);
 }
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void madRow16(const uint16_t* s, uint16_t* d, const int16_t* b,
-                                                            const float* f, uint32_t n, uint32_t hi) {
+                                                             const float* f, uint32_t n, uint32_t hi) {
   madRun(s, d, b, f, n, hi);
 }
 

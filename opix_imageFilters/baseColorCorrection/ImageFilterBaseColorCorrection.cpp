@@ -34,40 +34,80 @@ void ImageFilterBaseColorCorrection::Launch(const SurfaceView& source, const Sur
 
 namespace {
 
+// The record's matrix and white levels, copied next to the rows so that the
+// stores of a row cannot alias them.
+struct Correction {
+  float m[12];
+  int32_t white[3];
+  explicit Correction(const ColorCorrectionArgs& a) {
+    for (int i = 0; i < 12; ++i) m[i] = a.matrix[i];
+    for (int c = 0; c < 3; ++c) white[c] = a.white[c];
+  }
+};
+
+template <class T>
+inline void grayRun(const T* s, T* d, uint32_t n, const Correction& k, uint32_t hi) {
+  const Correction q = k;
+  for (uint32_t x = 0; x < n; ++x) d[x] = static_cast<T>(colorCorrectGray(s[x], q.m, hi, RoundHalfUpClampSelect{}));
+}
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void grayRow(const uint8_t* s, uint8_t* d, uint32_t n,
+                                                            const Correction& k, uint32_t hi) {
+  grayRun(s, d, n, k, hi);
+}
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void grayRow(const uint16_t* s, uint16_t* d, uint32_t n,
+                                                            const Correction& k, uint32_t hi) {
+  grayRun(s, d, n, k, hi);
+}
+
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void rgb8Row(const unsigned char* __restrict s,
+                                                            unsigned char* __restrict d, uint32_t n,
+                                                            const Correction& k) {
+  const Correction q = k;
+  for (size_t x = 0; x < n; ++x) {  // size_t: 3 * x does not wrap
+    const Rgb3 p = colorCorrectRgb(s[3 * x], s[3 * x + 1], s[3 * x + 2], q.m, q.white, 255u, RoundHalfUpClampSelect{});
+    d[3 * x] = static_cast<unsigned char>(p.c[0]);
+    d[3 * x + 1] = static_cast<unsigned char>(p.c[1]);
+    d[3 * x + 2] = static_cast<unsigned char>(p.c[2]);
+  }
+}
+
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void planarRow(const uint16_t* s0, const uint16_t* s1,
+                                                              const uint16_t* s2, uint16_t* __restrict d0,
+                                                              uint16_t* __restrict d1, uint16_t* __restrict d2,
+                                                              uint32_t n, const Correction& k, uint32_t hi) {
+  const Correction q = k;
+  for (uint32_t x = 0; x < n; ++x) {
+    const Rgb3 p = colorCorrectRgb(s0[x], s1[x], s2[x], q.m, q.white, hi, RoundHalfUpClampSelect{});
+    d0[x] = static_cast<uint16_t>(p.c[0]);
+    d1[x] = static_cast<uint16_t>(p.c[1]);
+    d2[x] = static_cast<uint16_t>(p.c[2]);
+  }
+}
+
 template <class T>
 void grayRows(const ColorCorrectionArgs& a) {
   const uint32_t hi = maxSample(a.bits);
+  const Correction k(a);
   host::parallelRows(a.src.height, [&](int64_t y) {
-    const T* s = reinterpret_cast<const T*>(a.src.plane[0] + y * a.src.pitch);
-    T* d = reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch);
-    for (uint32_t x = 0; x < a.src.width; ++x) d[x] = static_cast<T>(colorCorrectGray(s[x], a.matrix, hi));
+    grayRow(reinterpret_cast<const T*>(a.src.plane[0] + y * a.src.pitch),
+            reinterpret_cast<T*>(a.dst.plane[0] + y * a.dst.pitch), a.src.width, k, hi);
   });
 }
 
 void rgb8Rows(const ColorCorrectionArgs& a) {
+  const Correction k(a);
   host::parallelRows(a.src.height, [&](int64_t y) {
-    const unsigned char* s = a.src.plane[0] + y * a.src.pitch;
-    unsigned char* d = a.dst.plane[0] + y * a.dst.pitch;
-    for (uint32_t x = 0; x < a.src.width; ++x) {
-      const Rgb3 p = colorCorrectRgb(s[3 * x], s[3 * x + 1], s[3 * x + 2], a.matrix, a.white, 255u);
-      for (int c = 0; c < 3; ++c) d[3 * x + c] = static_cast<unsigned char>(p.c[c]);
-    }
+    rgb8Row(a.src.plane[0] + y * a.src.pitch, a.dst.plane[0] + y * a.dst.pitch, a.src.width, k);
   });
 }
 
 void planarRows(const ColorCorrectionArgs& a) {
   const uint32_t hi = maxSample(a.bits);
+  const Correction k(a);
   host::parallelRows(a.src.height, [&](int64_t y) {
-    const uint16_t* s[3];
-    uint16_t* d[3];
-    for (int c = 0; c < 3; ++c) {
-      s[c] = reinterpret_cast<const uint16_t*>(a.src.plane[c] + y * a.src.pitch);
-      d[c] = reinterpret_cast<uint16_t*>(a.dst.plane[c] + y * a.dst.pitch);
-    }
-    for (uint32_t x = 0; x < a.src.width; ++x) {
-      const Rgb3 p = colorCorrectRgb(s[0][x], s[1][x], s[2][x], a.matrix, a.white, hi);
-      for (int c = 0; c < 3; ++c) d[c][x] = static_cast<uint16_t>(p.c[c]);
-    }
+    const auto row = [&](const SurfaceView& v, int c) { return reinterpret_cast<uint16_t*>(v.plane[c] + y * v.pitch); };
+    planarRow(row(a.src, 0), row(a.src, 1), row(a.src, 2), row(a.dst, 0), row(a.dst, 1), row(a.dst, 2), a.src.width, k,
+              hi);
   });
 }
 

@@ -44,15 +44,48 @@ struct RowWindow {
   }
 };
 
-// Columns first, first + step, ... of the inner part of a row, all of one
-// neighbour set.
-template <bool Bayer, bool Green, class T>
-void badPixelRun(const RowWindow<T, false>& rows, T* d, int first, int end, int step, int bits) {
-  RowWindow<T, false> s = rows;
-  for (int x = first; x < end; x += step) {
-    s.x = x;
-    d[x] = static_cast<T>(badPixelSampleOf<Bayer, Green>(s, bits));
+// The inner columns [2, end) of a row, two at a time, the first of each
+// pair of sites of one neighbour set and the second of the other (grey data:
+// both of the one set). The five rows are held in local restricted pointers
+// so that the stores do not make the loop reload them.
+template <bool Bayer, bool EvenGreen, class T>
+inline void badPixelInner(const T* const (&rows)[5], T* __restrict d, int end, int bits) {
+  const T* __restrict r0 = rows[0];
+  const T* __restrict r1 = rows[1];
+  const T* __restrict r2 = rows[2];
+  const T* __restrict r3 = rows[3];
+  const T* __restrict r4 = rows[4];
+  int x = 2;
+  const auto at = [&](int c) {
+    return [&, c](int dx, int dy) -> uint32_t {
+      const T* r = dy == -2 ? r0 : dy == -1 ? r1 : dy == 0 ? r2 : dy == 1 ? r3 : r4;
+      return r[c + dx];
+    };
+  };
+  constexpr bool OddGreen = Bayer && !EvenGreen;
+  for (; x + 1 < end; x += 2) {
+    d[x] = static_cast<T>(badPixelSampleOf<Bayer, EvenGreen>(at(x), bits));
+    d[x + 1] = static_cast<T>(badPixelSampleOf<Bayer, OddGreen>(at(x + 1), bits));
   }
+  if (x < end) d[x] = static_cast<T>(badPixelSampleOf<Bayer, EvenGreen>(at(x), bits));
+}
+
+template <class T>
+inline void badPixelInnerOf(const T* const (&rows)[5], T* d, int end, int bits, bool bayer, bool evenGreen) {
+  if (!bayer)
+    badPixelInner<false, false>(rows, d, end, bits);
+  else if (evenGreen)
+    badPixelInner<true, true>(rows, d, end, bits);
+  else
+    badPixelInner<true, false>(rows, d, end, bits);
+}
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void badPixelRow(const uint8_t* const (&rows)[5], uint8_t* d, int end,
+                                                                int bits, bool bayer, bool evenGreen) {
+  badPixelInnerOf(rows, d, end, bits, bayer, evenGreen);
+}
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void badPixelRow(const uint16_t* const (&rows)[5], uint16_t* d, int end,
+                                                                int bits, bool bayer, bool evenGreen) {
+  badPixelInnerOf(rows, d, end, bits, bayer, evenGreen);
 }
 
 template <class T>
@@ -79,16 +112,7 @@ void badPixelRows(const BadPixelArgs& a) {
       d[x] = static_cast<T>(badPixelSample(edge, bayer, green(x), a.bits));
     }
     if (w <= 4) return;
-    if (!bayer) {
-      badPixelRun<false, false>(inner, d, 2, w - 2, 1, a.bits);
-      return;
-    }
-    for (int x = 2; x < 4; ++x) {
-      if (green(x))
-        badPixelRun<true, true>(inner, d, x, w - 2, 2, a.bits);
-      else
-        badPixelRun<true, false>(inner, d, x, w - 2, 2, a.bits);
-    }
+    badPixelRow(inner.rows, d, w - 2, a.bits, bayer, green(2));
   });
 }
 

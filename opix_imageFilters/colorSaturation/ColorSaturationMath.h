@@ -90,11 +90,13 @@ OPIX_HD void colorSaturationPixel(const float* curves, const ColorSaturationOps&
     l = (mx + mn) * 0.5f;
     s = (mx == mn || l == 0.0f) ? 0.0f : (mx - mn) / (1.0f - fabsf(mx + mn - 1.0f));
   }
-  const float in[3] = {h, s, l};
+  // The channels picked by selects, not an indexed array, so the CUDA
+  // kernels keep them in registers.
   float out[3];
   for (int c = 0; c < 3; ++c) {
-    const float t = saturationCurve(curves + c * kSaturationEntries, in[ops.channel[c]]);
-    const float v = c == 0 ? 360.0f * in[0] : in[c];
+    const int from = ops.channel[c];
+    const float t = saturationCurve(curves + c * kSaturationEntries, from == 0 ? h : from == 1 ? s : l);
+    const float v = c == 0 ? 360.0f * h : c == 1 ? s : l;
     float res = ops.operation[c] == 0 ? t : ops.operation[c] == 1 ? v + t : v * t;
     if (c == 0) {
       res = res - 360.0f * floorf(res / 360.0f);

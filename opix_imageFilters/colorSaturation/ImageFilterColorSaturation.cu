@@ -13,15 +13,18 @@ namespace opix::OPIX_CUDA_NS {
 namespace {
 
 constexpr int kBlockX = 32, kBlockY = 16;
+// Four blocks an SM (32 registers a thread): the pixel maths fits them
+// without a spill.
+constexpr int kThreads = kBlockX * kBlockY, kBlocksPerSm = 4;
 
 __device__ void loadCurves(float* shared, const float* curves) {
-  for (int i = int(threadIdx.y * kBlockX + threadIdx.x); i < 3 * kSaturationEntries; i += kBlockX * kBlockY)
+  for (int i = int(threadIdx.y * kBlockX + threadIdx.x); i < 3 * kSaturationEntries; i += kThreads)
     shared[i] = readOnly(curves + i);
   __syncthreads();
 }
 
 template <int Rows>
-__global__ void ColorSaturation8Kernel(ColorSaturationArgs a) {
+__global__ void __launch_bounds__(kThreads, kBlocksPerSm) ColorSaturation8Kernel(ColorSaturationArgs a) {
   __shared__ float curves[3 * kSaturationEntries];
   loadCurves(curves, a.curves);
   const uint32_t q = blockIdx.x * kBlockX + threadIdx.x;  // four pixels, three words
@@ -32,29 +35,34 @@ __global__ void ColorSaturation8Kernel(ColorSaturationArgs a) {
     if (checked && (x >= a.src.width || y >= a.src.height)) continue;
     const uint32_t n = checked && a.src.width - x < 4 ? a.src.width - x : 4;
     const uint32_t* src = wordRow(a.src.plane[0], a.src.pitch, y) + 3 * q;
-    uint32_t in[3];
-    for (uint32_t j = 0; j < 3; ++j) in[j] = 4 * j < 3 * n ? src[j] : 0u;
-    uint32_t out[3] = {0, 0, 0};
+    // The four pixels' 12 bytes as one 96-bit value i2:i1:i0, shifted down a
+    // pixel (24 bits) at a time; the results enter o2:o1:o0 from the top the
+    // same way, so no word is picked by a computed index (the pixel loop
+    // need not unroll to keep them in registers).
+    uint32_t i0 = src[0], i1 = n > 1 ? src[1] : 0u, i2 = n > 2 ? src[2] : 0u;
+    uint32_t o0 = 0, o1 = 0, o2 = 0;
     for (int p = 0; p < 4; ++p) {
       float rgb[3];
-      for (int c = 0; c < 3; ++c) {
-        const int k = 3 * p + c;
-        rgb[c] = static_cast<float>((in[k / 4] >> (8 * (k % 4))) & 0xFFu) / 256.0f;
-      }
+      for (int c = 0; c < 3; ++c) rgb[c] = static_cast<float>((i0 >> (8 * c)) & 0xFFu) / 256.0f;
+      i0 = (i0 >> 24) | (i1 << 8);
+      i1 = (i1 >> 24) | (i2 << 8);
+      i2 >>= 24;
       colorSaturationPixel(curves, a.ops, rgb);
-      for (int c = 0; c < 3; ++c) {
-        const int k = 3 * p + c;
-        out[k / 4] |= saturationSample(rgb[c], 256.0f, 255u) << (8 * (k % 4));
-      }
+      uint32_t px = 0;
+      for (int c = 0; c < 3; ++c) px |= saturationSample(rgb[c], 256.0f, 255u) << (8 * c);
+      o0 = (o0 >> 24) | (o1 << 8);
+      o1 = (o1 >> 24) | (o2 << 8);
+      o2 = (o2 >> 24) | (px << 8);
     }
     uint32_t* dst = wordRow(a.dst.plane[0], a.dst.pitch, y) + 3 * q;
-    for (uint32_t j = 0; j < 3; ++j)
-      if (4 * j < 3 * n) storePartial<uint8_t>(dst, j, out[j], 3 * n - 4 * j);
+    storePartial<uint8_t>(dst, 0, o0, 3 * n);
+    if (n > 1) storePartial<uint8_t>(dst, 1, o1, 3 * n - 4);
+    if (n > 2) storePartial<uint8_t>(dst, 2, o2, 3 * n - 8);
   }
 }
 
 template <int Rows, int Bits>
-__global__ void ColorSaturation16Kernel(ColorSaturationArgs a) {
+__global__ void __launch_bounds__(kThreads, kBlocksPerSm) ColorSaturation16Kernel(ColorSaturationArgs a) {
   __shared__ float curves[3 * kSaturationEntries];
   loadCurves(curves, a.curves);
   constexpr float kScale = Bits == 12 ? 4096.0f : 65536.0f;

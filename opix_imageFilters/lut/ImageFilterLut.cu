@@ -180,11 +180,15 @@ __global__ void Lut12BayerKernel(LutArgs a) {
 
 template <bool Interpolated>
 __global__ void Lut16BayerKernel(LutArgs a) {
-  const uint16_t* t[3] = {static_cast<const uint16_t*>(a.table[0]), static_cast<const uint16_t*>(a.table[1]),
-                          static_cast<const uint16_t*>(a.table[2])};
+  // The table picked by selects: an indexed array of the three pointers
+  // would live in a stack frame.
+  const auto* red = static_cast<const uint16_t*>(a.table[0]);
+  const auto* green = static_cast<const uint16_t*>(a.table[1]);
+  const auto* blue = static_cast<const uint16_t*>(a.table[2]);
   const int p = a.pattern;
   lutTile<kGray16, kGray16, 32, 32, 1, 4>(a, [&](int, uint32_t v, uint32_t x, uint32_t y) {
-    const uint16_t* table = t[lutBayerTable(p, int(x), int(y))];
+    const int c = lutBayerTable(p, int(x), int(y));
+    const uint16_t* table = c == 0 ? red : c == 1 ? green : blue;
     if (Interpolated) {
       const uint32_t i = v >> 2, f = v & 3u;
       return ((4u - f) * uint32_t(readOnly(table + i)) + f * uint32_t(readOnly(table + i + 1))) >> 2;

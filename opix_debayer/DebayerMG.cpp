@@ -129,6 +129,33 @@ inline void gradientRow(const T* const* rows, int lo, int hi, int* v, int* h) {
   }
 }
 
+// The same for 16-bit samples over an even range, a pair of columns at a
+// time: each pair of samples is read as one 32-bit word and split by mask and
+// shift. Read sample by sample into 32-bit lanes, each of the 22 samples a
+// pair reads would be widened by shuffles, and those were most of the row's
+// work.
+typedef uint32_t SamplePair __attribute__((may_alias, aligned(2)));
+
+inline uint32_t samplePair(const uint16_t* p) { return *reinterpret_cast<const SamplePair*>(p); }
+
+inline void gradientRow(const uint16_t* const* rows, int lo, int hi, int* v, int* h) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first sample of a pair is the low half");
+  const uint16_t* row = rows[5];
+#pragma GCC ivdep
+  for (int x = lo; x < hi; x += 2) {
+    const int ve = mgGradient([&](int k) { return int(samplePair(rows[k + 5] + x) & 0xffffu); });
+    const int vo = mgGradient([&](int k) { return int(samplePair(rows[k + 5] + x) >> 16); });
+    // The sample d columns from x.
+    auto at = [&](int d) { return int(d & 1 ? samplePair(row + x + d - 1) >> 16 : samplePair(row + x + d) & 0xffffu); };
+    const int he = mgGradient([&](int k) { return at(k); });
+    const int ho = mgGradient([&](int k) { return at(k + 1); });
+    v[x] = ve;
+    v[x + 1] = vo;
+    h[x] = he;
+    h[x + 1] = ho;
+  }
+}
+
 // Four times the colour difference at the columns [lo, hi) (lo even) of a
 // row; line(x)(k) is the sample k steps from column x along the line. The
 // columns go in pairs, the site's one fixed, so the loop has no select.

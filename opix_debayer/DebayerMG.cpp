@@ -341,7 +341,40 @@ struct Pass2Rows {
   Ring<float> G, GS, opp, GO;
   int greenRow[kGreenRows], oppositeRow[kOppositeRows];  // the row each slot holds
   std::vector<float> zero;
-  std::vector<int> red, green, blue;  // the output row by column
+  std::vector<uint16_t> words;  // 8-bit pixels: the three words of each cell, a plane each
+};
+
+// Where pass 2 puts the pixels of a row, a cell at a time: (i, a, b) are the
+// pixels at columns 2i - 2 and 2i - 1.
+//
+// 16-bit planes: the two values of a cell as one word in each plane.
+typedef uint32_t ValuePair __attribute__((may_alias, aligned(2)));
+
+struct PlanarPairs {
+  uint16_t *r, *g, *b;
+  static void put(uint16_t* to, int first, int second) {
+    *reinterpret_cast<ValuePair*>(to) = uint32_t(first) | uint32_t(second) << 16;
+  }
+  void operator()(int i, Rgb a, Rgb c) const {
+    put(r + 2 * i - 2, a.r, c.r);
+    put(g + 2 * i - 2, a.g, c.g);
+    put(b + 2 * i - 2, a.b, c.b);
+  }
+};
+
+// 8-bit interleaved: the six bytes of a cell as three words, (r0, g0),
+// (b0, r1), (g1, b1) in the destination's byte order on a little-endian host,
+// a plane each, interleaved in a loop of their own (stores three apart in the
+// loop of the maths leave it element by element in some clones).
+typedef uint16_t RowWord __attribute__((may_alias, aligned(1)));  // a destination row at any address
+
+struct Rgb8Pairs {
+  uint16_t *w0, *w1, *w2;
+  void operator()(int i, Rgb a, Rgb c) const {
+    w0[i - 1] = static_cast<uint16_t>(a.r | a.g << 8);
+    w1[i - 1] = static_cast<uint16_t>(a.b | c.r << 8);
+    w2[i - 1] = static_cast<uint16_t>(c.g | c.b << 8);
+  }
 };
 
 template <class T>
@@ -422,37 +455,38 @@ struct Pass2 {
     }
   }
 
-  // The pixels of row y by column into p.red, p.green, p.blue: the site of
-  // each cell and its green. At a green, the colour of the row's sites comes
+  // The pixels of row y to `put`: the site of each cell and its green. At a green, the colour of the row's sites comes
   // from G - S of its row neighbours and G - step 6 of its column
   // neighbours, the other colour the other way round.
   // mgRound through selects (roundHalfUpClampSelect, the same values).
-  template <int P>
-  void pixelCells(int y, const float* const (&rows)[8], const float* wv, const float* wh, bool siteRed) const {
+  template <int P, class Put>
+  void pixelCells(int y, const float* const (&rows)[8], const float* wv, const float* wh, bool siteRed,
+                  const Put& put) const {
     const float *g = rows[0], *gs = rows[1], *gsUp = rows[2], *gsDown = rows[3];
     const float *o = rows[4], *go = rows[5], *goUp = rows[6], *goDown = rows[7];
     const T* row = sampleRow(s, y);
-    int *R = p.red.data(), *G = p.green.data(), *B = p.blue.data();
 #pragma GCC ivdep
     for (int i = 1; i <= cells; ++i) {
       const int xs = 2 * i - 2 + P, xg = 2 * i - 1 - P;
       const int c = row[xs];
       const int other = roundHalfUpClampSelect(o[i], hi);
-      R[xs] = siteRed ? c : other;
-      G[xs] = roundHalfUpClampSelect(g[i], hi);
-      B[xs] = siteRed ? other : c;
+      const Rgb site{siteRed ? c : other, roundHalfUpClampSelect(g[i], hi), siteRed ? other : c};
       const float cf = float(row[xg]);
       const MgWeights wt{wv[i], wh[i]};
       const float own = mgAtGreen(cf, goUp[i], goDown[i], gs[i - P], gs[i + 1 - P], wt);
       const float across = mgAtGreen(cf, gsUp[i], gsDown[i], go[i - P], go[i + 1 - P], wt);
-      R[xg] = roundHalfUpClampSelect(siteRed ? own : across, hi);
-      G[xg] = row[xg];
-      B[xg] = roundHalfUpClampSelect(siteRed ? across : own, hi);
+      const Rgb green{roundHalfUpClampSelect(siteRed ? own : across, hi), int(row[xg]),
+                      roundHalfUpClampSelect(siteRed ? across : own, hi)};
+      if (P)
+        put(i, green, site);
+      else
+        put(i, site, green);
     }
   }
 
-  // Row y into the three rows of p.
-  void pixelRow(int y) {
+  // Row y to `put`.
+  template <class Put>
+  void pixelRow(int y, const Put& put) {
     const int up = mgMirror(y - 1, h), down = mgMirror(y + 1, h);
     oppositeRow(up);
     oppositeRow(y);
@@ -468,9 +502,9 @@ struct Pass2 {
     const float *wv = cellRow(mgWeightV(b, greenPhase), b, y), *wh = cellRow(mgWeightH(b, greenPhase), b, y);
     const bool siteRed = bayerPhase(pattern, P, y) == kPhaseR;
     if (P)
-      pixelCells<1>(y, rows, wv, wh, siteRed);
+      pixelCells<1>(y, rows, wv, wh, siteRed, put);
     else
-      pixelCells<0>(y, rows, wv, wh, siteRed);
+      pixelCells<0>(y, rows, wv, wh, siteRed, put);
   }
 };
 
@@ -483,25 +517,24 @@ inline void pass2Shape(Pass2Rows& p, int w) {
   for (int& r : p.greenRow) r = INT_MIN;
   for (int& r : p.oppositeRow) r = INT_MIN;
   p.zero.assign(size_t(cells) + 4, 0.0f);
-  p.red.resize(size_t(w));
-  p.green.resize(size_t(w));
-  p.blue.resize(size_t(w));
+  p.words.resize(size_t(3) * size_t(cells));
 }
 
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run8(const WorkSamples<uint8_t>& s, const MgBuffers& b,
                                                               int pattern, int w, int h, int y0, int y1,
                                                               const SurfaceView& d, Pass2Rows& p) {
   pass2Shape(p, w);
-  Pass2<uint8_t> pass{s, b, pattern, w, h, w / 2, 255, p};
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the words of a cell are stored in host byte order");
+  const int cells = w / 2;
+  Pass2<uint8_t> pass{s, b, pattern, w, h, cells, 255, p};
+  uint16_t* __restrict w0 = p.words.data(), * __restrict w1 = w0 + cells, * __restrict w2 = w1 + cells;
   for (int y = y0; y < y1; ++y) {
-    pass.pixelRow(y);
-    unsigned char* out = d.plane[0] + int64_t(y) * d.pitch;
-    const int *R = p.red.data(), *G = p.green.data(), *B = p.blue.data();
-#pragma GCC ivdep
-    for (int x = 0; x < w; ++x) {
-      out[3 * x] = static_cast<unsigned char>(R[x]);
-      out[3 * x + 1] = static_cast<unsigned char>(G[x]);
-      out[3 * x + 2] = static_cast<unsigned char>(B[x]);
+    pass.pixelRow(y, Rgb8Pairs{w0, w1, w2});
+    RowWord* __restrict row = reinterpret_cast<RowWord*>(d.plane[0] + int64_t(y) * d.pitch);
+    for (int m = 0; m < cells; ++m) {
+      row[3 * m] = w0[m];
+      row[3 * m + 1] = w1[m];
+      row[3 * m + 2] = w2[m];
     }
   }
 }
@@ -512,11 +545,8 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run16(const WorkSamples
   pass2Shape(p, w);
   Pass2<uint16_t> pass{s, b, pattern, w, h, w / 2, hi, p};
   for (int y = y0; y < y1; ++y) {
-    pass.pixelRow(y);
     const PlanarRow out = planarRow(d, y);
-    const int *R = p.red.data(), *G = p.green.data(), *B = p.blue.data();
-#pragma GCC ivdep
-    for (int x = 0; x < w; ++x) out(x, Rgb{R[x], G[x], B[x]});
+    pass.pixelRow(y, PlanarPairs{out.r, out.g, out.b});
   }
 }
 

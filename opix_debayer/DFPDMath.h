@@ -26,9 +26,23 @@ constexpr int kDFPDReach = 6;
 // type I for the intermediate results where every value of its sources fits
 // in it; the results are then those of int, since +, - and * give the same
 // low bits in any width and each result is cast before a shift, comparison
-// or clamp reads it, and again after a clamp. 8-bit sources fit int16_t at every step: estimates'
-// filter sums lie in -510..1530, colour differences in -255..255, their pair
-// sums in -510..510, gradients in 0..255 and classifier sums in 0..3060.
+// or clamp reads it, and again after a clamp.
+// For samples in 0..hi: estimates and colours lie in 0..hi, colour
+// differences in -hi..hi and their pair sums in -2 hi..2 hi, estimates'
+// filter sums in -2 hi..6 hi. A gradient is at most hi, not 2 hi. Take the
+// sites at 0 and 2 along a line, d = (s0 - h0) - (s2 - h2). If h0 = hi or
+// h2 = 0, d <= hi at once. Otherwise h0 is at least its unclamped floor(E0 / 4)
+// and h2 at most its floor(E2 / 4) (a clamp to 0 raises one, to hi lowers
+// the other), so d <= s0 - s2 - (E0 - 3) / 4 + E2 / 4, where the sample
+// between the sites cancels: (s0 - s2 - 2 s-1 + s-2 + 2 s3 - s4 + 3) / 4,
+// below hi + 1. The same with the roles turned gives d >= -hi. A classifier
+// sum is then at most 12 hi.
+// So 8-bit sources fit int16_t at every step (filter sums -510..1530,
+// classifier sums 0..3060), and so do 12-bit samples below 4096 (filter sums
+// -8190..24570) but for the classifier sums, 0..49140, which fit uint16_t.
+// Samples of 16 bits need int for the differences and sums; their samples,
+// estimates, gradients (at most 65535, and limited to it anyway) and colours
+// fit uint16_t.
 
 // A directional green estimate at a site: the filter (-1, 2, 2, 2, -1) / 4
 // along a row or column, c being the centre, n1a/n1b the neighbours at one

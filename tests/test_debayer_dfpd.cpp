@@ -137,9 +137,9 @@ TEST(Dfpd, MatchesItsStepsOnEveryPatternDepthAndSize) {
     uint32_t w, h;
   };
   // The minimum, odd sizes, and widths and heights just above the tile sizes
-  // (128 x 16 for 8 bits, 64 x 32 for 16 bits; 512 x 64 on the host, whose
-  // last tile here is 3 columns and 3 rows).
-  const Size sizes[] = {{64, 64}, {67, 65}, {129, 81}, {65, 97}, {131, 66}, {1027, 131}};
+  // (128 x 16 for 8 bits, 64 x 32 for 16 bits; 4096 x 64 on the host, whose
+  // last tile here is 3 columns or 3 rows).
+  const Size sizes[] = {{64, 64}, {67, 65}, {129, 81}, {65, 97}, {131, 66}, {1027, 131}, {4099, 67}};
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16})
     for (const Size& sz : sizes) {
       DebayerRun run(OPIX_DFPD, sz.w, sz.h, f);
@@ -155,6 +155,47 @@ TEST(Dfpd, MatchesItsStepsOnEveryPatternDepthAndSize) {
         ASSERT_TRUE(run.onlyPixelsWritten());
       }
     }
+}
+
+// The host keeps every step of 8- and 12-bit sources in 16-bit lanes and the
+// values of 16-bit ones in 16-bit arrays, which holds only within the bounds
+// of the samples' range: mosaics of nothing but 0 and the limit give the
+// largest gradients and classifier sums. 12-bit surfaces may hold larger
+// values, which a tile that reads one must take in wider lanes: here in the
+// band of rows 64 to 127 only, and at a row the bands on both sides read.
+TEST(Dfpd, ExtremeSamplesAndTwelveBitSurfacesHoldingMore) {
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16}) {
+    DebayerRun run(OPIX_DFPD, 1027, 200, f);
+    Mosaic m = randomMosaic(1027, 200, f, 7);
+    for (int& v : m.samples) v = v & 1 ? limitOf(f) : 0;
+    for (opixBayerPattern_t p : kPatterns) {
+      SCOPED_TRACE(opixSurfaceFormatName(f));
+      ASSERT_EQ(run.run(m, p), OPIX_OK);
+      expectReference(run, m, p);
+    }
+  }
+  DebayerRun run(OPIX_DFPD, 1027, 200, OPIX_I12);
+  Mosaic above = randomMosaic(1027, 200, OPIX_I12, 8);
+  for (int x = 0; x < 1027; x += 37) above.samples[size_t(90) * 1027 + x] = x & 2 ? 65535 : 4096;
+  Mosaic edge = randomMosaic(1027, 200, OPIX_I12, 9);
+  edge.samples[size_t(133) * 1027 + 500] = 40000;
+  for (const Mosaic* m : {&above, &edge})
+    for (opixBayerPattern_t p : kPatterns) {
+      ASSERT_EQ(run.run(*m, p), OPIX_OK);
+      expectReference(run, *m, p);
+    }
+}
+
+// A destination too large for the caches is written past them, in blocks of
+// 16 bytes between the tiles' unaligned ends.
+TEST(Dfpd, LargePlanarDestinations) {
+  for (opixSurfaceFormat_t f : {OPIX_I12, OPIX_I16}) {
+    DebayerRun run(OPIX_DFPD, 1503, 1001, f);
+    const Mosaic m = randomMosaic(1503, 1001, f, 10);
+    ASSERT_EQ(run.run(m, OPIX_BAYER_GBRG), OPIX_OK);
+    expectReference(run, m, OPIX_BAYER_GBRG);
+    EXPECT_TRUE(run.onlyPixelsWritten());
+  }
 }
 
 // The per-position evaluation the CUDA kernels use, run here on the host

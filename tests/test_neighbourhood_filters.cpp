@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "FilterSupport.h"
+#include "defringe/DefringeMath.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -610,6 +611,23 @@ TEST(Defringe, FringesShrinkAndFlatColourStaysBitForBit) {
   for (uint32_t i = 0; i < 70 * 20; ++i) purple.v.insert(purple.v.end(), {15000, 5000, 18000});
   ASSERT_EQ(flat.run(purple), OPIX_OK);
   EXPECT_EQ(flat.out.v, purple.v);
+}
+
+// The host rows' hue test through selects against the shared one, for every
+// colour of a lattice that hits hue sector borders and range ends exactly
+// (grey, two equal channels, hues of whole multiples of 30 degrees), with
+// plain and wrapping ranges.
+TEST(Defringe, HueThroughSelectsIsTheSharedHue) {
+  const DefringeRule rules[] = {{0, 1, {260.0f, 320.0f}, {90.0f, 150.0f}, 0.5f},
+                                {0, 1, {300.0f, 20.0f}, {0.0f, 60.0f}, 0.5f},
+                                {0, 1, {359.0f, 1.0f}, {120.0f, 120.0f}, 0.5f}};
+  const uint32_t levels[] = {0, 1, 2, 3, 100, 101, 4094, 4095, 30000, 32768, 65534, 65535};
+  for (const DefringeRule& rule : rules)
+    for (uint32_t r : levels)
+      for (uint32_t g : levels)
+        for (uint32_t b : levels)
+          ASSERT_EQ(fringeHueSelect(float(r), float(g), float(b), rule), fringeHue(r, g, b, rule))
+              << r << " " << g << " " << b << " " << rule.purple[0];
 }
 
 TEST(Defringe, RandomImagesAgainstThePassesAndRecordChecks) {

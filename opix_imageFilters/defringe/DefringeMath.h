@@ -51,6 +51,26 @@ OPIX_HD bool fringeHue(uint32_t r, uint32_t g, uint32_t b, const DefringeRule& r
   return hueInRange(h, rule.purple) || hueInRange(h, rule.green);
 }
 
+// fringeHue's answer through selects, for host rows that vectorise, in
+// float from the start: samples are below 2^16, so their floats, maxima,
+// minima and differences are exact and the same as fringeHue's. The
+// differences are all formed and one picked before the one division; the
+// offset and the wrap add 0 where fringeHue adds nothing (turning -0 into
+// +0, which compares the same), and grey is masked off after.
+inline bool fringeHueSelect(float r, float g, float b, const DefringeRule& rule) {
+  const float mx = maxOf(maxOf(r, g), b), mn = minOf(minOf(r, g), b);
+  const float gb = g - b, br = b - r, rg = r - g;
+  const float num = mx == r ? gb : (mx == g ? br : rg);
+  const float offset = mx == r ? 0.0f : (mx == g ? 120.0f : 240.0f);
+  float h = 60.0f * num / (mx - mn) + offset;
+  h = h + (h < 0.0f ? 360.0f : 0.0f);
+  const auto in = [h](const float* range) {
+    const bool from = h >= range[0], to = h <= range[1], wraps = range[0] > range[1];
+    return (from & to) | (wraps & (from | to));
+  };
+  return (mx != mn) & (in(rule.purple) | in(rule.green));
+}
+
 // Whether an edge pixel lies within `radius` (in both axes) of (x, y);
 // edge(x, y) reads pass 1's mark of a pixel inside the image.
 template <class Edges>
@@ -64,9 +84,12 @@ OPIX_HD bool inFringeBand(const Edges& edge, int x, int y, int w, int h, int rad
 }
 
 // One channel moved towards the luminance y by the strength.
-OPIX_HD uint32_t defringeChannel(uint32_t c, uint32_t y, float strength, uint32_t hi) {
-  const float v = static_cast<float>(c);
-  return roundClamp(v + strength * (static_cast<float>(y) - v), hi);
+// round is the shared rounding (RoundHalfUpClamp) or its select form in host rows.
+template <class Round = RoundHalfUpClamp>
+OPIX_HD uint32_t defringeChannel(uint32_t c, uint32_t y, float strength, uint32_t hi, const Round& round = {}) {
+  // Samples are below 2^16: converted through int32_t, the same values.
+  const float v = static_cast<float>(static_cast<int32_t>(c)), l = static_cast<float>(static_cast<int32_t>(y));
+  return static_cast<uint32_t>(round(v + strength * (l - v), static_cast<int>(hi)));
 }
 
 }  // namespace opix

@@ -1,6 +1,7 @@
 #include "ImageFilterDefringe.h"
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "Checks.h"
@@ -90,20 +91,69 @@ void launchDefringeEdgesHost(const DefringeArgs& a) {
   });
 }
 
-void launchDefringeHost(const DefringeArgs& a) {
+namespace {
+
+// Pass 2 over one row: band[x] is nonzero where an edge mark lies within
+// the radius of pixel x.
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void defringeRow(const uint16_t* __restrict r,
+                                                                const uint16_t* __restrict g,
+                                                                const uint16_t* __restrict b,
+                                                                const uint8_t* __restrict band, uint16_t* __restrict o0,
+                                                                uint16_t* __restrict o1, uint16_t* __restrict o2, int w,
+                                                                const DefringeRule& rule, uint32_t hi) {
+  const DefringeRule k = rule;
+  for (int x = 0; x < w; ++x) {
+    const uint32_t c0 = r[x], c1 = g[x], c2 = b[x];
+    const auto f = [](uint16_t v) { return static_cast<float>(static_cast<int32_t>(v)); };
+    const bool on = fringeHueSelect(f(r[x]), f(g[x]), f(b[x]), k) & (band[x] != 0);
+    const uint32_t luma = defringeLuma(c0, c1, c2);
+    const RoundHalfUpClampSelect round;
+    const uint32_t n0 = defringeChannel(c0, luma, k.strength, hi, round);
+    const uint32_t n1 = defringeChannel(c1, luma, k.strength, hi, round);
+    const uint32_t n2 = defringeChannel(c2, luma, k.strength, hi, round);
+    o0[x] = static_cast<uint16_t>(on ? n0 : c0);
+    o1[x] = static_cast<uint16_t>(on ? n1 : c1);
+    o2[x] = static_cast<uint16_t>(on ? n2 : c2);
+  }
+}
+
+// The marks of rows [y - radius, y + radius] (within the image) or-ed into
+// column[radius + x], which has radius zeros on each side.
+OPIX_HOST_SIMD_CLONES void markColumns(const DefringeArgs& a, int y, int radius, uint8_t* __restrict column) {
   const int w = int(a.src.width), h = int(a.src.height);
-  auto edge = [&](int x, int y) { return a.edges[int64_t{y} * a.edgePitch + x] != 0; };
-  host::parallelRows(h, [&](int64_t y) {
-    const uint16_t *r = planeRow(a.src, 0, y), *g = planeRow(a.src, 1, y), *b = planeRow(a.src, 2, y);
-    uint16_t* out[3];
-    for (int p = 0; p < 3; ++p) out[p] = reinterpret_cast<uint16_t*>(a.dst.plane[p] + y * a.dst.pitch);
-    for (int x = 0; x < w; ++x) {
-      uint32_t c[3] = {r[x], g[x], b[x]};
-      if (fringeHue(c[0], c[1], c[2], a.rule) && inFringeBand(edge, x, int(y), w, h, a.rule.radius)) {
-        const uint32_t luma = defringeLuma(c[0], c[1], c[2]);
-        for (auto& v : c) v = defringeChannel(v, luma, a.rule.strength, a.hi);
-      }
-      for (int p = 0; p < 3; ++p) out[p][x] = static_cast<uint16_t>(c[p]);
+  uint8_t* __restrict c = column + radius;
+  const int y0 = y - radius < 0 ? 0 : y - radius, y1 = y + radius > h - 1 ? h - 1 : y + radius;
+  std::memcpy(c, a.edges + int64_t{y0} * a.edgePitch, size_t(w));
+  for (int j = y0 + 1; j <= y1; ++j) {
+    const uint8_t* __restrict m = a.edges + int64_t{j} * a.edgePitch;
+    for (int x = 0; x < w; ++x) c[x] = static_cast<uint8_t>(c[x] | m[x]);
+  }
+}
+
+// band[x]: column[x .. x + 2 radius] or-ed.
+OPIX_HOST_SIMD_CLONES void markRow(const uint8_t* __restrict column, uint8_t* __restrict band, int w, int radius) {
+  std::memcpy(band, column, size_t(w));
+  for (int k = 1; k <= 2 * radius; ++k)
+    for (int x = 0; x < w; ++x) band[x] = static_cast<uint8_t>(band[x] | column[x + k]);
+}
+
+}  // namespace
+
+// The band around the edge marks (inFringeBand's window) is taken as two or
+// passes, over the rows and then along the row, instead of pixel by pixel.
+void launchDefringeHost(const DefringeArgs& a) {
+  const int w = int(a.src.width), h = int(a.src.height), radius = a.rule.radius;
+  if (w == 0 || h == 0) return;
+  host::parallelFor(h, [&](int64_t begin, int64_t end) {
+    std::vector<uint8_t> column(size_t(w) + 2 * size_t(radius), 0);
+    std::vector<uint8_t> band(static_cast<size_t>(w));
+    for (int64_t y = begin; y < end; ++y) {
+      markColumns(a, int(y), radius, column.data());
+      markRow(column.data(), band.data(), w, radius);
+      uint16_t* out[3];
+      for (int p = 0; p < 3; ++p) out[p] = reinterpret_cast<uint16_t*>(a.dst.plane[p] + y * a.dst.pitch);
+      defringeRow(planeRow(a.src, 0, y), planeRow(a.src, 1, y), planeRow(a.src, 2, y), band.data(), out[0], out[1],
+                  out[2], w, a.rule, a.hi);
     }
   });
 }

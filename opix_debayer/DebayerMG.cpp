@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <type_traits>
 #include <vector>
 
 #include "BayerTraits.h"
@@ -119,9 +120,56 @@ struct Pass1Rows {
   std::vector<float> weightV, weightH;
 };
 
-// V and H of row r over columns [lo, hi); rows[k] is row r + k - 5.
+// Pass 1 reads the samples along a column or a row through each of a pair of
+// columns at even x; half<H> picks the pair's column x + H.
+template <int H>
+using Half = std::integral_constant<int, H>;
+
+// rows[k] is row r + k - 5; column(x, half)(k) is the sample k rows below
+// row r, along(row, x, half)(k) the sample k columns right on `row`.
 template <class T>
-inline void gradientRow(const T* const* rows, int lo, int hi, int* v, int* h) {
+struct PairLines {
+  const T* const* rows;
+  template <int H>
+  auto column(int x, Half<H>) const {
+    return [rows = rows, x](int k) { return int(rows[k + 5][x + H]); };
+  }
+  template <int H>
+  static auto along(const T* row, int x, Half<H>) {
+    return [row, x](int k) { return int(row[x + H + k]); };
+  }
+};
+
+// 16-bit samples: each pair of samples is read as one 32-bit word and split
+// by mask and shift. Read sample by sample into 32-bit lanes, every sample
+// would be widened by shuffles at each of its reads (22 for the gradients
+// alone), and those were most of pass 1's work.
+typedef uint32_t SamplePair __attribute__((may_alias, aligned(2)));
+
+// The sample d columns right of the even column of p.
+inline int pairSample(const uint16_t* p, int d) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first sample of a pair is the low half");
+  const uint32_t w = *reinterpret_cast<const SamplePair*>(p + (d & ~1));
+  return int(d & 1 ? w >> 16 : w & 0xffffu);
+}
+
+template <>
+struct PairLines<uint16_t> {
+  const uint16_t* const* rows;
+  template <int H>
+  auto column(int x, Half<H>) const {
+    return [rows = rows, x](int k) { return pairSample(rows[k + 5] + x, H); };
+  }
+  template <int H>
+  static auto along(const uint16_t* row, int x, Half<H>) {
+    return [row, x](int k) { return pairSample(row + x, H + k); };
+  }
+};
+
+// V and H of row r over columns [lo, hi).
+template <class T>
+inline void gradientRow(const PairLines<T>& lines, int lo, int hi, int* v, int* h) {
+  const T* const* rows = lines.rows;
 #pragma GCC ivdep
   for (int x = lo; x < hi; ++x) {
     v[x] = mgGradient([&](int k) { return int(rows[k + 5][x]); });
@@ -129,26 +177,13 @@ inline void gradientRow(const T* const* rows, int lo, int hi, int* v, int* h) {
   }
 }
 
-// The same for 16-bit samples over an even range, a pair of columns at a
-// time: each pair of samples is read as one 32-bit word and split by mask and
-// shift. Read sample by sample into 32-bit lanes, each of the 22 samples a
-// pair reads would be widened by shuffles, and those were most of the row's
-// work.
-typedef uint32_t SamplePair __attribute__((may_alias, aligned(2)));
-
-inline uint32_t samplePair(const uint16_t* p) { return *reinterpret_cast<const SamplePair*>(p); }
-
-inline void gradientRow(const uint16_t* const* rows, int lo, int hi, int* v, int* h) {
-  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first sample of a pair is the low half");
-  const uint16_t* row = rows[5];
+// 16-bit over an even range, a pair of columns at a time.
+inline void gradientRow(const PairLines<uint16_t>& lines, int lo, int hi, int* v, int* h) {
+  const uint16_t* row = lines.rows[5];
 #pragma GCC ivdep
   for (int x = lo; x < hi; x += 2) {
-    const int ve = mgGradient([&](int k) { return int(samplePair(rows[k + 5] + x) & 0xffffu); });
-    const int vo = mgGradient([&](int k) { return int(samplePair(rows[k + 5] + x) >> 16); });
-    // The sample d columns from x.
-    auto at = [&](int d) { return int(d & 1 ? samplePair(row + x + d - 1) >> 16 : samplePair(row + x + d) & 0xffffu); };
-    const int he = mgGradient([&](int k) { return at(k); });
-    const int ho = mgGradient([&](int k) { return at(k + 1); });
+    const int ve = mgGradient(lines.column(x, Half<0>{})), vo = mgGradient(lines.column(x, Half<1>{}));
+    const int he = mgGradient(lines.along(row, x, Half<0>{})), ho = mgGradient(lines.along(row, x, Half<1>{}));
     v[x] = ve;
     v[x + 1] = vo;
     h[x] = he;
@@ -157,14 +192,17 @@ inline void gradientRow(const uint16_t* const* rows, int lo, int hi, int* v, int
 }
 
 // Four times the colour difference at the columns [lo, hi) (lo even) of a
-// row; line(x)(k) is the sample k steps from column x along the line. The
-// columns go in pairs, the site's one fixed, so the loop has no select.
+// row; line(x, half)(k) is the sample k steps along the line from the pair's
+// column x + H. The columns go in pairs, the site's one fixed, so the loop
+// has no select.
 template <bool EvenIsSite, class Line>
 inline void differencePairs(const Line& line, int lo, int hi, int* out) {
 #pragma GCC ivdep
   for (int x = lo; x < hi; x += 2) {
-    out[x] = mgDifference4(line(x), EvenIsSite);
-    out[x + 1] = mgDifference4(line(x + 1), !EvenIsSite);
+    const int first = mgDifference4(line(x, Half<0>{}), EvenIsSite);
+    const int second = mgDifference4(line(x, Half<1>{}), !EvenIsSite);
+    out[x] = first;
+    out[x + 1] = second;
   }
 }
 
@@ -265,19 +303,20 @@ inline void pass1Run(const WorkSamples<T>& s, const MgBuffers& b, int pattern, i
   for (int r = y0 - 4; r < y1 + 4; ++r) {
     const T* rows[11];
     for (int k = 0; k < 11; ++k) rows[k] = sampleRow(s, r + k - 5);
-    gradientRow(rows, -4, w + 4, p.V.row(r), p.H.row(r));
+    const PairLines<T> lines{rows};
+    gradientRow(lines, -4, w + 4, p.V.row(r), p.H.row(r));
     if (r >= y0 - 3 && r < y1 + 3) {
       acrossRow(p.V.row(r), 0, w, p.acrossV.row(r));
       // Four times the column colour difference, for the smoothing of D.
-      const auto column = [&](int x) { return [&rows, x](int k) { return int(rows[k + 5][x]); }; };
-      differenceRow(column, siteParity(pattern, r), -4, w + 4, p.kv.row(r));
+      differenceRow([&lines](int x, auto half) { return lines.column(x, half); }, siteParity(pattern, r), -4, w + 4,
+                    p.kv.row(r));
     }
     const int q = r - 2;  // weights and D
     if (q >= y0 - 2) {
       twoDirWeightsRow(p, q, w, c);
       const int P = siteParity(pattern, q);
       const T* row = sampleRow(s, q);
-      differenceRow([row](int x) { return [row, x](int k) { return int(row[x + k]); }; }, P, -4, w + 4, kh);
+      differenceRow([row](int x, auto half) { return PairLines<T>::along(row, x, half); }, P, -4, w + 4, kh);
       const int *ku = p.kv.row(q - 1), *k0 = p.kv.row(q), *kd = p.kv.row(q + 1);
       if (P)
         siteDifferenceRow<1>(cells + 2, ku, k0, kd, kh, wV, wH, p.D.row(q));

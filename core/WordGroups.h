@@ -58,6 +58,28 @@ WordGroupJob wordGroupJob(const SurfaceView& in, const SurfaceView& out, uint32_
 
 namespace host {
 
+// The groups [0, n) of a row that stay inside both pitches, built for the
+// vector units the processor has.
+template <class Op>
+OPIX_HOST_SIMD_CLONES void runFullGroups(const unsigned char* const (&in)[Op::kInPlanes],
+                                         unsigned char* const (&out)[Op::kOutPlanes], uint32_t n, uint32_t shift) {
+  // The plane pointers as locals, so that the byte stores cannot alias them.
+  const unsigned char* ip[Op::kInPlanes];
+  unsigned char* op[Op::kOutPlanes];
+  for (int p = 0; p < Op::kInPlanes; ++p) ip[p] = in[p];
+  for (int p = 0; p < Op::kOutPlanes; ++p) op[p] = out[p];
+  for (uint32_t g = 0; g < n; ++g) {
+    uint32_t a[Op::kInPlanes][Op::kInWords];
+    uint32_t b[Op::kOutPlanes][Op::kOutWords];
+    // Word by word: one access of a word each, which the vectoriser groups.
+    for (int p = 0; p < Op::kInPlanes; ++p)
+      for (int i = 0; i < Op::kInWords; ++i) std::memcpy(&a[p][i], ip[p] + (size_t{g} * Op::kInWords + i) * 4, 4);
+    Op::apply(a, b, shift);
+    for (int p = 0; p < Op::kOutPlanes; ++p)
+      for (int i = 0; i < Op::kOutWords; ++i) std::memcpy(op[p] + (size_t{g} * Op::kOutWords + i) * 4, &b[p][i], 4);
+  }
+}
+
 // Host driver: rows in parallel; the groups that stay inside both pitches
 // run without bounds tests. In place works: a group reads all its words
 // before it writes any.
@@ -68,14 +90,10 @@ void runWordGroups(const WordGroupJob& j) {
     unsigned char* out[Op::kOutPlanes];
     for (int p = 0; p < Op::kInPlanes; ++p) in[p] = j.in[p] + y * int64_t{j.inPitchWords} * 4;
     for (int p = 0; p < Op::kOutPlanes; ++p) out[p] = j.out[p] + y * int64_t{j.outPitchWords} * 4;
+    const uint32_t full = j.firstEdgeGroup < j.groups ? j.firstEdgeGroup : j.groups;
+    runFullGroups<Op>(in, out, full, j.shift);
     uint32_t a[Op::kInPlanes][Op::kInWords];
     uint32_t b[Op::kOutPlanes][Op::kOutWords];
-    const uint32_t full = j.firstEdgeGroup < j.groups ? j.firstEdgeGroup : j.groups;
-    for (uint32_t g = 0; g < full; ++g) {
-      for (int p = 0; p < Op::kInPlanes; ++p) std::memcpy(a[p], in[p] + size_t{g} * Op::kInWords * 4, sizeof a[p]);
-      Op::apply(a, b, j.shift);
-      for (int p = 0; p < Op::kOutPlanes; ++p) std::memcpy(out[p] + size_t{g} * Op::kOutWords * 4, b[p], sizeof b[p]);
-    }
     for (uint32_t g = full; g < j.groups; ++g) {
       for (int p = 0; p < Op::kInPlanes; ++p)
         for (int i = 0; i < Op::kInWords; ++i) {

@@ -18,8 +18,11 @@ struct GaussianWeights {
 // (NaN gives 0), written as selects so that host loops vectorise.
 OPIX_HD uint32_t gaussianSample(uint32_t centre, uint32_t edgeSum, uint32_t cornerSum, const GaussianWeights& w,
                                 uint32_t hi) {
-  const float v = w.centre * static_cast<float>(centre) + w.edge * static_cast<float>(edgeSum) +
-                  w.corner * static_cast<float>(cornerSum);
+  // The sums are below 2^18: converted through int32_t, the same values, and
+  // a conversion the vector units have.
+  const float v = w.centre * static_cast<float>(static_cast<int32_t>(centre)) +
+                  w.edge * static_cast<float>(static_cast<int32_t>(edgeSum)) +
+                  w.corner * static_cast<float>(static_cast<int32_t>(cornerSum));
   float t = v + 0.5f;
   t = t > 0.0f ? t : 0.0f;
   t = t < static_cast<float>(hi) ? t : static_cast<float>(hi);

@@ -64,8 +64,9 @@ namespace {
 // One row: n samples, c channels interleaved; the lines start one pixel left
 // of the image. Plain parameters, so the compiler vectorises the loop.
 template <class T>
-void gaussianLine(const uint16_t* __restrict up, const uint16_t* __restrict mid, const uint16_t* __restrict down,
-                  T* __restrict d, int64_t n, int64_t c, GaussianWeights w, uint32_t hi) {
+OPIX_HOST_SIMD_CLONES void gaussianLine(const uint16_t* __restrict up, const uint16_t* __restrict mid,
+                                        const uint16_t* __restrict down, T* __restrict d, int64_t n, int64_t c,
+                                        GaussianWeights w, uint32_t hi) {
   for (int64_t e = 0; e < n; ++e) {
     const uint32_t edgeSum = uint32_t(up[e + c]) + down[e + c] + mid[e] + mid[e + 2 * c];
     const uint32_t cornerSum = uint32_t(up[e]) + up[e + 2 * c] + down[e] + down[e + 2 * c];

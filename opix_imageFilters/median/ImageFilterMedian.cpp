@@ -29,8 +29,9 @@ namespace {
 
 // The three rows' columns sorted into lo, mid and hi (separate arrays, so the
 // compiler vectorises the loop).
-void sortColumns(const uint16_t* __restrict up, const uint16_t* __restrict centre, const uint16_t* __restrict down,
-                 uint16_t* __restrict lo, uint16_t* __restrict mid, uint16_t* __restrict hi, int64_t n) {
+OPIX_HOST_SIMD_CLONES void sortColumns(const uint16_t* __restrict up, const uint16_t* __restrict centre,
+                                       const uint16_t* __restrict down, uint16_t* __restrict lo,
+                                       uint16_t* __restrict mid, uint16_t* __restrict hi, int64_t n) {
   for (int64_t x = 0; x < n; ++x) {
     const Sorted3<uint16_t> s = sort3(up[x], centre[x], down[x]);
     lo[x] = s.lo;
@@ -41,8 +42,8 @@ void sortColumns(const uint16_t* __restrict up, const uint16_t* __restrict centr
 
 // Sample x from sorted columns x - 1, x and x + 1 (the arrays start one
 // column left of the image).
-void medianOfColumns(const uint16_t* __restrict lo, const uint16_t* __restrict mid, const uint16_t* __restrict hi,
-                     uint16_t* __restrict d, int64_t n) {
+OPIX_HOST_SIMD_CLONES void medianOfColumns(const uint16_t* __restrict lo, const uint16_t* __restrict mid,
+                                           const uint16_t* __restrict hi, uint16_t* __restrict d, int64_t n) {
   for (int64_t x = 0; x < n; ++x)
     d[x] = median9(Sorted3<uint16_t>{lo[x], mid[x], hi[x]}, Sorted3<uint16_t>{lo[x + 1], mid[x + 1], hi[x + 1]},
                    Sorted3<uint16_t>{lo[x + 2], mid[x + 2], hi[x + 2]});

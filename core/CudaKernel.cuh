@@ -33,9 +33,11 @@
 #define __forceinline__ inline
 #define OPIX_CUDA_NS cpu
 #define OPIX_UNROLL
+#define OPIX_NO_UNROLL
 #else
 #define OPIX_CUDA_NS gpu
 #define OPIX_UNROLL _Pragma("unroll")
+#define OPIX_NO_UNROLL _Pragma("unroll 1")
 #endif
 
 namespace opix::OPIX_CUDA_NS {

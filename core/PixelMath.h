@@ -22,17 +22,21 @@ struct RoundHalfUpClamp {
 };
 
 // saturateTruncate's value for every input (NaN included) through selects
-// instead of branches, for host rows that vectorise: the truncation is always
-// taken, of a value already inside [0, maxValue] (maxValue < 2^24, so exact
-// as float).
-inline int saturateTruncateSelect(float rounded, int maxValue) {
+// instead of branches, for host rows that vectorise and kernels that should
+// not branch per sample: the truncation is always taken, of a value already
+// inside [0, maxValue] (maxValue < 2^24, so exact as float).
+OPIX_HD int saturateTruncateSelect(float rounded, int maxValue) {
   const float top = float(maxValue);
   const float low = rounded > 0.0f ? rounded : 0.0f;
+#if defined(__CUDA_ARCH__)
+  return int(fminf(low, top));  // one instruction; low is never NaN, so the same value
+#else
   return int(low < top ? low : top);
+#endif
 }
 
 // roundHalfUpClamp's value through selects.
-inline int roundHalfUpClampSelect(float v, int maxValue) { return saturateTruncateSelect(v + 0.5f, maxValue); }
+OPIX_HD int roundHalfUpClampSelect(float v, int maxValue) { return saturateTruncateSelect(v + 0.5f, maxValue); }
 
 struct RoundHalfUpClampSelect {
   int operator()(float v, int maxValue) const { return roundHalfUpClampSelect(v, maxValue); }

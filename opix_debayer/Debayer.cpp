@@ -109,16 +109,12 @@ void Debayer<N>::SetPreOperations(const opixDebayerPreOperations_t* r) {
   }
   if (r->blackShift) {
     next.blackShift = true;
-    next.blackPattern = static_cast<int>(r->blackShift->bayerPattern);
-    for (int c = 0; c < 3; ++c) next.level[c] = r->blackShift->blackShift[c];
+    const float* b = r->blackShift->blackShift;
+    setBlackLevels(next, static_cast<int>(r->blackShift->bayerPattern), {b[0], b[1], b[2]});
   }
   if (const opixWhiteBalance_t* wb = r->whiteBalance) {
     next.whiteBalance = true;
-    next.balancePattern = static_cast<int>(wb->bayerPattern);
-    next.gain[0] = wb->R;
-    next.gain[1] = wb->G1;
-    next.gain[2] = wb->G2;
-    next.gain[3] = wb->B;
+    setBalanceGains(next, static_cast<int>(wb->bayerPattern), {wb->R, wb->G1, wb->G2, wb->B});
   }
   pre_ = next;
   withPreOperations_ = true;
@@ -170,6 +166,9 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
 
 void copyWithPreOperations(const PreCopyArgs& a) {
   if (!a.src || !a.work) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  // SetPreOperations refuses a black shift for 8-bit sources, so the CUDA
+  // driver has no 8-bit kernel with one.
+  if (a.sampleBytes == 1 && a.pre.blackShift) OPIX_THROW(OPIX_INTERNAL_ERROR);
   OPIX_KERNEL_LAUNCH("MemCopyWithPreOperations", launchPreCopyCuda(a), launchPreCopyHost(a));
 }
 
@@ -246,15 +245,14 @@ void correctRow(const PreOperations& p, const T* s, T* d, int y, int n) {
       samRow(in, d, reinterpret_cast<const int8_t*>(shiftRow), f, n, hi);
     in = d;
   }
+  const PreRowSites sites = preRowSites(p, y);
   if (p.blackShift) {
-    sitePairRow(in, d, n, levelOfSite(p, bayerCellSite(p.blackPattern, 0, y)),
-                levelOfSite(p, bayerCellSite(p.blackPattern, 1, y)),
+    sitePairRow(in, d, n, sites.levelEven, sites.levelOdd,
                 [hi](uint32_t v, float b) { return blackShiftSampleSelect(v, b, hi); });
     in = d;
   }
   if (p.whiteBalance) {
-    sitePairRow(in, d, n, gainOfSite(p, bayerCellSite(p.balancePattern, 0, y)),
-                gainOfSite(p, bayerCellSite(p.balancePattern, 1, y)),
+    sitePairRow(in, d, n, sites.gainEven, sites.gainOdd,
                 [hi](uint32_t v, float k) { return whiteBalanceSampleSelect(v, k, hi); });
     in = d;
   }

@@ -26,23 +26,24 @@ struct PreOperations {
   uint32_t shiftPitch = 0;  // bytes per shift row
   const float* factor = nullptr;
   uint32_t factorPitch = 0;  // floats per factor row
+  // The black shift's level and the white balance's gain of each position
+  // of a 2 x 2 cell, by (x & 1) | (y & 1) << 1: a position's cell site
+  // depends only on the parities of its column and row.
   bool blackShift = false;
-  int blackPattern = 1;
-  float level[3] = {};  // red, green, blue
+  float level[4] = {};
   bool whiteBalance = false;
-  int balancePattern = 1;
-  float gain[4] = {};  // by cell site: R, G1, G2, B
+  float gain[4] = {};
 
   bool any() const { return sam || blackShift || whiteBalance; }
 };
 
-// Selections instead of indexed arrays, so the CUDA kernel needs no stack frame.
-OPIX_HD float levelOfSite(const PreOperations& p, int site) {
-  const int c = cellSiteColour(site);
-  return c == 0 ? p.level[0] : c == 1 ? p.level[1] : p.level[2];
+// The levels by position of a black shift with levels red, green, blue
+// under a pattern, and the gains of a white balance with gains R, G1, G2, B.
+inline void setBlackLevels(PreOperations& p, int pattern, const float (&level)[3]) {
+  for (int i = 0; i < 4; ++i) p.level[i] = level[cellSiteColour(bayerCellSite(pattern, i & 1, i >> 1))];
 }
-OPIX_HD float gainOfSite(const PreOperations& p, int site) {
-  return site == kSiteR ? p.gain[0] : site == kSiteG1 ? p.gain[1] : site == kSiteG2 ? p.gain[2] : p.gain[3];
+inline void setBalanceGains(PreOperations& p, int pattern, const float (&gain)[4]) {
+  for (int i = 0; i < 4; ++i) p.gain[i] = gain[bayerCellSite(pattern, i & 1, i >> 1)];
 }
 
 OPIX_HD int32_t samShiftAt(const PreOperations& p, int x, int y) {
@@ -50,16 +51,44 @@ OPIX_HD int32_t samShiftAt(const PreOperations& p, int x, int y) {
   return p.wideShift ? reinterpret_cast<const int16_t*>(row)[x] : reinterpret_cast<const int8_t*>(row)[x];
 }
 
-// Source sample v at image column x and row y, corrected.
-OPIX_HD uint32_t preOperationSample(const PreOperations& p, uint32_t v, int x, int y) {
-  if (p.sam) {
-    const bool hasShift = p.shift != nullptr, hasFactor = p.factor != nullptr;
-    v = madSample(v, hasShift, hasShift ? samShiftAt(p, x, y) : 0, hasFactor,
-                  hasFactor ? p.factor[int64_t{y} * p.factorPitch + x] : 1.0f, p.hi);
-  }
-  if (p.blackShift) v = blackShiftSample(v, levelOfSite(p, bayerCellSite(p.blackPattern, x, y)), p.hi);
-  if (p.whiteBalance) v = whiteBalanceSample(v, gainOfSite(p, bayerCellSite(p.balancePattern, x, y)), p.hi);
+// The steps present, as flags: the CUDA copy has a kernel for each set, so
+// a copy runs only the steps it applies.
+enum PreStep : int { kPreSam = 1, kPreBlack = 2, kPreBalance = 4 };
+OPIX_HD int preSteps(const PreOperations& p) {
+  return (p.sam ? kPreSam : 0) | (p.blackShift ? kPreBlack : 0) | (p.whiteBalance ? kPreBalance : 0);
+}
+
+// The black levels and gains of one image row's even and odd columns.
+struct PreRowSites {
+  float levelEven, levelOdd, gainEven, gainOdd;
+};
+OPIX_HD PreRowSites preRowSites(const PreOperations& p, int y) {
+  const bool odd = (y & 1) != 0;  // selects: no indexed array in a kernel's frame
+  return {odd ? p.level[2] : p.level[0], odd ? p.level[3] : p.level[1], odd ? p.gain[2] : p.gain[0],
+          odd ? p.gain[3] : p.gain[1]};
+}
+
+// Source sample v corrected by the steps of `Steps`, given its SAM shift and
+// factor (read only where the matrix is present) and its site's black level
+// and gain: the steps' select forms, the host rows' own maths, so no sample
+// branches in a kernel either.
+template <int Steps>
+OPIX_HD uint32_t preOperationSiteSample(const PreOperations& p, uint32_t v, int32_t shift, float factor, float level,
+                                        float gain) {
+  if (Steps & kPreSam) v = madSampleSelect(v, p.shift != nullptr, shift, p.factor != nullptr, factor, p.hi);
+  if (Steps & kPreBlack) v = blackShiftSampleSelect(v, level, p.hi);
+  if (Steps & kPreBalance) v = whiteBalanceSampleSelect(v, gain, p.hi);
   return v;
+}
+
+// The same for the sample at image column x of row y, whose sites are `s`.
+template <int Steps>
+OPIX_HD uint32_t preOperationSample(const PreOperations& p, const PreRowSites& s, uint32_t v, int x, int y) {
+  const bool sam = (Steps & kPreSam) != 0, odd = (x & 1) != 0;
+  const int32_t shift = sam && p.shift ? samShiftAt(p, x, y) : 0;
+  const float factor = sam && p.factor ? p.factor[int64_t{y} * p.factorPitch + x] : 1.0f;
+  return preOperationSiteSample<Steps>(p, v, shift, factor, odd ? s.levelOdd : s.levelEven,
+                                       odd ? s.gainOdd : s.gainEven);
 }
 
 // One copy of a source image into a work image with the pre-operations

@@ -168,7 +168,9 @@ TEST_F(CudaDrivers, DemosaicThinImagesOfTheLargestWidth) {
 // The debayer's copy with pre-operations: every set of steps, with and
 // without each SAM matrix, on every depth, pattern and awkward size; the
 // steps' patterns differ from the debayer's, and the levels, shifts and
-// gains clamp samples at black and at white.
+// gains clamp samples at black and at white. The image starts at work
+// column 2 or 3 (HQLI) and, for 8-bit MG, 12 or 13: every byte offset of a
+// source sample in its word.
 TEST_F(CudaDrivers, PreOperationsEveryStepSetDepthAndSize) {
   std::mt19937 rng(17);
   std::vector<int8_t> shift8(size_t(kMaxW + 3) * kMaxH);
@@ -194,29 +196,31 @@ TEST_F(CudaDrivers, PreOperationsEveryStepSetDepthAndSize) {
                          {nullptr, nullptr, true, false},     {nullptr, nullptr, false, false}};
   uint32_t seed = 700;
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16})
-    for (const Steps& st : steps) {
-      if (f == OPIX_I8 && (st.sam16 || st.black)) continue;  // 16-bit steps
-      opixDebayerPreOperations_t pre{};
-      pre.sam = st.sam;
-      pre.sam16 = st.sam16;
-      pre.blackShift = st.black ? &black : nullptr;
-      pre.whiteBalance = st.balance ? &balance : nullptr;
-      DebayerRun run(OPIX_HQLI, kMaxW, kMaxH, f, &pre);
-      ASSERT_EQ(run.status, OPIX_OK) << opixSurfaceFormatName(f);
-      for (const auto& [w, h] : kSizes)
-        for (opixBayerPattern_t p : kPatterns) {
-          SCOPED_TRACE(name(OPIX_HQLI, f, p, w, h) +
-                       (st.sam     ? " SAM"
-                        : st.sam16 ? " SAM16"
-                                   : "") +
-                       (st.black ? " black" : "") + (st.balance ? " balance" : ""));
-          const Mosaic m = randomMosaic(w, h, f, ++seed);
-          expectSameOnBothDrivers([&] {
-            const opixStatus_t s = run.run(m, p);
-            return Outcome{s, run.raw};
-          });
-        }
-    }
+    for (const Steps& st : steps)
+      for (opixDebayerType_t t : {OPIX_HQLI, OPIX_MG}) {
+        if (f == OPIX_I8 && (st.sam16 || st.black)) continue;  // 16-bit steps
+        if (t == OPIX_MG && f != OPIX_I8) continue;
+        opixDebayerPreOperations_t pre{};
+        pre.sam = st.sam;
+        pre.sam16 = st.sam16;
+        pre.blackShift = st.black ? &black : nullptr;
+        pre.whiteBalance = st.balance ? &balance : nullptr;
+        DebayerRun run(t, kMaxW, kMaxH, f, &pre);
+        ASSERT_EQ(run.status, OPIX_OK) << opixSurfaceFormatName(f);
+        for (const auto& [w, h] : kSizes)
+          for (opixBayerPattern_t p : kPatterns) {
+            SCOPED_TRACE(name(t, f, p, w, h) +
+                         (st.sam     ? " SAM"
+                          : st.sam16 ? " SAM16"
+                                     : "") +
+                         (st.black ? " black" : "") + (st.balance ? " balance" : ""));
+            const Mosaic m = randomMosaic(w, h, f, ++seed);
+            expectSameOnBothDrivers([&] {
+              const opixStatus_t s = run.run(m, p);
+              return Outcome{s, run.raw};
+            });
+          }
+      }
 }
 
 TEST_F(CudaDrivers, BinningEveryFactorPatternDepthAndSize) {

@@ -26,8 +26,9 @@ OPIX_HD uint32_t madSample(uint32_t p, bool hasShift, int32_t b, bool hasFactor,
   return roundClamp(madValue(p, hasShift, b, hasFactor, a, hi), hi);
 }
 
-// The same value through selects, for host rows that vectorise.
-inline uint32_t madSampleSelect(uint32_t p, bool hasShift, int32_t b, bool hasFactor, float a, uint32_t hi) {
+// The same value through selects, for host rows that vectorise (and the
+// debayer's fused pre-operation copy on both drivers).
+OPIX_HD uint32_t madSampleSelect(uint32_t p, bool hasShift, int32_t b, bool hasFactor, float a, uint32_t hi) {
   return static_cast<uint32_t>(
       roundHalfUpClampSelect(madValue(p, hasShift, b, hasFactor, a, hi), static_cast<int>(hi)));
 }

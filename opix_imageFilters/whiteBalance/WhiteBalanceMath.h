@@ -15,8 +15,9 @@ OPIX_HD uint32_t whiteBalanceSample(uint32_t p, float k, uint32_t hi) {
   return static_cast<uint32_t>(saturateTruncate(whiteBalanceRounded(p, k), static_cast<int>(hi)));
 }
 
-// The same value through selects, for host rows that vectorise.
-inline uint32_t whiteBalanceSampleSelect(uint32_t p, float k, uint32_t hi) {
+// The same value through selects, for host rows that vectorise (and the
+// debayer's fused pre-operation copy on both drivers).
+OPIX_HD uint32_t whiteBalanceSampleSelect(uint32_t p, float k, uint32_t hi) {
   return static_cast<uint32_t>(saturateTruncateSelect(whiteBalanceRounded(p, k), static_cast<int>(hi)));
 }
 

@@ -190,45 +190,6 @@ void fillRows(const WorkView& w) {
   });
 }
 
-// SAM over one row, the matrices' presence fixed so the loop has no branch.
-template <bool Shift, bool Factor, class T, class B>
-void samRun(const T* in, T* d, const B* b, const float* f, int n, uint32_t hi) {
-  for (int x = 0; x < n; ++x)
-    d[x] = static_cast<T>(madSampleSelect(in[x], Shift, Shift ? b[x] : 0, Factor, Factor ? f[x] : 1.0f, hi));
-}
-template <class T, class B>
-void samRow(const T* in, T* d, const B* b, const float* f, int n, uint32_t hi) {
-  if (b && f)
-    samRun<true, true>(in, d, b, f, n, hi);
-  else if (b)
-    samRun<true, false>(in, d, b, f, n, hi);
-  else if (f)
-    samRun<false, true>(in, d, b, f, n, hi);
-  else
-    samRun<false, false>(in, d, b, f, n, hi);
-}
-
-// A per-site step over one row: even columns with e, odd ones with o. In
-// place, the row is read through d itself, so the loop needs no overlap test
-// to vectorise.
-template <bool InPlace, class T, class Fn>
-void sitePairRun(const T* in, T* d, int n, float e, float o, Fn fn) {
-  const T* src = InPlace ? d : in;
-  int x = 0;
-  for (; x + 1 < n; x += 2) {
-    d[x] = static_cast<T>(fn(src[x], e));
-    d[x + 1] = static_cast<T>(fn(src[x + 1], o));
-  }
-  if (x < n) d[x] = static_cast<T>(fn(src[x], e));
-}
-template <class T, class Fn>
-void sitePairRow(const T* in, T* d, int n, float e, float o, Fn fn) {
-  if (in == d)
-    sitePairRun<true>(in, d, n, e, o, fn);
-  else
-    sitePairRun<false>(in, d, n, e, o, fn);
-}
-
 // One image row corrected step by step, each step a plain loop over the row
 // (which stays in the cache), as the filters' host drivers run it; the
 // samples round through selects (the shared rounding's values).
@@ -240,9 +201,9 @@ void correctRow(const PreOperations& p, const T* s, T* d, int y, int n) {
     const uint8_t* shiftRow = p.shift ? p.shift + int64_t{y} * p.shiftPitch : nullptr;
     const float* f = p.factor ? p.factor + int64_t{y} * p.factorPitch : nullptr;
     if (p.wideShift)
-      samRow(in, d, reinterpret_cast<const int16_t*>(shiftRow), f, n, hi);
+      madRowSelect(in, d, reinterpret_cast<const int16_t*>(shiftRow), f, n, hi);
     else
-      samRow(in, d, reinterpret_cast<const int8_t*>(shiftRow), f, n, hi);
+      madRowSelect(in, d, reinterpret_cast<const int8_t*>(shiftRow), f, n, hi);
     in = d;
   }
   const PreRowSites sites = preRowSites(p, y);

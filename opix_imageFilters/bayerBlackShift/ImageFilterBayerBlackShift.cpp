@@ -31,12 +31,7 @@ namespace {
 // One row; b0, b1: the levels of its even and odd columns.
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void blackShiftRow(const uint16_t* s, uint16_t* d, uint32_t n, float b0,
                                                                   float b1, uint32_t hi) {
-  uint32_t x = 0;
-  for (; x + 1 < n; x += 2) {
-    d[x] = static_cast<uint16_t>(blackShiftSampleSelect(s[x], b0, hi));
-    d[x + 1] = static_cast<uint16_t>(blackShiftSampleSelect(s[x + 1], b1, hi));
-  }
-  if (x < n) d[x] = static_cast<uint16_t>(blackShiftSampleSelect(s[x], b0, hi));
+  sitePairRow(s, d, n, b0, b1, [hi](uint32_t v, float b) { return blackShiftSampleSelect(v, b, hi); });
 }
 
 }  // namespace

@@ -62,36 +62,17 @@ void ImageFilterMad::Launch(const SurfaceView& source, const SurfaceView& destin
 
 namespace {
 
-// One row, with the matrices it has known at compile time.
-template <bool Shift, bool Factor, class T, class S>
-inline void madRun(const T* s, T* d, const S* b, const float* f, uint32_t n, uint32_t hi) {
-  for (uint32_t x = 0; x < n; ++x)
-    d[x] = static_cast<T>(madSampleSelect(s[x], Shift, Shift ? b[x] : 0, Factor, Factor ? f[x] : 1.0f, hi));
-}
-
-template <class T, class S>
-inline void madRun(const T* s, T* d, const S* b, const float* f, uint32_t n, uint32_t hi) {
-  if (b && f)
-    madRun<true, true>(s, d, b, f, n, hi);
-  else if (b)
-    madRun<true, false>(s, d, b, f, n, hi);
-  else if (f)
-    madRun<false, true>(s, d, b, f, n, hi);
-  else
-    madRun<false, false>(s, d, b, f, n, hi);
-}
-
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void madRow8(const uint8_t* s, uint8_t* d, const int8_t* b,
                                                             const float* f, uint32_t n, uint32_t hi) {
-  madRun(s, d, b, f, n, hi);
+  madRowSelect(s, d, b, f, n, hi);
 }
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void madRow16(const uint16_t* s, uint16_t* d, const int8_t* b,
                                                              const float* f, uint32_t n, uint32_t hi) {
-  madRun(s, d, b, f, n, hi);
+  madRowSelect(s, d, b, f, n, hi);
 }
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void madRow16(const uint16_t* s, uint16_t* d, const int16_t* b,
                                                              const float* f, uint32_t n, uint32_t hi) {
-  madRun(s, d, b, f, n, hi);
+  madRowSelect(s, d, b, f, n, hi);
 }
 
 template <class T, class S>

@@ -33,4 +33,24 @@ OPIX_HD uint32_t madSampleSelect(uint32_t p, bool hasShift, int32_t b, bool hasF
       roundHalfUpClampSelect(madValue(p, hasShift, b, hasFactor, a, hi), static_cast<int>(hi)));
 }
 
+// A row of n samples through madSampleSelect for host rows: b and f are the
+// row's shift and factor matrices or null, and each presence gets a loop of
+// its own, so the loops have no branch and vectorise.
+template <bool Shift, bool Factor, class T, class S>
+inline void madRunSelect(const T* s, T* d, const S* b, const float* f, int64_t n, uint32_t hi) {
+  for (int64_t x = 0; x < n; ++x)
+    d[x] = static_cast<T>(madSampleSelect(s[x], Shift, Shift ? b[x] : 0, Factor, Factor ? f[x] : 1.0f, hi));
+}
+template <class T, class S>
+inline void madRowSelect(const T* s, T* d, const S* b, const float* f, int64_t n, uint32_t hi) {
+  if (b && f)
+    madRunSelect<true, true>(s, d, b, f, n, hi);
+  else if (b)
+    madRunSelect<true, false>(s, d, b, f, n, hi);
+  else if (f)
+    madRunSelect<false, true>(s, d, b, f, n, hi);
+  else
+    madRunSelect<false, false>(s, d, b, f, n, hi);
+}
+
 }  // namespace opix

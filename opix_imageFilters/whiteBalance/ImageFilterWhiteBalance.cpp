@@ -29,14 +29,8 @@ namespace {
 
 // One row; k: the gains of its even and odd columns.
 template <class T>
-void whiteBalanceRun(const T* s, T* d, uint32_t n, const float (&k)[2], uint32_t hi) {
-  const float k0 = k[0], k1 = k[1];
-  uint32_t x = 0;
-  for (; x + 1 < n; x += 2) {
-    d[x] = static_cast<T>(whiteBalanceSampleSelect(s[x], k0, hi));
-    d[x + 1] = static_cast<T>(whiteBalanceSampleSelect(s[x + 1], k1, hi));
-  }
-  if (x < n) d[x] = static_cast<T>(whiteBalanceSampleSelect(s[x], k0, hi));
+inline void whiteBalanceRun(const T* s, T* d, uint32_t n, const float (&k)[2], uint32_t hi) {
+  sitePairRow(s, d, n, k[0], k[1], [hi](uint32_t v, float g) { return whiteBalanceSampleSelect(v, g, hi); });
 }
 OPIX_HOST_FMA_CLONES __attribute__((flatten)) void whiteBalanceRow8(const uint8_t* s, uint8_t* d, uint32_t n,
                                                                     const float (&k)[2], uint32_t hi) {

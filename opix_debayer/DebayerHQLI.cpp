@@ -19,37 +19,24 @@ void DebayerHQLI::Launch(opixBayerPattern_t pattern, const WorkView& work, const
 
 namespace {
 
-// The pixels of a row from its five rows of samples; x is the destination
-// column, phased column x + sx.
-template <class T>
-struct HQLIRowPixels {
-  RowWindow<T, 2> s;
-  int sx, hi;
-  template <int Site>
-  Rgb at(int x) const {
-    return hqliClamp<Site>(hqliPixel<Site>(s, x + sx, 0), hi);
-  }
-};
-
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void hqliRow16(const RowWindow<uint16_t, 2>& s, int sx, int Y, int width,
-                                                              int hi, const PlanarRow& out) {
-  forEachPixelOfRow(width, sx, Y, HQLIRowPixels<uint16_t>{s, sx, hi}, out);
-}
-
-// 8-bit rows: every source row is split once into its even and its odd
-// phased columns as int16_t, in a ring of the five rows an output row reads,
-// so that a row of output is two sites a pair of columns, each evaluated once,
-// in 16-bit lanes (the sums fit: see hqliPixel). Pair m holds phased columns
-// 2m and 2m + 1 and sits at index m + 1 of its halves; index 0 is pair -1.
-struct Halves8 {
-  const int16_t* even[5];  // rows Y - 2 to Y + 2
-  const int16_t* odd[5];
+// Every source row is split once into its even and its odd phased columns,
+// in a ring of the five rows an output row reads, so that a row of output is
+// two sites a pair of columns, each evaluated once and in vectors with no
+// stride. Pair m holds phased columns 2m and 2m + 1 and sits at index m + 1
+// of its halves; index 0 is pair -1. 8-bit halves are int16_t and their sums
+// are taken in 16-bit lanes (they fit: see hqliPixel); 12- and 16-bit halves
+// are uint16_t, summed in int.
+template <class H>
+struct Halves {
+  const H* even[5];  // rows Y - 2 to Y + 2
+  const H* odd[5];
 };
 
 // The sample dx columns and dy rows from the even column of pair j - 1;
 // dx is known at compile time, so the half and the index fold away.
-struct PairSamples8 {
-  const Halves8& h;
+template <class H>
+struct PairSamples {
+  const Halves<H>& h;
   int j;
   int operator()(int dx, int dy) const {
     if (dx & 1) return h.odd[dy + 2][j + (dx >> 1)];
@@ -60,10 +47,10 @@ struct PairSamples8 {
 // Source row `row` (phased column 0) into its halves, phased columns
 // [-2, last] and none past last: a pair that reaches beyond it gets a zero,
 // read only by a pixel that is not stored.
-OPIX_HOST_SIMD_CLONES void splitRow8(const uint8_t* __restrict row, int last, int16_t* __restrict even,
-                                     int16_t* __restrict odd) {
+template <class T, class H>
+OPIX_HOST_SIMD_CLONES void splitRow(const T* __restrict row, int last, H* __restrict even, H* __restrict odd) {
   const int pairs = (last + 3) >> 1;  // whole pairs from column -2
-  const uint8_t* __restrict p = row - 2;
+  const T* __restrict p = row - 2;
   for (int j = 0; j < pairs; ++j) {
     even[j] = p[2 * j];
     odd[j] = p[2 * j + 1];
@@ -84,12 +71,12 @@ struct PairWords {
 // are interleaved in a loop of their own: stores three apart in the same loop
 // as the maths were left element by element in some of the clones.
 template <int P>
-inline void hqliPairs8(const Halves8& h, int pairs, const PairWords& out) {
+inline void hqliPairs8(const Halves<int16_t>& h, int pairs, const PairWords& out) {
   constexpr int kEven = 2 * P, kOdd = 2 * P + 1;
   uint16_t* __restrict w0 = out.w[0], * __restrict w1 = out.w[1], * __restrict w2 = out.w[2];
 #pragma GCC ivdep
   for (int m = 0; m < pairs; ++m) {
-    const PairSamples8 s{h, m + 1};
+    const PairSamples<int16_t> s{h, m + 1};
     const Rgb a = hqliClamp<kEven>(hqliPixel<kEven, int16_t>(s, 0, 0), 255);
     const Rgb b = hqliClamp<kOdd>(hqliPixel<kOdd, int16_t>(s, 1, 0), 255);
     w0[m] = static_cast<uint16_t>(a.r | (a.g << 8));
@@ -104,58 +91,107 @@ inline void hqliPairs8(const Halves8& h, int pairs, const PairWords& out) {
   }
 }
 
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void hqliRow8(const Halves8& h, int Y, int pairs, const PairWords& out) {
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void hqliRow8(const Halves<int16_t>& h, int Y, int pairs,
+                                                             const PairWords& out) {
   static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the words of a pair are stored in host byte order");
   Y & 1 ? hqliPairs8<1>(h, pairs, out) : hqliPairs8<0>(h, pairs, out);
 }
 
-// Destination rows [begin, end): their source rows split once each into a
-// ring of five, the pixels of a row to a row of words, copied from the pair
-// of phased column sx.
-void hqliRows8(const WorkSamples<uint8_t>& s, const SurfaceView& d, int sx, int sy, int64_t begin, int64_t end) {
-  const int w = static_cast<int>(d.width);
-  const int last = sx + w + 1;                // last phased column read
-  const int n = ((last + 3) >> 1) + 1;        // halves' entries, a pair to spare
-  const int pairs = ((sx + w - 1) >> 1) + 1;  // pairs holding a pixel
-  std::vector<int16_t> ring(size_t(10) * n);
-  std::vector<uint16_t> words(size_t(6) * pairs);
-  const PairWords out{{words.data() + 3 * pairs, words.data() + 4 * pairs, words.data() + 5 * pairs}, words.data()};
+// The pair words of a plane's row: a pair's even column in the low half,
+// the destination's sample order on a little-endian host.
+struct PairPlanes {
+  uint32_t* plane[3];
+};
+
+template <int P>
+inline void hqliPairs16(const Halves<uint16_t>& h, int pairs, int hi, const PairPlanes& out) {
+  constexpr int kEven = 2 * P, kOdd = 2 * P + 1;
+  uint32_t* __restrict r = out.plane[0], * __restrict g = out.plane[1], * __restrict b = out.plane[2];
+#pragma GCC ivdep
+  for (int m = 0; m < pairs; ++m) {
+    const PairSamples<uint16_t> s{h, m + 1};
+    const Rgb e = hqliClamp<kEven>(hqliPixel<kEven>(s, 0, 0), hi);
+    const Rgb o = hqliClamp<kOdd>(hqliPixel<kOdd>(s, 1, 0), hi);
+    r[m] = uint32_t(e.r) | uint32_t(o.r) << 16;
+    g[m] = uint32_t(e.g) | uint32_t(o.g) << 16;
+    b[m] = uint32_t(e.b) | uint32_t(o.b) << 16;
+  }
+}
+
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void hqliRow16(const Halves<uint16_t>& h, int Y, int pairs, int hi,
+                                                              const PairPlanes& out) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the samples of a pair are stored in host byte order");
+  Y & 1 ? hqliPairs16<1>(h, pairs, hi, out) : hqliPairs16<0>(h, pairs, hi, out);
+}
+
+// Destination rows [begin, end) of width w: their source rows split once
+// each into a ring of five, and emit(h, Y, y) makes destination row y from
+// the halves of phased rows Y - 2 to Y + 2.
+template <class T, class H, class Emit>
+void hqliRingRows(const WorkSamples<T>& s, int w, int sx, int sy, int64_t begin, int64_t end, const Emit& emit) {
+  const int last = sx + w + 1;          // last phased column read
+  const int n = ((last + 3) >> 1) + 1;  // halves' entries, a pair to spare
+  std::vector<H> ring(size_t(10) * n);
   auto split = [&](int Y) {
     const int slot = (Y + 10) % 5;  // Y >= -2
-    splitRow8(s.origin + int64_t(Y) * s.pitch, last, ring.data() + size_t(2 * slot) * n,
-              ring.data() + size_t(2 * slot + 1) * n);
+    splitRow(s.origin + int64_t(Y) * s.pitch, last, ring.data() + size_t(2 * slot) * n,
+             ring.data() + size_t(2 * slot + 1) * n);
   };
   const int first = int(begin) + sy;
   for (int Y = first - 2; Y < first + 2; ++Y) split(Y);
   for (int64_t y = begin; y < end; ++y) {
     const int Y = int(y) + sy;
     split(Y + 2);
-    Halves8 h{};
+    Halves<H> h{};
     for (int k = 0; k < 5; ++k) {
       const int slot = (Y - 2 + k + 10) % 5;
       h.even[k] = ring.data() + size_t(2 * slot) * n;
       h.odd[k] = ring.data() + size_t(2 * slot + 1) * n;
     }
+    emit(h, Y, y);
+  }
+}
+
+// 8-bit rows: the pixels of a row to a row of words, copied from the pair of
+// phased column sx.
+void hqliRows8(const WorkSamples<uint8_t>& s, const SurfaceView& d, int sx, int sy, int64_t begin, int64_t end) {
+  const int w = static_cast<int>(d.width);
+  const int pairs = ((sx + w - 1) >> 1) + 1;  // pairs holding a pixel
+  std::vector<uint16_t> words(size_t(6) * pairs);
+  const PairWords out{{words.data() + 3 * pairs, words.data() + 4 * pairs, words.data() + 5 * pairs}, words.data()};
+  hqliRingRows<uint8_t, int16_t>(s, w, sx, sy, begin, end, [&](const Halves<int16_t>& h, int Y, int64_t y) {
     hqliRow8(h, Y, pairs, out);
     std::memcpy(d.plane[0] + y * d.pitch, reinterpret_cast<const unsigned char*>(words.data()) + 3 * (sx & 1),
                 3 * size_t(w));
-  }
+  });
+}
+
+// 12- and 16-bit rows: a plane's pairs to a row of words, copied from the
+// pair of phased column sx.
+void hqliRows16(const WorkSamples<uint16_t>& s, const SurfaceView& d, int sx, int sy, int hi, int64_t begin,
+                int64_t end) {
+  const int w = static_cast<int>(d.width);
+  const int pairs = ((sx + w - 1) >> 1) + 1;
+  std::vector<uint32_t> words(size_t(3) * pairs);
+  const PairPlanes out{{words.data(), words.data() + pairs, words.data() + 2 * pairs}};
+  hqliRingRows<uint16_t, uint16_t>(s, w, sx, sy, begin, end, [&](const Halves<uint16_t>& h, int Y, int64_t y) {
+    hqliRow16(h, Y, pairs, hi, out);
+    for (int c = 0; c < 3; ++c)
+      std::memcpy(d.plane[c] + y * d.pitch, reinterpret_cast<const unsigned char*>(out.plane[c]) + 2 * (sx & 1),
+                  2 * size_t(w));
+  });
 }
 
 }  // namespace
 
 void launchHQLIHost(const WorkView& work, const SurfaceView& d, int sx, int sy) {
-  const int w = static_cast<int>(d.width);
   if (work.format == OPIX_I8) {
     const WorkSamples<uint8_t> s = phasedSamples<uint8_t>(work);
     host::parallelFor(d.height, [&](int64_t begin, int64_t end) { hqliRows8(s, d, sx, sy, begin, end); });
   } else {
     const int hi = maxEstimate(work.format);
     const WorkSamples<uint16_t> s = phasedSamples<uint16_t>(work);
-    host::parallelRows(d.height, [&](int64_t y) {
-      const int Y = int(y) + sy;
-      hqliRow16(rowWindow<2>(s, Y), sx, Y, w, hi, planarRow(d, y));
-    });
+    host::parallelFor(d.height, [&](int64_t begin, int64_t end) { hqliRows16(s, d, sx, sy, hi, begin, end); });
   }
 }
 

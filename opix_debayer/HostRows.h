@@ -1,6 +1,5 @@
-// How the host drivers walk a row of a Bayer image: sites alternate along a
-// row, and each evaluation has its site fixed at compile time, with no
-// branch per pixel.
+// How the host drivers reach the rows of a work image and store rows of
+// the debayer's destination formats.
 #pragma once
 
 #include <cstdint>
@@ -9,28 +8,6 @@
 #include "DeviceSurfaceBuffer.h"
 
 namespace opix {
-
-// One row of forEachPixelOfRow, its two sites Even and Odd.
-template <int Even, int Odd, class PixelAt, class Store>
-inline void bothSitesOfRow(int width, int shiftX, const PixelAt& px, const Store& store) {
-#pragma GCC ivdep
-  for (int x = 0; x < width; ++x) {
-    const Rgb a = px.template at<Even>(x);
-    const Rgb b = px.template at<Odd>(x);
-    store(x, ((x + shiftX) & 1) ? b : a);
-  }
-}
-
-// The same in vectors: both sites of the row are evaluated at every column
-// and the column's own one kept, so that the loop vectorises with neither
-// branch nor stride. The stores must not overlap what px reads.
-template <class PixelAt, class Store>
-inline void forEachPixelOfRow(int width, int shiftX, int y, const PixelAt& px, const Store& store) {
-  if (y & 1)
-    bothSitesOfRow<2, 3>(width, shiftX, px, store);
-  else
-    bothSitesOfRow<0, 1>(width, shiftX, px, store);
-}
 
 // The rows Y - R to Y + R of a work image around phased row Y, by row
 // pointer: s(x, dy) is the sample at phased column x of row Y + dy. A row's

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "FilterSupport.h"
+#include "colorSaturation/ColorSaturationMath.h"
 #include "toneCurve/ToneCurveMath.h"
 
 using namespace opix;
@@ -335,4 +337,68 @@ TEST(ColorSaturation, CreatedWithoutCurvesAndRefusedRecords) {
     ASSERT_EQ(opixTraceSetPrintTables(false), OPIX_OK);
     EXPECT_NE(trace.finish().find("\topixColorSaturation_t:\n\t\tH\tS\tL\n\t\t1\t1\t1\n"), std::string::npos);
   }
+}
+
+namespace {
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+// The host rows compute the pixel through selects; each select form must give
+// the shared maths' float, bit for bit, on every path: every sector of the
+// hue (its ends and just past them included), grey and black pixels, curves
+// that wrap the hue both ways, clamp below 0 and above 1, and each curve read
+// by another channel.
+TEST(ColorSaturation, SelectFormsGiveTheSharedFloats) {
+  for (float h : {0.0f, 1e-7f, 0.1666666f, 1.0f / 6, 0.5f, 0.8333333f, 0.9999999f, 1.0f, 1.0000001f, 2.5f, -0.25f})
+    for (float sv : {0.0f, 0.3f, 1.0f}) {
+      float a[3], b[3];
+      hsvToRgb(h, sv, 0.75f, a);
+      hsvToRgbSelect(h, sv, 0.75f, b);
+      for (int c = 0; c < 3; ++c) ASSERT_TRUE(sameBits(a[c], b[c])) << h << " " << sv << " channel " << c;
+      for (float t : {-0.5f, -0.1f, 0.0f, 0.1f, 1.0f / 6, 0.4f, 2.0f / 3, 0.9f, 1.0f, 1.2f})
+        ASSERT_TRUE(sameBits(hslChannel(0.2f, sv, t), hslChannelSelect(0.2f, sv, t))) << sv << " " << t;
+    }
+  std::mt19937 rng(21);
+  static ColorSaturationOps ops;
+  static float curves[3 * kSaturationEntries];
+  for (int config = 0; config < 4; ++config) {
+    for (int c = 0; c < 3; ++c) {
+      ops.operation[c] = (c + config) % 3;
+      ops.channel[c] = (c + config / 2) % 3;
+      for (int i = 0; i < kSaturationEntries; ++i) {
+        const float u = float(rng() % 20001) / 10000.0f - 1.0f;  // -1 ... 1
+        curves[c * kSaturationEntries + i] = c == 0 ? 400.0f * u : ops.operation[c] == 2 ? 1.0f + u : u;
+      }
+    }
+    for (bool hsv : {false, true}) {
+      ops.hsv = hsv;
+      SCOPED_TRACE(std::string(hsv ? "HSV" : "HSL") + " configuration " + std::to_string(config));
+      const auto check = [&](float r, float g, float b) {
+        float shared[3] = {r, g, b}, selected[3] = {r, g, b};
+        colorSaturationPixel(curves, ops, shared);
+        if (hsv)
+          colorSaturationPixelSelect<true>(curves, ops, selected);
+        else
+          colorSaturationPixelSelect<false>(curves, ops, selected);
+        for (int c = 0; c < 3; ++c) {
+          if (!sameBits(shared[c], selected[c])) return ::testing::AssertionFailure() << r << " " << g << " " << b;
+          if (saturationSample(shared[c], 65536.0f, 65535u) != saturationSampleSelect(selected[c], 65536.0f, 65535u))
+            return ::testing::AssertionFailure() << "sample of " << r << " " << g << " " << b;
+        }
+        return ::testing::AssertionSuccess();
+      };
+      // 8-bit colours on a grid that holds greys, pure and mixed hues, and
+      // 16-bit colours at random.
+      for (int r = 0; r < 256; r += 3)
+        for (int g = 0; g < 256; g += 3)
+          for (int b = 0; b < 256; b += 3) ASSERT_TRUE(check(float(r) / 256.0f, float(g) / 256.0f, float(b) / 256.0f));
+      for (int i = 0; i < 100000; ++i)
+        ASSERT_TRUE(check(float(rng() & 0xFFFF) / 65536.0f, float(rng() & 0xFFFF) / 65536.0f,
+                          float(rng() & 0xFFFF) / 65536.0f));
+    }
+  }
+  for (float v : {-1.0f, 0.0f, 1e-9f, 0.4999f, 0.5f, 0.99999f, 1.0f, 2.0f})
+    EXPECT_EQ(saturationSampleSelect(v, 4096.0f, 4095u), saturationSample(v, 4096.0f, 4095u)) << v;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "Hd.h"
+#include "PixelMath.h"
 
 namespace opix {
 
@@ -20,14 +21,26 @@ struct ColorSaturationOps {
 
 // Curve c at x in [0, 1], linear between entries; indices outside the
 // table clamp to its ends.
-OPIX_HD float saturationCurve(const float* curve, float x) {
+// Where the curve is read: entries i and next, weighed 1 - f and f.
+struct CurveTap {
+  int i, next;
+  float f;
+};
+
+OPIX_HD CurveTap saturationCurveTap(float x) {
   float idx = x * 1023.0f;
   if (!(idx > 0.0f)) idx = 0.0f;
   if (idx > 1023.0f) idx = 1023.0f;
   const int i = static_cast<int>(idx);
   const int next = i < kSaturationEntries - 1 ? i + 1 : kSaturationEntries - 1;
-  const float f = idx - static_cast<float>(i);
-  return (1.0f - f) * curve[i] + f * curve[next];
+  return {i, next, idx - static_cast<float>(i)};
+}
+
+OPIX_HD float saturationCurveBetween(float at, float next, float f) { return (1.0f - f) * at + f * next; }
+
+OPIX_HD float saturationCurve(const float* curve, float x) {
+  const CurveTap t = saturationCurveTap(x);
+  return saturationCurveBetween(curve[t.i], curve[t.next], t.f);
 }
 
 OPIX_HD float clampUnit(float v) { return v < 0.0f ? 0.0f : v >= 1.0f ? 1.0f : v; }
@@ -126,6 +139,133 @@ OPIX_HD uint32_t saturationSample(float v, float scale, uint32_t hi) {
   const float s = v * scale + 0.5f;
   if (!(s > 0.0f)) return 0;
   return s >= static_cast<float>(hi) ? hi : static_cast<uint32_t>(s);
+}
+
+// ---------------------------------------------------------- select forms
+// The values of hueOf, hsvToRgb, colorSaturationPixel and saturationSample
+// for every input, through selects instead of branches, so the host rows
+// vectorise. Each candidate is formed by the shared expression and one is
+// picked; a quotient the shared code forms on one path only is formed on
+// every path (a grey pixel's 0 / 0 is masked off after). No arithmetic
+// stands inside a select: the compiler does not speculate float operations
+// that could trap, so such a select would keep the loop scalar.
+
+// hueOf: the numerator and offset of the largest channel are picked before
+// the one division. On the red path hueOf adds the offset after the
+// quotient; the sum is the same either way round.
+OPIX_HD float hueOfSelect(float r, float g, float b, float mx, float mn) {
+  const bool isG = mx == g, isB = mx == b;
+  const float br = b - r, rg = r - g, gb = g - b;
+  const float num = isG ? br : (isB ? rg : gb);
+  const float offset = isG ? 1.0f / 3.0f : (isB ? 2.0f / 3.0f : (g < b ? 1.0f : 0.0f));
+  const float h = offset + num / (6.0f * (mx - mn));
+  return mx != mn ? h : 0.0f;
+}
+
+// hsvToRgb: the switch's default, then each case of the sector (0 ... 4)
+// picked over it in a select of its own (a chain of comparisons of one
+// value would be turned back into a switch, which keeps the row scalar).
+OPIX_HD void hsvToRgbSelect(float h, float s, float v, float (&rgb)[3]) {
+  const float h6 = h * 6.0f;
+  const float sector = floorf(h6);
+  const float f = h6 - sector;
+  const float p = v * (1.0f - s), q = v * (1.0f - f * s), t = v * (1.0f - (1.0f - f) * s);
+  const int k = static_cast<int>(sector) % 6;
+  float r = v, g = p, b = q;
+  const auto pick = [&](int at, float rs, float gs, float bs) {
+    r = k == at ? rs : r;
+    g = k == at ? gs : g;
+    b = k == at ? bs : b;
+  };
+  pick(4, t, p, v);
+  pick(3, p, q, v);
+  pick(2, p, v, t);
+  pick(1, q, v, p);
+  pick(0, v, t, p);
+  rgb[0] = r;
+  rgb[1] = g;
+  rgb[2] = b;
+}
+
+OPIX_HD float hslChannelSelect(float p, float q, float t) {
+  const float up = t + 1.0f;
+  t = t < 0.0f ? up : t;
+  const float down = t - 1.0f;
+  t = t > 1.0f ? down : t;
+  const float t6 = 6.0f * t;
+  const float rise = p + (q - p) * t6, fall = p + (q - p) * (4.0f - t6);
+  return t6 < 1.0f ? rise : (t6 < 3.0f ? q : (t6 < 4.0f ? fall : p));
+}
+
+// colorSaturationPixel with HSV or HSL fixed, in three steps so that a host
+// row can read the curves between them in a loop of its own (the vector
+// units have no gather worth using): the pixel's hue, saturation and
+// lightness or value (hsx), the curves' inputs, and from the curves' values
+// back to RGB.
+template <bool Hsv>
+OPIX_HD void hsxSelect(float r, float g, float b, float (&hsx)[3]) {
+  const float mx = r > g ? (r > b ? r : b) : (g > b ? g : b);
+  const float mn = r < g ? (r < b ? r : b) : (g < b ? g : b);
+  hsx[0] = hueOfSelect(r, g, b, mx, mn);
+  if (Hsv) {
+    hsx[2] = mx;
+    const float ratio = 1.0f - mn / mx;
+    hsx[1] = mx == 0.0f ? 0.0f : ratio;
+  } else {
+    hsx[2] = (mx + mn) * 0.5f;
+    const float spread = (mx - mn) / (1.0f - fabsf(mx + mn - 1.0f));
+    hsx[1] = ((mx == mn) | (hsx[2] == 0.0f)) ? 0.0f : spread;
+  }
+}
+
+OPIX_HD float saturationCurveInput(const ColorSaturationOps& ops, int c, const float (&hsx)[3]) {
+  const int from = ops.channel[c];
+  return from == 0 ? hsx[0] : from == 1 ? hsx[1] : hsx[2];
+}
+
+// t: the value of curve c at its input.
+template <bool Hsv>
+OPIX_HD void saturationFromCurvesSelect(const ColorSaturationOps& ops, const float (&hsx)[3], const float (&t)[3],
+                                        float (&rgb)[3]) {
+  const float h = hsx[0], s = hsx[1], l = hsx[2];
+  float out[3];
+  for (int c = 0; c < 3; ++c) {
+    const float v = c == 0 ? 360.0f * h : c == 1 ? s : l;
+    const float added = v + t[c], multiplied = v * t[c];
+    const float res = ops.operation[c] == 0 ? t[c] : ops.operation[c] == 1 ? added : multiplied;
+    if (c == 0)
+      out[0] = (res - 360.0f * floorf(res / 360.0f)) / 360.0f;
+    else
+      out[c] = clampUnit(res);
+  }
+  const float hh = out[0], ss = out[1], ll = out[2];
+  if (Hsv) {
+    hsvToRgbSelect(hh, ss, ll, rgb);
+    return;
+  }
+  const float low = ll * (1.0f + ss), high = ll + ss - ll * ss;
+  const float q = ll < 0.5f ? low : high;
+  const float p = 2.0f * ll - q;
+  const float r1 = hslChannelSelect(p, q, hh + 1.0f / 3.0f), g1 = hslChannelSelect(p, q, hh),
+              b1 = hslChannelSelect(p, q, hh - 1.0f / 3.0f);
+  const bool grey = ss == 0.0f;
+  rgb[0] = grey ? ll : r1;
+  rgb[1] = grey ? ll : g1;
+  rgb[2] = grey ? ll : b1;
+}
+
+template <bool Hsv>
+OPIX_HD void colorSaturationPixelSelect(const float* curves, const ColorSaturationOps& ops, float (&rgb)[3]) {
+  float hsx[3], t[3];
+  hsxSelect<Hsv>(rgb[0], rgb[1], rgb[2], hsx);
+  for (int c = 0; c < 3; ++c)
+    t[c] = saturationCurve(curves + c * kSaturationEntries, saturationCurveInput(ops, c, hsx));
+  saturationFromCurvesSelect<Hsv>(ops, hsx, t, rgb);
+}
+
+// saturationSample (hi below 2^24).
+OPIX_HD uint32_t saturationSampleSelect(float v, float scale, uint32_t hi) {
+  return static_cast<uint32_t>(saturateTruncateSelect(v * scale + 0.5f, static_cast<int>(hi)));
 }
 
 }  // namespace opix

@@ -60,6 +60,21 @@ inline LinearTaps linearTaps(float x, uint32_t n) {
   const float a = static_cast<float>(static_cast<uint32_t>((b - f) * 256.0f + 0.5f)) * (1.0f / 256.0f);
   return {i, i + 1 < n ? i + 1 : i, a};
 }
+
+// linearTaps's values through selects, for host rows that vectorise: once
+// clamped, the coordinate lies in [0, n - 1] (n below 2^31), so its
+// truncation to int is the unsigned truncation.
+inline void linearTapsSelect(float x, uint32_t n, int& i0, int& i1, float& a) {
+  const float last = static_cast<float>(n - 1);
+  const float d = x - 0.5f;
+  const float low = d > 0.0f ? d : 0.0f;
+  const float b = low > last ? last : low;
+  const int i = static_cast<int>(b);
+  const float f = static_cast<float>(i);
+  a = static_cast<float>(static_cast<int>((b - f) * 256.0f + 0.5f)) * (1.0f / 256.0f);
+  i0 = i;
+  i1 = i + 1 < static_cast<int>(n) ? i + 1 : i;
+}
 #endif
 
 // A three-dimensional texture of float elements read with linear filtering

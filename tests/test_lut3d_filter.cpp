@@ -4,10 +4,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
+#include <limits>
 
 #include "FilterSupport.h"
 #include "TextureRead.h"
+#include "lut3D/Lut3DMath.h"
 
 using namespace opix;
 using namespace opix::test;
@@ -493,4 +496,55 @@ TEST(Lut3D, HostTextureReadClampsAndRoundsTheWeights) {
     for (int j = 0; j < 2; ++j)
       for (int i = 1; i < 3; ++i) mid += at(i, j, k) / 8;
   EXPECT_FLOAT_EQ(textureLinear3D(t, 2.0f, 1.0f, 1.0f), float(mid));
+}
+
+// The host rows take each axis's taps through selects and the HSV table's
+// steps around the read in select form: the same values as the shared steps
+// for every coordinate (NaN, infinities, beyond both faces, fractions that
+// round to a whole element) and every pixel.
+TEST(Lut3D, SelectFormsGiveTheSharedValues) {
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> xs = {std::nanf(""), -inf, inf,     -1e30f, 1e30f, -0.5f, 0.0f,  0.5f,    0.501f,  0.998f,
+                           0.999f,        1.0f, 1.4999f, 1.5f,   16.5f, 17.0f, 17.5f, 2047.5f, 2048.0f, 4e9f};
+  std::mt19937 rng(31);
+  for (int i = 0; i < 20000; ++i) xs.push_back(float(rng() % 2000000) / 1000.0f - 10.0f);
+  for (uint32_t n : {1u, 2u, 17u, 33u, 2048u})
+    for (float x : xs) {
+      const LinearTaps e = linearTaps(x, n);
+      int i0 = -1, i1 = -1;
+      float a = -1;
+      linearTapsSelect(x, n, i0, i1, a);
+      ASSERT_EQ(uint32_t(i0), e.i0) << x << " " << n;
+      ASSERT_EQ(uint32_t(i1), e.i1) << x << " " << n;
+      ASSERT_EQ(a, e.a) << x << " " << n;
+    }
+  // The HSV pixel through the select steps around the same read of a grid.
+  const uint32_t w = 7, h = 3, d = 5;
+  std::array<std::vector<float>, 3> tables;
+  for (int t = 0; t < 3; ++t)
+    for (size_t i = 0; i < size_t(w) * h * d; ++i)
+      tables[t].push_back(t == 0 ? float(rng() % 36000) / 50.0f - 360.0f : float(rng() % 3000) / 1000.0f);
+  Lut3DArgs a{};
+  a.bits = 16;
+  a.hsv = true;
+  for (int t = 0; t < 3; ++t) a.table[t] = {0, reinterpret_cast<const unsigned char*>(tables[t].data()), w, h, d};
+  a.scale[0] = float(w - 1) / 360.0f;
+  a.scale[1] = float(h - 1);
+  a.scale[2] = float(d - 1);
+  for (int i = 0; i < 200000; ++i) {
+    uint32_t px[3] = {uint32_t(rng() & 0xFFFF), uint32_t(rng() & 0xFFFF), uint32_t(rng() & 0xFFFF)};
+    if (i % 7 == 0) px[1] = px[0];           // ties between the largest channels
+    if (i % 11 == 0) px[2] = px[1] = px[0];  // grey
+    float hsv[3], lut[3], rgb[3];
+    lut3DHsvOfSelect(float(px[0]) / 65536.0f, float(px[1]) / 65536.0f, float(px[2]) / 65536.0f, hsv);
+    lut3DFetch(a, lut3DCoordinate(a.scale[0], hsv[0]), lut3DCoordinate(a.scale[1], hsv[1]),
+               lut3DCoordinate(a.scale[2], hsv[2]), lut);
+    lut3DHsvApplySelect(hsv, lut, rgb);
+    const uint32_t in[3] = {px[0], px[1], px[2]};
+    lut3DPixel(a, px);
+    for (int c = 0; c < 3; ++c)
+      ASSERT_EQ(saturationSampleSelect(rgb[c], 65536.0f, 65535u), px[c]) << in[0] << " " << in[1] << " " << in[2];
+  }
+  for (float v : {std::nanf(""), -1.0f, 0.0f, 0.4999f, 0.5f, 4094.5f, 4095.0f, 1e9f})
+    EXPECT_EQ(lut3DSampleSelect(v, 4095u), lut3DSample(v, 4095u)) << v;
 }

@@ -155,20 +155,104 @@ void ImageFilterLut3D::Launch(const SurfaceView& source, const SurfaceView& dest
   OPIX_KERNEL_LAUNCH("GPULut3D (3D mode)", launchLut3DCuda(a), launchLut3DHost(a));
 }
 
-void launchLut3DHost(const Lut3DArgs& a) {
-  host::parallelRows(a.src.height, [&](int64_t y) {
-    const uint16_t* s[3];
-    uint16_t* d[3];
+namespace {
+
+// The host rows go a chunk of pixels at a time through arrays: the grid
+// coordinates and each axis's taps and weight in one loop the compiler
+// vectorises, the eight elements around each point read from the three
+// tables in a scalar loop (the AVX2 build has no gather worth using), then
+// the weighing, as textureLinear3D does it (x first, then y, then z), and
+// the samples (for the HSV table, after the way back to RGB) in a second
+// vectorised loop. Every step is the shared maths or its select form.
+constexpr int kChunk = 64;
+
+struct Lut3DChunk {
+  float v[3][kChunk];                // the pixels' channels as floats: samples, or hue, saturation and value
+  int i0[3][kChunk], i1[3][kChunk];  // each axis's two elements
+  float w[3][kChunk];                // and the weight of the second
+  float e[3][8][kChunk];             // each table's eight elements, corner x + 2y + 4z
+  uint32_t out[3][kChunk];           // the new samples
+};
+
+template <bool Hsv, int Bits>
+void lut3DRow(const Lut3DArgs& a, int64_t y) {
+  constexpr uint32_t kHi = Bits == 12 ? 4095u : 65535u;
+  constexpr float kUnit = Bits == 12 ? 4096.0f : 65536.0f;
+  const uint32_t extent[3] = {a.table[0].width, a.table[0].height, a.table[0].depth};
+  const size_t row = a.table[0].width, slice = size_t{a.table[0].width} * a.table[0].height;
+  const float* table[3];
+  for (int t = 0; t < 3; ++t) table[t] = reinterpret_cast<const float*>(a.table[t].host);
+  const uint16_t* src[3];
+  uint16_t* dst[3];
+  for (int c = 0; c < 3; ++c) {
+    src[c] = reinterpret_cast<const uint16_t*>(a.src.plane[c] + y * a.src.pitch);
+    dst[c] = reinterpret_cast<uint16_t*>(a.dst.plane[c] + y * a.dst.pitch);
+  }
+  Lut3DChunk k;
+  for (uint32_t x0 = 0; x0 < a.src.width; x0 += kChunk) {
+    const int n = static_cast<int>(a.src.width - x0 < kChunk ? a.src.width - x0 : kChunk);
     for (int c = 0; c < 3; ++c) {
-      s[c] = reinterpret_cast<const uint16_t*>(a.src.plane[c] + y * a.src.pitch);
-      d[c] = reinterpret_cast<uint16_t*>(a.dst.plane[c] + y * a.dst.pitch);
+      const uint16_t* __restrict s = src[c] + x0;
+      for (int i = 0; i < n; ++i) k.v[c][i] = static_cast<float>(s[i] & kHi);
     }
-    for (uint32_t x = 0; x < a.src.width; ++x) {
-      uint32_t px[3] = {s[0][x], s[1][x], s[2][x]};
-      lut3DPixel(a, px);
-      for (int c = 0; c < 3; ++c) d[c][x] = static_cast<uint16_t>(px[c]);
+    for (int i = 0; i < n; ++i) {
+      float p[3];
+      if constexpr (Hsv) {
+        lut3DHsvOfSelect(k.v[0][i] / kUnit, k.v[1][i] / kUnit, k.v[2][i] / kUnit, p);
+        for (int c = 0; c < 3; ++c) k.v[c][i] = p[c];
+      } else {
+        for (int c = 0; c < 3; ++c) p[c] = k.v[c][i];
+      }
+      for (int c = 0; c < 3; ++c)
+        linearTapsSelect(lut3DCoordinate(a.scale[c], p[c]), extent[c], k.i0[c][i], k.i1[c][i], k.w[c][i]);
     }
-  });
+    for (int i = 0; i < n; ++i) {
+      size_t at[8];
+      for (int corner = 0; corner < 8; ++corner) {
+        const auto& ix = corner & 1 ? k.i1[0] : k.i0[0];
+        const auto& iy = corner & 2 ? k.i1[1] : k.i0[1];
+        const auto& iz = corner & 4 ? k.i1[2] : k.i0[2];
+        at[corner] = size_t(iz[i]) * slice + size_t(iy[i]) * row + size_t(ix[i]);
+      }
+      for (int t = 0; t < 3; ++t)
+        for (int corner = 0; corner < 8; ++corner) k.e[t][corner][i] = table[t][at[corner]];
+    }
+    for (int i = 0; i < n; ++i) {
+      const float ax = k.w[0][i], ay = k.w[1][i], az = k.w[2][i];
+      float lut[3];
+      for (int t = 0; t < 3; ++t) {
+        const auto& e = k.e[t];
+        const auto lerpX = [&](int yz) { return (1.0f - ax) * e[yz][i] + ax * e[yz + 1][i]; };
+        const auto lerpY = [&](int z) { return (1.0f - ay) * lerpX(z) + ay * lerpX(z + 2); };
+        lut[t] = (1.0f - az) * lerpY(0) + az * lerpY(4);
+      }
+      if constexpr (Hsv) {
+        const float hsv[3] = {k.v[0][i], k.v[1][i], k.v[2][i]};
+        float rgb[3];
+        lut3DHsvApplySelect(hsv, lut, rgb);
+        for (int c = 0; c < 3; ++c) k.out[c][i] = saturationSampleSelect(rgb[c], kUnit, kHi);
+      } else {
+        for (int c = 0; c < 3; ++c) k.out[c][i] = lut3DSampleSelect(lut[c], kHi);
+      }
+    }
+    for (int c = 0; c < 3; ++c) {
+      uint16_t* __restrict d = dst[c] + x0;
+      for (int i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(k.out[c][i]);
+    }
+  }
+}
+
+OPIX_HOST_AVX2_CLONE __attribute__((flatten)) void lut3DHostRow(const Lut3DArgs& a, int64_t y) {
+  if (a.hsv)
+    a.bits == 12 ? lut3DRow<true, 12>(a, y) : lut3DRow<true, 16>(a, y);
+  else
+    a.bits == 12 ? lut3DRow<false, 12>(a, y) : lut3DRow<false, 16>(a, y);
+}
+
+}  // namespace
+
+void launchLut3DHost(const Lut3DArgs& a) {
+  host::parallelRows(a.src.height, [&](int64_t y) { lut3DHostRow(a, y); });
 }
 
 namespace {

@@ -85,6 +85,31 @@ OPIX_HD void lut3DHsvPixel(const Lut3DArgs& a, uint32_t (&px)[3]) {
   for (int c = 0; c < 3; ++c) px[c] = saturationSample(rgb[c], unit, hi);
 }
 
+// ---------------------------------------------------------- select forms
+// The steps of lut3DHsvPixel around its read of the tables, and the samples
+// of both tables, through selects, for host rows that vectorise (the
+// values of the shared steps for every input).
+
+// A pixel's hue (degrees), saturation and value.
+OPIX_HD void lut3DHsvOfSelect(float r, float g, float b, float (&hsv)[3]) {
+  hsxSelect<true>(r, g, b, hsv);
+  hsv[0] = 360.0f * hsv[0];
+}
+
+// The table's values applied to them, back to RGB.
+OPIX_HD void lut3DHsvApplySelect(const float (&hsv)[3], const float (&lut)[3], float (&rgb)[3]) {
+  float h2 = hsv[0] + lut[0];
+  h2 = h2 - 360.0f * floorf(h2 / 360.0f);
+  const float ss = clampUnit(hsv[1] * lut[1]);
+  const float vv = clampUnit(hsv[2] * lut[2]);
+  hsvToRgbSelect(h2 / 360.0f, ss, vv, rgb);
+}
+
+// lut3DSample (hi below 2^24).
+OPIX_HD uint32_t lut3DSampleSelect(float v, uint32_t hi) {
+  return static_cast<uint32_t>(saturateTruncateSelect(v + 0.5f, static_cast<int>(hi)));
+}
+
 OPIX_HD void lut3DPixel(const Lut3DArgs& a, uint32_t (&px)[3]) {
   if (a.hsv)
     lut3DHsvPixel(a, px);

@@ -155,6 +155,13 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
                         static_cast<int>(height),
                         static_cast<int>(bytesPerSample(sourceFormat_))};
     copyWithPreOperations(a);
+  } else if (kHostReadsSource && !cudaDrivers()) {
+    // The host driver assembles each row of the work image from the source
+    // as it reads it, in the cache: the image is not copied and no apron is
+    // filled.
+    if (!src.plane[0]) OPIX_THROW(OPIX_INTERNAL_ERROR);
+    work.source = src.plane[0];
+    work.sourcePitch = src.pitch;
   } else {
     const SurfaceView workSurface{sourceFormat_, {work.base, nullptr, nullptr}, work.pitch, work.width, work.height};
     copyWithOffsetAndApron(src, workSurface, kApron, static_cast<uint32_t>(kApron + copy.cx),

@@ -49,6 +49,9 @@ template <opixDebayerType_t N>
 class Debayer : public IDebayer, public AttachableComponent, public IPreOperations {
  public:
   static constexpr int kApron = debayerApron(N);
+  // Whether the host driver reads the source itself when there are no
+  // pre-operations (WorkView::source).
+  static constexpr bool kHostReadsSource = N == OPIX_HQLI;
 
   void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
             opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;

@@ -128,14 +128,14 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void hqliRow16(const Halves<uint1
 // each into a ring of five, and emit(h, Y, y) makes destination row y from
 // the halves of phased rows Y - 2 to Y + 2.
 template <class T, class H, class Emit>
-void hqliRingRows(const WorkSamples<T>& s, int w, int sx, int sy, int64_t begin, int64_t end, const Emit& emit) {
+void hqliRingRows(const WorkView& work, int w, int sx, int sy, int64_t begin, int64_t end, const Emit& emit) {
   const int last = sx + w + 1;          // last phased column read
   const int n = ((last + 3) >> 1) + 1;  // halves' entries, a pair to spare
   std::vector<H> ring(size_t(10) * n);
+  WorkRowReader<T> rows(work);
   auto split = [&](int Y) {
     const int slot = (Y + 10) % 5;  // Y >= -2
-    splitRow(s.origin + int64_t(Y) * s.pitch, last, ring.data() + size_t(2 * slot) * n,
-             ring.data() + size_t(2 * slot + 1) * n);
+    splitRow(rows.row(Y), last, ring.data() + size_t(2 * slot) * n, ring.data() + size_t(2 * slot + 1) * n);
   };
   const int first = int(begin) + sy;
   for (int Y = first - 2; Y < first + 2; ++Y) split(Y);
@@ -154,12 +154,12 @@ void hqliRingRows(const WorkSamples<T>& s, int w, int sx, int sy, int64_t begin,
 
 // 8-bit rows: the pixels of a row to a row of words, copied from the pair of
 // phased column sx.
-void hqliRows8(const WorkSamples<uint8_t>& s, const SurfaceView& d, int sx, int sy, int64_t begin, int64_t end) {
+void hqliRows8(const WorkView& work, const SurfaceView& d, int sx, int sy, int64_t begin, int64_t end) {
   const int w = static_cast<int>(d.width);
   const int pairs = ((sx + w - 1) >> 1) + 1;  // pairs holding a pixel
   std::vector<uint16_t> words(size_t(6) * pairs);
   const PairWords out{{words.data() + 3 * pairs, words.data() + 4 * pairs, words.data() + 5 * pairs}, words.data()};
-  hqliRingRows<uint8_t, int16_t>(s, w, sx, sy, begin, end, [&](const Halves<int16_t>& h, int Y, int64_t y) {
+  hqliRingRows<uint8_t, int16_t>(work, w, sx, sy, begin, end, [&](const Halves<int16_t>& h, int Y, int64_t y) {
     hqliRow8(h, Y, pairs, out);
     std::memcpy(d.plane[0] + y * d.pitch, reinterpret_cast<const unsigned char*>(words.data()) + 3 * (sx & 1),
                 3 * size_t(w));
@@ -168,13 +168,12 @@ void hqliRows8(const WorkSamples<uint8_t>& s, const SurfaceView& d, int sx, int 
 
 // 12- and 16-bit rows: a plane's pairs to a row of words, copied from the
 // pair of phased column sx.
-void hqliRows16(const WorkSamples<uint16_t>& s, const SurfaceView& d, int sx, int sy, int hi, int64_t begin,
-                int64_t end) {
+void hqliRows16(const WorkView& work, const SurfaceView& d, int sx, int sy, int hi, int64_t begin, int64_t end) {
   const int w = static_cast<int>(d.width);
   const int pairs = ((sx + w - 1) >> 1) + 1;
   std::vector<uint32_t> words(size_t(3) * pairs);
   const PairPlanes out{{words.data(), words.data() + pairs, words.data() + 2 * pairs}};
-  hqliRingRows<uint16_t, uint16_t>(s, w, sx, sy, begin, end, [&](const Halves<uint16_t>& h, int Y, int64_t y) {
+  hqliRingRows<uint16_t, uint16_t>(work, w, sx, sy, begin, end, [&](const Halves<uint16_t>& h, int Y, int64_t y) {
     hqliRow16(h, Y, pairs, hi, out);
     for (int c = 0; c < 3; ++c)
       std::memcpy(d.plane[c] + y * d.pitch, reinterpret_cast<const unsigned char*>(out.plane[c]) + 2 * (sx & 1),
@@ -186,12 +185,10 @@ void hqliRows16(const WorkSamples<uint16_t>& s, const SurfaceView& d, int sx, in
 
 void launchHQLIHost(const WorkView& work, const SurfaceView& d, int sx, int sy) {
   if (work.format == OPIX_I8) {
-    const WorkSamples<uint8_t> s = phasedSamples<uint8_t>(work);
-    host::parallelFor(d.height, [&](int64_t begin, int64_t end) { hqliRows8(s, d, sx, sy, begin, end); });
+    host::parallelFor(d.height, [&](int64_t begin, int64_t end) { hqliRows8(work, d, sx, sy, begin, end); });
   } else {
     const int hi = maxEstimate(work.format);
-    const WorkSamples<uint16_t> s = phasedSamples<uint16_t>(work);
-    host::parallelFor(d.height, [&](int64_t begin, int64_t end) { hqliRows16(s, d, sx, sy, hi, begin, end); });
+    host::parallelFor(d.height, [&](int64_t begin, int64_t end) { hqliRows16(work, d, sx, sy, hi, begin, end); });
   }
 }
 

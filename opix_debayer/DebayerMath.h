@@ -34,6 +34,11 @@ struct WorkView {
   uint32_t imageHeight;
   int apron;
   int cx, cy;  // part of the pattern shift applied by the copy
+  // Host drivers that read the source themselves: where set, no work image
+  // was made, and a driver assembles each row the work image would hold
+  // from the source (HostRows.h, WorkRowReader).
+  const unsigned char* source = nullptr;
+  uint32_t sourcePitch = 0;
 };
 
 // Sample access over a work image for the host drivers and the tests.

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
+#include "ApronCopyMath.h"
 #include "DebayerMath.h"
 #include "DeviceSurfaceBuffer.h"
 
@@ -31,6 +34,47 @@ WorkSamples<T> phasedSamples(const WorkView& work) {
   const int64_t pitch = work.pitch / sizeof(T);
   return {reinterpret_cast<const T*>(work.base) + int64_t(work.apron) * pitch + work.apron, pitch};
 }
+
+// Phased rows of a work image, or, where the debayer made none
+// (work.source set), each row as the work image would hold it: the image row
+// it mirrors, copied from the source, its margins mirrored as the apron fill
+// makes them, in a buffer of the reader's. row(Y) points at phased column 0;
+// a row from the buffer stays valid until the next call. One reader a
+// thread.
+template <class T>
+class WorkRowReader {
+ public:
+  explicit WorkRowReader(const WorkView& work)
+      : work_(phasedSamples<T>(work)),
+        source_(work.source),
+        sourcePitch_(work.sourcePitch),
+        w_(static_cast<int>(work.imageWidth)),
+        h_(static_cast<int>(work.imageHeight)),
+        apron_(work.apron),
+        first_(work.apron + work.cx),
+        firstRow_(work.apron + work.cy),
+        total_(static_cast<int>(work.width)) {
+    if (source_) buffer_.resize(size_t(total_));
+  }
+
+  const T* row(int Y) {
+    if (!source_) return work_.origin + int64_t(Y) * work_.pitch;
+    const int r = apronSourceRow(Y + apron_, firstRow_, h_);
+    const T* s = reinterpret_cast<const T*>(source_ + int64_t(r) * sourcePitch_);
+    T* b = buffer_.data();
+    std::memcpy(b + first_, s, sizeof(T) * size_t(w_));
+    for (int c = 0; c < first_; ++c) b[c] = s[apronSourceRow(c, first_, w_)];
+    for (int c = first_ + w_; c < total_; ++c) b[c] = s[apronSourceRow(c, first_, w_)];
+    return b + apron_;
+  }
+
+ private:
+  WorkSamples<T> work_;
+  const unsigned char* source_;
+  uint32_t sourcePitch_;
+  int w_, h_, apron_, first_, firstRow_, total_;
+  std::vector<T> buffer_;
+};
 
 // Row stores into the destination formats of the debayer.
 struct Rgb8Row {

@@ -51,7 +51,7 @@ class Debayer : public IDebayer, public AttachableComponent, public IPreOperatio
   static constexpr int kApron = debayerApron(N);
   // Whether the host driver reads the source itself when there are no
   // pre-operations (WorkView::source).
-  static constexpr bool kHostReadsSource = N == OPIX_HQLI;
+  static constexpr bool kHostReadsSource = N == OPIX_HQLI || N == OPIX_DFPD;
 
   void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
             opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;

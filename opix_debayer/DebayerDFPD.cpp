@@ -136,21 +136,103 @@ struct BandRows {
   }
 };
 
+// The phased rows a tile reads: the work image's, or the slots of a ring
+// (row y in slot y & mask).
 template <class T>
 struct PhasedRows {
   const unsigned char* base;  // phased row 0, phased column 0
   int64_t pitch;
-  const T* row(int y) const { return reinterpret_cast<const T*>(base + y * pitch); }
+  int mask;  // -1 for a work image
+  const T* row(int y) const { return reinterpret_cast<const T*>(base + int64_t(y & mask) * pitch); }
   // The same rows from phased column x (even) on.
-  PhasedRows from(int x) const { return {base + int64_t(x) * int64_t(sizeof(T)), pitch}; }
+  PhasedRows from(int x) const { return {base + int64_t(x) * int64_t(sizeof(T)), pitch, mask}; }
 };
 
 template <class T>
 PhasedRows<T> phasedRows(const WorkView& w, int sx) {
   // The copy applied (cx, cy); cy equals the pattern's row shift.
   const int64_t col = int64_t(w.apron) + w.cx - sx;
-  return {w.base + int64_t(w.apron) * w.pitch + col * int64_t(sizeof(T)), w.pitch};
+  return {w.base + int64_t(w.apron) * w.pitch + col * int64_t(sizeof(T)), w.pitch, -1};
 }
+
+// Where the debayer made no work image (WorkView::source): the rows of the
+// strip a thread works on, each assembled from the source as the work image
+// would hold it (the image row it mirrors, its margins mirrored as the apron
+// fill makes them) when a step first needs it, in a ring of kRing slots, so
+// the tile's steps read them from the cache. A tile reads rows e - 4 to
+// e + 2 at its step e.
+template <class T>
+class SourceRing {
+ public:
+  static constexpr int kLeft = 8;  // columns kept left of the strip's column 0
+
+  SourceRing(const WorkView& work, int sx, int strip)
+      : source_(work.source),
+        pitch_(work.sourcePitch),
+        width_(int(work.imageWidth)),
+        height_(int(work.imageHeight)),
+        firstCol_(work.apron + work.cx),
+        firstRow_(work.apron + work.cy),
+        apron_(work.apron),
+        col0_(work.apron + work.cx - sx),
+        n_(kLeft + strip + sx + 8),
+        rows_(size_t(n_) * kRing) {}
+
+  // The ring as the rows of the strip from phased column x0 on.
+  PhasedRows<T> strip(int x0) {
+    x0_ = x0;
+    return {reinterpret_cast<const unsigned char*>(rows_.data() + kLeft), int64_t(n_) * int64_t(sizeof(T)), kRing - 1};
+  }
+
+  // Phased row y of the current strip into its slot.
+  void fill(int y) {
+    const int r = apronSourceRow(apron_ + y, firstRow_, height_);
+    const T* __restrict s = reinterpret_cast<const T*>(source_ + int64_t(r) * pitch_);
+    T* __restrict d = rows_.data() + size_t(y & (kRing - 1)) * n_;
+    // Slot entry k is work column c0 + k, image column c0 + k - firstCol_.
+    const int c0 = col0_ + x0_ - kLeft;
+    int k0 = firstCol_ - c0, k1 = k0 + width_;  // the entries inside the image
+    k0 = k0 < 0 ? 0 : (k0 > n_ ? n_ : k0);
+    k1 = k1 < k0 ? k0 : (k1 > n_ ? n_ : k1);
+    for (int k = 0; k < k0; ++k) d[k] = s[apronSourceRow(c0 + k, firstCol_, width_)];
+    if (k1 > k0) std::memcpy(d + k0, s + (c0 + k0 - firstCol_), sizeof(T) * size_t(k1 - k0));
+    for (int k = k1; k < n_; ++k) d[k] = s[apronSourceRow(c0 + k, firstCol_, width_)];
+  }
+
+  // Whether every source sample of phased rows [y0, y1) and strip columns
+  // [c0, c1) lies below 4096: the image rows and columns they mirror all lie
+  // in the image's part of the range widened by its margins, which is read.
+  bool below4096(int y0, int y1, int c0, int c1) const {
+    const auto inside = [](int v, int n) { return v < 0 ? 0 : (v > n ? n : v); };
+    const int r0 = inside(apron_ + y0 - firstRow_ - apron_, height_);
+    const int r1 = inside(apron_ + y1 - firstRow_ + apron_, height_);
+    const int x0 = inside(col0_ + x0_ + c0 - firstCol_ - apron_, width_);
+    const int x1 = inside(col0_ + x0_ + c1 - firstCol_ + apron_, width_);
+    uint16_t bits = 0;
+    for (int r = r0; r < r1; ++r) {
+      const T* __restrict s = reinterpret_cast<const T*>(source_ + int64_t(r) * pitch_);
+#pragma GCC ivdep
+      for (int x = x0; x < x1; ++x) bits = uint16_t(bits | s[x]);
+    }
+    return bits < 4096;
+  }
+
+ private:
+  const unsigned char* source_;
+  uint32_t pitch_;
+  int width_, height_, firstCol_, firstRow_, apron_, col0_, n_;
+  int x0_ = 0;
+  std::vector<T> rows_;
+};
+
+// Fills the ring's rows as the steps need them; nothing for a work image.
+template <class T>
+struct RowFill {
+  SourceRing<T>* ring;
+  void operator()(int y) const {
+    if (ring) ring->fill(y);
+  }
+};
 
 // Estimates and colour differences of phased row y (band row r) at sites in
 // [sx - 4, sx + w + 3].
@@ -382,11 +464,13 @@ struct PlanarRows {
 // the steps of phased row e and those of the rows they complete.
 template <class L, class T, class Store>
 inline void dfpdBand(const PhasedRows<T>& img, BandRows<L>& b, int y0, int y1, int w, int sx, int hi,
-                     const Store& store) {
+                     const Store& store, const RowFill<T>& fill) {
   const int top = y0 - kReach;  // phased row of band row 0
   const int gmax = dfpdGradientMax(hi);
+  for (int y = top - 2; y < top + 2; ++y) fill(y);
   for (int e = y0 - kReach; e < y1 + kReach; ++e) {
     const int r = e - top;
+    fill(e + 2);
     dfpdEstimatesRow(img, b, e, r, w, sx, hi);
     dfpdGradientsRow(b, r, r >= 2, gmax);
     // Decisions two rows beyond the band, green colours one.
@@ -416,28 +500,33 @@ inline bool samplesBelow4096(const PhasedRows<uint16_t>& img, int y0, int y1, in
 
 // The tile in the vector widths the processor has.
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand8(const PhasedRows<uint8_t>& img, BandRows<Lanes8>& b,
-                                                              int y0, int y1, int w, int sx, const Rgb8Rows& store) {
-  dfpdBand(img, b, y0, y1, w, sx, 255, store);
+                                                              int y0, int y1, int w, int sx, const Rgb8Rows& store,
+                                                              const RowFill<uint8_t>& fill) {
+  dfpdBand(img, b, y0, y1, w, sx, 255, store, fill);
 }
 
 // 12-bit sources in 16-bit lanes, if every sample of the tile is a 12-bit
 // value; false, with nothing written, if not.
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) bool dfpdBand12(const PhasedRows<uint16_t>& img, BandRows<Lanes12>& b,
-                                                               int y0, int y1, int w, int sx, const PlanarRows& store) {
-  if (!samplesBelow4096(img, y0, y1, w, sx)) return false;
-  dfpdBand(img, b, y0, y1, w, sx, 4095, store);
+                                                               int y0, int y1, int w, int sx, const PlanarRows& store,
+                                                               const RowFill<uint16_t>& fill) {
+  const bool narrow = fill.ring ? fill.ring->below4096(y0 - kReach - 2, y1 + kReach + 2, sx - 6, sx + w + 6)
+                                : samplesBelow4096(img, y0, y1, w, sx);
+  if (!narrow) return false;
+  dfpdBand(img, b, y0, y1, w, sx, 4095, store, fill);
   return true;
 }
 
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand16(const PhasedRows<uint16_t>& img, BandRows<Lanes16>& b,
                                                                int y0, int y1, int w, int sx, int hi,
-                                                               const PlanarRows& store) {
-  dfpdBand(img, b, y0, y1, w, sx, hi, store);
+                                                               const PlanarRows& store, const RowFill<uint16_t>& fill) {
+  dfpdBand(img, b, y0, y1, w, sx, hi, store, fill);
 }
 
-// Tiles spread over the cores; band(img, y0, y1, x0, w) computes the tile of
-// phased rows [y0, y1) and destination columns [x0, x0 + w) with the
-// scratch rows of its thread, which makeRows(entries, strip) gives.
+// Tiles spread over the cores; band(img, y0, y1, x0, w, fill) computes the
+// tile of phased rows [y0, y1) and destination columns [x0, x0 + w) with the
+// scratch rows of its thread, which makeRows(entries, strip) gives, and its
+// ring where there is no work image.
 template <class T, class MakeRows, class Band>
 void dfpdHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const MakeRows& makeRows, const Band& band) {
   const PhasedRows<T> img = phasedRows<T>(work, sx);
@@ -447,10 +536,13 @@ void dfpdHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const 
   const int64_t bands = (h + kBand - 1) / kBand, strips = (w + kStrip - 1) / kStrip;
   host::parallelFor(bands * strips, [&](int64_t first, int64_t last) {
     auto rows = makeRows(entries, strip);
+    std::unique_ptr<SourceRing<T>> ring;
+    if (work.source) ring = std::make_unique<SourceRing<T>>(work, sx, strip);
+    const RowFill<T> fill{ring.get()};
     for (int64_t i = first; i < last; ++i) {
       const int y0 = int(i / strips) * kBand, x0 = int(i % strips) * kStrip;
       const int y1 = y0 + kBand < h ? y0 + kBand : h;
-      band(img.from(x0), rows, y0 + sy, y1 + sy, x0, w - x0 < kStrip ? w - x0 : kStrip);
+      band(ring ? ring->strip(x0) : img.from(x0), rows, y0 + sy, y1 + sy, x0, w - x0 < kStrip ? w - x0 : kStrip, fill);
     }
 #if defined(__SSE2__)
     _mm_sfence();  // the streamed stores, before the tiles count as done
@@ -464,8 +556,9 @@ void launchDFPDHost(const WorkView& work, const SurfaceView& d, int sx, int sy) 
   if (work.format == OPIX_I8) {
     dfpdHost<uint8_t>(
         work, d, sx, sy, [](int entries, int strip) { return BandRows<Lanes8>(entries, strip); },
-        [&](const PhasedRows<uint8_t>& img, BandRows<Lanes8>& b, int y0, int y1, int x0, int w) {
-          dfpdBand8(img, b, y0, y1, w, sx, Rgb8Rows{d, sy, x0, b.pairs.data()});
+        [&](const PhasedRows<uint8_t>& img, BandRows<Lanes8>& b, int y0, int y1, int x0, int w,
+            const RowFill<uint8_t>& fill) {
+          dfpdBand8(img, b, y0, y1, w, sx, Rgb8Rows{d, sy, x0, b.pairs.data()}, fill);
         });
     return;
   }
@@ -483,18 +576,19 @@ void launchDFPDHost(const WorkView& work, const SurfaceView& d, int sx, int sy) 
         [](int entries, int strip) {
           return Rows{BandRows<Lanes12>(entries, strip), nullptr};
         },
-        [&](const PhasedRows<uint16_t>& img, Rows& b, int y0, int y1, int x0, int w) {
+        [&](const PhasedRows<uint16_t>& img, Rows& b, int y0, int y1, int x0, int w, const RowFill<uint16_t>& fill) {
           const PlanarRows store{d, sy, x0, stream};
-          if (dfpdBand12(img, b.narrow, y0, y1, w, sx, store)) return;
+          if (dfpdBand12(img, b.narrow, y0, y1, w, sx, store, fill)) return;
           if (!b.wide) b.wide = std::make_unique<BandRows<Lanes16>>(b.narrow.n, w);
-          dfpdBand16(img, *b.wide, y0, y1, w, sx, hi, store);
+          dfpdBand16(img, *b.wide, y0, y1, w, sx, hi, store, fill);
         });
     return;
   }
   dfpdHost<uint16_t>(
       work, d, sx, sy, [](int entries, int strip) { return BandRows<Lanes16>(entries, strip); },
-      [&](const PhasedRows<uint16_t>& img, BandRows<Lanes16>& b, int y0, int y1, int x0, int w) {
-        dfpdBand16(img, b, y0, y1, w, sx, hi, PlanarRows{d, sy, x0, stream});
+      [&](const PhasedRows<uint16_t>& img, BandRows<Lanes16>& b, int y0, int y1, int x0, int w,
+          const RowFill<uint16_t>& fill) {
+        dfpdBand16(img, b, y0, y1, w, sx, hi, PlanarRows{d, sy, x0, stream}, fill);
       });
 }
 

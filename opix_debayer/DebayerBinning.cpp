@@ -121,11 +121,58 @@ inline void binRow8Shifted(const BlockRows<uint8_t, F>& src, int width, unsigned
   }
 }
 
+// 8 x 8 blocks of 8-bit samples, separably: the block row's even and odd
+// rows summed down each column first (contiguous loads, 16-bit sums of four
+// samples), then each block's four cell sums taken from those columns, so
+// the loads of the eight rows need no shuffles. The sums are integers: the
+// same cells as binPixelBy's.
+template <int Sx, int Sy>
+inline void binRow8By8(const BlockRows<uint8_t, 8>& src, int width, unsigned char* out) {
+  LocalRows8<8> rows;
+  for (int j = 0; j < 8; ++j) rows.row[j] = src.row[j];
+  constexpr int kChunk = 256;  // pixels, even
+  uint16_t even[8 * kChunk], odd[8 * kChunk];
+  uint16_t words[3 * kChunk / 2];
+  const ShiftPhase<Sx, Sy> phase{};
+  const auto pixel = [&](int b) {  // block b of the chunk
+    const uint16_t* __restrict e = even + 8 * b;
+    const uint16_t* __restrict o = odd + 8 * b;
+    const int cell[2][2] = {{e[0] + e[2] + e[4] + e[6], e[1] + e[3] + e[5] + e[7]},
+                            {o[0] + o[2] + o[4] + o[6], o[1] + o[3] + o[5] + o[7]}};
+    return binPixelOfCells<8>(cell, phase);
+  };
+  for (int x0 = 0; x0 < width; x0 += kChunk) {
+    const int n = width - x0 < kChunk ? width - x0 : kChunk;
+    const int64_t c0 = 8 * int64_t(x0);
+    const uint8_t* __restrict r0 = rows.row[0] + c0, * __restrict r1 = rows.row[1] + c0, * __restrict r2 = rows.row[2] + c0, * __restrict r3 = rows.row[3] + c0, * __restrict r4 = rows.row[4] + c0, * __restrict r5 = rows.row[5] + c0, * __restrict r6 = rows.row[6] + c0, * __restrict r7 = rows.row[7] + c0;
+    for (int c = 0; c < 8 * n; ++c) {
+      even[c] = static_cast<uint16_t>(r0[c] + r2[c] + r4[c] + r6[c]);
+      odd[c] = static_cast<uint16_t>(r1[c] + r3[c] + r5[c] + r7[c]);
+    }
+    uint16_t* __restrict t = words;
+    for (int i = 0; i < n / 2; ++i) {
+      const Rgb a = pixel(2 * i), b = pixel(2 * i + 1);
+      t[3 * i] = static_cast<uint16_t>(a.r | (a.g << 8));
+      t[3 * i + 1] = static_cast<uint16_t>(a.b | (b.r << 8));
+      t[3 * i + 2] = static_cast<uint16_t>(b.g | (b.b << 8));
+    }
+    std::memcpy(out + 3 * int64_t(x0), words, 6 * size_t(n / 2));
+    if (n & 1) Rgb8Row{out}(x0 + n - 1, pixel(n - 1));
+  }
+}
+
 template <int F>
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void binRow8(const BlockRows<uint8_t, F>& src, int width, int pattern,
                                                             unsigned char* out) {
   static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the words of a pair are stored in host byte order");
   const PatternShift p = bayerShift(pattern);
+  if constexpr (F == 8) {
+    if (p.sy)
+      p.sx ? binRow8By8<1, 1>(src, width, out) : binRow8By8<0, 1>(src, width, out);
+    else
+      p.sx ? binRow8By8<1, 0>(src, width, out) : binRow8By8<0, 0>(src, width, out);
+    return;
+  }
   if (p.sy)
     p.sx ? binRow8Shifted<F, 1, 1>(src, width, out) : binRow8Shifted<F, 0, 1>(src, width, out);
   else

@@ -188,15 +188,8 @@ class SourceRing {
   void fill(int y) {
     const int r = apronSourceRow(apron_ + y, firstRow_, height_);
     const T* __restrict s = reinterpret_cast<const T*>(source_ + int64_t(r) * pitch_);
-    T* __restrict d = rows_.data() + size_t(y & (kRing - 1)) * n_;
-    // Slot entry k is work column c0 + k, image column c0 + k - firstCol_.
-    const int c0 = col0_ + x0_ - kLeft;
-    int k0 = firstCol_ - c0, k1 = k0 + width_;  // the entries inside the image
-    k0 = k0 < 0 ? 0 : (k0 > n_ ? n_ : k0);
-    k1 = k1 < k0 ? k0 : (k1 > n_ ? n_ : k1);
-    for (int k = 0; k < k0; ++k) d[k] = s[apronSourceRow(c0 + k, firstCol_, width_)];
-    if (k1 > k0) std::memcpy(d + k0, s + (c0 + k0 - firstCol_), sizeof(T) * size_t(k1 - k0));
-    for (int k = k1; k < n_; ++k) d[k] = s[apronSourceRow(c0 + k, firstCol_, width_)];
+    // Slot entry k is work column col0_ + x0_ - kLeft + k.
+    assembleWorkRow(s, width_, firstCol_, col0_ + x0_ - kLeft, n_, rows_.data() + size_t(y & (kRing - 1)) * n_);
   }
 
   // Whether every source sample of phased rows [y0, y1) and strip columns
@@ -204,8 +197,9 @@ class SourceRing {
   // in the image's part of the range widened by its margins, which is read.
   bool below4096(int y0, int y1, int c0, int c1) const {
     const auto inside = [](int v, int n) { return v < 0 ? 0 : (v > n ? n : v); };
-    const int r0 = inside(apron_ + y0 - firstRow_ - apron_, height_);
-    const int r1 = inside(apron_ + y1 - firstRow_ + apron_, height_);
+    // Phased row y is image row apron_ + y - firstRow_ (mirrored).
+    const int r0 = inside(y0 - firstRow_, height_);
+    const int r1 = inside(y1 - firstRow_ + 2 * apron_, height_);
     const int x0 = inside(col0_ + x0_ + c0 - firstCol_ - apron_, width_);
     const int x1 = inside(col0_ + x0_ + c1 - firstCol_ + apron_, width_);
     uint16_t bits = 0;

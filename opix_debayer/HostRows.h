@@ -35,6 +35,20 @@ WorkSamples<T> phasedSamples(const WorkView& work) {
   return {reinterpret_cast<const T*>(work.base) + int64_t(work.apron) * pitch + work.apron, pitch};
 }
 
+// Entries [0, n) of a row as the work image holds it, from work column c0:
+// work column c is image column c - first of image row s (width w) inside
+// the image, and the column it mirrors in the margins, as the apron fill
+// makes them.
+template <class T>
+void assembleWorkRow(const T* __restrict s, int w, int first, int c0, int n, T* __restrict d) {
+  int k0 = first - c0, k1 = k0 + w;  // the entries inside the image
+  k0 = k0 < 0 ? 0 : (k0 > n ? n : k0);
+  k1 = k1 < k0 ? k0 : (k1 > n ? n : k1);
+  for (int k = 0; k < k0; ++k) d[k] = s[apronSourceRow(c0 + k, first, w)];
+  if (k1 > k0) std::memcpy(d + k0, s + (c0 + k0 - first), sizeof(T) * size_t(k1 - k0));
+  for (int k = k1; k < n; ++k) d[k] = s[apronSourceRow(c0 + k, first, w)];
+}
+
 // Phased rows of a work image, or, where the debayer made none
 // (work.source set), each row as the work image would hold it: the image row
 // it mirrors, copied from the source, its margins mirrored as the apron fill
@@ -61,11 +75,8 @@ class WorkRowReader {
     if (!source_) return work_.origin + int64_t(Y) * work_.pitch;
     const int r = apronSourceRow(Y + apron_, firstRow_, h_);
     const T* s = reinterpret_cast<const T*>(source_ + int64_t(r) * sourcePitch_);
-    T* b = buffer_.data();
-    std::memcpy(b + first_, s, sizeof(T) * size_t(w_));
-    for (int c = 0; c < first_; ++c) b[c] = s[apronSourceRow(c, first_, w_)];
-    for (int c = first_ + w_; c < total_; ++c) b[c] = s[apronSourceRow(c, first_, w_)];
-    return b + apron_;
+    assembleWorkRow(s, w_, first_, 0, total_, buffer_.data());
+    return buffer_.data() + apron_;
   }
 
  private:

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 
 #include "FilterSupport.h"
 #include "colorSaturation/ColorSaturationMath.h"
@@ -360,6 +361,20 @@ TEST(ColorSaturation, SelectFormsGiveTheSharedFloats) {
       for (float t : {-0.5f, -0.1f, 0.0f, 0.1f, 1.0f / 6, 0.4f, 2.0f / 3, 0.9f, 1.0f, 1.2f})
         ASSERT_TRUE(sameBits(hslChannel(0.2f, sv, t), hslChannelSelect(0.2f, sv, t))) << sv << " " << t;
     }
+  // A hue whose sector has no int (a curve that holds NaN, an infinity or a
+  // huge value) takes the last sector, (v, p, q), in both forms.
+  const float inf = std::numeric_limits<float>::infinity();
+  for (float h : {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e30f, -1e30f, 4e8f, -4e8f}) {
+    float a[3], b[3];
+    hsvToRgb(h, 0.5f, 0.75f, a);
+    hsvToRgbSelect(h, 0.5f, 0.75f, b);
+    const float p = 0.75f * (1.0f - 0.5f);
+    const float f = h * 6.0f - floorf(h * 6.0f);
+    const float q = 0.75f * (1.0f - f * 0.5f);
+    for (const float* rgb : {a, b}) {
+      EXPECT_TRUE(sameBits(rgb[0], 0.75f) && sameBits(rgb[1], p) && sameBits(rgb[2], q)) << h;
+    }
+  }
   std::mt19937 rng(21);
   static ColorSaturationOps ops;
   static float curves[3 * kSaturationEntries];

@@ -61,13 +61,21 @@ OPIX_HD float hueOf(float r, float g, float b, float mx, float mn) {
   return h;
 }
 
+// The case of hsvToRgb for sector floor(6h), modulo 6: 0 to 4, or any other
+// value for the last. A sector outside int (a hue a curve made NaN, infinite
+// or huge) is the last, on every backend: a float to int conversion out of
+// range is undefined, and processors differ on it.
+OPIX_HD int hsvSector(float sector) {
+  return sector >= -2147483648.0f && sector < 2147483648.0f ? static_cast<int>(sector) % 6 : 5;
+}
+
 // HSV back to RGB, hue h in [0, 1).
 OPIX_HD void hsvToRgb(float h, float s, float v, float (&rgb)[3]) {
   const float h6 = h * 6.0f;
   const float sector = floorf(h6);
   const float f = h6 - sector;
   const float p = v * (1.0f - s), q = v * (1.0f - f * s), t = v * (1.0f - (1.0f - f) * s);
-  switch (static_cast<int>(sector) % 6) {
+  switch (hsvSector(sector)) {
     case 0: rgb[0] = v, rgb[1] = t, rgb[2] = p; break;
     case 1: rgb[0] = q, rgb[1] = v, rgb[2] = p; break;
     case 2: rgb[0] = p, rgb[1] = v, rgb[2] = t; break;
@@ -170,7 +178,7 @@ OPIX_HD void hsvToRgbSelect(float h, float s, float v, float (&rgb)[3]) {
   const float sector = floorf(h6);
   const float f = h6 - sector;
   const float p = v * (1.0f - s), q = v * (1.0f - f * s), t = v * (1.0f - (1.0f - f) * s);
-  const int k = static_cast<int>(sector) % 6;
+  const int k = hsvSector(sector);
   float r = v, g = p, b = q;
   const auto pick = [&](int at, float rs, float gs, float bs) {
     r = k == at ? rs : r;

@@ -155,7 +155,7 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
                         static_cast<int>(height),
                         static_cast<int>(bytesPerSample(sourceFormat_))};
     copyWithPreOperations(a);
-  } else if (kHostReadsSource && !cudaDrivers()) {
+  } else if (!cudaDrivers()) {
     // The host driver assembles each row of the work image from the source
     // as it reads it, in the cache: the image is not copied and no apron is
     // filled.

@@ -4,7 +4,9 @@
 // Debayer<N> serves every algorithm that works from a padded copy of the
 // source (the work image): Transform copies the source into the work image
 // with mirrored margins of the algorithm's apron A, then calls Launch, which
-// each algorithm implements by starting its kernels.
+// each algorithm implements by starting its kernels. Without pre-operations
+// the host drivers are given the source instead and assemble the rows of the
+// work image themselves (WorkView::source).
 #pragma once
 
 #include <cstdint>
@@ -49,9 +51,6 @@ template <opixDebayerType_t N>
 class Debayer : public IDebayer, public AttachableComponent, public IPreOperations {
  public:
   static constexpr int kApron = debayerApron(N);
-  // Whether the host driver reads the source itself when there are no
-  // pre-operations (WorkView::source).
-  static constexpr bool kHostReadsSource = N == OPIX_HQLI || N == OPIX_DFPD;
 
   void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
             opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) override;

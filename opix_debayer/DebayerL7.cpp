@@ -36,10 +36,10 @@ inline void l7Pairs(const L7Rows& s, int x0, int pairs, int hi, uint16_t* __rest
   }
 }
 
-// Row y, whose phased index is y + sy, in the vector widths the processor has.
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void l7Row(const WorkSamples<uint16_t>& s, int y, int width, int sx,
-                                                          int sy, int hi, const PlanarRow& out) {
-  const L7Rows w = rowWindow<kL7Reach>(s, y);
+// Row y, whose phased index is y + sy, from the rows around it, in the vector
+// widths the processor has.
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void l7Row(const L7Rows& w, int y, int width, int sx, int sy, int hi,
+                                                          const PlanarRow& out) {
   uint16_t *r = out.r, *g = out.g, *b = out.b;
   const bool redRow = ((y + sy) & 1) == 0;  // sites 0 and 1, else 2 and 3
   auto one = [&](int x) {
@@ -64,13 +64,17 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void l7Row(const WorkSamples<uint
 }  // namespace
 
 void launchL7Host(const WorkView& work, const SurfaceView& d, int pattern) {
-  const int64_t pitch = work.pitch / 2;
-  const WorkSamples<uint16_t> s{reinterpret_cast<const uint16_t*>(work.base) + int64_t(work.apron) * (pitch + 1),
-                                pitch};
   const int hi = maxEstimate(work.format);
   const PatternShift shift = bayerShift(pattern);
-  host::parallelRows(d.height, [&](int64_t y) {
-    l7Row(s, int(y), static_cast<int>(d.width), shift.sx, shift.sy, hi, planarRow(d, y));
+  // The work image keeps the source's phase: phased row y is image row y.
+  host::parallelFor(d.height, [&](int64_t begin, int64_t end) {
+    WorkRowReader<uint16_t> rows(work, 8);
+    static_assert(2 * kL7Reach + 1 <= 8, "a row's window fits the ring");
+    for (int64_t y = begin; y < end; ++y) {
+      L7Rows w{};
+      for (int dy = -kL7Reach; dy <= kL7Reach; ++dy) w.row[dy + kL7Reach] = rows.row(int(y) + dy);
+      l7Row(w, int(y), static_cast<int>(d.width), shift.sx, shift.sy, hi, planarRow(d, y));
+    }
   });
 }
 

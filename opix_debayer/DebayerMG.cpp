@@ -91,11 +91,28 @@ class Ring {
   int origin_ = 0, stride_ = 0, mask_ = 0;
 };
 
+// The samples of the image by image position: the work image's, or where
+// the debayer made none, the source's, which pass 2 reads directly (it reads
+// inside the image only).
 template <class T>
 WorkSamples<T> imageSamples(const WorkView& w) {
+  if (w.source) return {reinterpret_cast<const T*>(w.source), int64_t(w.sourcePitch / sizeof(T))};
   const int64_t pitch = w.pitch / sizeof(T);
   return {reinterpret_cast<const T*>(w.base) + int64_t(w.apron + w.cy) * pitch + (w.apron + w.cx), pitch};
 }
+
+// The rows of the work image by image row, mirrored rows and margins
+// included, for pass 1, which reads beyond the image: rows of the work image
+// or, where the debayer made none, assembled from the source in a ring that
+// holds the rows a run reads at a step.
+template <class T>
+struct ImageRows {
+  static constexpr int kSlots = 16;  // rows r - 5 to r + 5
+  WorkRowReader<T> reader;
+  int cx, cy;
+  explicit ImageRows(const WorkView& w) : reader(w, kSlots), cx(w.cx), cy(w.cy) {}
+  const T* row(int y) { return reader.row(y + cy) + cx; }
+};
 
 template <class T>
 const T* sampleRow(const WorkSamples<T>& s, int y) {
@@ -283,8 +300,8 @@ inline void siteGreenRow(int cells, const T* row, const int* const (&across)[7],
 // weights and D of row r - 2, then the greens of row r - 4, the last row
 // whose window is complete.
 template <class T>
-inline void pass1Run(const WorkSamples<T>& s, const MgBuffers& b, int pattern, int w, int y0, int y1,
-                     const MgConstants& c, Pass1Rows& p) {
+inline void pass1Run(ImageRows<T>& s, const MgBuffers& b, int pattern, int w, int y0, int y1, const MgConstants& c,
+                     Pass1Rows& p) {
   const int cells = w / 2;
   p.V.shape(-4, w + 4, 8);  // rows r - 7 to r are read
   p.H.shape(-4, w + 4, 8);
@@ -302,7 +319,7 @@ inline void pass1Run(const WorkSamples<T>& s, const MgBuffers& b, int pattern, i
   const float *wV = p.weightV.data() + 2, *wH = p.weightH.data() + 2;
   for (int r = y0 - 4; r < y1 + 4; ++r) {
     const T* rows[11];
-    for (int k = 0; k < 11; ++k) rows[k] = sampleRow(s, r + k - 5);
+    for (int k = 0; k < 11; ++k) rows[k] = s.row(r + k - 5);
     const PairLines<T> lines{rows};
     gradientRow(lines, -4, w + 4, p.V.row(r), p.H.row(r));
     if (r >= y0 - 3 && r < y1 + 3) {
@@ -315,7 +332,7 @@ inline void pass1Run(const WorkSamples<T>& s, const MgBuffers& b, int pattern, i
     if (q >= y0 - 2) {
       twoDirWeightsRow(p, q, w, c);
       const int P = siteParity(pattern, q);
-      const T* row = sampleRow(s, q);
+      const T* row = rows[3];  // row q
       differenceRow([row](int x, auto half) { return PairLines<T>::along(row, x, half); }, P, -4, w + 4, kh);
       const int *ku = p.kv.row(q - 1), *k0 = p.kv.row(q), *kd = p.kv.row(q + 1);
       if (P)
@@ -349,21 +366,21 @@ inline void pass1Run(const WorkSamples<T>& s, const MgBuffers& b, int pattern, i
     const int P = siteParity(pattern, y);
     float* out = cellRow(mgGreen(b, bayerPhase(pattern, P, y)), b, y);
     if (P)
-      siteGreenRow<1>(cells, sampleRow(s, y), across, east, d, c, out);
+      siteGreenRow<1>(cells, rows[1], across, east, d, c, out);  // rows[1]: row y
     else
-      siteGreenRow<0>(cells, sampleRow(s, y), across, east, d, c, out);
+      siteGreenRow<0>(cells, rows[1], across, east, d, c, out);
   }
 }
 
 // The run in the vector widths the processor has.
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass1Run8(const WorkSamples<uint8_t>& s, const MgBuffers& b,
-                                                              int pattern, int w, int y0, int y1, const MgConstants& c,
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass1Run8(ImageRows<uint8_t>& s, const MgBuffers& b, int pattern,
+                                                              int w, int y0, int y1, const MgConstants& c,
                                                               Pass1Rows& p) {
   pass1Run(s, b, pattern, w, y0, y1, c, p);
 }
 
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass1Run16(const WorkSamples<uint16_t>& s, const MgBuffers& b,
-                                                               int pattern, int w, int y0, int y1, const MgConstants& c,
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass1Run16(ImageRows<uint16_t>& s, const MgBuffers& b, int pattern,
+                                                               int w, int y0, int y1, const MgConstants& c,
                                                                Pass1Rows& p) {
   pass1Run(s, b, pattern, w, y0, y1, c, p);
 }
@@ -596,10 +613,13 @@ void launchMGHostPass1(const WorkView& work, const MgBuffers& buffers, int patte
   const MgConstants c = mgConstants(maxEstimate(work.format));
   host::parallelFor(height, [&](int64_t y0, int64_t y1) {
     Pass1Rows rows;
-    if (work.format == OPIX_I8)
-      pass1Run8(imageSamples<uint8_t>(work), buffers, pattern, w, int(y0), int(y1), c, rows);
-    else
-      pass1Run16(imageSamples<uint16_t>(work), buffers, pattern, w, int(y0), int(y1), c, rows);
+    if (work.format == OPIX_I8) {
+      ImageRows<uint8_t> samples(work);
+      pass1Run8(samples, buffers, pattern, w, int(y0), int(y1), c, rows);
+    } else {
+      ImageRows<uint16_t> samples(work);
+      pass1Run16(samples, buffers, pattern, w, int(y0), int(y1), c, rows);
+    }
   });
 }
 

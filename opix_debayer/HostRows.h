@@ -2,6 +2,7 @@
 // the debayer's destination formats.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -52,13 +53,14 @@ void assembleWorkRow(const T* __restrict s, int w, int first, int c0, int n, T* 
 // Phased rows of a work image, or, where the debayer made none
 // (work.source set), each row as the work image would hold it: the image row
 // it mirrors, copied from the source, its margins mirrored as the apron fill
-// makes them, in a buffer of the reader's. row(Y) points at phased column 0;
-// a row from the buffer stays valid until the next call. One reader a
-// thread.
+// makes them, in a ring of `slots` row buffers of the reader's (a power of
+// two). row(Y) points at phased column 0; a row from the ring stays valid
+// while fewer than `slots` other rows are read, so a reader going down an
+// image assembles each row once. One reader a thread.
 template <class T>
 class WorkRowReader {
  public:
-  explicit WorkRowReader(const WorkView& work)
+  explicit WorkRowReader(const WorkView& work, int slots = 1)
       : work_(phasedSamples<T>(work)),
         source_(work.source),
         sourcePitch_(work.sourcePitch),
@@ -67,24 +69,33 @@ class WorkRowReader {
         apron_(work.apron),
         first_(work.apron + work.cx),
         firstRow_(work.apron + work.cy),
-        total_(static_cast<int>(work.width)) {
-    if (source_) buffer_.resize(size_t(total_));
+        total_(static_cast<int>(work.width)),
+        mask_(slots - 1) {
+    if (!source_) return;
+    buffer_.resize(size_t(total_) * size_t(slots));
+    held_.assign(size_t(slots), INT_MIN);
   }
 
   const T* row(int Y) {
     if (!source_) return work_.origin + int64_t(Y) * work_.pitch;
-    const int r = apronSourceRow(Y + apron_, firstRow_, h_);
-    const T* s = reinterpret_cast<const T*>(source_ + int64_t(r) * sourcePitch_);
-    assembleWorkRow(s, w_, first_, 0, total_, buffer_.data());
-    return buffer_.data() + apron_;
+    const int slot = Y & mask_;
+    T* d = buffer_.data() + size_t(slot) * size_t(total_);
+    if (held_[size_t(slot)] != Y) {
+      const int r = apronSourceRow(Y + apron_, firstRow_, h_);
+      const T* s = reinterpret_cast<const T*>(source_ + int64_t(r) * sourcePitch_);
+      assembleWorkRow(s, w_, first_, 0, total_, d);
+      held_[size_t(slot)] = Y;
+    }
+    return d + apron_;
   }
 
  private:
   WorkSamples<T> work_;
   const unsigned char* source_;
   uint32_t sourcePitch_;
-  int w_, h_, apron_, first_, firstRow_, total_;
+  int w_, h_, apron_, first_, firstRow_, total_, mask_;
   std::vector<T> buffer_;
+  std::vector<int> held_;  // the row each slot holds
 };
 
 // Row stores into the destination formats of the debayer.

@@ -74,7 +74,13 @@ void ImageFilterLut3D::ComputeMemorySize() {
     // free memory is written.
     trace::deviceMemory(0);
   }
-  staging_.allocate(uint64_t{allocated_.width} * allocated_.height * allocated_.depth * sizeof(float) * 3);
+  const uint64_t elements = uint64_t{allocated_.width} * allocated_.height * allocated_.depth;
+  staging_.allocate(elements * sizeof(float) * 3);
+  if (!onCuda()) {  // the host drivers may run on it
+    nodeSpace_.reserve(elements * sizeof(float) * 4);
+    nodeSpace_.allocate();
+    nodes_.node = static_cast<float*>(nodeSpace_.pointer());
+  }
 }
 
 // Copies the record's tables into the arrays. A grid smaller than the arrays
@@ -121,6 +127,7 @@ void ImageFilterLut3D::ApplyParameters(const void* record) {
   grid_ = g;
   for (int c = 0; c < 3; ++c) operation_[c] = ops[c];
   copied_ = true;
+  ++tablesVersion_;
   traceText("Lut3D reinit: SUCCESS");
 }
 
@@ -142,6 +149,9 @@ void ImageFilterLut3D::Launch(const SurfaceView& source, const SurfaceView& dest
   a.bits = static_cast<int>(opixFormatBits(source.format));
   a.hsv = hsv;
   for (int c = 0; c < 3; ++c) a.table[c] = tables_[c].view();
+  if (!cudaDrivers() && !nodes_.node) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  a.nodes = &nodes_;
+  a.tablesVersion = tablesVersion_;
   if (hsv) {
     a.scale[0] = static_cast<float>(grid_.width - 1) / 360.0f;
     a.scale[1] = static_cast<float>(grid_.height - 1);
@@ -159,18 +169,21 @@ namespace {
 
 // The host rows go a chunk of pixels at a time through arrays: the grid
 // coordinates and each axis's taps and weight in one loop the compiler
-// vectorises, the eight elements around each point read from the three
-// tables in a scalar loop (the AVX2 build has no gather worth using), then
-// the weighing, as textureLinear3D does it (x first, then y, then z), and
-// the samples (for the HSV table, after the way back to RGB) in a second
-// vectorised loop. Every step is the shared maths or its select form.
+// vectorises, then, a pixel at a time, the eight nodes around its point read
+// from the node copy (a node's three table elements in one vector) and
+// weighed as textureLinear3D weighs each table (x first, then y, then z), the
+// three tables in the lanes of one vector, then the samples (for the HSV
+// table, after the way back to RGB) in a second vectorised loop. Every step
+// is the shared maths or its select form.
 constexpr int kChunk = 64;
+
+typedef float Node __attribute__((vector_size(16)));
 
 struct Lut3DChunk {
   float v[3][kChunk];                // the pixels' channels as floats: samples, or hue, saturation and value
   int i0[3][kChunk], i1[3][kChunk];  // each axis's two elements
   float w[3][kChunk];                // and the weight of the second
-  float e[3][8][kChunk];             // each table's eight elements, corner x + 2y + 4z
+  float lut[3][kChunk];              // the three tables' values
   uint32_t out[3][kChunk];           // the new samples
 };
 
@@ -180,8 +193,7 @@ void lut3DRow(const Lut3DArgs& a, int64_t y) {
   constexpr float kUnit = Bits == 12 ? 4096.0f : 65536.0f;
   const uint32_t extent[3] = {a.table[0].width, a.table[0].height, a.table[0].depth};
   const size_t row = a.table[0].width, slice = size_t{a.table[0].width} * a.table[0].height;
-  const float* table[3];
-  for (int t = 0; t < 3; ++t) table[t] = reinterpret_cast<const float*>(a.table[t].host);
+  const Node* nodes = reinterpret_cast<const Node*>(a.nodes->node);
   const uint16_t* src[3];
   uint16_t* dst[3];
   for (int c = 0; c < 3; ++c) {
@@ -207,25 +219,19 @@ void lut3DRow(const Lut3DArgs& a, int64_t y) {
         linearTapsSelect(lut3DCoordinate(a.scale[c], p[c]), extent[c], k.i0[c][i], k.i1[c][i], k.w[c][i]);
     }
     for (int i = 0; i < n; ++i) {
-      size_t at[8];
-      for (int corner = 0; corner < 8; ++corner) {
-        const auto& ix = corner & 1 ? k.i1[0] : k.i0[0];
-        const auto& iy = corner & 2 ? k.i1[1] : k.i0[1];
-        const auto& iz = corner & 4 ? k.i1[2] : k.i0[2];
-        at[corner] = size_t(iz[i]) * slice + size_t(iy[i]) * row + size_t(ix[i]);
-      }
-      for (int t = 0; t < 3; ++t)
-        for (int corner = 0; corner < 8; ++corner) k.e[t][corner][i] = table[t][at[corner]];
+      const Node* r[4];  // the rows of the corners, y + 2z
+      for (int yz = 0; yz < 4; ++yz)
+        r[yz] =
+            nodes + size_t(yz & 2 ? k.i1[2][i] : k.i0[2][i]) * slice + size_t(yz & 1 ? k.i1[1][i] : k.i0[1][i]) * row;
+      const size_t x0i = size_t(k.i0[0][i]), x1i = size_t(k.i1[0][i]);
+      const float ax = k.w[0][i], ay = k.w[1][i], az = k.w[2][i];
+      const auto lerpX = [&](int yz) { return (1.0f - ax) * r[yz][x0i] + ax * r[yz][x1i]; };
+      const auto lerpY = [&](int z) { return (1.0f - ay) * lerpX(2 * z) + ay * lerpX(2 * z + 1); };
+      const Node lut = (1.0f - az) * lerpY(0) + az * lerpY(1);
+      for (int t = 0; t < 3; ++t) k.lut[t][i] = lut[t];
     }
     for (int i = 0; i < n; ++i) {
-      const float ax = k.w[0][i], ay = k.w[1][i], az = k.w[2][i];
-      float lut[3];
-      for (int t = 0; t < 3; ++t) {
-        const auto& e = k.e[t];
-        const auto lerpX = [&](int yz) { return (1.0f - ax) * e[yz][i] + ax * e[yz + 1][i]; };
-        const auto lerpY = [&](int z) { return (1.0f - ay) * lerpX(z) + ay * lerpX(z + 2); };
-        lut[t] = (1.0f - az) * lerpY(0) + az * lerpY(4);
-      }
+      const float lut[3] = {k.lut[0][i], k.lut[1][i], k.lut[2][i]};
       if constexpr (Hsv) {
         const float hsv[3] = {k.v[0][i], k.v[1][i], k.v[2][i]};
         float rgb[3];
@@ -252,6 +258,18 @@ OPIX_HOST_AVX2_CLONE __attribute__((flatten)) void lut3DHostRow(const Lut3DArgs&
 }  // namespace
 
 void launchLut3DHost(const Lut3DArgs& a) {
+  Lut3DNodes& copy = *a.nodes;
+  if (copy.tablesVersion != a.tablesVersion) {
+    const auto* t0 = reinterpret_cast<const float*>(a.table[0].host);
+    const auto* t1 = reinterpret_cast<const float*>(a.table[1].host);
+    const auto* t2 = reinterpret_cast<const float*>(a.table[2].host);
+    const size_t elements = size_t{a.table[0].width} * a.table[0].height * a.table[0].depth;
+    host::parallelFor(int64_t(elements), [&](int64_t begin, int64_t end) {
+      Node* __restrict node = reinterpret_cast<Node*>(copy.node);
+      for (int64_t e = begin; e < end; ++e) node[e] = Node{t0[e], t1[e], t2[e], 0.0f};
+    });
+    copy.tablesVersion = a.tablesVersion;
+  }
   host::parallelRows(a.src.height, [&](int64_t y) { lut3DHostRow(a, y); });
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include "KernelLaunch.h"
 #include "Lut3DMath.h"
+#include "MemSpace.h"
 #include "TextureRead.h"
 #include "common/ImageFilterBase.h"
 #include "common/RecordStaging.h"
@@ -15,6 +16,15 @@ namespace opix {
 
 // Largest grid size along any axis.
 constexpr uint32_t kLut3DMaxSize = 2048;
+
+// The three arrays' elements node by node, four floats a node (the fourth
+// unused), nodes in the arrays' order, so that a corner of the trilinear read
+// is one load; the host driver remakes it from the arrays when the filter has
+// put newer tables in them.
+struct Lut3DNodes {
+  float* node = nullptr;
+  uint64_t tablesVersion = 0;  // of the tables it holds; 0: none
+};
 
 class ImageFilterLut3D : public ImageFilterBase {
  public:
@@ -40,7 +50,11 @@ class ImageFilterLut3D : public ImageFilterBase {
   int operation_[3] = {0, 0, 0};
   bool copied_ = false;  // tables in the arrays
   Texture3DF32 tables_[3];
-  RecordStaging staging_;  // three tables at the arrays' extent
+  RecordStaging staging_;       // three tables at the arrays' extent
+  uint64_t tablesVersion_ = 0;  // tables put into the arrays so far
+  // Host backend: the host driver's copy of the arrays.
+  MemSpace nodeSpace_{MemSpace::Kind::PinnedHost};
+  Lut3DNodes nodes_;
 };
 
 OPIX_CUDA_DRIVERS(void launchLut3DCuda(const Lut3DArgs& a);)

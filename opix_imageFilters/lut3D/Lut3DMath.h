@@ -13,6 +13,9 @@
 
 namespace opix {
 
+// The host driver's copy of the three tables, node by node (ImageFilterLut3D.cpp).
+struct Lut3DNodes;
+
 // What both drivers of the pass receive.
 struct Lut3DArgs {
   SurfaceView src, dst;  // RGB12_PLANAR or RGB16_PLANAR, same size
@@ -20,6 +23,10 @@ struct Lut3DArgs {
   bool hsv;              // HSV table (hue offset, saturation and value factors), else RGB
   TextureView table[3];  // H, S, V or R, G, B
   float scale[3];        // grid units per unit of the first, second and third coordinate
+  // Host backend: the tables' copy, and the count of the tables put into the
+  // arrays so far; the copy is remade from the arrays when it holds older ones.
+  Lut3DNodes* nodes = nullptr;
+  uint64_t tablesVersion = 0;
 };
 
 // A texture coordinate: v in grid units (scale: nodes per unit of v) to the

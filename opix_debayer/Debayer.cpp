@@ -141,7 +141,15 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
                 copy.cx,
                 copy.cy};
   const SurfaceView src = surfaceView(*source_);
-  if (withPreOperations_) {
+  if (!cudaDrivers()) {
+    // The host driver assembles each row of the work image from the source
+    // as it reads it, in the cache, correcting its samples where there are
+    // pre-operations: the image is not copied and no apron is filled.
+    if (!src.plane[0]) OPIX_THROW(OPIX_INTERNAL_ERROR);
+    work.source = src.plane[0];
+    work.sourcePitch = src.pitch;
+    work.pre = withPreOperations_ && pre_.any() ? &pre_ : nullptr;
+  } else if (withPreOperations_) {
     const PreCopyArgs a{pre_,
                         src.plane[0],
                         src.pitch,
@@ -155,13 +163,6 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
                         static_cast<int>(height),
                         static_cast<int>(bytesPerSample(sourceFormat_))};
     copyWithPreOperations(a);
-  } else if (!cudaDrivers()) {
-    // The host driver assembles each row of the work image from the source
-    // as it reads it, in the cache: the image is not copied and no apron is
-    // filled.
-    if (!src.plane[0]) OPIX_THROW(OPIX_INTERNAL_ERROR);
-    work.source = src.plane[0];
-    work.sourcePitch = src.pitch;
   } else {
     const SurfaceView workSurface{sourceFormat_, {work.base, nullptr, nullptr}, work.pitch, work.width, work.height};
     copyWithOffsetAndApron(src, workSurface, kApron, static_cast<uint32_t>(kApron + copy.cx),
@@ -197,30 +198,35 @@ void fillRows(const WorkView& w) {
   });
 }
 
-// One image row corrected step by step, each step a plain loop over the row
-// (which stays in the cache), as the filters' host drivers run it; the
-// samples round through selects (the shared rounding's values).
+// Samples [x0, x0 + n) of image row y corrected step by step, each step a
+// plain loop over the row (which stays in the cache), as the filters' host
+// drivers run it; the samples round through selects (the shared rounding's
+// values).
 template <class T>
-void correctRow(const PreOperations& p, const T* s, T* d, int y, int n) {
+void correctRow(const PreOperations& p, const T* s, T* d, int y, int x0, int n) {
   const T* in = s;
   const uint32_t hi = p.hi;
   if (p.sam) {
     const uint8_t* shiftRow = p.shift ? p.shift + int64_t{y} * p.shiftPitch : nullptr;
-    const float* f = p.factor ? p.factor + int64_t{y} * p.factorPitch : nullptr;
-    if (p.wideShift)
-      madRowSelect(in, d, reinterpret_cast<const int16_t*>(shiftRow), f, n, hi);
-    else
-      madRowSelect(in, d, reinterpret_cast<const int8_t*>(shiftRow), f, n, hi);
+    const float* f = p.factor ? p.factor + int64_t{y} * p.factorPitch + x0 : nullptr;
+    if (p.wideShift) {
+      const int16_t* b = shiftRow ? reinterpret_cast<const int16_t*>(shiftRow) + x0 : nullptr;
+      madRowSelect(in, d, b, f, n, hi);
+    } else {
+      const int8_t* b = shiftRow ? reinterpret_cast<const int8_t*>(shiftRow) + x0 : nullptr;
+      madRowSelect(in, d, b, f, n, hi);
+    }
     in = d;
   }
   const PreRowSites sites = preRowSites(p, y);
+  const bool odd = (x0 & 1) != 0;  // the first sample's column
   if (p.blackShift) {
-    sitePairRow(in, d, n, sites.levelEven, sites.levelOdd,
+    sitePairRow(in, d, n, odd ? sites.levelOdd : sites.levelEven, odd ? sites.levelEven : sites.levelOdd,
                 [hi](uint32_t v, float b) { return blackShiftSampleSelect(v, b, hi); });
     in = d;
   }
   if (p.whiteBalance) {
-    sitePairRow(in, d, n, sites.gainEven, sites.gainOdd,
+    sitePairRow(in, d, n, odd ? sites.gainOdd : sites.gainEven, odd ? sites.gainEven : sites.gainOdd,
                 [hi](uint32_t v, float k) { return whiteBalanceSampleSelect(v, k, hi); });
     in = d;
   }
@@ -229,13 +235,42 @@ void correctRow(const PreOperations& p, const T* s, T* d, int y, int n) {
 // The rows built for x86-64-v3 and v4 too, where the white balance's fmaf
 // is one instruction.
 OPIX_HOST_FMA_CLONES __attribute__((flatten)) void correctRow8(const PreOperations& p, const uint8_t* s, uint8_t* d,
-                                                               int y, int n) {
-  correctRow(p, s, d, y, n);
+                                                               int y, int x0, int n) {
+  correctRow(p, s, d, y, x0, n);
 }
 OPIX_HOST_FMA_CLONES __attribute__((flatten)) void correctRow16(const PreOperations& p, const uint16_t* s, uint16_t* d,
-                                                                int y, int n) {
-  correctRow(p, s, d, y, n);
+                                                                int y, int x0, int n) {
+  correctRow(p, s, d, y, x0, n);
 }
+
+template <int Steps>
+uint32_t correctSampleOf(const PreOperations& p, uint32_t v, int x, int y) {
+  return preOperationSample<Steps>(p, preRowSites(p, y), v, x, y);
+}
+
+}  // namespace
+
+void correctPreRow(const PreOperations& p, const uint8_t* s, uint8_t* d, int y, int x0, int n) {
+  correctRow8(p, s, d, y, x0, n);
+}
+void correctPreRow(const PreOperations& p, const uint16_t* s, uint16_t* d, int y, int x0, int n) {
+  correctRow16(p, s, d, y, x0, n);
+}
+
+uint32_t correctPreSample(const PreOperations& p, uint32_t v, int x, int y) {
+  switch (preSteps(p)) {
+    case 0: return v;
+    case kPreSam: return correctSampleOf<kPreSam>(p, v, x, y);
+    case kPreBlack: return correctSampleOf<kPreBlack>(p, v, x, y);
+    case kPreSam | kPreBlack: return correctSampleOf<kPreSam | kPreBlack>(p, v, x, y);
+    case kPreBalance: return correctSampleOf<kPreBalance>(p, v, x, y);
+    case kPreSam | kPreBalance: return correctSampleOf<kPreSam | kPreBalance>(p, v, x, y);
+    case kPreBlack | kPreBalance: return correctSampleOf<kPreBlack | kPreBalance>(p, v, x, y);
+    default: return correctSampleOf<kPreSam | kPreBlack | kPreBalance>(p, v, x, y);
+  }
+}
+
+namespace {
 
 template <class T>
 void preCopyRows(const PreCopyArgs& a) {
@@ -243,10 +278,7 @@ void preCopyRows(const PreCopyArgs& a) {
     const int y = apronSourceRow(static_cast<int>(r), a.y0, a.height);
     const T* s = reinterpret_cast<const T*>(a.src + int64_t{y} * a.srcPitch);
     T* row = reinterpret_cast<T*>(a.work + r * a.workPitch);
-    if constexpr (sizeof(T) == 1)
-      correctRow8(a.pre, s, row + a.first, y, a.cols);
-    else
-      correctRow16(a.pre, s, row + a.first, y, a.cols);
+    correctPreRow(a.pre, s, row + a.first, y, 0, a.cols);
     for (int c = 0; c < a.first; ++c) row[c] = row[a.first + apronSourceRow(c, a.first, a.cols)];
     for (int c = a.first + a.cols; c < a.total; ++c) row[c] = row[a.first + apronSourceRow(c, a.first, a.cols)];
   });

@@ -176,6 +176,7 @@ class SourceRing {
         apron_(work.apron),
         col0_(work.apron + work.cx - sx),
         n_(kLeft + strip + sx + 8),
+        pre_(work.pre),
         rows_(size_t(n_) * kRing) {}
 
   // The ring as the rows of the strip from phased column x0 on.
@@ -189,13 +190,16 @@ class SourceRing {
     const int r = apronSourceRow(apron_ + y, firstRow_, height_);
     const T* __restrict s = reinterpret_cast<const T*>(source_ + int64_t(r) * pitch_);
     // Slot entry k is work column col0_ + x0_ - kLeft + k.
-    assembleWorkRow(s, width_, firstCol_, col0_ + x0_ - kLeft, n_, rows_.data() + size_t(y & (kRing - 1)) * n_);
+    assembleWorkRow(s, width_, firstCol_, col0_ + x0_ - kLeft, n_, rows_.data() + size_t(y & (kRing - 1)) * n_, pre_,
+                    r);
   }
 
   // Whether every source sample of phased rows [y0, y1) and strip columns
   // [c0, c1) lies below 4096: the image rows and columns they mirror all lie
   // in the image's part of the range widened by its margins, which is read.
   bool below4096(int y0, int y1, int c0, int c1) const {
+    // Each pre-operation limits its samples to the format's largest, 4095.
+    if (pre_) return true;
     const auto inside = [](int v, int n) { return v < 0 ? 0 : (v > n ? n : v); };
     // Phased row y is image row apron_ + y - firstRow_ (mirrored).
     const int r0 = inside(y0 - firstRow_, height_);
@@ -215,6 +219,7 @@ class SourceRing {
   const unsigned char* source_;
   uint32_t pitch_;
   int width_, height_, firstCol_, firstRow_, apron_, col0_, n_;
+  const PreOperations* pre_;
   int x0_ = 0;
   std::vector<T> rows_;
 };

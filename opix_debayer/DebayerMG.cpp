@@ -91,33 +91,30 @@ class Ring {
   int origin_ = 0, stride_ = 0, mask_ = 0;
 };
 
-// The samples of the image by image position: the work image's, or where
-// the debayer made none, the source's, which pass 2 reads directly (it reads
-// inside the image only).
+// The rows of the image by image row: rows of the work image, or where the
+// debayer made none, the rows the work image would hold, assembled from the
+// source in a ring that holds the rows a run reads at a step (pass 1 reads
+// rows r - 5 to r + 5, mirrored rows and margins included), or, for a pass
+// that reads inside the image only (pass 2), the source's own rows when
+// there are no pre-operations to apply.
 template <class T>
-WorkSamples<T> imageSamples(const WorkView& w) {
-  if (w.source) return {reinterpret_cast<const T*>(w.source), int64_t(w.sourcePitch / sizeof(T))};
-  const int64_t pitch = w.pitch / sizeof(T);
-  return {reinterpret_cast<const T*>(w.base) + int64_t(w.apron + w.cy) * pitch + (w.apron + w.cx), pitch};
-}
+class ImageRows {
+ public:
+  static constexpr int kSlots = 16;
+  ImageRows(const WorkView& w, bool insideOnly)
+      : reader_(w, kSlots),
+        direct_(insideOnly && w.source && !w.pre ? reinterpret_cast<const T*>(w.source) : nullptr),
+        pitch_(int64_t(w.sourcePitch / sizeof(T))),
+        cx_(w.cx),
+        cy_(w.cy) {}
+  const T* row(int y) { return direct_ ? direct_ + int64_t(y) * pitch_ : reader_.row(y + cy_) + cx_; }
 
-// The rows of the work image by image row, mirrored rows and margins
-// included, for pass 1, which reads beyond the image: rows of the work image
-// or, where the debayer made none, assembled from the source in a ring that
-// holds the rows a run reads at a step.
-template <class T>
-struct ImageRows {
-  static constexpr int kSlots = 16;  // rows r - 5 to r + 5
-  WorkRowReader<T> reader;
-  int cx, cy;
-  explicit ImageRows(const WorkView& w) : reader(w, kSlots), cx(w.cx), cy(w.cy) {}
-  const T* row(int y) { return reader.row(y + cy) + cx; }
+ private:
+  WorkRowReader<T> reader_;
+  const T* direct_;
+  int64_t pitch_;
+  int cx_, cy_;
 };
-
-template <class T>
-const T* sampleRow(const WorkSamples<T>& s, int y) {
-  return s.origin + int64_t(y) * s.pitch;
-}
 
 // The buffer entries of row y by cell: cell i holds the positions 2i - 2 and
 // 2i - 1, so the site or green of the row at columns [0, w) is in cells 1 to
@@ -435,7 +432,7 @@ struct Rgb8Pairs {
 
 template <class T>
 struct Pass2 {
-  const WorkSamples<T>& s;
+  ImageRows<T>& s;
   const MgBuffers& b;
   int pattern, w, h, cells, hi;
   Pass2Rows& p;
@@ -454,7 +451,7 @@ struct Pass2 {
     }
     const int m = mgMirror(u, h), P = siteParity(pattern, m);
     const float* cell = cellRow(mgGreen(b, bayerPhase(pattern, P, m)), b, m);
-    const T* row = sampleRow(s, m);
+    const T* row = s.row(m);
     const T* site = row + P - 2;  // site[2i]: the sample of cell i
 #pragma GCC ivdep
     for (int i = 1; i <= cells; ++i) {
@@ -520,7 +517,7 @@ struct Pass2 {
                   const Put& put) const {
     const float *g = rows[0], *gs = rows[1], *gsUp = rows[2], *gsDown = rows[3];
     const float *o = rows[4], *go = rows[5], *goUp = rows[6], *goDown = rows[7];
-    const T* row = sampleRow(s, y);
+    const T* row = s.row(y);
 #pragma GCC ivdep
     for (int i = 1; i <= cells; ++i) {
       const int xs = 2 * i - 2 + P, xg = 2 * i - 1 - P;
@@ -576,9 +573,9 @@ inline void pass2Shape(Pass2Rows& p, int w) {
   p.words.resize(size_t(3) * size_t(cells));
 }
 
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run8(const WorkSamples<uint8_t>& s, const MgBuffers& b,
-                                                              int pattern, int w, int h, int y0, int y1,
-                                                              const SurfaceView& d, Pass2Rows& p) {
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run8(ImageRows<uint8_t>& s, const MgBuffers& b, int pattern,
+                                                              int w, int h, int y0, int y1, const SurfaceView& d,
+                                                              Pass2Rows& p) {
   pass2Shape(p, w);
   static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the words of a cell are stored in host byte order");
   const int cells = w / 2;
@@ -595,8 +592,8 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run8(const WorkSamples<
   }
 }
 
-OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run16(const WorkSamples<uint16_t>& s, const MgBuffers& b,
-                                                               int pattern, int w, int h, int y0, int y1, int hi,
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run16(ImageRows<uint16_t>& s, const MgBuffers& b, int pattern,
+                                                               int w, int h, int y0, int y1, int hi,
                                                                const SurfaceView& d, Pass2Rows& p) {
   pass2Shape(p, w);
   Pass2<uint16_t> pass{s, b, pattern, w, h, w / 2, hi, p};
@@ -614,10 +611,10 @@ void launchMGHostPass1(const WorkView& work, const MgBuffers& buffers, int patte
   host::parallelFor(height, [&](int64_t y0, int64_t y1) {
     Pass1Rows rows;
     if (work.format == OPIX_I8) {
-      ImageRows<uint8_t> samples(work);
+      ImageRows<uint8_t> samples(work, false);
       pass1Run8(samples, buffers, pattern, w, int(y0), int(y1), c, rows);
     } else {
-      ImageRows<uint16_t> samples(work);
+      ImageRows<uint16_t> samples(work, false);
       pass1Run16(samples, buffers, pattern, w, int(y0), int(y1), c, rows);
     }
   });
@@ -627,11 +624,13 @@ void launchMGHostPass2(const WorkView& work, const MgBuffers& buffers, const Sur
   const int w = int(d.width), h = int(d.height);
   host::parallelFor(h, [&](int64_t y0, int64_t y1) {
     Pass2Rows rows;
-    if (work.format == OPIX_I8)
-      pass2Run8(imageSamples<uint8_t>(work), buffers, pattern, w, h, int(y0), int(y1), d, rows);
-    else
-      pass2Run16(imageSamples<uint16_t>(work), buffers, pattern, w, h, int(y0), int(y1), maxEstimate(work.format), d,
-                 rows);
+    if (work.format == OPIX_I8) {
+      ImageRows<uint8_t> samples(work, true);
+      pass2Run8(samples, buffers, pattern, w, h, int(y0), int(y1), d, rows);
+    } else {
+      ImageRows<uint16_t> samples(work, true);
+      pass2Run16(samples, buffers, pattern, w, h, int(y0), int(y1), maxEstimate(work.format), d, rows);
+    }
   });
 }
 

@@ -22,6 +22,8 @@ constexpr int maxEstimate(opixSurfaceFormat_t source) {
   return source == OPIX_I8 ? 255 : source == OPIX_I12 ? 4095 : 65535;
 }
 
+struct PreOperations;
+
 // The padded work image a debayer reads: the image at (originX, originY),
 // mirrored margins around it.
 struct WorkView {
@@ -36,9 +38,11 @@ struct WorkView {
   int cx, cy;  // part of the pattern shift applied by the copy
   // Host drivers that read the source themselves: where set, no work image
   // was made, and a driver assembles each row the work image would hold
-  // from the source (HostRows.h, WorkRowReader).
+  // from the source (HostRows.h, WorkRowReader), its samples corrected by
+  // the pre-operations where `pre` is set.
   const unsigned char* source = nullptr;
   uint32_t sourcePitch = 0;
+  const PreOperations* pre = nullptr;
 };
 
 // Sample access over a work image for the host drivers and the tests.

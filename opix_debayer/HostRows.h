@@ -10,6 +10,7 @@
 #include "ApronCopyMath.h"
 #include "DebayerMath.h"
 #include "DeviceSurfaceBuffer.h"
+#include "PreOperationsMath.h"
 
 namespace opix {
 
@@ -36,15 +37,34 @@ WorkSamples<T> phasedSamples(const WorkView& work) {
   return {reinterpret_cast<const T*>(work.base) + int64_t(work.apron) * pitch + work.apron, pitch};
 }
 
+// The pre-operations on the host backend: samples [x0, x0 + n) of image
+// row y of a source row s (at s[0]) corrected into d, and one sample v at
+// image column x, the same values (Debayer.cpp).
+void correctPreRow(const PreOperations& p, const uint8_t* s, uint8_t* d, int y, int x0, int n);
+void correctPreRow(const PreOperations& p, const uint16_t* s, uint16_t* d, int y, int x0, int n);
+uint32_t correctPreSample(const PreOperations& p, uint32_t v, int x, int y);
+
 // Entries [0, n) of a row as the work image holds it, from work column c0:
 // work column c is image column c - first of image row s (width w) inside
 // the image, and the column it mirrors in the margins, as the apron fill
-// makes them.
+// makes them. With pre-operations (pre set), the samples corrected as the
+// copy into the work image corrects them; s is then image row y.
 template <class T>
-void assembleWorkRow(const T* __restrict s, int w, int first, int c0, int n, T* __restrict d) {
+void assembleWorkRow(const T* __restrict s, int w, int first, int c0, int n, T* __restrict d,
+                     const PreOperations* pre = nullptr, int y = 0) {
   int k0 = first - c0, k1 = k0 + w;  // the entries inside the image
   k0 = k0 < 0 ? 0 : (k0 > n ? n : k0);
   k1 = k1 < k0 ? k0 : (k1 > n ? n : k1);
+  if (pre) {
+    const auto margin = [&](int k) {
+      const int x = apronSourceRow(c0 + k, first, w);
+      d[k] = static_cast<T>(correctPreSample(*pre, s[x], x, y));
+    };
+    for (int k = 0; k < k0; ++k) margin(k);
+    if (k1 > k0) correctPreRow(*pre, s + (c0 + k0 - first), d + k0, y, c0 + k0 - first, k1 - k0);
+    for (int k = k1; k < n; ++k) margin(k);
+    return;
+  }
   for (int k = 0; k < k0; ++k) d[k] = s[apronSourceRow(c0 + k, first, w)];
   if (k1 > k0) std::memcpy(d + k0, s + (c0 + k0 - first), sizeof(T) * size_t(k1 - k0));
   for (int k = k1; k < n; ++k) d[k] = s[apronSourceRow(c0 + k, first, w)];
@@ -70,7 +90,8 @@ class WorkRowReader {
         first_(work.apron + work.cx),
         firstRow_(work.apron + work.cy),
         total_(static_cast<int>(work.width)),
-        mask_(slots - 1) {
+        mask_(slots - 1),
+        pre_(work.pre) {
     if (!source_) return;
     buffer_.resize(size_t(total_) * size_t(slots));
     held_.assign(size_t(slots), INT_MIN);
@@ -83,7 +104,7 @@ class WorkRowReader {
     if (held_[size_t(slot)] != Y) {
       const int r = apronSourceRow(Y + apron_, firstRow_, h_);
       const T* s = reinterpret_cast<const T*>(source_ + int64_t(r) * sourcePitch_);
-      assembleWorkRow(s, w_, first_, 0, total_, d);
+      assembleWorkRow(s, w_, first_, 0, total_, d, pre_, r);
       held_[size_t(slot)] = Y;
     }
     return d + apron_;
@@ -94,6 +115,7 @@ class WorkRowReader {
   const unsigned char* source_;
   uint32_t sourcePitch_;
   int w_, h_, apron_, first_, firstRow_, total_, mask_;
+  const PreOperations* pre_;
   std::vector<T> buffer_;
   std::vector<int> held_;  // the row each slot holds
 };

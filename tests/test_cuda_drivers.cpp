@@ -165,10 +165,12 @@ TEST_F(CudaDrivers, DemosaicThinImagesOfTheLargestWidth) {
   }
 }
 
-// The debayer's copy with pre-operations: every set of steps, with and
-// without each SAM matrix, on every depth, pattern and awkward size; the
-// steps' patterns differ from the debayer's, and the levels, shifts and
-// gains clamp samples at black and at white. The image starts at work
+// The debayer's pre-operations, applied by the CUDA drivers' copy and by each
+// host driver as it assembles its rows (the margins' samples one by one):
+// every set of steps, with and without each SAM matrix, on every
+// algorithm, depth, pattern and awkward size; the steps' patterns differ
+// from the debayer's, and the levels, shifts and gains clamp samples at
+// black and at white. The image starts at work
 // column 2 or 3 (HQLI) and, for 8-bit MG, 12 or 13: every byte offset of a
 // source sample in its word.
 TEST_F(CudaDrivers, PreOperationsEveryStepSetDepthAndSize) {
@@ -197,9 +199,10 @@ TEST_F(CudaDrivers, PreOperationsEveryStepSetDepthAndSize) {
   uint32_t seed = 700;
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I12, OPIX_I16})
     for (const Steps& st : steps)
-      for (opixDebayerType_t t : {OPIX_HQLI, OPIX_MG}) {
+      for (opixDebayerType_t t : {OPIX_HQLI, OPIX_MG, OPIX_DFPD, OPIX_L7}) {
         if (f == OPIX_I8 && (st.sam16 || st.black)) continue;  // 16-bit steps
         if (t == OPIX_MG && f != OPIX_I8) continue;
+        if (t == OPIX_L7 && f == OPIX_I8) continue;
         opixDebayerPreOperations_t pre{};
         pre.sam = st.sam;
         pre.sam16 = st.sam16;

@@ -13,6 +13,13 @@ namespace opix {
 // being relatively larger there.
 OPIX_HD float badPixelThreshold(uint32_t top8) { return top8 < 16 ? 0.7f : (top8 < 64 ? 0.2f : 0.1f); }
 
+// Sample v corrected, its neighbours ranging from lo to hi.
+OPIX_HD uint32_t badPixelDecide(uint32_t v, uint32_t lo, uint32_t hi, int bits) {
+  const float t = badPixelThreshold(v >> (bits - 8));
+  const uint32_t raised = (1.0f - t) * static_cast<float>(lo) > static_cast<float>(v) ? lo : v;
+  return (1.0f + t) * static_cast<float>(hi) < static_cast<float>(v) ? hi : raised;
+}
+
 // The corrected sample at the centre of s, where s(dx, dy) reads the sample
 // at that offset (|dx|, |dy| <= 2). Neighbours: grey data the 8 of the 3 x 3
 // window; Bayer data the 8 of the same colour in the 5 x 5 window: for red
@@ -38,9 +45,7 @@ OPIX_HD uint32_t badPixelSampleOf(const Src& s, int bits) {
       hi = maxOf(hi, n[k]);
     }
   }
-  const float t = badPixelThreshold(v >> (bits - 8));
-  const uint32_t raised = (1.0f - t) * static_cast<float>(lo) > static_cast<float>(v) ? lo : v;
-  return (1.0f + t) * static_cast<float>(hi) < static_cast<float>(v) ? hi : raised;
+  return badPixelDecide(v, lo, hi, bits);
 }
 
 template <class Src>

@@ -44,10 +44,13 @@ struct RowWindow {
   }
 };
 
-// The inner columns [2, end) of a row, two at a time, the first of each
-// pair of sites of one neighbour set and the second of the other (grey data:
-// both of the one set). The five rows are held in local restricted pointers
-// so that the stores do not make the loop reload them.
+// The inner columns [2, end) of a row. The neighbours' range is taken in the
+// samples' own type (a minimum or maximum of samples is the same in any
+// width), for Bayer data over both diagonal distances at every column, the
+// site's picked by its column's parity, so that the loop reads the rows
+// without stride and vectorises in the samples' width; only the decision is
+// made in float, by the shared maths. The five rows are held in local
+// restricted pointers so that the stores do not make the loop reload them.
 template <bool Bayer, bool EvenGreen, class T>
 inline void badPixelInner(const T* const (&rows)[5], T* __restrict d, int end, int bits) {
   const T* __restrict r0 = rows[0];
@@ -55,19 +58,28 @@ inline void badPixelInner(const T* const (&rows)[5], T* __restrict d, int end, i
   const T* __restrict r2 = rows[2];
   const T* __restrict r3 = rows[3];
   const T* __restrict r4 = rows[4];
-  int x = 2;
-  const auto at = [&](int c) {
-    return [&, c](int dx, int dy) -> uint32_t {
-      const T* r = dy == -2 ? r0 : dy == -1 ? r1 : dy == 0 ? r2 : dy == 1 ? r3 : r4;
-      return r[c + dx];
-    };
-  };
-  constexpr bool OddGreen = Bayer && !EvenGreen;
-  for (; x + 1 < end; x += 2) {
-    d[x] = static_cast<T>(badPixelSampleOf<Bayer, EvenGreen>(at(x), bits));
-    d[x + 1] = static_cast<T>(badPixelSampleOf<Bayer, OddGreen>(at(x + 1), bits));
+  const auto lower = [](T a, T b) { return a < b ? a : b; };
+  const auto upper = [](T a, T b) { return a < b ? b : a; };
+  for (int x = 2; x < end; ++x) {
+    T lo, hi;
+    if (!Bayer) {  // the 3 x 3 window
+      lo = lower(lower(lower(r1[x - 1], r1[x]), lower(r1[x + 1], r2[x - 1])),
+                 lower(lower(r2[x + 1], r3[x - 1]), lower(r3[x], r3[x + 1])));
+      hi = upper(upper(upper(r1[x - 1], r1[x]), upper(r1[x + 1], r2[x - 1])),
+                 upper(upper(r2[x + 1], r3[x - 1]), upper(r3[x], r3[x + 1])));
+    } else {  // two away along the row and column, and the diagonals one (green) or two away
+      const T axisLo = lower(lower(r2[x - 2], r2[x + 2]), lower(r0[x], r4[x]));
+      const T axisHi = upper(upper(r2[x - 2], r2[x + 2]), upper(r0[x], r4[x]));
+      const T nearLo = lower(lower(r1[x - 1], r1[x + 1]), lower(r3[x - 1], r3[x + 1]));
+      const T nearHi = upper(upper(r1[x - 1], r1[x + 1]), upper(r3[x - 1], r3[x + 1]));
+      const T farLo = lower(lower(r0[x - 2], r0[x + 2]), lower(r4[x - 2], r4[x + 2]));
+      const T farHi = upper(upper(r0[x - 2], r0[x + 2]), upper(r4[x - 2], r4[x + 2]));
+      const bool green = ((x & 1) == 0) == EvenGreen;
+      lo = lower(axisLo, green ? nearLo : farLo);
+      hi = upper(axisHi, green ? nearHi : farHi);
+    }
+    d[x] = static_cast<T>(badPixelDecide(r2[x], lo, hi, bits));
   }
-  if (x < end) d[x] = static_cast<T>(badPixelSampleOf<Bayer, EvenGreen>(at(x), bits));
 }
 
 template <class T>

@@ -36,38 +36,29 @@ void launchChannelMerge(const SurfaceView& src, const SurfaceView& dst) {
 
 namespace {
 
-// Four pixels a group, as the kernels take them; the last group of a row,
-// short of four pixels, goes through a zeroed group whose used bytes alone
-// are stored.
-void swapRow(const unsigned char* s, unsigned char* d, uint32_t width) {
-  const uint32_t full = width / 4;
-  uint32_t in[1][3], out[1][3];
-  for (uint32_t g = 0; g < full; ++g) {
-    std::memcpy(in[0], s + 12 * size_t{g}, 12);
-    ChannelReplaceOp::apply(in, out, 0);
-    std::memcpy(d + 12 * size_t{g}, out[0], 12);
-  }
-  if (const uint32_t rest = 3 * (width - 4 * full)) {
-    std::memset(in, 0, sizeof in);
-    std::memcpy(in[0], s + 12 * size_t{full}, rest);
-    ChannelReplaceOp::apply(in, out, 0);
-    std::memcpy(d + 12 * size_t{full}, out[0], rest);
+// The rows of the kernels' groups (ChannelReplaceOp, ChannelMergeOp) a pixel
+// at a time: the same bytes, in loops the compiler vectorises, with no
+// partial group at the row's end.
+OPIX_HOST_SIMD_CLONES void swapRow(const unsigned char* __restrict s, unsigned char* __restrict d, uint32_t width) {
+  for (size_t i = 0; i < width; ++i) {  // size_t: 3 * i does not wrap
+    const unsigned char r = s[3 * i], g = s[3 * i + 1], b = s[3 * i + 2];
+    d[3 * i] = b;
+    d[3 * i + 1] = g;
+    d[3 * i + 2] = r;
   }
 }
 
-void mergeRow(const unsigned char* const (&s)[3], unsigned char* d, uint32_t width) {
-  const uint32_t full = width / 4;
-  uint32_t in[3][2], out[1][6];
-  for (uint32_t g = 0; g < full; ++g) {
-    for (int p = 0; p < 3; ++p) std::memcpy(in[p], s[p] + 8 * size_t{g}, 8);
-    ChannelMergeOp::apply(in, out, 0);
-    std::memcpy(d + 24 * size_t{g}, out[0], 24);
-  }
-  if (const uint32_t rest = width - 4 * full) {
-    std::memset(in, 0, sizeof in);
-    for (int p = 0; p < 3; ++p) std::memcpy(in[p], s[p] + 8 * size_t{full}, 2 * size_t{rest});
-    ChannelMergeOp::apply(in, out, 0);
-    std::memcpy(d + 24 * size_t{full}, out[0], 6 * size_t{rest});
+// A destination row at any byte address (the caller's pitch is any).
+typedef uint16_t Sample16 __attribute__((may_alias, aligned(1)));
+
+OPIX_HOST_SIMD_CLONES void mergeRow(const uint16_t* __restrict r, const uint16_t* __restrict g,
+                                    const uint16_t* __restrict b, unsigned char* __restrict out, uint32_t width) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the samples are stored in host byte order");
+  Sample16* __restrict d = reinterpret_cast<Sample16*>(out);
+  for (size_t i = 0; i < width; ++i) {
+    d[3 * i] = r[i];
+    d[3 * i + 1] = g[i];
+    d[3 * i + 2] = b[i];
   }
 }
 
@@ -88,8 +79,9 @@ void packToHost(const SurfaceView& src, bool swap, void* dst, uint64_t dstPitch)
     host::parallelRows(height, [&](int64_t y) {
       unsigned char* d = out + uint64_t(y) * dstPitch;
       const uint64_t at = uint64_t(y) * src.pitch;
+      const auto plane = [&](int c) { return reinterpret_cast<const uint16_t*>(src.plane[c] + at); };
       if (planar)
-        mergeRow({src.plane[0] + at, src.plane[1] + at, src.plane[2] + at}, d, width);
+        mergeRow(plane(0), plane(1), plane(2), d, width);
       else
         swapRow(src.plane[0] + at, d, width);
     });

@@ -179,9 +179,48 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void binRow8(const BlockRows<uint
     p.sx ? binRow8Shifted<F, 1, 0>(src, width, out) : binRow8Shifted<F, 0, 0>(src, width, out);
 }
 
+// 8 x 8 blocks of 16-bit samples, separably as binRow8By8 takes them (the
+// column sums of four samples in 32 bits), to the planes.
+template <int Sx, int Sy>
+inline void binRow16By8(const BlockRows<uint16_t, 8>& src, int width, const PlanarRow& out) {
+  constexpr int kChunk = 256;  // pixels
+  uint32_t even[8 * kChunk], odd[8 * kChunk];
+  const ShiftPhase<Sx, Sy> phase{};
+  uint16_t* __restrict r = out.r;
+  uint16_t* __restrict g = out.g;
+  uint16_t* __restrict b = out.b;
+  for (int x0 = 0; x0 < width; x0 += kChunk) {
+    const int n = width - x0 < kChunk ? width - x0 : kChunk;
+    const int64_t c0 = 8 * int64_t(x0);
+    const uint16_t* __restrict s0 = src.row[0] + c0, * __restrict s1 = src.row[1] + c0, * __restrict s2 = src.row[2] + c0, * __restrict s3 = src.row[3] + c0, * __restrict s4 = src.row[4] + c0, * __restrict s5 = src.row[5] + c0, * __restrict s6 = src.row[6] + c0, * __restrict s7 = src.row[7] + c0;
+    for (int c = 0; c < 8 * n; ++c) {
+      even[c] = uint32_t(s0[c]) + s2[c] + s4[c] + s6[c];
+      odd[c] = uint32_t(s1[c]) + s3[c] + s5[c] + s7[c];
+    }
+    for (int k = 0; k < n; ++k) {
+      const uint32_t* __restrict e = even + 8 * k;
+      const uint32_t* __restrict o = odd + 8 * k;
+      const int cell[2][2] = {{int(e[0] + e[2] + e[4] + e[6]), int(e[1] + e[3] + e[5] + e[7])},
+                              {int(o[0] + o[2] + o[4] + o[6]), int(o[1] + o[3] + o[5] + o[7])}};
+      const Rgb p = binPixelOfCells<8>(cell, phase);
+      r[x0 + k] = static_cast<uint16_t>(p.r);
+      g[x0 + k] = static_cast<uint16_t>(p.g);
+      b[x0 + k] = static_cast<uint16_t>(p.b);
+    }
+  }
+}
+
 template <int F>
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void binRow16(const BlockRows<uint16_t, F>& src, int width, int pattern,
                                                              const PlanarRow& out) {
+  if constexpr (F == 8) {
+    const PatternShift p = bayerShift(pattern);
+    if (p.sy)
+      p.sx ? binRow16By8<1, 1>(src, width, out) : binRow16By8<0, 1>(src, width, out);
+    else
+      p.sx ? binRow16By8<1, 0>(src, width, out) : binRow16By8<0, 0>(src, width, out);
+    return;
+  }
   binRowOf(src, width, pattern, out);
 }
 

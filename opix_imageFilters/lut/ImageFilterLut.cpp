@@ -190,7 +190,14 @@ void withLookup(const LutArgs& a, int k, const Body& body) {
   switch (a.indexing) {
     case LutIndexing::FullRange: {
       const TextureView tex = a.texture[k];
-      body([tex](uint32_t v) { return uint32_t(textureFetch1D<uint16_t>(tex, int32_t(v))); });
+      if (tex.width >= 65536) {
+        // Every sample (8 or 16 bits) lies inside the array: the fetch's
+        // clamp leaves it as it is.
+        const uint16_t* e = reinterpret_cast<const uint16_t*>(tex.host);
+        body([e](uint32_t v) { return uint32_t(e[v]); });
+      } else {
+        body([tex](uint32_t v) { return uint32_t(textureFetch1D<uint16_t>(tex, int32_t(v))); });
+      }
       break;
     }
     case LutIndexing::Interpolated: {

@@ -102,16 +102,16 @@ class ImageRows {
  public:
   static constexpr int kSlots = 16;
   ImageRows(const WorkView& w, bool insideOnly)
-      : reader_(w, kSlots),
-        direct_(insideOnly && w.source && !w.pre ? reinterpret_cast<const T*>(w.source) : nullptr),
+      : direct_(insideOnly && w.source && !w.pre ? reinterpret_cast<const T*>(w.source) : nullptr),
+        reader_(w, direct_ ? 1 : kSlots),
         pitch_(int64_t(w.sourcePitch / sizeof(T))),
         cx_(w.cx),
         cy_(w.cy) {}
   const T* row(int y) { return direct_ ? direct_ + int64_t(y) * pitch_ : reader_.row(y + cy_) + cx_; }
 
  private:
-  WorkRowReader<T> reader_;
   const T* direct_;
+  WorkRowReader<T> reader_;
   int64_t pitch_;
   int cx_, cy_;
 };

@@ -172,31 +172,24 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
   Launch(pattern, work, surfaceView(*destination_));
 }
 
+// The host drivers make the same rows as they read the source (HostRows.h),
+// so these passes have CUDA drivers only.
 void copyWithPreOperations(const PreCopyArgs& a) {
-  if (!a.src || !a.work) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  if (!a.src || !a.work || !cudaDrivers()) OPIX_THROW(OPIX_INTERNAL_ERROR);
   // SetPreOperations refuses a black shift for 8-bit sources, so the CUDA
   // driver has no 8-bit kernel with one.
   if (a.sampleBytes == 1 && a.pre.blackShift) OPIX_THROW(OPIX_INTERNAL_ERROR);
-  OPIX_KERNEL_LAUNCH("MemCopyWithPreOperations", launchPreCopyCuda(a), launchPreCopyHost(a));
+  OPIX_CUDA_DRIVER(launchPreCopyCuda(a));
+  launchCheck("MemCopyWithPreOperations");
 }
 
 void fillWorkApron(const WorkView& work) {
-  OPIX_KERNEL_LAUNCH("GpuCopyApron", launchApronFillCuda(work), launchApronFillHost(work));
+  if (!cudaDrivers()) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  OPIX_CUDA_DRIVER(launchApronFillCuda(work));
+  launchCheck("GpuCopyApron");
 }
 
 namespace {
-
-template <class T>
-void fillRows(const WorkView& w) {
-  const int first = w.apron + w.cx;  // first image column
-  const int cols = static_cast<int>(w.imageWidth);
-  const int total = static_cast<int>(w.width);
-  host::parallelRows(w.height, [&](int64_t y) {
-    T* row = reinterpret_cast<T*>(w.base + y * w.pitch);
-    for (int c = 0; c < first; ++c) row[c] = row[first + apronSourceRow(c, first, cols)];
-    for (int c = first + cols; c < total; ++c) row[c] = row[first + apronSourceRow(c, first, cols)];
-  });
-}
 
 // Samples [x0, x0 + n) of image row y corrected step by step, each step a
 // plain loop over the row (which stays in the cache), as the filters' host
@@ -268,36 +261,6 @@ uint32_t correctPreSample(const PreOperations& p, uint32_t v, int x, int y) {
     case kPreBlack | kPreBalance: return correctSampleOf<kPreBlack | kPreBalance>(p, v, x, y);
     default: return correctSampleOf<kPreSam | kPreBlack | kPreBalance>(p, v, x, y);
   }
-}
-
-namespace {
-
-template <class T>
-void preCopyRows(const PreCopyArgs& a) {
-  host::parallelRows(a.rows, [&](int64_t r) {
-    const int y = apronSourceRow(static_cast<int>(r), a.y0, a.height);
-    const T* s = reinterpret_cast<const T*>(a.src + int64_t{y} * a.srcPitch);
-    T* row = reinterpret_cast<T*>(a.work + r * a.workPitch);
-    correctPreRow(a.pre, s, row + a.first, y, 0, a.cols);
-    for (int c = 0; c < a.first; ++c) row[c] = row[a.first + apronSourceRow(c, a.first, a.cols)];
-    for (int c = a.first + a.cols; c < a.total; ++c) row[c] = row[a.first + apronSourceRow(c, a.first, a.cols)];
-  });
-}
-
-}  // namespace
-
-void launchApronFillHost(const WorkView& work) {
-  if (work.format == OPIX_I8)
-    fillRows<uint8_t>(work);
-  else
-    fillRows<uint16_t>(work);
-}
-
-void launchPreCopyHost(const PreCopyArgs& a) {
-  if (a.sampleBytes == 1)
-    preCopyRows<uint8_t>(a);
-  else
-    preCopyRows<uint16_t>(a);
 }
 
 template class Debayer<OPIX_DFPD>;

@@ -81,16 +81,16 @@ class Debayer : public IDebayer, public AttachableComponent, public IPreOperatio
   TypedArray<uint8_t> shift_;
 };
 
+// The CUDA drivers' passes that make the work image (the host drivers
+// assemble its rows from the source themselves).
 // Fills the left (apron + cx) and right (apron) margin columns of every work
 // row by mirroring, then runs the launch check.
 void fillWorkApron(const WorkView& work);
 OPIX_CUDA_DRIVERS(void launchApronFillCuda(const WorkView& work);)
-void launchApronFillHost(const WorkView& work);
 
 // The copy of a source into a work image with pre-operations and mirrored
 // margins, in one pass, then the launch check.
 void copyWithPreOperations(const PreCopyArgs& a);
 OPIX_CUDA_DRIVERS(void launchPreCopyCuda(const PreCopyArgs& a);)
-void launchPreCopyHost(const PreCopyArgs& a);
 
 }  // namespace opix

@@ -136,27 +136,17 @@ struct BandRows {
   }
 };
 
-// The phased rows a tile reads: the work image's, or the slots of a ring
-// (row y in slot y & mask).
+// The phased rows a tile reads: the slots of a ring, row y in slot
+// y & (kRing - 1).
 template <class T>
 struct PhasedRows {
   const unsigned char* base;  // phased row 0, phased column 0
   int64_t pitch;
-  int mask;  // -1 for a work image
-  const T* row(int y) const { return reinterpret_cast<const T*>(base + int64_t(y & mask) * pitch); }
-  // The same rows from phased column x (even) on.
-  PhasedRows from(int x) const { return {base + int64_t(x) * int64_t(sizeof(T)), pitch, mask}; }
+  const T* row(int y) const { return reinterpret_cast<const T*>(base + int64_t(y & (kRing - 1)) * pitch); }
 };
 
-template <class T>
-PhasedRows<T> phasedRows(const WorkView& w, int sx) {
-  // The copy applied (cx, cy); cy equals the pattern's row shift.
-  const int64_t col = int64_t(w.apron) + w.cx - sx;
-  return {w.base + int64_t(w.apron) * w.pitch + col * int64_t(sizeof(T)), w.pitch, -1};
-}
-
-// Where the debayer made no work image (WorkView::source): the rows of the
-// strip a thread works on, each assembled from the source as the work image
+// The work image the host driver is given the source instead of
+// (WorkView::source): the rows of the strip a thread works on, each assembled from the source as the work image
 // would hold it (the image row it mirrors, its margins mirrored as the apron
 // fill makes them) when a step first needs it, in a ring of kRing slots, so
 // the tile's steps read them from the cache. A tile reads rows e - 4 to
@@ -182,7 +172,7 @@ class SourceRing {
   // The ring as the rows of the strip from phased column x0 on.
   PhasedRows<T> strip(int x0) {
     x0_ = x0;
-    return {reinterpret_cast<const unsigned char*>(rows_.data() + kLeft), int64_t(n_) * int64_t(sizeof(T)), kRing - 1};
+    return {reinterpret_cast<const unsigned char*>(rows_.data() + kLeft), int64_t(n_) * int64_t(sizeof(T))};
   }
 
   // Phased row y of the current strip into its slot.
@@ -224,13 +214,11 @@ class SourceRing {
   std::vector<T> rows_;
 };
 
-// Fills the ring's rows as the steps need them; nothing for a work image.
+// Fills the ring's rows as the steps need them.
 template <class T>
 struct RowFill {
   SourceRing<T>* ring;
-  void operator()(int y) const {
-    if (ring) ring->fill(y);
-  }
+  void operator()(int y) const { ring->fill(y); }
 };
 
 // Estimates and colour differences of phased row y (band row r) at sites in
@@ -485,18 +473,6 @@ inline void dfpdBand(const PhasedRows<T>& img, BandRows<L>& b, int y0, int y1, i
   }
 }
 
-// Whether every sample a tile reads lies below 4096, as the 12-bit lanes
-// need: estimates read two rows and columns beyond theirs.
-inline bool samplesBelow4096(const PhasedRows<uint16_t>& img, int y0, int y1, int w, int sx) {
-  uint16_t bits = 0;
-  for (int y = y0 - kReach - 2; y < y1 + kReach + 2; ++y) {
-    const uint16_t* __restrict s = img.row(y);
-#pragma GCC ivdep
-    for (int x = sx - 6; x < sx + w + 6; ++x) bits = uint16_t(bits | s[x]);
-  }
-  return bits < 4096;
-}
-
 // The tile in the vector widths the processor has.
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand8(const PhasedRows<uint8_t>& img, BandRows<Lanes8>& b,
                                                               int y0, int y1, int w, int sx, const Rgb8Rows& store,
@@ -509,9 +485,8 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand8(const PhasedRows<u
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) bool dfpdBand12(const PhasedRows<uint16_t>& img, BandRows<Lanes12>& b,
                                                                int y0, int y1, int w, int sx, const PlanarRows& store,
                                                                const RowFill<uint16_t>& fill) {
-  const bool narrow = fill.ring ? fill.ring->below4096(y0 - kReach - 2, y1 + kReach + 2, sx - 6, sx + w + 6)
-                                : samplesBelow4096(img, y0, y1, w, sx);
-  if (!narrow) return false;
+  // Estimates read two rows and columns beyond theirs.
+  if (!fill.ring->below4096(y0 - kReach - 2, y1 + kReach + 2, sx - 6, sx + w + 6)) return false;
   dfpdBand(img, b, y0, y1, w, sx, 4095, store, fill);
   return true;
 }
@@ -525,23 +500,21 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand16(const PhasedRows<
 // Tiles spread over the cores; band(img, y0, y1, x0, w, fill) computes the
 // tile of phased rows [y0, y1) and destination columns [x0, x0 + w) with the
 // scratch rows of its thread, which makeRows(entries, strip) gives, and its
-// ring where there is no work image.
+// ring of source rows.
 template <class T, class MakeRows, class Band>
 void dfpdHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const MakeRows& makeRows, const Band& band) {
-  const PhasedRows<T> img = phasedRows<T>(work, sx);
   const int w = int(d.width), h = int(d.height);
   const int strip = w < kStrip ? w : kStrip;
   const int entries = (strip + sx + 8) / 2 + 3 - kFirst;
   const int64_t bands = (h + kBand - 1) / kBand, strips = (w + kStrip - 1) / kStrip;
   host::parallelFor(bands * strips, [&](int64_t first, int64_t last) {
     auto rows = makeRows(entries, strip);
-    std::unique_ptr<SourceRing<T>> ring;
-    if (work.source) ring = std::make_unique<SourceRing<T>>(work, sx, strip);
-    const RowFill<T> fill{ring.get()};
+    SourceRing<T> ring(work, sx, strip);
+    const RowFill<T> fill{&ring};
     for (int64_t i = first; i < last; ++i) {
       const int y0 = int(i / strips) * kBand, x0 = int(i % strips) * kStrip;
       const int y1 = y0 + kBand < h ? y0 + kBand : h;
-      band(ring ? ring->strip(x0) : img.from(x0), rows, y0 + sy, y1 + sy, x0, w - x0 < kStrip ? w - x0 : kStrip, fill);
+      band(ring.strip(x0), rows, y0 + sy, y1 + sy, x0, w - x0 < kStrip ? w - x0 : kStrip, fill);
     }
 #if defined(__SSE2__)
     _mm_sfence();  // the streamed stores, before the tiles count as done

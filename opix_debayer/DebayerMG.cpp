@@ -91,18 +91,17 @@ class Ring {
   int origin_ = 0, stride_ = 0, mask_ = 0;
 };
 
-// The rows of the image by image row: rows of the work image, or where the
-// debayer made none, the rows the work image would hold, assembled from the
-// source in a ring that holds the rows a run reads at a step (pass 1 reads
-// rows r - 5 to r + 5, mirrored rows and margins included), or, for a pass
-// that reads inside the image only (pass 2), the source's own rows when
-// there are no pre-operations to apply.
+// The rows of the image by image row: the rows the work image would hold,
+// assembled from the source in a ring that holds the rows a run reads at a
+// step (pass 1 reads rows r - 5 to r + 5, mirrored rows and margins
+// included), or, for a pass that reads inside the image only (pass 2), the
+// source's own rows when there are no pre-operations to apply.
 template <class T>
 class ImageRows {
  public:
   static constexpr int kSlots = 16;
   ImageRows(const WorkView& w, bool insideOnly)
-      : direct_(insideOnly && w.source && !w.pre ? reinterpret_cast<const T*>(w.source) : nullptr),
+      : direct_(insideOnly && !w.pre ? reinterpret_cast<const T*>(w.source) : nullptr),
         reader_(w, direct_ ? 1 : kSlots),
         pitch_(int64_t(w.sourcePitch / sizeof(T))),
         cx_(w.cx),

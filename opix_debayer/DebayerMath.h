@@ -36,21 +36,13 @@ struct WorkView {
   uint32_t imageHeight;
   int apron;
   int cx, cy;  // part of the pattern shift applied by the copy
-  // Host drivers that read the source themselves: where set, no work image
-  // was made, and a driver assembles each row the work image would hold
-  // from the source (HostRows.h, WorkRowReader), its samples corrected by
-  // the pre-operations where `pre` is set.
+  // The host drivers' source: on the host backend no work image is made,
+  // and a driver assembles each row the work image would hold from the
+  // source (HostRows.h, WorkRowReader), its samples corrected by the
+  // pre-operations where `pre` is set. Null for the CUDA drivers.
   const unsigned char* source = nullptr;
   uint32_t sourcePitch = 0;
   const PreOperations* pre = nullptr;
-};
-
-// Sample access over a work image for the host drivers and the tests.
-template <class T>
-struct WorkSamples {
-  const T* origin;  // sample at the image's (0, 0) in work coordinates
-  int64_t pitch;    // in samples
-  int operator()(int x, int y) const { return origin[y * pitch + x]; }
 };
 
 }  // namespace opix

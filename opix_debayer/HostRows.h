@@ -15,27 +15,13 @@
 namespace opix {
 
 // The rows Y - R to Y + R of a work image around phased row Y, by row
-// pointer: s(x, dy) is the sample at phased column x of row Y + dy. A row's
+// pointer (WorkRowReader's): s(x, dy) is the sample at phased column x of row Y + dy. A row's
 // loop over them has no pitch arithmetic, so the compiler vectorises it.
 template <class T, int R>
 struct RowWindow {
   const T* row[2 * R + 1];
   int operator()(int x, int dy) const { return row[dy + R][x]; }
 };
-
-template <int R, class T>
-RowWindow<T, R> rowWindow(const WorkSamples<T>& s, int Y) {
-  RowWindow<T, R> w{};
-  for (int dy = -R; dy <= R; ++dy) w.row[dy + R] = s.origin + int64_t(Y + dy) * s.pitch;
-  return w;
-}
-
-// The samples of a work image by phased position, (0, 0) at work (A, A).
-template <class T>
-WorkSamples<T> phasedSamples(const WorkView& work) {
-  const int64_t pitch = work.pitch / sizeof(T);
-  return {reinterpret_cast<const T*>(work.base) + int64_t(work.apron) * pitch + work.apron, pitch};
-}
 
 // The pre-operations on the host backend: samples [x0, x0 + n) of image
 // row y of a source row s (at s[0]) corrected into d, and one sample v at
@@ -70,9 +56,10 @@ void assembleWorkRow(const T* __restrict s, int w, int first, int c0, int n, T* 
   for (int k = k1; k < n; ++k) d[k] = s[apronSourceRow(c0 + k, first, w)];
 }
 
-// Phased rows of a work image, or, where the debayer made none
-// (work.source set), each row as the work image would hold it: the image row
-// it mirrors, copied from the source, its margins mirrored as the apron fill
+// The phased rows of the work image the host drivers are given the source
+// instead of (work.source): each row as the work image would hold it, the
+// image row it mirrors copied from the source (corrected by the
+// pre-operations where there are any), its margins mirrored as the apron fill
 // makes them, in a ring of `slots` row buffers of the reader's (a power of
 // two). row(Y) points at phased column 0; a row from the ring stays valid
 // while fewer than `slots` other rows are read, so a reader going down an
@@ -81,8 +68,7 @@ template <class T>
 class WorkRowReader {
  public:
   explicit WorkRowReader(const WorkView& work, int slots = 1)
-      : work_(phasedSamples<T>(work)),
-        source_(work.source),
+      : source_(work.source),
         sourcePitch_(work.sourcePitch),
         w_(static_cast<int>(work.imageWidth)),
         h_(static_cast<int>(work.imageHeight)),
@@ -91,14 +77,11 @@ class WorkRowReader {
         firstRow_(work.apron + work.cy),
         total_(static_cast<int>(work.width)),
         mask_(slots - 1),
-        pre_(work.pre) {
-    if (!source_) return;
-    buffer_.resize(size_t(total_) * size_t(slots));
-    held_.assign(size_t(slots), INT_MIN);
-  }
+        pre_(work.pre),
+        buffer_(size_t(total_) * size_t(slots)),
+        held_(size_t(slots), INT_MIN) {}
 
   const T* row(int Y) {
-    if (!source_) return work_.origin + int64_t(Y) * work_.pitch;
     const int slot = Y & mask_;
     T* d = buffer_.data() + size_t(slot) * size_t(total_);
     if (held_[size_t(slot)] != Y) {
@@ -111,7 +94,6 @@ class WorkRowReader {
   }
 
  private:
-  WorkSamples<T> work_;
   const unsigned char* source_;
   uint32_t sourcePitch_;
   int w_, h_, apron_, first_, firstRow_, total_, mask_;

@@ -1,8 +1,9 @@
 // The per-sample corrections a debayer applies as it copies its source into
-// the work image, and the copy's geometry. The corrections are the image
-// filters' own maths, composed in the order the filters would run (SAM, Bayer
-// black shift, white balance), so both copy drivers give the samples of the
-// filter chain bit for bit.
+// the work image (the CUDA drivers) or as it assembles the work image's rows
+// from the source (the host drivers), and the copy's geometry. The
+// corrections are the image filters' own maths, composed in the order the
+// filters would run (SAM, Bayer black shift, white balance), so both give the
+// samples of the filter chain bit for bit.
 #pragma once
 
 #include <cstdint>

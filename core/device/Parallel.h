@@ -8,8 +8,10 @@
 // for the baseline; the loader picks the one the processor runs. The float
 // results are the same (no contraction into FMA: AVX2 alone brings none),
 // only wider vectors and inline rounding instructions.
-// OPIX_HOST_SIMD_CLONES adds an AVX-512 build (x86-64-v4) for integer rows
-// that gain from the wider vectors.
+// OPIX_HOST_SIMD_CLONES adds an AVX-512 build (x86-64-v4) for rows that gain
+// from the wider vectors: integer rows, and float rows whose operations are
+// each rounded as IEEE says (add, multiply, divide, square root, conversions
+// and rounding), so that with contraction off every build gives their bits.
 // OPIX_HOST_FMA_CLONES is for rows whose shared maths calls fmaf: the
 // x86-64-v3 and v4 builds have the FMA instructions, so fmaf is one
 // instruction there instead of a library call, with the same result (fmaf is

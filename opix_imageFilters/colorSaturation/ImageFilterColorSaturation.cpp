@@ -122,9 +122,10 @@ void saturationRow(const ColorSaturationArgs& a, int64_t y) {
   }
 }
 
-// One row, the maths inlined into each clone (AVX2: eight pixels a vector,
-// with inline rounding, conversions and gathers of the curves).
-OPIX_HOST_AVX2_CLONE __attribute__((flatten)) void colorSaturationRow(const ColorSaturationArgs& a, int64_t y) {
+// One row, the maths inlined into each clone (AVX2 and AVX-512: eight or
+// sixteen pixels a vector, with inline rounding, conversions and gathers of
+// the curves).
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void colorSaturationRow(const ColorSaturationArgs& a, int64_t y) {
   if (a.bits == 8)
     saturationRow<8>(a, y);
   else if (a.bits == 12)

@@ -248,7 +248,7 @@ void lut3DRow(const Lut3DArgs& a, int64_t y) {
   }
 }
 
-OPIX_HOST_AVX2_CLONE __attribute__((flatten)) void lut3DHostRow(const Lut3DArgs& a, int64_t y) {
+OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void lut3DHostRow(const Lut3DArgs& a, int64_t y) {
   if (a.hsv)
     a.bits == 12 ? lut3DRow<true, 12>(a, y) : lut3DRow<true, 16>(a, y);
   else

@@ -46,8 +46,9 @@ namespace {
 // The host rows go a chunk of pixels at a time: the samples to float arrays
 // of the three channels, the pixel maths in its select form over the arrays
 // in loops the compiler vectorises (hue, saturation and lightness or value
-// with the curves' taps; then, after the curves are read in a scalar loop,
-// the curves applied and back to RGB), the results back to samples.
+// with the curves' taps; then, after the curves are read at the taps, by
+// gathers in the AVX2 and AVX-512 builds, the curves applied and back to
+// RGB), the results back to samples.
 constexpr int kChunk = 128;
 
 struct ChannelChunk {

@@ -145,12 +145,12 @@ struct PhasedRows {
   const T* row(int y) const { return reinterpret_cast<const T*>(base + int64_t(y & (kRing - 1)) * pitch); }
 };
 
-// The work image the host driver is given the source instead of
-// (WorkView::source): the rows of the strip a thread works on, each assembled from the source as the work image
-// would hold it (the image row it mirrors, its margins mirrored as the apron
-// fill makes them) when a step first needs it, in a ring of kRing slots, so
-// the tile's steps read them from the cache. A tile reads rows e - 4 to
-// e + 2 at its step e.
+// The host driver's rows of the work image, made from the source
+// (WorkView::source): the rows of the strip a thread works on, each
+// assembled as the work image would hold it (the image row it mirrors, its
+// margins mirrored as the apron fill makes them) when a step first needs it,
+// in a ring of kRing slots, so the tile's steps read them from the cache. A
+// tile reads rows e - 4 to e + 2 at its step e.
 template <class T>
 class SourceRing {
  public:
@@ -212,13 +212,6 @@ class SourceRing {
   const PreOperations* pre_;
   int x0_ = 0;
   std::vector<T> rows_;
-};
-
-// Fills the ring's rows as the steps need them.
-template <class T>
-struct RowFill {
-  SourceRing<T>* ring;
-  void operator()(int y) const { ring->fill(y); }
 };
 
 // Estimates and colour differences of phased row y (band row r) at sites in
@@ -451,13 +444,13 @@ struct PlanarRows {
 // the steps of phased row e and those of the rows they complete.
 template <class L, class T, class Store>
 inline void dfpdBand(const PhasedRows<T>& img, BandRows<L>& b, int y0, int y1, int w, int sx, int hi,
-                     const Store& store, const RowFill<T>& fill) {
+                     const Store& store, SourceRing<T>& ring) {
   const int top = y0 - kReach;  // phased row of band row 0
   const int gmax = dfpdGradientMax(hi);
-  for (int y = top - 2; y < top + 2; ++y) fill(y);
+  for (int y = top - 2; y < top + 2; ++y) ring.fill(y);
   for (int e = y0 - kReach; e < y1 + kReach; ++e) {
     const int r = e - top;
-    fill(e + 2);
+    ring.fill(e + 2);
     dfpdEstimatesRow(img, b, e, r, w, sx, hi);
     dfpdGradientsRow(b, r, r >= 2, gmax);
     // Decisions two rows beyond the band, green colours one.
@@ -476,28 +469,28 @@ inline void dfpdBand(const PhasedRows<T>& img, BandRows<L>& b, int y0, int y1, i
 // The tile in the vector widths the processor has.
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand8(const PhasedRows<uint8_t>& img, BandRows<Lanes8>& b,
                                                               int y0, int y1, int w, int sx, const Rgb8Rows& store,
-                                                              const RowFill<uint8_t>& fill) {
-  dfpdBand(img, b, y0, y1, w, sx, 255, store, fill);
+                                                              SourceRing<uint8_t>& ring) {
+  dfpdBand(img, b, y0, y1, w, sx, 255, store, ring);
 }
 
 // 12-bit sources in 16-bit lanes, if every sample of the tile is a 12-bit
 // value; false, with nothing written, if not.
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) bool dfpdBand12(const PhasedRows<uint16_t>& img, BandRows<Lanes12>& b,
                                                                int y0, int y1, int w, int sx, const PlanarRows& store,
-                                                               const RowFill<uint16_t>& fill) {
+                                                               SourceRing<uint16_t>& ring) {
   // Estimates read two rows and columns beyond theirs.
-  if (!fill.ring->below4096(y0 - kReach - 2, y1 + kReach + 2, sx - 6, sx + w + 6)) return false;
-  dfpdBand(img, b, y0, y1, w, sx, 4095, store, fill);
+  if (!ring.below4096(y0 - kReach - 2, y1 + kReach + 2, sx - 6, sx + w + 6)) return false;
+  dfpdBand(img, b, y0, y1, w, sx, 4095, store, ring);
   return true;
 }
 
 OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void dfpdBand16(const PhasedRows<uint16_t>& img, BandRows<Lanes16>& b,
                                                                int y0, int y1, int w, int sx, int hi,
-                                                               const PlanarRows& store, const RowFill<uint16_t>& fill) {
-  dfpdBand(img, b, y0, y1, w, sx, hi, store, fill);
+                                                               const PlanarRows& store, SourceRing<uint16_t>& ring) {
+  dfpdBand(img, b, y0, y1, w, sx, hi, store, ring);
 }
 
-// Tiles spread over the cores; band(img, y0, y1, x0, w, fill) computes the
+// Tiles spread over the cores; band(img, y0, y1, x0, w, ring) computes the
 // tile of phased rows [y0, y1) and destination columns [x0, x0 + w) with the
 // scratch rows of its thread, which makeRows(entries, strip) gives, and its
 // ring of source rows.
@@ -510,11 +503,10 @@ void dfpdHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const 
   host::parallelFor(bands * strips, [&](int64_t first, int64_t last) {
     auto rows = makeRows(entries, strip);
     SourceRing<T> ring(work, sx, strip);
-    const RowFill<T> fill{&ring};
     for (int64_t i = first; i < last; ++i) {
       const int y0 = int(i / strips) * kBand, x0 = int(i % strips) * kStrip;
       const int y1 = y0 + kBand < h ? y0 + kBand : h;
-      band(ring.strip(x0), rows, y0 + sy, y1 + sy, x0, w - x0 < kStrip ? w - x0 : kStrip, fill);
+      band(ring.strip(x0), rows, y0 + sy, y1 + sy, x0, w - x0 < kStrip ? w - x0 : kStrip, ring);
     }
 #if defined(__SSE2__)
     _mm_sfence();  // the streamed stores, before the tiles count as done
@@ -529,8 +521,8 @@ void launchDFPDHost(const WorkView& work, const SurfaceView& d, int sx, int sy) 
     dfpdHost<uint8_t>(
         work, d, sx, sy, [](int entries, int strip) { return BandRows<Lanes8>(entries, strip); },
         [&](const PhasedRows<uint8_t>& img, BandRows<Lanes8>& b, int y0, int y1, int x0, int w,
-            const RowFill<uint8_t>& fill) {
-          dfpdBand8(img, b, y0, y1, w, sx, Rgb8Rows{d, sy, x0, b.pairs.data()}, fill);
+            SourceRing<uint8_t>& ring) {
+          dfpdBand8(img, b, y0, y1, w, sx, Rgb8Rows{d, sy, x0, b.pairs.data()}, ring);
         });
     return;
   }
@@ -548,19 +540,19 @@ void launchDFPDHost(const WorkView& work, const SurfaceView& d, int sx, int sy) 
         [](int entries, int strip) {
           return Rows{BandRows<Lanes12>(entries, strip), nullptr};
         },
-        [&](const PhasedRows<uint16_t>& img, Rows& b, int y0, int y1, int x0, int w, const RowFill<uint16_t>& fill) {
+        [&](const PhasedRows<uint16_t>& img, Rows& b, int y0, int y1, int x0, int w, SourceRing<uint16_t>& ring) {
           const PlanarRows store{d, sy, x0, stream};
-          if (dfpdBand12(img, b.narrow, y0, y1, w, sx, store, fill)) return;
+          if (dfpdBand12(img, b.narrow, y0, y1, w, sx, store, ring)) return;
           if (!b.wide) b.wide = std::make_unique<BandRows<Lanes16>>(b.narrow.n, w);
-          dfpdBand16(img, *b.wide, y0, y1, w, sx, hi, store, fill);
+          dfpdBand16(img, *b.wide, y0, y1, w, sx, hi, store, ring);
         });
     return;
   }
   dfpdHost<uint16_t>(
       work, d, sx, sy, [](int entries, int strip) { return BandRows<Lanes16>(entries, strip); },
       [&](const PhasedRows<uint16_t>& img, BandRows<Lanes16>& b, int y0, int y1, int x0, int w,
-          const RowFill<uint16_t>& fill) {
-        dfpdBand16(img, b, y0, y1, w, sx, hi, PlanarRows{d, sy, x0, stream}, fill);
+          SourceRing<uint16_t>& ring) {
+        dfpdBand16(img, b, y0, y1, w, sx, hi, PlanarRows{d, sy, x0, stream}, ring);
       });
 }
 

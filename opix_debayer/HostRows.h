@@ -15,8 +15,9 @@
 namespace opix {
 
 // The rows Y - R to Y + R of a work image around phased row Y, by row
-// pointer (WorkRowReader's): s(x, dy) is the sample at phased column x of row Y + dy. A row's
-// loop over them has no pitch arithmetic, so the compiler vectorises it.
+// pointer (WorkRowReader's): s(x, dy) is the sample at phased column x of
+// row Y + dy. A row's loop over them has no pitch arithmetic, so the
+// compiler vectorises it.
 template <class T, int R>
 struct RowWindow {
   const T* row[2 * R + 1];
@@ -56,14 +57,14 @@ void assembleWorkRow(const T* __restrict s, int w, int first, int c0, int n, T* 
   for (int k = k1; k < n; ++k) d[k] = s[apronSourceRow(c0 + k, first, w)];
 }
 
-// The phased rows of the work image the host drivers are given the source
-// instead of (work.source): each row as the work image would hold it, the
-// image row it mirrors copied from the source (corrected by the
-// pre-operations where there are any), its margins mirrored as the apron fill
-// makes them, in a ring of `slots` row buffers of the reader's (a power of
-// two). row(Y) points at phased column 0; a row from the ring stays valid
-// while fewer than `slots` other rows are read, so a reader going down an
-// image assembles each row once. One reader a thread.
+// The host drivers' phased rows of the work image, made from the source
+// (work.source): each row as the work image would hold it, the image row it
+// mirrors copied from the source (corrected by the pre-operations where
+// there are any), its margins mirrored as the apron fill makes them, in a
+// ring of `slots` row buffers of the reader's (a power of two). row(Y)
+// points at phased column 0; a row from the ring stays valid while fewer
+// than `slots` other rows are read, so a reader going down an image
+// assembles each row once. One reader a thread.
 template <class T>
 class WorkRowReader {
  public:

@@ -5,7 +5,6 @@
 #include "ApronCopyMath.h"
 #include "BayerTraits.h"
 #include "Checks.h"
-#include "CopyWithApron.h"
 #include "KernelLaunch.h"
 #include "StreamGlobal.h"
 #include "TraceFile.h"
@@ -141,15 +140,18 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
                 copy.cx,
                 copy.cy};
   const SurfaceView src = surfaceView(*source_);
-  if (!cudaDrivers()) {
-    // The host driver assembles each row of the work image from the source
-    // as it reads it, in the cache, correcting its samples where there are
-    // pre-operations: the image is not copied and no apron is filled.
-    if (!src.plane[0]) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  if (!src.plane[0]) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  const bool corrected = withPreOperations_ && pre_.any();
+  if (!cudaDrivers() || !corrected) {
+    // The drivers read the work image's samples from the source, its
+    // margins through the mirror: the host drivers as they assemble each
+    // row, correcting its samples where there are pre-operations, the CUDA
+    // drivers as their blocks load their tiles. The image is not copied and
+    // no apron is filled.
     work.source = src.plane[0];
     work.sourcePitch = src.pitch;
-    work.pre = withPreOperations_ && pre_.any() ? &pre_ : nullptr;
-  } else if (withPreOperations_) {
+    work.pre = corrected ? &pre_ : nullptr;
+  } else {
     const PreCopyArgs a{pre_,
                         src.plane[0],
                         src.pitch,
@@ -163,11 +165,6 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
                         static_cast<int>(height),
                         static_cast<int>(bytesPerSample(sourceFormat_))};
     copyWithPreOperations(a);
-  } else {
-    const SurfaceView workSurface{sourceFormat_, {work.base, nullptr, nullptr}, work.pitch, work.width, work.height};
-    copyWithOffsetAndApron(src, workSurface, kApron, static_cast<uint32_t>(kApron + copy.cx),
-                           static_cast<uint32_t>(kApron + copy.cy));
-    fillWorkApron(work);
   }
   Launch(pattern, work, surfaceView(*destination_));
 }
@@ -179,14 +176,10 @@ void copyWithPreOperations(const PreCopyArgs& a) {
   // SetPreOperations refuses a black shift for 8-bit sources, so the CUDA
   // driver has no 8-bit kernel with one.
   if (a.sampleBytes == 1 && a.pre.blackShift) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  // Without steps the drivers read the source itself.
+  if (!preSteps(a.pre)) OPIX_THROW(OPIX_INTERNAL_ERROR);
   OPIX_CUDA_DRIVER(launchPreCopyCuda(a));
   launchCheck("MemCopyWithPreOperations");
-}
-
-void fillWorkApron(const WorkView& work) {
-  if (!cudaDrivers()) OPIX_THROW(OPIX_INTERNAL_ERROR);
-  OPIX_CUDA_DRIVER(launchApronFillCuda(work));
-  launchCheck("GpuCopyApron");
 }
 
 namespace {

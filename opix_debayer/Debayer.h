@@ -72,8 +72,8 @@ class Debayer : public IDebayer, public AttachableComponent, public IPreOperatio
   uint64_t workSize_ = 0;
   uint64_t workOffset_ = 0;
   SurfaceBufferPtr destination_;
-  // Pre-operations: once set, the copy into the work image applies them and
-  // fills the margins in the same pass.
+  // Pre-operations: once set (and with steps), the CUDA drivers' copy into
+  // the work image applies them and fills the margins in the same pass.
   bool withPreOperations_ = false;
   PreOperations pre_;
   bool roomForFactor_ = false, roomForShift_ = false, roomForWideShift_ = false;
@@ -81,13 +81,9 @@ class Debayer : public IDebayer, public AttachableComponent, public IPreOperatio
   TypedArray<uint8_t> shift_;
 };
 
-// The CUDA drivers' passes that make the work image (the host drivers
-// assemble its rows from the source themselves).
-// Fills the left (apron + cx) and right (apron) margin columns of every work
-// row by mirroring, then runs the launch check.
-void fillWorkApron(const WorkView& work);
-OPIX_CUDA_DRIVERS(void launchApronFillCuda(const WorkView& work);)
-
+// The CUDA drivers' pass that makes the corrected work image (without
+// pre-operations they read the source, and the host drivers assemble its
+// rows from the source themselves).
 // The copy of a source into a work image with pre-operations and mirrored
 // margins, in one pass, then the launch check.
 void copyWithPreOperations(const PreCopyArgs& a);

@@ -1,8 +1,8 @@
-// CUDA drivers of the horizontal apron fill (one thread per margin sample,
-// rows of the whole work image, mirrored rows included) and of the copy with
-// pre-operations (a kernel for each set of steps; a run of 8 or 16 work
-// samples of a row per thread, every work row and column, read and stored
-// as whole words inside the image).
+// CUDA driver of the copy with pre-operations into the debayer's work image
+// (a kernel for each set of steps; a run of 8 or 16 work samples of a row
+// per thread, every work row and column, read and stored as whole words
+// inside the image). Without pre-operations the CUDA drivers read the source
+// directly (WorkTile.cuh).
 #include "ApronCopyMath.h"
 #include "CudaKernel.cuh"
 #include "Debayer.h"
@@ -10,21 +10,6 @@
 namespace opix::OPIX_CUDA_NS {
 
 namespace {
-
-// Per margin sample written.
-// kernel-report CopyApronKernel: block 256, 1 px per thread, reads 2 B/px, writes 2 B/px; budget 24 regs, 60 SASS/px
-template <class T>
-__global__ void CopyApronKernel(WorkView w) {
-  const int first = w.apron + w.cx;
-  const int margin = first + w.apron;  // left and right margin columns
-  const int i = int(blockIdx.x * blockDim.x + threadIdx.x);
-  const int y = int(blockIdx.y * blockDim.y + threadIdx.y);
-  if (i >= margin || y >= static_cast<int>(w.height)) return;
-  const int cols = static_cast<int>(w.imageWidth);
-  const int c = i < first ? i : first + cols + (i - first);
-  T* row = reinterpret_cast<T*>(w.base + size_t(y) * w.pitch);
-  row[c] = row[first + apronSourceRow(c, first, cols)];
-}
 
 // Eight blocks an SM: 32 registers a thread.
 constexpr int kPreBlockX = 32, kPreBlockY = 8, kPreThreads = kPreBlockX * kPreBlockY, kPreBlocksPerSm = 8;
@@ -107,11 +92,9 @@ __device__ void correctRun(const PreCopyArgs& a, const PreRowSites& sites, const
 // matrix read as whole words, the sites' levels and gains picked once for
 // the even and once for the odd samples) and stored as whole words; the
 // margins and the row's end go sample by sample through the mirror.
-// kernel-report CopyWithPreOperationsKernel<unsigned char, 0>: block 32x8, 16 px per thread, reads 1 B/px, writes 1 B/px; budget 24 regs, 8 SASS/px
 // kernel-report CopyWithPreOperationsKernel<unsigned char, 1>: block 32x8, 8 px per thread, reads 6 B/px, writes 1 B/px; budget 32 regs, 42 SASS/px
 // kernel-report CopyWithPreOperationsKernel<unsigned char, 4>: block 32x8, 16 px per thread, reads 1 B/px, writes 1 B/px; budget 32 regs, 17 SASS/px
 // kernel-report CopyWithPreOperationsKernel<unsigned char, 5>: block 32x8, 8 px per thread, reads 6 B/px, writes 1 B/px; budget 32 regs, 50 SASS/px
-// kernel-report CopyWithPreOperationsKernel<unsigned short, 0>: block 32x8, 8 px per thread, reads 2 B/px, writes 2 B/px; budget 24 regs, 14 SASS/px
 // kernel-report CopyWithPreOperationsKernel<unsigned short, 1>: block 32x8, 8 px per thread, reads 8 B/px, writes 2 B/px; budget 32 regs, 47 SASS/px
 // kernel-report CopyWithPreOperationsKernel<unsigned short, 2>: block 32x8, 8 px per thread, reads 2 B/px, writes 2 B/px; budget 32 regs, 24 SASS/px
 // kernel-report CopyWithPreOperationsKernel<unsigned short, 3>: block 32x8, 8 px per thread, reads 8 B/px, writes 2 B/px; budget 32 regs, 58 SASS/px
@@ -155,14 +138,12 @@ void launchPreCopyCuda(const PreCopyArgs& a) {
   const int steps = preSteps(a.pre);
   if (a.sampleBytes == 1) {
     switch (steps) {  // no black shift: copyWithPreOperations refuses it for 8-bit sources
-      case 0: return launchPreCopy<uint8_t, 0>(a);
       case kPreSam: return launchPreCopy<uint8_t, kPreSam>(a);
       case kPreBalance: return launchPreCopy<uint8_t, kPreBalance>(a);
       default: return launchPreCopy<uint8_t, kPreSam | kPreBalance>(a);
     }
   }
   switch (steps) {
-    case 0: return launchPreCopy<uint16_t, 0>(a);
     case kPreSam: return launchPreCopy<uint16_t, kPreSam>(a);
     case kPreBlack: return launchPreCopy<uint16_t, kPreBlack>(a);
     case kPreSam | kPreBlack: return launchPreCopy<uint16_t, kPreSam | kPreBlack>(a);
@@ -171,16 +152,6 @@ void launchPreCopyCuda(const PreCopyArgs& a) {
     case kPreBlack | kPreBalance: return launchPreCopy<uint16_t, kPreBlack | kPreBalance>(a);
     default: return launchPreCopy<uint16_t, kPreSam | kPreBlack | kPreBalance>(a);
   }
-}
-
-void launchApronFillCuda(const WorkView& work) {
-  const int margin = 2 * work.apron + work.cx;
-  const dim3 block(16, 16, 1);
-  const dim3 grid(ceilDiv(margin, 16), ceilDiv(work.height, 16), 1);
-  if (work.format == OPIX_I8)
-    launchKernel(CopyApronKernel<uint8_t>, grid, block, work);
-  else
-    launchKernel(CopyApronKernel<uint16_t>, grid, block, work);
 }
 
 }  // namespace opix::OPIX_CUDA_NS

@@ -130,16 +130,15 @@ using Tile8 = DFPDTile<uint8_t, 4 * kWords8, kPlaneStride8, kPlaneRow8>;
 // [c0 - 4, c0 + 134), gradients [c0 - 4, c0 + 132), rows [2, 26) (vertical
 // ones [2, 24)); decisions and final green [c0 - 2, c0 + 130), rows [4, 24);
 // colours of the greens [c0 - 1, c0 + 129), rows [5, 23); then the pixels.
-// kernel-report MenonKernel8: block 256, 8 px per thread, reads 1 B/px, writes 3 B/px; budget 40 regs, 280 SASS/px
+// kernel-report MenonKernel8: block 256, 8 px per thread, reads 1 B/px, writes 3 B/px; budget 40 regs, 295 SASS/px
 __global__ void __launch_bounds__(kThreads, 4) MenonKernel8(WorkView w, SurfaceView d, int sx, int sy) {
   __shared__ uint32_t tile[kRows8 * kWords8];
   __shared__ uint8_t planes[4][kPlaneRows8 * kPlaneStride8];
   const int x0 = blockIdx.x * kTw8, y0 = blockIdx.y * kTh8;
   const int width = int(d.width), height = int(d.height);
-  const bool checked =
-      x0 + 4 * kWords8 > int(w.pitch) || y0 + sy + kRows8 > int(w.height) || x0 + kTw8 > width || y0 + kTh8 > height;
+  const bool checked = x0 + kTw8 > width || y0 + kTh8 > height;
   // Phased column X lies at work column apron + cx - sx + X (cx = sx for 8 bits).
-  loadTile<kRows8, kWords8, kThreads>(tile, w, x0 / 4, y0 + sy, checked);
+  loadTile<uint8_t, kRows8, kWords8, kThreads>(tile, w, x0 / 4, y0 + sy);
   __syncthreads();
 
   // Tile sample (0, 0) is phased (x0 - apron - cx + sx, y0 + sy - apron).
@@ -192,15 +191,14 @@ constexpr int kWords1 = (kTw16 + 8) / 2 + 1, kRows1 = kTh16 + 8;
 constexpr int kPlaneStride1 = 36, kPlaneRow1 = 2, kPlaneRows1 = kTh16 + 4;
 using Tile16a = DFPDTile<uint16_t, 2 * kWords1, kPlaneStride1, kPlaneRow1>;
 
-// kernel-report MenonGpuGrGbKernel16: block 256, 8 px per thread, reads 2 B/px, writes 1.5 B/px; budget 48 regs, 150 SASS/px
+// kernel-report MenonGpuGrGbKernel16: block 256, 8 px per thread, reads 2 B/px, writes 1.5 B/px; budget 48 regs, 165 SASS/px
 template <int Hi>
 __global__ void __launch_bounds__(kThreads, 4)
     MenonGpuGrGbKernel16(WorkView w, DFPDPlanes planes, int sx, int needW, int needH) {
   __shared__ uint32_t tile[kRows1 * kWords1];
   __shared__ uint16_t estimates[4][kPlaneRows1 * kPlaneStride1];
   const int c0 = blockIdx.x * kTw16, r0 = blockIdx.y * kTh16;  // work column and row of the input tile
-  const bool checked = c0 + 2 * kWords1 > int(w.pitch / 2) || r0 + kRows1 > int(w.height);
-  loadTile<kRows1, kWords1, kThreads>(tile, w, c0 / 2, r0, checked);
+  loadTile<uint16_t, kRows1, kWords1, kThreads>(tile, w, c0 / 2, r0);
   __syncthreads();
 
   // Tile sample (0, 0) is phased (c0 - 6 - cx + sx, r0 - 6), c0 and r0 even.
@@ -230,9 +228,10 @@ constexpr int kWords2 = (kTw16 + 6) / 2, kRows2 = kTh16 + 4;
 constexpr int kPlaneStride2 = kWords2;
 using Tile16b = DFPDTile<uint16_t, 2 * kWords2, kPlaneStride2, 0>;
 
-// kernel-report MenonGpuRgbKernel16: block 256, 8 px per thread, reads 3.5 B/px, writes 6 B/px; budget 40 regs, 190 SASS/px
+// Eight blocks an SM: 32 registers a thread.
+// kernel-report MenonGpuRgbKernel16: block 256, 8 px per thread, reads 3.5 B/px, writes 6 B/px; budget 32 regs, 215 SASS/px
 template <int Hi>
-__global__ void __launch_bounds__(kThreads, 4)
+__global__ void __launch_bounds__(kThreads, 8)
     MenonGpuRgbKernel16(WorkView w, DFPDPlanes planes, SurfaceView d, int sx, int sy) {
   __shared__ uint32_t tile[kRows2 * kWords2];
   __shared__ uint16_t green[kRows2 * kPlaneStride2], rowColour[kRows2 * kPlaneStride2],
@@ -242,9 +241,8 @@ __global__ void __launch_bounds__(kThreads, 4)
   const int width = int(d.width), height = int(d.height);
   // Output column x lies at work column apron + cx + x, row y at apron + sy + y.
   const int c0 = x0 + w.apron - 2, r0 = y0 + sy + w.apron - 2;
-  const bool checked =
-      c0 + 2 * kWords2 > int(w.pitch / 2) || r0 + kRows2 > int(w.height) || x0 + kTw16 > width || y0 + kTh16 > height;
-  loadTile<kRows2, kWords2, kThreads>(tile, w, c0 / 2, r0, checked);
+  const bool checked = x0 + kTw16 > width || y0 + kTh16 > height;
+  loadTile<uint16_t, kRows2, kWords2, kThreads>(tile, w, c0 / 2, r0);
   // Tile sample (0, 0) is phased (x0 - cx + sx - 2, y0 + sy - 2).
   const Tile16b t{reinterpret_cast<const uint16_t*>(tile), (w.cx + sx + sy) & 1};
   eachPosition<kWords2, kRows2, false>(0, 0, t.par, [&](int tx, int ty) {

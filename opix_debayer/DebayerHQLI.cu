@@ -45,8 +45,7 @@ __device__ void hqliTile(const WorkView& w, const SurfaceView& d, int hi) {
   constexpr int kWarpRows = kPixelsPerThread / kStorePixels<T>;
   __shared__ uint32_t tile[kRows * kWords];
   const int x0 = blockIdx.x * kTileW<T>, y0 = blockIdx.y * kTileH<T>;
-  const bool checked = blockIdx.x == gridDim.x - 1 || blockIdx.y == gridDim.y - 1;
-  loadTile(tile, kRows, kWords, w, x0 / kPerWord, y0 + Sy, checked);
+  loadTile<T>(tile, kRows, kWords, w, x0 / kPerWord, y0 + Sy);
   __syncthreads();
 
   // Tile sample (0, 0) is at phased (x0 - 2, y0 + Sy - 2); the thread's

@@ -18,8 +18,7 @@ constexpr int kRows = kTileH + 2 * kApron;         // 22
 __global__ void L7Kernel16(WorkView w, SurfaceView d, int pattern, int hi) {
   __shared__ uint32_t tile[kRows * kWords];
   const int x0 = blockIdx.x * kTileW, y0 = blockIdx.y * kTileH;
-  const bool checked = blockIdx.x == gridDim.x - 1 || blockIdx.y == gridDim.y - 1;
-  loadTile(tile, kRows, kWords, w, x0 / 2, y0, checked);  // work (0, 0) is image (-3, -3)
+  loadTile<uint16_t>(tile, kRows, kWords, w, x0 / 2, y0);  // work (0, 0) is image (-3, -3)
   __syncthreads();
 
   const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords, x0 - kApron, y0 - kApron};

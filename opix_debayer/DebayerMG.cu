@@ -75,8 +75,7 @@ __device__ void pass1Block(Pass1Shared<T, Rows>& sh, const WorkView& w, const Mg
   constexpr int spw = 4 / int(sizeof(T)), words = Sh::kRawW / spw, gw = Sh::kGradW, sw = Sh::kSiteW;
   const int X0 = kTileW * int(blockIdx.x), Y0 = Rows * int(blockIdx.y);
   const int wx = X0 / spw, wy = Y0 - 9 + w.apron + w.cy;
-  const bool checked = wx + words > int(w.pitch / 4) || wy + Sh::kRawH > int(w.height);
-  loadTile<Sh::kRawH, words, kThreads>(sh.raw, w, wx, wy, checked, threadIndex());
+  loadTile<T, Sh::kRawH, words, kThreads>(sh.raw, w, wx, wy, threadIndex());
   __syncthreads();
 
   const SharedTile<T> s{reinterpret_cast<const T*>(sh.raw), Sh::kRawW, X0 - w.apron - w.cx, Y0 - 9};
@@ -129,10 +128,10 @@ __device__ void pass1Block(Pass1Shared<T, Rows>& sh, const WorkView& w, const Mg
 // Per thread 4 (2) positions: samples in, the weights at the greens and the
 // green at the sites out (8 bytes at each green, 4 at each site). The rounds
 // are unrolled, so the kernel's instructions are those of a thread.
-// kernel-report MGKernel1e<unsigned char>: block 256, 4 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 540 SASS/px
-// kernel-report MGKernel1e<unsigned short>: block 256, 4 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 540 SASS/px
-// kernel-report MGKernel1<unsigned char>: block 256, 2 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 720 SASS/px
-// kernel-report MGKernel1<unsigned short>: block 256, 2 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 720 SASS/px
+// kernel-report MGKernel1e<unsigned char>: block 256, 4 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 555 SASS/px
+// kernel-report MGKernel1e<unsigned short>: block 256, 4 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 555 SASS/px
+// kernel-report MGKernel1<unsigned char>: block 256, 2 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 760 SASS/px
+// kernel-report MGKernel1<unsigned short>: block 256, 2 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 760 SASS/px
 template <class T>
 __global__ void MGKernel1e(WorkView w, MgBuffers b, MgConstants c, int pattern, int width, int height) {
   __shared__ Pass1Shared<T, 16> sh;
@@ -164,8 +163,7 @@ __global__ void MGKernel2(WorkView w, MgBuffers b, SurfaceView d, int pattern, i
   const int x0 = kTileW * int(blockIdx.x), y0 = kTileH * int(blockIdx.y);
   const int wx = (x0 - 4 + w.apron) / spw, wy = y0 - 4 + w.apron + w.cy;
   constexpr int words = kRaw2Samples / spw;
-  const bool checked = wx + words > int(w.pitch / 4) || wy + kRaw2Rows > int(w.height);
-  loadTile(raw, kRaw2Rows, words, w, wx, wy, checked);
+  loadTile<T>(raw, kRaw2Rows, words, w, wx, wy);
   __syncthreads();
 
   const SharedTile<T> s{reinterpret_cast<const T*>(raw), kRaw2Samples, wx * spw - w.apron - w.cx, wy - w.apron - w.cy};

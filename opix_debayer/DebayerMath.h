@@ -36,10 +36,12 @@ struct WorkView {
   uint32_t imageHeight;
   int apron;
   int cx, cy;  // part of the pattern shift applied by the copy
-  // The host drivers' source: on the host backend no work image is made,
-  // and a driver assembles each row the work image would hold from the
-  // source (HostRows.h, WorkRowReader), its samples corrected by the
-  // pre-operations where `pre` is set. Null for the CUDA drivers.
+  // The source the drivers read the work image's samples from. On the host
+  // backend no work image is made: a driver assembles each row the work
+  // image would hold from the source (HostRows.h, WorkRowReader), its
+  // samples corrected by the pre-operations where `pre` is set. The CUDA
+  // drivers' tiles read it (WorkTile.cuh); it is null where the copy made a
+  // corrected work image for them, and `pre` is then null too.
   const unsigned char* source = nullptr;
   uint32_t sourcePitch = 0;
   const PreOperations* pre = nullptr;

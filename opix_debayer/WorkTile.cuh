@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "ApronCopyMath.h"
 #include "CudaKernel.cuh"
 
 #include "DebayerMath.h"
@@ -20,40 +21,88 @@ struct SharedTile {
   __device__ int operator()(int x, int y) const { return tile[(y - oy) * stride + (x - ox)]; }
 };
 
-// Loads rows x words of the work image from word column wx and row wy with
-// all threads of the block; in checked blocks what lies outside the work
-// image is left as zeros.
-__device__ inline void loadTile(uint32_t* tile, int rows, int words, const WorkView& w, int wx, int wy, bool checked) {
-  const int pitchWords = int(w.pitch / 4);
-  const int threads = int(blockDim.x * blockDim.y);
-  for (int i = int(threadIdx.y * blockDim.x + threadIdx.x); i < rows * words; i += threads) {
-    const int r = i / words, c = i % words;
-    const int gy = wy + r, gx = wx + c;
-    const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base) + size_t(gy) * pitchWords + gx;
-    tile[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? *src : 0u;
+// Where a tile's samples come from. The work image a tile addresses is the
+// source with its margins mirrored (the apron) and its columns shifted by
+// cx: work position (c, r) holds image sample
+// (apronSourceRow(c, firstCol, cols), apronSourceRow(r, firstRow, rows)).
+// Without pre-operations the tiles read the source itself, and no work
+// image is made; with them, the corrected work image the copy made, margins
+// included (firstCol and firstRow 0).
+struct TileSource {
+  const unsigned char* base;
+  int64_t pitch;
+  int firstCol, cols, firstRow, rows;
+};
+
+__device__ inline TileSource tileSource(const WorkView& w) {
+  if (w.source)
+    return {w.source, int64_t(w.sourcePitch), w.apron + w.cx, int(w.imageWidth), w.apron + w.cy, int(w.imageHeight)};
+  return {w.base, int64_t(w.pitch), 0, int(w.width), 0, int(w.height)};
+}
+
+// Work word gx of work row gy: its samples from one aligned source word,
+// or two joined, where they all lie inside the image's row; each through
+// the mirror where the word reaches a margin. Positions beyond the work
+// image read the image too (the maths never takes them).
+template <class T>
+__device__ inline uint32_t tileWord(const TileSource& s, int gx, int gy) {
+  constexpr int kPerWord = 4 / int(sizeof(T));
+  const unsigned char* row = s.base + int64_t(apronSourceRow(gy, s.firstRow, s.rows)) * s.pitch;
+  const int x = gx * kPerWord - s.firstCol;  // image column of the word's first sample
+  if (x >= 0 && x + kPerWord <= s.cols) {
+    const int b = x * int(sizeof(T));
+    const uint32_t* p = reinterpret_cast<const uint32_t*>(row) + (b >> 2);
+    const uint32_t shift = uint32_t(b & 3);
+    return alignBytes(p[0], shift ? p[1] : 0u, shift);  // p[1] only when it holds samples of the word
   }
+  const T* samples = reinterpret_cast<const T*>(row);
+  uint32_t word = 0;
+  OPIX_NO_UNROLL
+  for (int i = 0; i < kPerWord; ++i)
+    word |= uint32_t(samples[apronSourceRow(gx * kPerWord + i, s.firstCol, s.cols)]) << (8 * int(sizeof(T)) * i);
+  return word;
+}
+
+// Loads rows x words of the work image from word column wx and row wy with
+// all threads of the block.
+template <class T>
+__device__ inline void loadTile(uint32_t* tile, int rows, int words, const WorkView& w, int wx, int wy) {
+  const TileSource s = tileSource(w);
+  const int threads = int(blockDim.x * blockDim.y);
+  for (int i = int(threadIdx.y * blockDim.x + threadIdx.x); i < rows * words; i += threads)
+    tile[i] = tileWord<T>(s, wx + i % words, wy + i / words);
 }
 
 // The same for a block of Threads threads and a tile extent known at
-// compile time, in unrolled rounds; `t` is the thread's index in the block.
-template <int Rows, int Words, int Threads>
-__device__ inline void loadTile(uint32_t* tile, const WorkView& w, int wx, int wy, bool checked, int t) {
-  constexpr int n = Rows * Words;
-  const int pitchWords = int(w.pitch / 4);
-  OPIX_UNROLL
-  for (int k = 0; k < (n + Threads - 1) / Threads; ++k) {
-    const int i = t + k * Threads;
-    if (n % Threads != 0 && i >= n) break;
-    const int gy = wy + i / Words, gx = wx + i % Words;
-    const uint32_t* src = reinterpret_cast<const uint32_t*>(w.base) + size_t(gy) * pitchWords + gx;
-    tile[i] = (!checked || (gy < int(w.height) && gx < pitchWords)) ? *src : 0u;
+// compile time; `t` is the thread's index in the block. A tile inside the
+// image (most of them) is read in unrolled rounds straight from its rows,
+// the others word by word through the mirror.
+template <class T, int Rows, int Words, int Threads>
+__device__ inline void loadTile(uint32_t* tile, const WorkView& w, int wx, int wy, int t) {
+  constexpr int n = Rows * Words, kPerWord = 4 / int(sizeof(T));
+  const TileSource s = tileSource(w);
+  const int x = wx * kPerWord - s.firstCol, y = wy - s.firstRow;  // image position of the tile's first sample
+  if (x >= 0 && x + Words * kPerWord <= s.cols && y >= 0 && y + Rows <= s.rows) {
+    const int b = x * int(sizeof(T));
+    const uint32_t shift = uint32_t(b & 3);
+    const unsigned char* first = s.base + int64_t(y) * s.pitch + (b & ~3);
+    OPIX_UNROLL
+    for (int k = 0; k < (n + Threads - 1) / Threads; ++k) {
+      const int i = t + k * Threads;
+      if (n % Threads != 0 && i >= n) break;
+      const uint32_t* p = reinterpret_cast<const uint32_t*>(first + int64_t(i / Words) * s.pitch) + i % Words;
+      tile[i] = alignBytes(p[0], shift ? p[1] : 0u, shift);
+    }
+    return;
   }
+  OPIX_NO_UNROLL
+  for (int i = t; i < n; i += Threads) tile[i] = tileWord<T>(s, wx + i % Words, wy + i / Words);
 }
 
 // The same for a block of one dimension.
-template <int Rows, int Words, int Threads>
-__device__ inline void loadTile(uint32_t* tile, const WorkView& w, int wx, int wy, bool checked) {
-  loadTile<Rows, Words, Threads>(tile, w, wx, wy, checked, int(threadIdx.x));
+template <class T, int Rows, int Words, int Threads>
+__device__ inline void loadTile(uint32_t* tile, const WorkView& w, int wx, int wy) {
+  loadTile<T, Rows, Words, Threads>(tile, w, wx, wy, int(threadIdx.x));
 }
 
 }  // namespace opix::OPIX_CUDA_NS

@@ -15,6 +15,7 @@
 #include "DeviceSurfaceBuffer.h"
 #include "FilterSupport.h"
 #include "TransferSupport.h"
+#include "device/LaunchCount.h"
 #include "lut/ImageFilterLut.h"
 
 namespace opix::test {
@@ -84,6 +85,62 @@ TEST_F(CudaDrivers, DemosaicEveryAlgorithmPatternDepthAndSize) {
     compareDebayer(OPIX_DFPD, f, kMaxW, kMaxH, sizes);
     if (f != OPIX_I8) compareDebayer(OPIX_L7, f, kMaxW, kMaxH, sizes);
   }
+}
+
+// The CUDA drivers read the source itself where there are no pre-operations:
+// a source of a wider pitch, whose padding bytes hold noise, demosaics on
+// both drivers to the bytes of the same mosaic in a tight source, and the
+// rows below the current height hold noise too. Widths end inside a word,
+// sizes past a tile.
+TEST_F(CudaDrivers, DemosaicReadsOnlyTheSourcesPixels) {
+  constexpr uint32_t kExtra = 12, kRows = 72;  // bytes of padding a row; rows of the source
+  for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16})
+    for (opixDebayerType_t t : {OPIX_HQLI, OPIX_DFPD, OPIX_MG, OPIX_L7})
+      for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{66, 35}, {130, 19}, {258, 71}}) {
+        if (t == OPIX_L7 && f == OPIX_I8) continue;
+        const opixBayerPattern_t p = kPatterns[(w + h) % 4];
+        SCOPED_TRACE(name(t, f, p, w, h));
+        const Mosaic m = randomMosaic(w, h, f, w * h);
+        DebayerRun tight(t, w, kRows, f);
+        ASSERT_EQ(tight.status, OPIX_OK);
+        device::setCudaDriversOnCpu(false);
+        ASSERT_EQ(tight.run(m, p), OPIX_OK);
+
+        ExternalSurface padded(w, kRows, f, kExtra);
+        padded.buffer->height = h;
+        const uint32_t pitch = padded.buffer->pitch, bytes = f == OPIX_I8 ? 1 : 2;
+        std::vector<uint8_t> source = randomBytes(size_t(pitch) * kRows, 7);
+        for (uint32_t y = 0; y < h; ++y)
+          for (uint32_t x = 0; x < w; ++x) {
+            const int v = m.at(int(x), int(y));
+            std::memcpy(&source[size_t(y) * pitch + bytes * x], &v, bytes);
+          }
+        padded.block.upload(source);
+        opixDebayerHandle_t debayer = nullptr;
+        opixDeviceSurfaceBufferHandle_t out = nullptr;
+        ASSERT_EQ(opixDebayerCreate(&debayer, t, w, kRows, padded.buffer.get(), &out), OPIX_OK);
+        // The whole destination, its guard bytes included, as the tight run reads it.
+        const size_t outBytes = opixImageSize(out->surfaceFormat, out->maxWidth, out->maxHeight);
+        ASSERT_EQ(outBytes, tight.raw.size());
+        uint64_t launches[2] = {};
+        for (bool cuda : {false, true}) {
+          device::setCudaDriversOnCpu(cuda);
+          std::vector<uint8_t> got(outBytes, DebayerRun::kGuard);
+          ASSERT_EQ(device::memcpy(deviceAddress(*out), got.data(), outBytes, device::CopyKind::HostToDevice),
+                    device::kSuccess);
+          const uint64_t before = device::launchesOnThisThread();
+          ASSERT_EQ(opixDebayerTransform(debayer, p, w, h), OPIX_OK);
+          launches[cuda] = device::launchesOnThisThread() - before;
+          ASSERT_EQ(device::streamSynchronize(), device::kSuccess);
+          ASSERT_EQ(device::memcpy(got.data(), deviceAddress(*out), outBytes, device::CopyKind::DeviceToHost),
+                    device::kSuccess);
+          EXPECT_TRUE(std::equal(got.begin(), got.end(), tight.raw.begin())) << (cuda ? "CUDA" : "host") << " drivers";
+        }
+        // Neither driver copies the source into a work image first: the CUDA
+        // drivers launch only their passes (16-bit DFPD has one more).
+        EXPECT_EQ(launches[1], launches[0] + (t == OPIX_DFPD && f != OPIX_I8 ? 1 : 0));
+        EXPECT_EQ(opixDebayerDestroy(debayer), OPIX_OK);
+      }
 }
 
 // MG keeps its intermediate results in buffers from frame to frame: each

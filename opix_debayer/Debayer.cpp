@@ -141,45 +141,16 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
                 copy.cy};
   const SurfaceView src = surfaceView(*source_);
   if (!src.plane[0]) OPIX_THROW(OPIX_INTERNAL_ERROR);
+  // The drivers read the work image's samples from the source, its margins
+  // through the mirror, correcting them where there are pre-operations: the
+  // host drivers as they assemble each row, the CUDA drivers as their blocks
+  // load their tiles. The image is not copied and no apron is filled.
   const bool corrected = withPreOperations_ && pre_.any();
-  if (!cudaDrivers() || !corrected) {
-    // The drivers read the work image's samples from the source, its
-    // margins through the mirror: the host drivers as they assemble each
-    // row, correcting its samples where there are pre-operations, the CUDA
-    // drivers as their blocks load their tiles. The image is not copied and
-    // no apron is filled.
-    work.source = src.plane[0];
-    work.sourcePitch = src.pitch;
-    work.pre = corrected ? &pre_ : nullptr;
-  } else {
-    const PreCopyArgs a{pre_,
-                        src.plane[0],
-                        src.pitch,
-                        work.base,
-                        work.pitch,
-                        static_cast<int>(work.width),
-                        static_cast<int>(work.height),
-                        kApron + copy.cx,
-                        kApron + copy.cy,
-                        static_cast<int>(width),
-                        static_cast<int>(height),
-                        static_cast<int>(bytesPerSample(sourceFormat_))};
-    copyWithPreOperations(a);
-  }
+  work.source = src.plane[0];
+  work.sourcePitch = src.pitch;
+  work.pre = corrected ? &pre_ : nullptr;
+  if (corrected) work.corrections = pre_;
   Launch(pattern, work, surfaceView(*destination_));
-}
-
-// The host drivers make the same rows as they read the source (HostRows.h),
-// so these passes have CUDA drivers only.
-void copyWithPreOperations(const PreCopyArgs& a) {
-  if (!a.src || !a.work || !cudaDrivers()) OPIX_THROW(OPIX_INTERNAL_ERROR);
-  // SetPreOperations refuses a black shift for 8-bit sources, so the CUDA
-  // driver has no 8-bit kernel with one.
-  if (a.sampleBytes == 1 && a.pre.blackShift) OPIX_THROW(OPIX_INTERNAL_ERROR);
-  // Without steps the drivers read the source itself.
-  if (!preSteps(a.pre)) OPIX_THROW(OPIX_INTERNAL_ERROR);
-  OPIX_CUDA_DRIVER(launchPreCopyCuda(a));
-  launchCheck("MemCopyWithPreOperations");
 }
 
 namespace {
@@ -229,11 +200,6 @@ OPIX_HOST_FMA_CLONES __attribute__((flatten)) void correctRow16(const PreOperati
   correctRow(p, s, d, y, x0, n);
 }
 
-template <int Steps>
-uint32_t correctSampleOf(const PreOperations& p, uint32_t v, int x, int y) {
-  return preOperationSample<Steps>(p, preRowSites(p, y), v, x, y);
-}
-
 }  // namespace
 
 void correctPreRow(const PreOperations& p, const uint8_t* s, uint8_t* d, int y, int x0, int n) {
@@ -244,16 +210,7 @@ void correctPreRow(const PreOperations& p, const uint16_t* s, uint16_t* d, int y
 }
 
 uint32_t correctPreSample(const PreOperations& p, uint32_t v, int x, int y) {
-  switch (preSteps(p)) {
-    case 0: return v;
-    case kPreSam: return correctSampleOf<kPreSam>(p, v, x, y);
-    case kPreBlack: return correctSampleOf<kPreBlack>(p, v, x, y);
-    case kPreSam | kPreBlack: return correctSampleOf<kPreSam | kPreBlack>(p, v, x, y);
-    case kPreBalance: return correctSampleOf<kPreBalance>(p, v, x, y);
-    case kPreSam | kPreBalance: return correctSampleOf<kPreSam | kPreBalance>(p, v, x, y);
-    case kPreBlack | kPreBalance: return correctSampleOf<kPreBlack | kPreBalance>(p, v, x, y);
-    default: return correctSampleOf<kPreSam | kPreBlack | kPreBalance>(p, v, x, y);
-  }
+  return preOperationSample(p, preRowSites(p, y), v, x, y);
 }
 
 template class Debayer<OPIX_DFPD>;

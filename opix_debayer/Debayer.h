@@ -72,21 +72,13 @@ class Debayer : public IDebayer, public AttachableComponent, public IPreOperatio
   uint64_t workSize_ = 0;
   uint64_t workOffset_ = 0;
   SurfaceBufferPtr destination_;
-  // Pre-operations: once set (and with steps), the CUDA drivers' copy into
-  // the work image applies them and fills the margins in the same pass.
+  // Pre-operations: once set (and with steps), the drivers apply them as
+  // they read the source.
   bool withPreOperations_ = false;
   PreOperations pre_;
   bool roomForFactor_ = false, roomForShift_ = false, roomForWideShift_ = false;
   TypedArray<float> factor_;
   TypedArray<uint8_t> shift_;
 };
-
-// The CUDA drivers' pass that makes the corrected work image (without
-// pre-operations they read the source, and the host drivers assemble its
-// rows from the source themselves).
-// The copy of a source into a work image with pre-operations and mirrored
-// margins, in one pass, then the launch check.
-void copyWithPreOperations(const PreCopyArgs& a);
-OPIX_CUDA_DRIVERS(void launchPreCopyCuda(const PreCopyArgs& a);)
 
 }  // namespace opix

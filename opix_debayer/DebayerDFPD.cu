@@ -130,15 +130,17 @@ using Tile8 = DFPDTile<uint8_t, 4 * kWords8, kPlaneStride8, kPlaneRow8>;
 // [c0 - 4, c0 + 134), gradients [c0 - 4, c0 + 132), rows [2, 26) (vertical
 // ones [2, 24)); decisions and final green [c0 - 2, c0 + 130), rows [4, 24);
 // colours of the greens [c0 - 1, c0 + 129), rows [5, 23); then the pixels.
-// kernel-report MenonKernel8: block 256, 8 px per thread, reads 1 B/px, writes 3 B/px; budget 40 regs, 295 SASS/px
-__global__ void __launch_bounds__(kThreads, 4) MenonKernel8(WorkView w, SurfaceView d, int sx, int sy) {
+// Eight blocks an SM: 32 registers a thread.
+// kernel-report MenonKernel8: block 256, 8 px per thread, reads 1 B/px, writes 3 B/px; budget 32 regs, 305 SASS/px
+template <bool Corrected>
+__global__ void __launch_bounds__(kThreads, 8) MenonKernel8(WorkView w, SurfaceView d, int sx, int sy) {
   __shared__ uint32_t tile[kRows8 * kWords8];
   __shared__ uint8_t planes[4][kPlaneRows8 * kPlaneStride8];
   const int x0 = blockIdx.x * kTw8, y0 = blockIdx.y * kTh8;
   const int width = int(d.width), height = int(d.height);
   const bool checked = x0 + kTw8 > width || y0 + kTh8 > height;
   // Phased column X lies at work column apron + cx - sx + X (cx = sx for 8 bits).
-  loadTile<uint8_t, kRows8, kWords8, kThreads>(tile, w, x0 / 4, y0 + sy);
+  loadTile<uint8_t, Corrected, kRows8, kWords8, kThreads>(tile, w, x0 / 4, y0 + sy);
   __syncthreads();
 
   // Tile sample (0, 0) is phased (x0 - apron - cx + sx, y0 + sy - apron).
@@ -191,14 +193,14 @@ constexpr int kWords1 = (kTw16 + 8) / 2 + 1, kRows1 = kTh16 + 8;
 constexpr int kPlaneStride1 = 36, kPlaneRow1 = 2, kPlaneRows1 = kTh16 + 4;
 using Tile16a = DFPDTile<uint16_t, 2 * kWords1, kPlaneStride1, kPlaneRow1>;
 
-// kernel-report MenonGpuGrGbKernel16: block 256, 8 px per thread, reads 2 B/px, writes 1.5 B/px; budget 48 regs, 165 SASS/px
-template <int Hi>
+// kernel-report MenonGpuGrGbKernel16: block 256, 8 px per thread, reads 2 B/px, writes 1.5 B/px; budget 48 regs, 180 SASS/px
+template <int Hi, bool Corrected>
 __global__ void __launch_bounds__(kThreads, 4)
     MenonGpuGrGbKernel16(WorkView w, DFPDPlanes planes, int sx, int needW, int needH) {
   __shared__ uint32_t tile[kRows1 * kWords1];
   __shared__ uint16_t estimates[4][kPlaneRows1 * kPlaneStride1];
   const int c0 = blockIdx.x * kTw16, r0 = blockIdx.y * kTh16;  // work column and row of the input tile
-  loadTile<uint16_t, kRows1, kWords1, kThreads>(tile, w, c0 / 2, r0);
+  loadTile<uint16_t, Corrected, kRows1, kWords1, kThreads>(tile, w, c0 / 2, r0);
   __syncthreads();
 
   // Tile sample (0, 0) is phased (c0 - 6 - cx + sx, r0 - 6), c0 and r0 even.
@@ -229,8 +231,8 @@ constexpr int kPlaneStride2 = kWords2;
 using Tile16b = DFPDTile<uint16_t, 2 * kWords2, kPlaneStride2, 0>;
 
 // Eight blocks an SM: 32 registers a thread.
-// kernel-report MenonGpuRgbKernel16: block 256, 8 px per thread, reads 3.5 B/px, writes 6 B/px; budget 32 regs, 215 SASS/px
-template <int Hi>
+// kernel-report MenonGpuRgbKernel16: block 256, 8 px per thread, reads 3.5 B/px, writes 6 B/px; budget 32 regs, 220 SASS/px
+template <int Hi, bool Corrected>
 __global__ void __launch_bounds__(kThreads, 8)
     MenonGpuRgbKernel16(WorkView w, DFPDPlanes planes, SurfaceView d, int sx, int sy) {
   __shared__ uint32_t tile[kRows2 * kWords2];
@@ -242,7 +244,7 @@ __global__ void __launch_bounds__(kThreads, 8)
   // Output column x lies at work column apron + cx + x, row y at apron + sy + y.
   const int c0 = x0 + w.apron - 2, r0 = y0 + sy + w.apron - 2;
   const bool checked = x0 + kTw16 > width || y0 + kTh16 > height;
-  loadTile<uint16_t, kRows2, kWords2, kThreads>(tile, w, c0 / 2, r0);
+  loadTile<uint16_t, Corrected, kRows2, kWords2, kThreads>(tile, w, c0 / 2, r0);
   // Tile sample (0, 0) is phased (x0 - cx + sx - 2, y0 + sy - 2).
   const Tile16b t{reinterpret_cast<const uint16_t*>(tile), (w.cx + sx + sy) & 1};
   eachPosition<kWords2, kRows2, false>(0, 0, t.par, [&](int tx, int ty) {
@@ -272,16 +274,16 @@ __global__ void __launch_bounds__(kThreads, 8)
   }
 }
 
-template <int Hi>
+template <int Hi, bool Corrected>
 void launch16(const WorkView& work, const DFPDPlanes& planes, const SurfaceView& d, int sx, int sy) {
   const int w = int(d.width), h = int(d.height);
   // Sites needed by pass 2: work columns [4, w + 8) and rows [4 + sy, h + sy + 8).
   const int needW = (w + 5) / 2, needH = (h + sy + 5) / 2;
   const dim3 grid1(ceilDiv(w + 8, kTw16), ceilDiv(h + 9, kTh16), 1);
-  launchKernel(MenonGpuGrGbKernel16<Hi>, grid1, kThreads, work, planes, sx, needW, needH);
+  launchKernel(MenonGpuGrGbKernel16<Hi, Corrected>, grid1, kThreads, work, planes, sx, needW, needH);
   launchCheck("GPUMenonDebayer 1");
   const dim3 grid2(ceilDiv(w, kTw16), ceilDiv(h + 1, kTh16), 1);
-  launchKernel(MenonGpuRgbKernel16<Hi>, grid2, kThreads, work, planes, d, sx, sy);
+  launchKernel(MenonGpuRgbKernel16<Hi, Corrected>, grid2, kThreads, work, planes, d, sx, sy);
   launchCheck("GPUMenonDebayer 2");
 }
 
@@ -289,14 +291,18 @@ void launch16(const WorkView& work, const DFPDPlanes& planes, const SurfaceView&
 
 void launchDFPD8Cuda(const WorkView& work, const SurfaceView& d, int sx, int sy) {
   const dim3 grid(ceilDiv(work.width - 2 * kApron, kTw8), ceilDiv(work.height - 2 * kApron, kTh8), 1);
-  launchKernel(MenonKernel8, grid, kThreads, work, d, sx, sy);
+  if (work.corrections.any())
+    launchKernel(MenonKernel8<true>, grid, kThreads, work, d, sx, sy);
+  else
+    launchKernel(MenonKernel8<false>, grid, kThreads, work, d, sx, sy);
 }
 
 void launchDFPD16Cuda(const WorkView& work, const DFPDPlanes& planes, const SurfaceView& d, int sx, int sy) {
+  const bool corrected = work.corrections.any();
   if (work.format == OPIX_I12)
-    launch16<4095>(work, planes, d, sx, sy);
+    corrected ? launch16<4095, true>(work, planes, d, sx, sy) : launch16<4095, false>(work, planes, d, sx, sy);
   else
-    launch16<65535>(work, planes, d, sx, sy);
+    corrected ? launch16<65535, true>(work, planes, d, sx, sy) : launch16<65535, false>(work, planes, d, sx, sy);
 }
 
 }  // namespace opix::OPIX_CUDA_NS

@@ -37,7 +37,7 @@ struct WordWindow {
   }
 };
 
-template <class T, int Sx, int Sy>
+template <class T, int Sx, int Sy, bool Corrected>
 __device__ void hqliTile(const WorkView& w, const SurfaceView& d, int hi) {
   constexpr int kPerWord = 4 / int(sizeof(T));
   constexpr int kWords = (kTileW<T> + 5 + kPerWord - 1) / kPerWord;  // tile + apron + one sample of shift
@@ -45,7 +45,7 @@ __device__ void hqliTile(const WorkView& w, const SurfaceView& d, int hi) {
   constexpr int kWarpRows = kPixelsPerThread / kStorePixels<T>;
   __shared__ uint32_t tile[kRows * kWords];
   const int x0 = blockIdx.x * kTileW<T>, y0 = blockIdx.y * kTileH<T>;
-  loadTile<T>(tile, kRows, kWords, w, x0 / kPerWord, y0 + Sy);
+  loadTile<T, Corrected>(tile, kRows, kWords, w, x0 / kPerWord, y0 + Sy);
   __syncthreads();
 
   // Tile sample (0, 0) is at phased (x0 - 2, y0 + Sy - 2); the thread's
@@ -68,17 +68,18 @@ __device__ void hqliTile(const WorkView& w, const SurfaceView& d, int hi) {
 }
 
 // The pattern's shift is a template argument: the phase of every pixel of a
-// thread is then known at compile time.
-// kernel-report MalvarKernel: block 128, 8 px per thread, reads 1 B/px, writes 3 B/px; budget 40 regs, 105 SASS/px
-template <int Sx, int Sy>
+// thread is then known at compile time. Corrected: the pre-operations are
+// applied as the tile loads.
+// kernel-report MalvarKernel: block 128, 8 px per thread, reads 1 B/px, writes 3 B/px; budget 40 regs, 115 SASS/px
+template <int Sx, int Sy, bool Corrected>
 __global__ void MalvarKernel(WorkView w, SurfaceView d) {
-  hqliTile<uint8_t, Sx, Sy>(w, d, 255);
+  hqliTile<uint8_t, Sx, Sy, Corrected>(w, d, 255);
 }
 
-// kernel-report MalvarKernel16: block 128, 8 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 105 SASS/px
-template <int Sx, int Sy>
+// kernel-report MalvarKernel16: block 128, 8 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 100 SASS/px
+template <int Sx, int Sy, bool Corrected>
 __global__ void MalvarKernel16(WorkView w, SurfaceView d, int hi) {
-  hqliTile<uint16_t, Sx, Sy>(w, d, hi);
+  hqliTile<uint16_t, Sx, Sy, Corrected>(w, d, hi);
 }
 
 template <class T>
@@ -86,12 +87,17 @@ dim3 gridOf(const SurfaceView& d) {
   return dim3(ceilDiv(d.width, kTileW<T>), ceilDiv(d.height, kTileH<T>), 1);
 }
 
+template <int Sx, int Sy, bool Corrected>
+void launchCorrected(const WorkView& work, const SurfaceView& d) {
+  if (work.format == OPIX_I8)
+    launchKernel(MalvarKernel<Sx, Sy, Corrected>, gridOf<uint8_t>(d), kThreads, work, d);
+  else
+    launchKernel(MalvarKernel16<Sx, Sy, Corrected>, gridOf<uint16_t>(d), kThreads, work, d, maxEstimate(work.format));
+}
+
 template <int Sx, int Sy>
 void launchShifted(const WorkView& work, const SurfaceView& d) {
-  if (work.format == OPIX_I8)
-    launchKernel(MalvarKernel<Sx, Sy>, gridOf<uint8_t>(d), kThreads, work, d);
-  else
-    launchKernel(MalvarKernel16<Sx, Sy>, gridOf<uint16_t>(d), kThreads, work, d, maxEstimate(work.format));
+  work.corrections.any() ? launchCorrected<Sx, Sy, true>(work, d) : launchCorrected<Sx, Sy, false>(work, d);
 }
 
 }  // namespace

@@ -15,10 +15,11 @@ constexpr int kWords = (kTileW + 2 * kApron) / 2;  // 35
 constexpr int kRows = kTileH + 2 * kApron;         // 22
 
 // kernel-report L7Kernel16: block 128, 2 px per loop pass, reads 2 B/px, writes 6 B/px; budget 48 regs, 360 SASS/px
+template <bool Corrected>
 __global__ void L7Kernel16(WorkView w, SurfaceView d, int pattern, int hi) {
   __shared__ uint32_t tile[kRows * kWords];
   const int x0 = blockIdx.x * kTileW, y0 = blockIdx.y * kTileH;
-  loadTile<uint16_t>(tile, kRows, kWords, w, x0 / 2, y0);  // work (0, 0) is image (-3, -3)
+  loadTile<uint16_t, Corrected>(tile, kRows, kWords, w, x0 / 2, y0);  // work (0, 0) is image (-3, -3)
   __syncthreads();
 
   const SharedTile<uint16_t> s{reinterpret_cast<const uint16_t*>(tile), 2 * kWords, x0 - kApron, y0 - kApron};
@@ -37,7 +38,10 @@ __global__ void L7Kernel16(WorkView w, SurfaceView d, int pattern, int hi) {
 void launchL7Cuda(const WorkView& work, const SurfaceView& d, int pattern) {
   const dim3 block(32, 4, 1);
   const dim3 grid(ceilDiv(d.width, kTileW), ceilDiv(d.height, kTileH), 1);
-  launchKernel(L7Kernel16, grid, block, work, d, pattern, maxEstimate(work.format));
+  if (work.corrections.any())
+    launchKernel(L7Kernel16<true>, grid, block, work, d, pattern, maxEstimate(work.format));
+  else
+    launchKernel(L7Kernel16<false>, grid, block, work, d, pattern, maxEstimate(work.format));
 }
 
 }  // namespace opix::OPIX_CUDA_NS

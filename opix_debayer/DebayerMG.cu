@@ -68,14 +68,14 @@ struct Pass1Shared {
 // The column of the first site (0 or 1) of image row y.
 __device__ int siteParity(int pattern, int y) { return mgIsGreen(pattern, 0, y) ? 1 : 0; }
 
-template <class T, int Rows>
+template <class T, int Rows, bool Corrected>
 __device__ void pass1Block(Pass1Shared<T, Rows>& sh, const WorkView& w, const MgBuffers& b, const MgConstants& c,
                            int pattern, int width, int height) {
   using Sh = Pass1Shared<T, Rows>;
   constexpr int spw = 4 / int(sizeof(T)), words = Sh::kRawW / spw, gw = Sh::kGradW, sw = Sh::kSiteW;
   const int X0 = kTileW * int(blockIdx.x), Y0 = Rows * int(blockIdx.y);
   const int wx = X0 / spw, wy = Y0 - 9 + w.apron + w.cy;
-  loadTile<T, Sh::kRawH, words, kThreads>(sh.raw, w, wx, wy, threadIndex());
+  loadTile<T, Corrected, Sh::kRawH, words, kThreads>(sh.raw, w, wx, wy, threadIndex());
   __syncthreads();
 
   const SharedTile<T> s{reinterpret_cast<const T*>(sh.raw), Sh::kRawW, X0 - w.apron - w.cx, Y0 - 9};
@@ -128,20 +128,24 @@ __device__ void pass1Block(Pass1Shared<T, Rows>& sh, const WorkView& w, const Mg
 // Per thread 4 (2) positions: samples in, the weights at the greens and the
 // green at the sites out (8 bytes at each green, 4 at each site). The rounds
 // are unrolled, so the kernel's instructions are those of a thread.
-// kernel-report MGKernel1e<unsigned char>: block 256, 4 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 555 SASS/px
-// kernel-report MGKernel1e<unsigned short>: block 256, 4 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 555 SASS/px
-// kernel-report MGKernel1<unsigned char>: block 256, 2 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 760 SASS/px
-// kernel-report MGKernel1<unsigned short>: block 256, 2 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 760 SASS/px
-template <class T>
+// kernel-report MGKernel1e<unsigned char, false>: block 256, 4 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 630 SASS/px
+// kernel-report MGKernel1e<unsigned char, true>: block 256, 4 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 630 SASS/px
+// kernel-report MGKernel1e<unsigned short, false>: block 256, 4 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 630 SASS/px
+// kernel-report MGKernel1e<unsigned short, true>: block 256, 4 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 630 SASS/px
+// kernel-report MGKernel1<unsigned char, false>: block 256, 2 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 930 SASS/px
+// kernel-report MGKernel1<unsigned char, true>: block 256, 2 px per thread, reads 1 B/px, writes 6 B/px; budget 40 regs, 930 SASS/px
+// kernel-report MGKernel1<unsigned short, false>: block 256, 2 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 930 SASS/px
+// kernel-report MGKernel1<unsigned short, true>: block 256, 2 px per thread, reads 2 B/px, writes 6 B/px; budget 40 regs, 930 SASS/px
+template <class T, bool Corrected>
 __global__ void MGKernel1e(WorkView w, MgBuffers b, MgConstants c, int pattern, int width, int height) {
   __shared__ Pass1Shared<T, 16> sh;
-  pass1Block<T, 16>(sh, w, b, c, pattern, width, height);
+  pass1Block<T, 16, Corrected>(sh, w, b, c, pattern, width, height);
 }
 
-template <class T>
+template <class T, bool Corrected>
 __global__ void MGKernel1(WorkView w, MgBuffers b, MgConstants c, int pattern, int width, int height) {
   __shared__ Pass1Shared<T, 8> sh;
-  pass1Block<T, 8>(sh, w, b, c, pattern, width, height);
+  pass1Block<T, 8, Corrected>(sh, w, b, c, pattern, width, height);
 }
 
 // Pass 2 tiles: pixels [x0, x0 + 64) x [y0, y0 + 32); samples of
@@ -152,9 +156,11 @@ constexpr int kPlaneW = kTileW + 8, kPlaneH = kTileH + 8;
 constexpr int kOppW = kTileW + 2, kOppH = kTileH + 2;
 
 // Whole kernel per thread: its loops count once.
-// kernel-report MGKernel2<unsigned char>: block 256, 4 px per thread, reads 7 B/px, writes 3 B/px; budget 56 regs, 480 SASS/px
-// kernel-report MGKernel2<unsigned short>: block 256, 2 px per thread, reads 8 B/px, writes 6 B/px; budget 48 regs, 660 SASS/px
-template <class T>
+// kernel-report MGKernel2<unsigned char, false>: block 256, 4 px per thread, reads 7 B/px, writes 3 B/px; budget 56 regs, 480 SASS/px
+// kernel-report MGKernel2<unsigned char, true>: block 256, 4 px per thread, reads 7 B/px, writes 3 B/px; budget 56 regs, 480 SASS/px
+// kernel-report MGKernel2<unsigned short, false>: block 256, 2 px per thread, reads 8 B/px, writes 6 B/px; budget 48 regs, 660 SASS/px
+// kernel-report MGKernel2<unsigned short, true>: block 256, 2 px per thread, reads 8 B/px, writes 6 B/px; budget 48 regs, 660 SASS/px
+template <class T, bool Corrected>
 __global__ void MGKernel2(WorkView w, MgBuffers b, SurfaceView d, int pattern, int hi) {
   __shared__ uint32_t raw[kRaw2Rows * kRaw2Samples / 2];
   __shared__ float gPlane[kPlaneW * kPlaneH], sPlane[kPlaneW * kPlaneH], oppPlane[kOppW * kOppH];
@@ -163,7 +169,7 @@ __global__ void MGKernel2(WorkView w, MgBuffers b, SurfaceView d, int pattern, i
   const int x0 = kTileW * int(blockIdx.x), y0 = kTileH * int(blockIdx.y);
   const int wx = (x0 - 4 + w.apron) / spw, wy = y0 - 4 + w.apron + w.cy;
   constexpr int words = kRaw2Samples / spw;
-  loadTile<T>(raw, kRaw2Rows, words, w, wx, wy);
+  loadTile<T, Corrected>(raw, kRaw2Rows, words, w, wx, wy);
   __syncthreads();
 
   const SharedTile<T> s{reinterpret_cast<const T*>(raw), kRaw2Samples, wx * spw - w.apron - w.cx, wy - w.apron - w.cy};
@@ -203,34 +209,43 @@ __global__ void MGKernel2(WorkView w, MgBuffers b, SurfaceView d, int pattern, i
   }
 }
 
-template <class T>
+template <class T, bool Corrected>
 void pass1(const WorkView& work, const MgBuffers& b, int pattern, uint32_t width, uint32_t height, bool largeShared) {
   const MgConstants c = mgConstants(maxEstimate(work.format));
   const dim3 block(32, 8, 1);
   const int w = int(width), h = int(height);
   if (largeShared)
-    launchKernel(MGKernel1e<T>, dim3(ceilDiv(width, kTileW), ceilDiv(height, 16), 1), block, work, b, c, pattern, w, h);
+    launchKernel(MGKernel1e<T, Corrected>, dim3(ceilDiv(width, kTileW), ceilDiv(height, 16), 1), block, work, b, c,
+                 pattern, w, h);
   else
-    launchKernel(MGKernel1<T>, dim3(ceilDiv(width, kTileW), ceilDiv(height, 8), 1), block, work, b, c, pattern, w, h);
+    launchKernel(MGKernel1<T, Corrected>, dim3(ceilDiv(width, kTileW), ceilDiv(height, 8), 1), block, work, b, c,
+                 pattern, w, h);
 }
 
 }  // namespace
 
 void launchMGCudaPass1(const WorkView& work, const MgBuffers& b, int pattern, uint32_t width, uint32_t height,
                        bool largeShared) {
+  const bool corrected = work.corrections.any();
   if (work.format == OPIX_I8)
-    pass1<uint8_t>(work, b, pattern, width, height, largeShared);
+    corrected ? pass1<uint8_t, true>(work, b, pattern, width, height, largeShared)
+              : pass1<uint8_t, false>(work, b, pattern, width, height, largeShared);
   else
-    pass1<uint16_t>(work, b, pattern, width, height, largeShared);
+    corrected ? pass1<uint16_t, true>(work, b, pattern, width, height, largeShared)
+              : pass1<uint16_t, false>(work, b, pattern, width, height, largeShared);
 }
 
 void launchMGCudaPass2(const WorkView& work, const MgBuffers& b, const SurfaceView& d, int pattern) {
   const dim3 block(32, 8, 1);
   const dim3 grid(ceilDiv(d.width, kTileW), ceilDiv(d.height, kTileH), 1);
+  const int hi = maxEstimate(work.format);
+  const bool corrected = work.corrections.any();
   if (work.format == OPIX_I8)
-    launchKernel(MGKernel2<uint8_t>, grid, block, work, b, d, pattern, maxEstimate(work.format));
+    corrected ? launchKernel(MGKernel2<uint8_t, true>, grid, block, work, b, d, pattern, hi)
+              : launchKernel(MGKernel2<uint8_t, false>, grid, block, work, b, d, pattern, hi);
   else
-    launchKernel(MGKernel2<uint16_t>, grid, block, work, b, d, pattern, maxEstimate(work.format));
+    corrected ? launchKernel(MGKernel2<uint16_t, true>, grid, block, work, b, d, pattern, hi)
+              : launchKernel(MGKernel2<uint16_t, false>, grid, block, work, b, d, pattern, hi);
 }
 
 }  // namespace opix::OPIX_CUDA_NS

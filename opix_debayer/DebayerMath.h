@@ -5,6 +5,7 @@
 
 #include "BayerTraits.h"
 #include "Hd.h"
+#include "PreOperationsMath.h"
 #include "opix.h"
 
 namespace opix {
@@ -22,10 +23,10 @@ constexpr int maxEstimate(opixSurfaceFormat_t source) {
   return source == OPIX_I8 ? 255 : source == OPIX_I12 ? 4095 : 65535;
 }
 
-struct PreOperations;
-
-// The padded work image a debayer reads: the image at (originX, originY),
-// mirrored margins around it.
+// The padded work image a debayer's drivers address: the image at column
+// A + cx and row A + cy, mirrored margins around it. Its samples are read
+// from the source; the work buffer (base, pitch) is reserved but not
+// written.
 struct WorkView {
   opixSurfaceFormat_t format;  // of the samples: I8, I12 or I16
   unsigned char* base;
@@ -35,16 +36,17 @@ struct WorkView {
   uint32_t imageWidth;
   uint32_t imageHeight;
   int apron;
-  int cx, cy;  // part of the pattern shift applied by the copy
-  // The source the drivers read the work image's samples from. On the host
-  // backend no work image is made: a driver assembles each row the work
-  // image would hold from the source (HostRows.h, WorkRowReader), its
-  // samples corrected by the pre-operations where `pre` is set. The CUDA
-  // drivers' tiles read it (WorkTile.cuh); it is null where the copy made a
-  // corrected work image for them, and `pre` is then null too.
+  int cx, cy;  // part of the pattern shift that the work image's layout applies
+  // The source the drivers read the work image's samples from: no work
+  // image is made. A host driver assembles each row the work image would
+  // hold from it (HostRows.h, WorkRowReader), its samples corrected by the
+  // pre-operations where `pre` is set; a CUDA driver's blocks load their
+  // tiles from it (WorkTile.cuh), correcting the samples by `corrections`
+  // where it has steps (the same record, by value for the kernels).
   const unsigned char* source = nullptr;
   uint32_t sourcePitch = 0;
   const PreOperations* pre = nullptr;
+  PreOperations corrections{};
 };
 
 }  // namespace opix

@@ -87,60 +87,69 @@ TEST_F(CudaDrivers, DemosaicEveryAlgorithmPatternDepthAndSize) {
   }
 }
 
-// The CUDA drivers read the source itself where there are no pre-operations:
-// a source of a wider pitch, whose padding bytes hold noise, demosaics on
-// both drivers to the bytes of the same mosaic in a tight source, and the
-// rows below the current height hold noise too. Widths end inside a word,
-// sizes past a tile.
+// Both drivers read the source itself, correcting its samples as they read
+// them where there are pre-operations (here a white balance): a source of a
+// wider pitch, whose padding bytes and rows below the current height hold
+// noise, demosaics on both drivers to the bytes of the same mosaic in a
+// tight source. Widths end inside a word, sizes past a tile.
 TEST_F(CudaDrivers, DemosaicReadsOnlyTheSourcesPixels) {
   constexpr uint32_t kExtra = 12, kRows = 72;  // bytes of padding a row; rows of the source
+  const opixWhiteBalance_t balance{1.7f, 0.93f, 1.06f, 2.4f, OPIX_BAYER_GRBG};
+  opixDebayerPreOperations_t withBalance{};
+  withBalance.whiteBalance = &balance;
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16})
     for (opixDebayerType_t t : {OPIX_HQLI, OPIX_DFPD, OPIX_MG, OPIX_L7})
-      for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{66, 35}, {130, 19}, {258, 71}}) {
-        if (t == OPIX_L7 && f == OPIX_I8) continue;
-        const opixBayerPattern_t p = kPatterns[(w + h) % 4];
-        SCOPED_TRACE(name(t, f, p, w, h));
-        const Mosaic m = randomMosaic(w, h, f, w * h);
-        DebayerRun tight(t, w, kRows, f);
-        ASSERT_EQ(tight.status, OPIX_OK);
-        device::setCudaDriversOnCpu(false);
-        ASSERT_EQ(tight.run(m, p), OPIX_OK);
+      for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{66, 35}, {130, 19}, {258, 71}})
+        for (const opixDebayerPreOperations_t* pre :
+             {static_cast<opixDebayerPreOperations_t*>(nullptr), &withBalance}) {
+          if (t == OPIX_L7 && f == OPIX_I8) continue;
+          const opixBayerPattern_t p = kPatterns[(w + h) % 4];
+          SCOPED_TRACE(name(t, f, p, w, h) + (pre ? " balance" : ""));
+          const Mosaic m = randomMosaic(w, h, f, w * h);
+          DebayerRun tight(t, w, kRows, f, pre);
+          ASSERT_EQ(tight.status, OPIX_OK);
+          device::setCudaDriversOnCpu(false);
+          ASSERT_EQ(tight.run(m, p), OPIX_OK);
 
-        ExternalSurface padded(w, kRows, f, kExtra);
-        padded.buffer->height = h;
-        const uint32_t pitch = padded.buffer->pitch, bytes = f == OPIX_I8 ? 1 : 2;
-        std::vector<uint8_t> source = randomBytes(size_t(pitch) * kRows, 7);
-        for (uint32_t y = 0; y < h; ++y)
-          for (uint32_t x = 0; x < w; ++x) {
-            const int v = m.at(int(x), int(y));
-            std::memcpy(&source[size_t(y) * pitch + bytes * x], &v, bytes);
+          ExternalSurface padded(w, kRows, f, kExtra);
+          padded.buffer->height = h;
+          const uint32_t pitch = padded.buffer->pitch, bytes = f == OPIX_I8 ? 1 : 2;
+          std::vector<uint8_t> source = randomBytes(size_t(pitch) * kRows, 7);
+          for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+              const int v = m.at(int(x), int(y));
+              std::memcpy(&source[size_t(y) * pitch + bytes * x], &v, bytes);
+            }
+          padded.block.upload(source);
+          opixDebayerHandle_t debayer = nullptr;
+          opixDeviceSurfaceBufferHandle_t out = nullptr;
+          ASSERT_EQ(pre ? opixDebayerCreateWithPreOperations(&debayer, t, w, kRows, pre, padded.buffer.get(), &out)
+                        : opixDebayerCreate(&debayer, t, w, kRows, padded.buffer.get(), &out),
+                    OPIX_OK);
+          // The whole destination, its guard bytes included, as the tight run reads it.
+          const size_t outBytes = opixImageSize(out->surfaceFormat, out->maxWidth, out->maxHeight);
+          ASSERT_EQ(outBytes, tight.raw.size());
+          uint64_t launches[2] = {};
+          for (bool cuda : {false, true}) {
+            device::setCudaDriversOnCpu(cuda);
+            std::vector<uint8_t> got(outBytes, DebayerRun::kGuard);
+            ASSERT_EQ(device::memcpy(deviceAddress(*out), got.data(), outBytes, device::CopyKind::HostToDevice),
+                      device::kSuccess);
+            const uint64_t before = device::launchesOnThisThread();
+            ASSERT_EQ(opixDebayerTransform(debayer, p, w, h), OPIX_OK);
+            launches[cuda] = device::launchesOnThisThread() - before;
+            ASSERT_EQ(device::streamSynchronize(), device::kSuccess);
+            ASSERT_EQ(device::memcpy(got.data(), deviceAddress(*out), outBytes, device::CopyKind::DeviceToHost),
+                      device::kSuccess);
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), tight.raw.begin()))
+                << (cuda ? "CUDA" : "host") << " drivers";
           }
-        padded.block.upload(source);
-        opixDebayerHandle_t debayer = nullptr;
-        opixDeviceSurfaceBufferHandle_t out = nullptr;
-        ASSERT_EQ(opixDebayerCreate(&debayer, t, w, kRows, padded.buffer.get(), &out), OPIX_OK);
-        // The whole destination, its guard bytes included, as the tight run reads it.
-        const size_t outBytes = opixImageSize(out->surfaceFormat, out->maxWidth, out->maxHeight);
-        ASSERT_EQ(outBytes, tight.raw.size());
-        uint64_t launches[2] = {};
-        for (bool cuda : {false, true}) {
-          device::setCudaDriversOnCpu(cuda);
-          std::vector<uint8_t> got(outBytes, DebayerRun::kGuard);
-          ASSERT_EQ(device::memcpy(deviceAddress(*out), got.data(), outBytes, device::CopyKind::HostToDevice),
-                    device::kSuccess);
-          const uint64_t before = device::launchesOnThisThread();
-          ASSERT_EQ(opixDebayerTransform(debayer, p, w, h), OPIX_OK);
-          launches[cuda] = device::launchesOnThisThread() - before;
-          ASSERT_EQ(device::streamSynchronize(), device::kSuccess);
-          ASSERT_EQ(device::memcpy(got.data(), deviceAddress(*out), outBytes, device::CopyKind::DeviceToHost),
-                    device::kSuccess);
-          EXPECT_TRUE(std::equal(got.begin(), got.end(), tight.raw.begin())) << (cuda ? "CUDA" : "host") << " drivers";
+          // Neither driver copies the source into a work image first, nor runs
+          // the pre-operations as a pass: the CUDA drivers launch only their
+          // passes (16-bit DFPD has one more).
+          EXPECT_EQ(launches[1], launches[0] + (t == OPIX_DFPD && f != OPIX_I8 ? 1 : 0));
+          EXPECT_EQ(opixDebayerDestroy(debayer), OPIX_OK);
         }
-        // Neither driver copies the source into a work image first: the CUDA
-        // drivers launch only their passes (16-bit DFPD has one more).
-        EXPECT_EQ(launches[1], launches[0] + (t == OPIX_DFPD && f != OPIX_I8 ? 1 : 0));
-        EXPECT_EQ(opixDebayerDestroy(debayer), OPIX_OK);
-      }
 }
 
 // MG keeps its intermediate results in buffers from frame to frame: each
@@ -177,7 +186,7 @@ TEST_F(CudaDrivers, MgEveryPatternDepthAndSize) {
 #if OPIX_WITH_CUDA_CPU
 // The pass-1 kernels of devices with much shared memory and those of the
 // others fill the buffers alike, on random work images; the buffers start
-// alike, so an entry only one kind writes differs too.
+// alike, so an entry only one kind writes differs too. Random sources.
 TEST_F(CudaDrivers, MgPassOneKernelsOfEitherSharedMemorySize) {
   std::mt19937 rng(9);
   for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16})
@@ -185,15 +194,15 @@ TEST_F(CudaDrivers, MgPassOneKernelsOfEitherSharedMemorySize) {
          {std::pair{130u, 70u}, std::pair{58u, 27u}, std::pair{66u, 24u}, std::pair{6u, 5u}, std::pair{2u, 1u}})
       for (opixBayerPattern_t p : kPatterns) {
         SCOPED_TRACE(name(OPIX_MG, f, p, w, h));
-        const uint32_t bps = f == OPIX_I8 ? 1 : 2, workW = w + 25, workH = h + 25;
-        const uint32_t pitch = (workW * bps + 127) / 128 * 128;
-        std::vector<uint32_t> image(size_t(pitch) * workH / 4);
+        const uint32_t pitch = opixRowBytes(f, w);
+        std::vector<uint32_t> image(size_t(pitch) * h / 4);
         for (uint32_t& v : image) v = f == OPIX_I8 ? rng() : rng() & 0xFFFF0FFFu;
-        // 8-bit copies carry the pattern's shift: a work image one column and
-        // row wider.
+        // 8-bit work images carry the pattern's shift: one column and row
+        // wider.
         const int shift = f == OPIX_I8 ? int(p != OPIX_BAYER_RGGB) : 0;
-        const WorkView work{f,    reinterpret_cast<unsigned char*>(image.data()), pitch, workW, workH, w, h, 12, shift,
-                            shift};
+        WorkView work{f, nullptr, 0, w + 24 + shift, h + 24 + shift, w, h, 12, shift, shift};
+        work.source = reinterpret_cast<const unsigned char*>(image.data());
+        work.sourcePitch = pitch;
         const MgGeometry g = mgGeometry(w, h);
         const size_t n = 512 * g.gx1 * g.gy1;
         std::vector<float> floats[2];
@@ -222,8 +231,9 @@ TEST_F(CudaDrivers, DemosaicThinImagesOfTheLargestWidth) {
   }
 }
 
-// The debayer's pre-operations, applied by the CUDA drivers' copy and by each
-// host driver as it assembles its rows (the margins' samples one by one):
+// The debayer's pre-operations, applied by the CUDA drivers as their blocks
+// load their tiles and by each host driver as it assembles its rows (the
+// margins' samples one by one):
 // every set of steps, with and without each SAM matrix, on every
 // algorithm, depth, pattern and awkward size; the steps' patterns differ
 // from the debayer's, and the levels, shifts and gains clamp samples at

@@ -241,8 +241,213 @@ void mapPixels(const S* const (&s)[3], D* const (&d)[3], uint32_t w, const F0& f
   }
 }
 
+// 8-bit samples to 8-bit results through a table of 256 bytes held in four
+// 64-byte registers, where the processor permutes bytes across a whole
+// vector (AVX-512 VBMI): each 64 samples take two two-register permutes and
+// a select by their top bit. The table is the lookup's own results, so the
+// values are those of the sample-by-sample loop, which runs elsewhere.
+struct ByteTable {
+  uint8_t entry[256];
+};
+
+template <class F>
+ByteTable byteTableOf(const F& f) {
+  ByteTable t;
+  for (uint32_t v = 0; v < 256; ++v) t.entry[v] = static_cast<uint8_t>(f(v));
+  return t;
+}
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define OPIX_LUT_BYTE_PERMUTES 1
+#define OPIX_LUT_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+typedef uint8_t Bytes64 __attribute__((vector_size(64)));
+
+bool bytePermutes() {
+  static const bool supported = __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw");
+  return supported;
+}
+
+struct TableVectors {
+  Bytes64 part[4];
+  OPIX_LUT_VBMI explicit TableVectors(const ByteTable& t) { std::memcpy(part, t.entry, sizeof part); }
+  OPIX_LUT_VBMI Bytes64 operator()(Bytes64 v) const {
+    const Bytes64 lo = __builtin_shuffle(part[0], part[1], v), hi = __builtin_shuffle(part[2], part[3], v);
+    return v >= 128 ? hi : lo;
+  }
+};
+
+// n samples through one table.
+OPIX_LUT_VBMI void lookupBytes(const uint8_t* s, uint8_t* d, size_t n, const ByteTable& t) {
+  const TableVectors table(t);
+  size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    Bytes64 v;
+    std::memcpy(&v, s + i, 64);
+    v = table(v);
+    std::memcpy(d + i, &v, 64);
+  }
+  for (; i < n; ++i) d[i] = t.entry[s[i]];
+}
+
+// w interleaved pixels, channel c through table c: in 192 bytes (three
+// vectors) every lane keeps its channel, so each vector's results are picked
+// from the three tables' by constant masks.
+OPIX_LUT_VBMI void lookupPixelBytes(const uint8_t* s, uint8_t* d, size_t w, const ByteTable (&t)[3]) {
+  const TableVectors table[3] = {TableVectors(t[0]), TableVectors(t[1]), TableVectors(t[2])};
+  Bytes64 channel[3];
+  for (int k = 0; k < 3; ++k)
+    for (int i = 0; i < 64; ++i) channel[k][i] = uint8_t((64 * k + i) % 3);
+  const size_t n = 3 * w;
+  size_t i = 0;
+  for (; i + 192 <= n; i += 192)
+    for (int k = 0; k < 3; ++k) {
+      Bytes64 v;
+      std::memcpy(&v, s + i + 64 * k, 64);
+      const Bytes64 r0 = table[0](v), r1 = table[1](v), r2 = table[2](v);
+      v = channel[k] == 0 ? r0 : channel[k] == 1 ? r1 : r2;
+      std::memcpy(d + i + 64 * k, &v, 64);
+    }
+  for (; i < n; ++i) d[i] = t[i % 3].entry[s[i]];
+}
+
+// 8-bit samples to 16-bit results through a table of 256 words in eight
+// 64-byte registers (AVX-512 BW): each 32 samples, widened to words, take
+// four two-register permutes and three selects by their bits 6 and 7.
+struct WordTable {
+  uint16_t entry[256];
+};
+
+template <class F>
+WordTable wordTableOf(const F& f) {
+  WordTable t;
+  for (uint32_t v = 0; v < 256; ++v) t.entry[v] = static_cast<uint16_t>(f(v));
+  return t;
+}
+
+#define OPIX_LUT_BW __attribute__((target("avx512f,avx512bw")))
+typedef uint16_t Words32 __attribute__((vector_size(64)));
+typedef uint8_t Bytes32 __attribute__((vector_size(32)));
+
+bool wordPermutes() {
+  static const bool supported = __builtin_cpu_supports("avx512bw");
+  return supported;
+}
+
+struct WordTableVectors {
+  Words32 part[8];
+  OPIX_LUT_BW explicit WordTableVectors(const WordTable& t) { std::memcpy(part, t.entry, sizeof part); }
+  OPIX_LUT_BW Words32 operator()(const uint8_t* s) const {
+    Bytes32 b;
+    std::memcpy(&b, s, 32);
+    const Words32 v = __builtin_convertvector(b, Words32);
+    const Words32 r0 = __builtin_shuffle(part[0], part[1], v), r1 = __builtin_shuffle(part[2], part[3], v);
+    const Words32 r2 = __builtin_shuffle(part[4], part[5], v), r3 = __builtin_shuffle(part[6], part[7], v);
+    const Words32 lo = (v & 64) != 0 ? r1 : r0, hi = (v & 64) != 0 ? r3 : r2;
+    return (v & 128) != 0 ? hi : lo;
+  }
+};
+
+// n samples, those at even positions through table `even` and those at odd
+// ones through `odd` (the same table but for Bayer rows); s starts at an even
+// position.
+OPIX_LUT_BW void lookupWords(const uint8_t* s, uint16_t* d, size_t n, const WordTable& even, const WordTable& odd) {
+  const WordTableVectors te(even), to(odd);
+  const bool one = std::memcmp(&even, &odd, sizeof even) == 0;
+  Words32 oddLane;
+  for (int i = 0; i < 32; ++i) oddLane[i] = uint16_t(i & 1);
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    Words32 r = te(s + i);
+    if (!one) r = oddLane != 0 ? to(s + i) : r;
+    std::memcpy(d + i, &r, 64);
+  }
+  for (; i < n; ++i) d[i] = (i & 1 ? odd : even).entry[s[i]];
+}
+
+// w RGB8 pixels to three planes, channel c through table c: each run of
+// pixels parted into byte planes in the cache first.
+OPIX_LUT_BW void lookupPixelWords(const uint8_t* s, uint16_t* const (&d)[3], size_t w, const WordTable (&t)[3]) {
+  constexpr size_t kRun = 256;
+  alignas(64) uint8_t planes[3][kRun];
+  for (size_t x0 = 0; x0 < w; x0 += kRun) {
+    const size_t m = w - x0 < kRun ? w - x0 : kRun;
+    const uint8_t* p = s + 3 * x0;
+    for (size_t i = 0; i < m; ++i) {
+      planes[0][i] = p[3 * i];
+      planes[1][i] = p[3 * i + 1];
+      planes[2][i] = p[3 * i + 2];
+    }
+    for (int c = 0; c < 3; ++c) lookupWords(planes[c], d[c] + x0, m, t[c], t[c]);
+  }
+}
+
+// The 8-bit to 16-bit lookups of grey, Bayer and RGB8 images through the
+// permutes, the tables made once for the image; false where the processor
+// lacks them.
+template <class T>
+bool lutWordsByPermutes(const LutArgs& a) {
+  if (!wordPermutes()) return false;
+  const uint32_t w = a.src.width;
+  const bool rgb = a.src.format == OPIX_RGB8;
+  if (a.bayer) {
+    WordTable tables[4];  // by the table index of each cell position
+    for (int k = 0; k < 4; ++k)
+      withLookup<T>(a, lutBayerTable(a.pattern, k & 1, k >> 1), [&](const auto& f) { tables[k] = wordTableOf(f); });
+    host::parallelRows(a.src.height, [&](int64_t y) {
+      const int r = 2 * int(y & 1);
+      lookupWords(rowOf<uint8_t>(a.src.plane[0], a.src.pitch, y), rowOf<uint16_t>(a.dst.plane[0], a.dst.pitch, y), w,
+                  tables[r], tables[r + 1]);
+    });
+    return true;
+  }
+  WordTable tables[3];
+  for (int k = 0; k < 3; ++k)
+    withLookup<T>(a, k < a.tables ? k : 0, [&](const auto& f) { tables[k] = wordTableOf(f); });
+  host::parallelRows(a.src.height, [&](int64_t y) {
+    const uint8_t* s = rowOf<uint8_t>(a.src.plane[0], a.src.pitch, y);
+    if (rgb) {
+      uint16_t* const d[3] = {rowOf<uint16_t>(a.dst.plane[0], a.dst.pitch, y),
+                              rowOf<uint16_t>(a.dst.plane[1], a.dst.pitch, y),
+                              rowOf<uint16_t>(a.dst.plane[2], a.dst.pitch, y)};
+      lookupPixelWords(s, d, w, tables);
+    } else {
+      lookupWords(s, rowOf<uint16_t>(a.dst.plane[0], a.dst.pitch, y), w, tables[0], tables[0]);
+    }
+  });
+  return true;
+}
+
+// The 8-bit to 8-bit lookups of grey and RGB8 images through the permutes,
+// the tables made once for the image; false where the processor lacks them
+// (or for Bayer tables, which the rows below look up).
+template <class T>
+bool lutBytesByPermutes(const LutArgs& a) {
+  if (a.bayer || !bytePermutes()) return false;
+  ByteTable tables[3];
+  for (int k = 0; k < 3; ++k)
+    withLookup<T>(a, k < a.tables ? k : 0, [&](const auto& f) { tables[k] = byteTableOf(f); });
+  const uint32_t w = a.src.width;
+  const bool rgb = a.src.format == OPIX_RGB8;
+  host::parallelRows(a.src.height, [&](int64_t y) {
+    const uint8_t* s = rowOf<uint8_t>(a.src.plane[0], a.src.pitch, y);
+    uint8_t* d = rowOf<uint8_t>(a.dst.plane[0], a.dst.pitch, y);
+    if (rgb && a.tables == 3)
+      lookupPixelBytes(s, d, w, tables);
+    else
+      lookupBytes(s, d, rgb ? 3 * size_t(w) : w, tables[0]);
+  });
+  return true;
+}
+#endif
+
 template <class S, class D, class T>
 void lutRows(const LutArgs& a) {
+#if OPIX_LUT_BYTE_PERMUTES
+  if constexpr (sizeof(S) == 1 && sizeof(D) == 1)
+    if (lutBytesByPermutes<T>(a)) return;
+  if constexpr (sizeof(S) == 1 && sizeof(D) == 2)
+    if (lutWordsByPermutes<T>(a)) return;
+#endif
   const uint32_t w = a.src.width;
   const bool srcRgb8 = a.src.format == OPIX_RGB8, dstRgb8 = a.dst.format == OPIX_RGB8;
   const bool colour = opixFormatChannels(a.src.format) == 3;

@@ -5,6 +5,7 @@
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
+#include "device/Rgb8Planes.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterBaseColorCorrection"
 
@@ -70,24 +71,14 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void rgb8Row(const unsigned char*
   alignas(64) uint8_t in[3][kRun], out[3][kRun];
   for (uint32_t x0 = 0; x0 < n; x0 += kRun) {
     const uint32_t m = n - x0 < kRun ? n - x0 : kRun;
-    const unsigned char* src = s + 3 * size_t(x0);
-    for (uint32_t i = 0; i < m; ++i) {
-      in[0][i] = src[3 * i];
-      in[1][i] = src[3 * i + 1];
-      in[2][i] = src[3 * i + 2];
-    }
+    host::splitRgb8(s + 3 * size_t(x0), in[0], in[1], in[2], m);
     for (uint32_t i = 0; i < m; ++i) {
       const Rgb3 p = colorCorrectRgb(in[0][i], in[1][i], in[2][i], q.m, q.white, 255u, RoundHalfUpClampSelect{});
       out[0][i] = static_cast<uint8_t>(p.c[0]);
       out[1][i] = static_cast<uint8_t>(p.c[1]);
       out[2][i] = static_cast<uint8_t>(p.c[2]);
     }
-    unsigned char* dst = d + 3 * size_t(x0);
-    for (uint32_t i = 0; i < m; ++i) {
-      dst[3 * i] = out[0][i];
-      dst[3 * i + 1] = out[1][i];
-      dst[3 * i + 2] = out[2][i];
-    }
+    host::joinRgb8(out[0], out[1], out[2], d + 3 * size_t(x0), m);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
 #include "device/Parallel.h"
+#include "device/Rgb8Planes.h"
 #include "opix_internal/opix_program.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterLut"
@@ -371,12 +372,7 @@ OPIX_LUT_BW void lookupPixelWords(const uint8_t* s, uint16_t* const (&d)[3], siz
   alignas(64) uint8_t planes[3][kRun];
   for (size_t x0 = 0; x0 < w; x0 += kRun) {
     const size_t m = w - x0 < kRun ? w - x0 : kRun;
-    const uint8_t* p = s + 3 * x0;
-    for (size_t i = 0; i < m; ++i) {
-      planes[0][i] = p[3 * i];
-      planes[1][i] = p[3 * i + 1];
-      planes[2][i] = p[3 * i + 2];
-    }
+    host::splitRgb8(s + 3 * x0, planes[0], planes[1], planes[2], m);
     for (int c = 0; c < 3; ++c) lookupWords(planes[c], d[c] + x0, m, t[c], t[c]);
   }
 }

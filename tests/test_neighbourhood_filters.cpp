@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "FilterSupport.h"
+#include "badPixelCorrection/BadPixelMath.h"
 #include "defringe/DefringeMath.h"
 
 using namespace opix;
@@ -404,6 +405,17 @@ TEST(BadPixelCorrection, GreyAndEveryPatternAgainstTheRule) {
         EXPECT_TRUE(run.onlyPixelsWritten());
       }
     }
+}
+
+// The integer form of the 8-bit decision that vector rows use gives the
+// float rule's result for every sample and every range of neighbours.
+TEST(BadPixelCorrection, EightBitTablesDecideAsTheFloatRule) {
+  const opix::BadPixelTables8 tables = opix::badPixelTables8();
+  for (uint32_t v = 0; v < 256; ++v)
+    for (uint32_t lo = 0; lo < 256; ++lo)
+      for (uint32_t hi = 0; hi < 256; ++hi)
+        if (opix::badPixelDecide8(v, lo, hi, tables) != opix::badPixelDecide(v, lo, hi, 8))
+          FAIL() << "sample " << v << ", neighbours " << lo << " to " << hi;
 }
 
 TEST(BadPixelCorrection, RecordsAndRefusals) {

@@ -24,7 +24,8 @@ TEST(Rgb8Planes, SplitAndJoinEveryLengthAndOffset) {
       for (auto& p : planes) p.assign(n + offset + 1, 0xA5);
       opix::host::splitRgb8(s, planes[0].data() + offset, planes[1].data() + offset, planes[2].data() + offset, n);
       for (int c = 0; c < 3; ++c) {
-        for (size_t i = 0; i < n; ++i) ASSERT_EQ(planes[c][offset + i], s[3 * i + c]) << "pixel " << i << " channel " << c;
+        for (size_t i = 0; i < n; ++i)
+          ASSERT_EQ(planes[c][offset + i], s[3 * i + c]) << "pixel " << i << " channel " << c;
         EXPECT_EQ(planes[c][offset + n], 0xA5) << "past plane " << c;
       }
       std::vector<uint8_t> joined(3 * n + offset + 1, 0x5A);

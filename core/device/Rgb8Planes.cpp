@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "device/BytePermutes.h"
+
 namespace opix::host {
 
 namespace {
@@ -22,16 +24,7 @@ void joinBytes(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* d,
   }
 }
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define OPIX_RGB8_PERMUTES 1
-#define OPIX_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
-typedef uint8_t Bytes64 __attribute__((vector_size(64)));
-
-bool bytePermutes() {
-  static const bool supported = __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw");
-  return supported;
-}
-
+#if OPIX_BYTE_PERMUTES
 // 64 pixels at a time: 192 bytes in three registers. A channel's 64 bytes
 // lie in the first two registers, then in the third: two two-register
 // permutes gather them; joining runs the same steps backwards.
@@ -87,7 +80,7 @@ OPIX_VBMI void joinVectors(const uint8_t* const (&plane)[3], uint8_t* d, size_t 
 
 void splitRgb8(const uint8_t* s, uint8_t* r, uint8_t* g, uint8_t* b, size_t n) {
   size_t done = 0;
-#if OPIX_RGB8_PERMUTES
+#if OPIX_BYTE_PERMUTES
   if (bytePermutes()) {
     done = n / 64 * 64;
     uint8_t* const plane[3] = {r, g, b};
@@ -99,7 +92,7 @@ void splitRgb8(const uint8_t* s, uint8_t* r, uint8_t* g, uint8_t* b, size_t n) {
 
 void joinRgb8(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* d, size_t n) {
   size_t done = 0;
-#if OPIX_RGB8_PERMUTES
+#if OPIX_BYTE_PERMUTES
   if (bytePermutes()) {
     done = n / 64 * 64;
     const uint8_t* const plane[3] = {r, g, b};

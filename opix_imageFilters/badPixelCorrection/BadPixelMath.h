@@ -20,6 +20,43 @@ OPIX_HD uint32_t badPixelDecide(uint32_t v, uint32_t lo, uint32_t hi, int bits) 
   return (1.0f + t) * static_cast<float>(hi) < static_cast<float>(v) ? hi : raised;
 }
 
+// badPixelDecide for 8-bit samples as integer comparisons: a sample of
+// threshold class k (t of badPixelThreshold: samples below 16, below 64, the
+// others) is raised when below raise[k][lo] and clipped when above
+// clip[k][hi]. Each entry is the first sample the float product of
+// badPixelDecide does not raise (the last it does not clip), found with
+// that very product: the products keep their order over the samples, so the
+// decisions are the same for every sample, lo and hi.
+struct BadPixelTables8 {
+  uint8_t raise[3][256], clip[3][256];
+};
+
+inline int badPixelClass8(uint32_t v) { return v < 16 ? 0 : v < 64 ? 1 : 2; }
+
+inline BadPixelTables8 badPixelTables8() {
+  BadPixelTables8 b{};
+  const uint32_t first[3] = {0, 16, 64};  // a sample of each class
+  for (int k = 0; k < 3; ++k) {
+    const float t = badPixelThreshold(first[k]);
+    for (int n = 0; n < 256; ++n) {
+      const float low = (1.0f - t) * static_cast<float>(n), high = (1.0f + t) * static_cast<float>(n);
+      int v = 0;
+      while (v < 255 && low > static_cast<float>(v)) ++v;
+      b.raise[k][n] = static_cast<uint8_t>(v);
+      v = 255;
+      while (v > 0 && high < static_cast<float>(v)) --v;
+      b.clip[k][n] = static_cast<uint8_t>(v);
+    }
+  }
+  return b;
+}
+
+inline uint32_t badPixelDecide8(uint32_t v, uint32_t lo, uint32_t hi, const BadPixelTables8& b) {
+  const int k = badPixelClass8(v);
+  const uint32_t raised = v < b.raise[k][lo] ? lo : v;
+  return v > b.clip[k][hi] ? hi : raised;
+}
+
 // The corrected sample at the centre of s, where s(dx, dy) reads the sample
 // at that offset (|dx|, |dy| <= 2). Neighbours: grey data the 8 of the 3 x 3
 // window; Bayer data the 8 of the same colour in the 5 x 5 window: for red

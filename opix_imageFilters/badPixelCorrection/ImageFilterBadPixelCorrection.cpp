@@ -6,6 +6,7 @@
 #include "TraceFile.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
+#include "device/BytePermutes.h"
 #include "device/Parallel.h"
 
 #define OPIX_SOURCE "opix_imageFilters/ImageFilterBadPixelCorrection"
@@ -100,10 +101,64 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void badPixelRow(const uint16_t* 
   badPixelInnerOf(rows, d, end, bits, bayer, evenGreen);
 }
 
+#if OPIX_BYTE_PERMUTES
+// 8-bit Bayer rows 64 samples at a time: the neighbours' range in bytes as
+// in badPixelInner, the decision by badPixelDecide8's tables through byte
+// permutes.
+struct BadPixelVectors8 {
+  host::ByteTable64 raise[3], clip[3];
+  OPIX_VBMI explicit BadPixelVectors8(const BadPixelTables8& b)
+      : raise{host::ByteTable64(b.raise[0]), host::ByteTable64(b.raise[1]), host::ByteTable64(b.raise[2])},
+        clip{host::ByteTable64(b.clip[0]), host::ByteTable64(b.clip[1]), host::ByteTable64(b.clip[2])} {}
+};
+
+OPIX_VBMI inline host::Bytes64 bytesAt(const uint8_t* p) {
+  host::Bytes64 v;
+  std::memcpy(&v, p, 64);
+  return v;
+}
+OPIX_VBMI inline host::Bytes64 lower(host::Bytes64 a, host::Bytes64 b) { return a < b ? a : b; }
+OPIX_VBMI inline host::Bytes64 upper(host::Bytes64 a, host::Bytes64 b) { return a < b ? b : a; }
+
+// Columns [2, end), end at least 66: blocks of 64 from column 2, the last
+// moved back to end at `end`, so that it writes some columns again with
+// their same values; `evenGreen`: the row's greens are at even columns.
+OPIX_VBMI void badPixelRow8Permutes(const uint8_t* const (&rows)[5], uint8_t* d, int end, bool evenGreen,
+                                    const BadPixelTables8& tables) {
+  using host::Bytes64;
+  const BadPixelVectors8 t(tables);
+  Bytes64 green[2];  // the green lanes of a block from an even and an odd column
+  for (int i = 0; i < 64; ++i)
+    for (int p = 0; p < 2; ++p) green[p][i] = (((p + i) & 1) == 0) == evenGreen ? 0xFF : 0;
+  for (int x = 2;; x += 64) {
+    if (x + 64 > end) x = end - 64;
+    const uint8_t *r0 = rows[0] + x, *r1 = rows[1] + x, *r2 = rows[2] + x, *r3 = rows[3] + x, *r4 = rows[4] + x;
+    const Bytes64 axisLo = lower(lower(bytesAt(r2 - 2), bytesAt(r2 + 2)), lower(bytesAt(r0), bytesAt(r4)));
+    const Bytes64 axisHi = upper(upper(bytesAt(r2 - 2), bytesAt(r2 + 2)), upper(bytesAt(r0), bytesAt(r4)));
+    const Bytes64 nearLo = lower(lower(bytesAt(r1 - 1), bytesAt(r1 + 1)), lower(bytesAt(r3 - 1), bytesAt(r3 + 1)));
+    const Bytes64 nearHi = upper(upper(bytesAt(r1 - 1), bytesAt(r1 + 1)), upper(bytesAt(r3 - 1), bytesAt(r3 + 1)));
+    const Bytes64 farLo = lower(lower(bytesAt(r0 - 2), bytesAt(r0 + 2)), lower(bytesAt(r4 - 2), bytesAt(r4 + 2)));
+    const Bytes64 farHi = upper(upper(bytesAt(r0 - 2), bytesAt(r0 + 2)), upper(bytesAt(r4 - 2), bytesAt(r4 + 2)));
+    const Bytes64 g = green[x & 1];
+    const Bytes64 lo = lower(axisLo, g != 0 ? nearLo : farLo), hi = upper(axisHi, g != 0 ? nearHi : farHi);
+    const Bytes64 v = bytesAt(r2);
+    const Bytes64 raise = v < 16 ? t.raise[0](lo) : v < 64 ? t.raise[1](lo) : t.raise[2](lo);
+    const Bytes64 clip = v < 16 ? t.clip[0](hi) : v < 64 ? t.clip[1](hi) : t.clip[2](hi);
+    const Bytes64 out = v > clip ? hi : v < raise ? lo : v;
+    std::memcpy(d + x, &out, 64);
+    if (x + 64 >= end) break;
+  }
+}
+#endif
+
 template <class T>
 void badPixelRows(const BadPixelArgs& a) {
   const int w = int(a.src.width), h = int(a.src.height);
   const bool bayer = a.pattern != OPIX_BAYER_NONE;
+#if OPIX_BYTE_PERMUTES
+  const bool permutes = sizeof(T) == 1 && bayer && host::bytePermutes();
+  const BadPixelTables8 tables8 = permutes ? badPixelTables8() : BadPixelTables8{};
+#endif
   host::parallelRows(h, [&](int64_t y) {
     RowWindow<T, true> edge{};
     for (int k = 0; k < 5; ++k)
@@ -124,6 +179,13 @@ void badPixelRows(const BadPixelArgs& a) {
       d[x] = static_cast<T>(badPixelSample(edge, bayer, green(x), a.bits));
     }
     if (w <= 4) return;
+#if OPIX_BYTE_PERMUTES
+    if (permutes && w - 2 >= 66) {
+      const uint8_t* rows[5];
+      for (int k = 0; k < 5; ++k) rows[k] = reinterpret_cast<const uint8_t*>(inner.rows[k]);
+      return badPixelRow8Permutes(rows, reinterpret_cast<uint8_t*>(d), w - 2, green(2), tables8);
+    }
+#endif
     badPixelRow(inner.rows, d, w - 2, a.bits, bayer, green(2));
   });
 }

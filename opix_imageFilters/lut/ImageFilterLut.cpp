@@ -9,6 +9,7 @@
 #include "TraceFile.h"
 #include "common/FilterRecords.h"
 #include "common/FilterRegistry.h"
+#include "device/BytePermutes.h"
 #include "device/Parallel.h"
 #include "device/Rgb8Planes.h"
 #include "opix_internal/opix_program.h"
@@ -258,28 +259,13 @@ ByteTable byteTableOf(const F& f) {
   return t;
 }
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define OPIX_LUT_BYTE_PERMUTES 1
-#define OPIX_LUT_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
-typedef uint8_t Bytes64 __attribute__((vector_size(64)));
-
-bool bytePermutes() {
-  static const bool supported = __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw");
-  return supported;
-}
-
-struct TableVectors {
-  Bytes64 part[4];
-  OPIX_LUT_VBMI explicit TableVectors(const ByteTable& t) { std::memcpy(part, t.entry, sizeof part); }
-  OPIX_LUT_VBMI Bytes64 operator()(Bytes64 v) const {
-    const Bytes64 lo = __builtin_shuffle(part[0], part[1], v), hi = __builtin_shuffle(part[2], part[3], v);
-    return v >= 128 ? hi : lo;
-  }
-};
+#if OPIX_BYTE_PERMUTES
+using host::bytePermutes;
+using host::Bytes64;
 
 // n samples through one table.
-OPIX_LUT_VBMI void lookupBytes(const uint8_t* s, uint8_t* d, size_t n, const ByteTable& t) {
-  const TableVectors table(t);
+OPIX_VBMI void lookupBytes(const uint8_t* s, uint8_t* d, size_t n, const ByteTable& t) {
+  const host::ByteTable64 table(t.entry);
   size_t i = 0;
   for (; i + 64 <= n; i += 64) {
     Bytes64 v;
@@ -293,8 +279,9 @@ OPIX_LUT_VBMI void lookupBytes(const uint8_t* s, uint8_t* d, size_t n, const Byt
 // w interleaved pixels, channel c through table c: in 192 bytes (three
 // vectors) every lane keeps its channel, so each vector's results are picked
 // from the three tables' by constant masks.
-OPIX_LUT_VBMI void lookupPixelBytes(const uint8_t* s, uint8_t* d, size_t w, const ByteTable (&t)[3]) {
-  const TableVectors table[3] = {TableVectors(t[0]), TableVectors(t[1]), TableVectors(t[2])};
+OPIX_VBMI void lookupPixelBytes(const uint8_t* s, uint8_t* d, size_t w, const ByteTable (&t)[3]) {
+  const host::ByteTable64 table[3] = {host::ByteTable64(t[0].entry), host::ByteTable64(t[1].entry),
+                                      host::ByteTable64(t[2].entry)};
   Bytes64 channel[3];
   for (int k = 0; k < 3; ++k)
     for (int i = 0; i < 64; ++i) channel[k][i] = uint8_t((64 * k + i) % 3);
@@ -438,7 +425,7 @@ bool lutBytesByPermutes(const LutArgs& a) {
 
 template <class S, class D, class T>
 void lutRows(const LutArgs& a) {
-#if OPIX_LUT_BYTE_PERMUTES
+#if OPIX_BYTE_PERMUTES
   if constexpr (sizeof(S) == 1 && sizeof(D) == 1)
     if (lutBytesByPermutes<T>(a)) return;
   if constexpr (sizeof(S) == 1 && sizeof(D) == 2)

@@ -203,6 +203,41 @@ bool transferCase(opixSurfaceFormat_t format, Size s, const std::string& filter)
   return status == OPIX_OK;
 }
 
+struct PackedCase {
+  const char* name;
+  opixPacking_t packing;
+  opixSurfaceFormat_t format;
+  uint32_t bits;  // a sample's in the frame
+  bool rows;      // rows start on a byte (a pitch), else one bit stream
+};
+
+// Import of a packed machine-vision frame of noise: the copy in and the
+// unpack, against the floor of the packed frame read and the 16-bit frame
+// written; false on a failure.
+bool packedCase(const PackedCase& c, Size s, double bandwidth) {
+  const uint64_t rowBytes = (uint64_t{s.w} * c.bits + 7) / 8;
+  const uint64_t bytes = c.rows ? rowBytes * s.h : (uint64_t{s.w} * s.h * c.bits + 7) / 8;
+  std::vector<uint8_t> frame(static_cast<size_t>(bytes));
+  std::mt19937 rng(6);
+  for (auto& b : frame) b = uint8_t(rng());
+  opixImportFromHostHandle_t in = nullptr;
+  opixDeviceSurfaceBufferHandle_t out = nullptr;
+  opixStatus_t status = opixImportFromHostCreatePacked(&in, c.packing, c.format, s.w, s.h, &out);
+  char size[32];
+  std::snprintf(size, sizeof size, "%ux%u", s.w, s.h);
+  if (status == OPIX_OK) {
+    const uint32_t pitch = c.rows ? static_cast<uint32_t>(rowBytes) : 0;
+    const double ms = medianMs([&] {
+      if (status == OPIX_OK) status = opixImportFromHostCopy(in, frame.data(), s.w, pitch, s.h);
+    });
+    if (status == OPIX_OK)
+      report(c.name, size, ms, double(s.w) * s.h, double(bytes) + 2.0 * s.w * s.h, bandwidth, *out);
+  }
+  if (status != OPIX_OK) std::printf("%-22s %11s %s\n", c.name, size, opixStatusName(status));
+  if (in) opixImportFromHostDestroy(in);
+  return status == OPIX_OK;
+}
+
 struct ConverterCase {
   const char* name;
   opixSurfaceFormat_t host;  // imported as this, converted from its device layout
@@ -634,9 +669,20 @@ int main(int argc, char** argv) {
       {"convert 16->16", OPIX_I16, 12, 4},        {"convert colour 8->16", OPIX_RGB8, 16, 9},
       {"convert colour 16->8", OPIX_RGB16, 8, 9},
   };
+  const PackedCase packed[] = {
+      {"import 10p", OPIX_PACKING_10P, OPIX_I10, 10, false},
+      {"import 12p", OPIX_PACKING_12P, OPIX_I12, 12, false},
+      {"import 12p rows", OPIX_PACKING_12P, OPIX_I12, 12, true},
+      {"import 12 packed", OPIX_PACKING_12_PACKED, OPIX_I12, 12, false},
+      {"import 16 high", OPIX_PACKING_16_HIGH, OPIX_I12, 16, false},
+  };
   for (const Size& s : sizes) {
     for (opixSurfaceFormat_t f : {OPIX_I8, OPIX_I16})
       if (!g_digest && !transferCase(f, s, filter)) ++failures;  // plain copies: nothing to digest
+    for (const PackedCase& c : packed) {
+      if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
+      if (!packedCase(c, s, bandwidth)) ++failures;
+    }
     for (const ConverterCase& c : conversions) {
       if (!filter.empty() && std::string(c.name).find(filter) == std::string::npos) continue;
       if (!converterCase(c, s, bandwidth)) ++failures;

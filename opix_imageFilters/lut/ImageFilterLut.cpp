@@ -248,14 +248,18 @@ void mapPixels(const S* const (&s)[3], D* const (&d)[3], uint32_t w, const F0& f
 // vector (AVX-512 VBMI): each 64 samples take two two-register permutes and
 // a select by their top bit. The table is the lookup's own results, so the
 // values are those of the sample-by-sample loop, which runs elsewhere.
-struct ByteTable {
-  uint8_t entry[256];
+template <class E>
+struct Table256 {
+  E entry[256];
 };
+using ByteTable = Table256<uint8_t>;
+using WordTable = Table256<uint16_t>;
 
-template <class F>
-ByteTable byteTableOf(const F& f) {
-  ByteTable t;
-  for (uint32_t v = 0; v < 256; ++v) t.entry[v] = static_cast<uint8_t>(f(v));
+// The lookup's results for every 8-bit sample.
+template <class E, class F>
+Table256<E> tableOf(const F& f) {
+  Table256<E> t;
+  for (uint32_t v = 0; v < 256; ++v) t.entry[v] = static_cast<E>(f(v));
   return t;
 }
 
@@ -301,16 +305,6 @@ OPIX_VBMI void lookupPixelBytes(const uint8_t* s, uint8_t* d, size_t w, const By
 // 8-bit samples to 16-bit results through a table of 256 words in eight
 // 64-byte registers (AVX-512 BW): each 32 samples, widened to words, take
 // four two-register permutes and three selects by their bits 6 and 7.
-struct WordTable {
-  uint16_t entry[256];
-};
-
-template <class F>
-WordTable wordTableOf(const F& f) {
-  WordTable t;
-  for (uint32_t v = 0; v < 256; ++v) t.entry[v] = static_cast<uint16_t>(f(v));
-  return t;
-}
 
 #define OPIX_LUT_BW __attribute__((target("avx512f,avx512bw")))
 typedef uint16_t Words32 __attribute__((vector_size(64)));
@@ -375,7 +369,8 @@ bool lutWordsByPermutes(const LutArgs& a) {
   if (a.bayer) {
     WordTable tables[4];  // by the table index of each cell position
     for (int k = 0; k < 4; ++k)
-      withLookup<T>(a, lutBayerTable(a.pattern, k & 1, k >> 1), [&](const auto& f) { tables[k] = wordTableOf(f); });
+      withLookup<T>(a, lutBayerTable(a.pattern, k & 1, k >> 1),
+                    [&](const auto& f) { tables[k] = tableOf<uint16_t>(f); });
     host::parallelRows(a.src.height, [&](int64_t y) {
       const int r = 2 * int(y & 1);
       lookupWords(rowOf<uint8_t>(a.src.plane[0], a.src.pitch, y), rowOf<uint16_t>(a.dst.plane[0], a.dst.pitch, y), w,
@@ -385,7 +380,7 @@ bool lutWordsByPermutes(const LutArgs& a) {
   }
   WordTable tables[3];
   for (int k = 0; k < 3; ++k)
-    withLookup<T>(a, k < a.tables ? k : 0, [&](const auto& f) { tables[k] = wordTableOf(f); });
+    withLookup<T>(a, k < a.tables ? k : 0, [&](const auto& f) { tables[k] = tableOf<uint16_t>(f); });
   host::parallelRows(a.src.height, [&](int64_t y) {
     const uint8_t* s = rowOf<uint8_t>(a.src.plane[0], a.src.pitch, y);
     if (rgb) {
@@ -408,7 +403,7 @@ bool lutBytesByPermutes(const LutArgs& a) {
   if (a.bayer || !bytePermutes()) return false;
   ByteTable tables[3];
   for (int k = 0; k < 3; ++k)
-    withLookup<T>(a, k < a.tables ? k : 0, [&](const auto& f) { tables[k] = byteTableOf(f); });
+    withLookup<T>(a, k < a.tables ? k : 0, [&](const auto& f) { tables[k] = tableOf<uint8_t>(f); });
   const uint32_t w = a.src.width;
   const bool rgb = a.src.format == OPIX_RGB8;
   host::parallelRows(a.src.height, [&](int64_t y) {

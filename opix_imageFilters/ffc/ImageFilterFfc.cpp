@@ -67,6 +67,18 @@ void ImageFilterFfc::Launch(const SurfaceView& source, const SurfaceView& destin
   OPIX_KERNEL_LAUNCH("GPUFfc", launchFfcCuda(a), launchFfcHost(a));
 }
 
+namespace {
+
+// One row's samples, their gains blended from the cell row's edges: every
+// float step is one IEEE-rounded operation, so each build gives the same
+// bits.
+OPIX_HOST_SIMD_CLONES void ffcRow(const uint16_t* __restrict s, uint16_t* __restrict d, const float* __restrict t,
+                                  const float* __restrict b, uint32_t w, uint32_t dy, uint32_t hi) {
+  for (uint32_t x = 0; x < w; ++x) d[x] = static_cast<uint16_t>(ffcSample(s[x], ffcBlend(t[x], b[x], dy), hi));
+}
+
+}  // namespace
+
 // Per cell row: the gains along its top and bottom edge at every column,
 // kept for the cell row's four pixel rows; per row their blend for every
 // sample.
@@ -95,7 +107,7 @@ void launchFfcHost(const FfcArgs& a) {
       }
       const uint16_t* s = reinterpret_cast<const uint16_t*>(a.src.plane[0] + y * a.src.pitch);
       uint16_t* d = reinterpret_cast<uint16_t*>(a.dst.plane[0] + y * a.dst.pitch);
-      for (uint32_t x = 0; x < w; ++x) d[x] = static_cast<uint16_t>(ffcSample(s[x], ffcBlend(t[x], b[x], dy), hi));
+      ffcRow(s, d, t, b, w, dy, hi);
     }
   });
 }

@@ -157,7 +157,7 @@ void badPixelRows(const BadPixelArgs& a) {
   const bool bayer = a.pattern != OPIX_BAYER_NONE;
 #if OPIX_BYTE_PERMUTES
   const bool permutes = sizeof(T) == 1 && bayer && host::bytePermutes();
-  const BadPixelTables8 tables8 = permutes ? badPixelTables8() : BadPixelTables8{};
+  static const BadPixelTables8 tables8 = badPixelTables8();  // made once: they depend on nothing
 #endif
   host::parallelRows(h, [&](int64_t y) {
     RowWindow<T, true> edge{};

@@ -243,11 +243,12 @@ void mapPixels(const S* const (&s)[3], D* const (&d)[3], uint32_t w, const F0& f
   }
 }
 
-// 8-bit samples to 8-bit results through a table of 256 bytes held in four
-// 64-byte registers, where the processor permutes bytes across a whole
-// vector (AVX-512 VBMI): each 64 samples take two two-register permutes and
-// a select by their top bit. The table is the lookup's own results, so the
-// values are those of the sample-by-sample loop, which runs elsewhere.
+// The 8-bit LUTs through tables held in registers, where the processor
+// permutes across a whole register: 8-bit results from 256 bytes in four
+// 64-byte registers (AVX-512 VBMI: each 64 samples take two two-register
+// permutes and a select by their top bit), 16-bit ones from 256 words in
+// eight (AVX-512 BW, below). A table is the lookup's own results, so the
+// values are those of the sample-by-sample loops, which run elsewhere.
 template <class E>
 struct Table256 {
   E entry[256];

@@ -24,17 +24,15 @@ struct HostFrame {
 };
 
 // Whole groups of samples from their bytes, the group's first sample on a
-// byte: the bit stream's own layout written out per packing, so the values
-// are packedSample's. Plain loops over restricted rows that vectorise.
+// byte, through packedSample's own maths (groupBits, packed12Sample,
+// word16Sample) on each group's bytes. Plain loops over restricted rows that
+// vectorise.
 OPIX_HOST_SIMD_CLONES void words16(const uint8_t* p, uint16_t* __restrict d, uint32_t n, bool high, uint32_t bits) {
   const uint16_t* __restrict q = reinterpret_cast<const uint16_t*>(p);  // on an even byte of the frame
-  if (high) {
-    const uint32_t shift = 16 - bits;
-    for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(q[i] >> shift);
-  } else {
-    const uint32_t mask = (1u << bits) - 1u;
-    for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(q[i] & mask);
-  }
+  if (high)  // the loops apart: each vectorises with its one operation
+    for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(word16Sample(q[i], true, bits));
+  else
+    for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint16_t>(word16Sample(q[i], false, bits));
 }
 
 // Pairs of 12-bit samples in 3 bytes: the bytes of a run of pairs parted
@@ -50,29 +48,29 @@ void pairs12(const uint8_t* p, uint16_t* __restrict d, uint32_t n, const Pair& p
     pair(b, d + 2 * size_t(i0), m);
   }
 }
-// Least significant bits first.
+// Least significant bits first: the pair's 24 bits as a group.
 OPIX_HOST_SIMD_CLONES void pairs12pRun(const uint8_t (&b)[3][256], uint16_t* __restrict d, uint32_t m) {
   for (uint32_t i = 0; i < m; ++i) {
-    d[2 * i] = static_cast<uint16_t>(uint32_t(b[0][i]) | (uint32_t(b[1][i]) & 15u) << 8);
-    d[2 * i + 1] = static_cast<uint16_t>(uint32_t(b[1][i]) >> 4 | uint32_t(b[2][i]) << 4);
+    const uint32_t group = uint32_t(b[0][i]) | uint32_t(b[1][i]) << 8 | uint32_t(b[2][i]) << 16;
+    d[2 * i] = static_cast<uint16_t>(groupBits(group, 0, 12));
+    d[2 * i + 1] = static_cast<uint16_t>(groupBits(group, 12, 12));
   }
 }
 // High bytes around the byte of low nibbles.
 OPIX_HOST_SIMD_CLONES void pairs12PackedRun(const uint8_t (&b)[3][256], uint16_t* __restrict d, uint32_t m) {
   for (uint32_t i = 0; i < m; ++i) {
-    d[2 * i] = static_cast<uint16_t>(uint32_t(b[0][i]) << 4 | (uint32_t(b[1][i]) & 15u));
-    d[2 * i + 1] = static_cast<uint16_t>(uint32_t(b[2][i]) << 4 | uint32_t(b[1][i]) >> 4);
+    d[2 * i] = static_cast<uint16_t>(packed12Sample(b[0][i], b[1][i], false));
+    d[2 * i + 1] = static_cast<uint16_t>(packed12Sample(b[2][i], b[1][i], true));
   }
 }
 
-// n quads of 10-bit samples in 5 bytes, least significant bits first.
+// n quads of 10-bit samples in 5 bytes, least significant bits first: the
+// quad's 40 bits as a group.
 OPIX_HOST_SIMD_CLONES void quads10p(const uint8_t* __restrict p, uint16_t* __restrict d, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i) {
-    const uint32_t b0 = p[5 * i], b1 = p[5 * i + 1], b2 = p[5 * i + 2], b3 = p[5 * i + 3], b4 = p[5 * i + 4];
-    d[4 * i] = static_cast<uint16_t>(b0 | (b1 & 3u) << 8);
-    d[4 * i + 1] = static_cast<uint16_t>(b1 >> 2 | (b2 & 15u) << 6);
-    d[4 * i + 2] = static_cast<uint16_t>(b2 >> 4 | (b3 & 63u) << 4);
-    d[4 * i + 3] = static_cast<uint16_t>(b3 >> 6 | b4 << 2);
+    uint64_t group = 0;
+    for (int k = 0; k < 5; ++k) group |= uint64_t{p[5 * i + k]} << (8 * k);
+    for (int k = 0; k < 4; ++k) d[4 * i + k] = static_cast<uint16_t>(groupBits(group, 10 * k, 10));
   }
 }
 
@@ -99,7 +97,7 @@ OPIX_VBMI uint32_t quads10pPermutes(const uint8_t* p, uint16_t* __restrict d, ui
     const host::Bytes64 bytes = __builtin_shuffle(v, index);
     Words64 w;
     std::memcpy(&w, &bytes, 64);
-    w = (w >> shift) & 1023;
+    w = (w >> shift) & 1023;  // groupBits of the lane's 16 bits
     std::memcpy(d + 4 * size_t(i), &w, 64);
   }
   return i;

@@ -34,6 +34,24 @@ OPIX_HD uint32_t packedSampleBits(uint32_t packing) {
   }
 }
 
+// `n` bits (at most 16) of a little-endian group of bits from bit `off` on.
+template <class G>
+OPIX_HD uint32_t groupBits(G group, uint32_t off, uint32_t n) {
+  return static_cast<uint32_t>(group >> off) & ((1u << n) - 1u);
+}
+
+// A 12_PACKED sample from its high byte and the pair's byte of low nibbles
+// (the first sample's in bits 3..0).
+OPIX_HD uint32_t packed12Sample(uint32_t high, uint32_t nibbles, bool second) {
+  return (high << 4) | (second ? nibbles >> 4 : nibbles & 15u);
+}
+
+// A sample of `bits` bits from a 16-bit word: the high bits where `high`,
+// else the low ones (the bits above the depth cleared).
+OPIX_HD uint32_t word16Sample(uint32_t word, bool high, uint32_t bits) {
+  return high ? word >> (16 - bits) : word & ((1u << bits) - 1u);
+}
+
 // `n` bits (at most 16) of the frame from bit `pos` on, lowest bit first.
 // Words is an accessor with word(k); Checked reads beyond the frame as 0.
 template <bool Checked, class Words>
@@ -42,8 +60,7 @@ OPIX_HD uint32_t frameBits(const Words& w, uint64_t pos, uint32_t n) {
   const uint32_t off = static_cast<uint32_t>(pos & 31u);
   const uint32_t lo = w.template word<Checked>(k);
   const uint32_t hi = off + n > 32 ? w.template word<Checked>(k + 1) : 0u;
-  const uint64_t both = (uint64_t{hi} << 32) | lo;
-  return static_cast<uint32_t>(both >> off) & ((1u << n) - 1u);
+  return groupBits((uint64_t{hi} << 32) | lo, off, n);
 }
 
 // Sample (x, y) of the frame. A row of the bit stream (rowBits 0) is the
@@ -61,10 +78,10 @@ OPIX_HD uint32_t packedSample(const Words& w, const UnpackJob& j, uint32_t x, ui
       const uint64_t pair = start + 24 * (n >> 1);
       const uint32_t nibbles = frameBits<Checked>(w, pair + 8, 8);
       const uint32_t high = frameBits<Checked>(w, pair + ((n & 1) ? 16 : 0), 8);
-      return (high << 4) | ((n & 1) ? nibbles >> 4 : nibbles & 15u);
+      return packed12Sample(high, nibbles, (n & 1) != 0);
     }
-    case OPIX_PACKING_16_HIGH: return frameBits<Checked>(w, start + 16 * n, 16) >> (16 - j.bits);
-    default: return frameBits<Checked>(w, start + 16 * n, 16) & ((1u << j.bits) - 1u);
+    case OPIX_PACKING_16_HIGH: return word16Sample(frameBits<Checked>(w, start + 16 * n, 16), true, j.bits);
+    default: return word16Sample(frameBits<Checked>(w, start + 16 * n, 16), false, j.bits);
   }
 }
 

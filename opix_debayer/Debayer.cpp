@@ -44,17 +44,18 @@ void Debayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, uint3
   holdSource(source);
   destination_ = createSurfaceBuffer(maxWidth, maxHeight, debayerDestinationFormat(sourceFormat));
   *destination = destination_.get();
-  workWidth_ = maxWidth + 2 * kApron + 1;
-  workPitch_ = static_cast<uint32_t>(alignUp(uint64_t{workWidth_} * bytesPerSample(sourceFormat), 128));
-  workHeight_ = maxHeight + 2 * kApron + 1;
-  workHeightRounded_ = static_cast<uint32_t>(alignUp(workHeight_, 32));
-  workSize_ = uint64_t{workHeightRounded_} * workPitch_;
+  // The work buffer of the component's memory layout: rows of whole 128-byte
+  // lines, a multiple of 32 of them. It stays reserved though the drivers
+  // read the source instead (WorkView), so the layout and the memory figure
+  // are those of a debayer that copies its source first.
+  const uint64_t workPitch = alignUp(uint64_t{maxWidth + 2 * kApron + 1} * bytesPerSample(sourceFormat), 128);
+  workSize_ = alignUp(uint64_t{maxHeight} + 2 * kApron + 1, 32) * workPitch;
   Allocate();
 }
 
 template <opixDebayerType_t N>
 void Debayer<N>::ComputeMemorySize() {
-  workOffset_ = memSpace_.reserve(workSize_);
+  memSpace_.reserve(workSize_);
   reserve(*destination_);
   const uint32_t w = source_->maxWidth, h = source_->maxHeight;
   if (roomForFactor_) factor_.place(memSpace_, uint64_t{w} * h);
@@ -129,16 +130,9 @@ void Debayer<N>::Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t 
   setCurrentSize(*destination_, width, height);
   const CopyShift copy = debayerCopyShift(N, sourceFormat_, shift.sx, shift.sy);
 
-  WorkView work{sourceFormat_,
-                sliceAddress(memSpace_.pointerField(), workOffset_),
-                workPitch_,
-                width + 2 * kApron + copy.cx,
-                height + 2 * kApron + copy.cy,
-                width,
-                height,
-                kApron,
-                copy.cx,
-                copy.cy};
+  WorkView work{
+      sourceFormat_, width + 2 * kApron + copy.cx, height + 2 * kApron + copy.cy, width, height, kApron, copy.cx,
+      copy.cy};
   const SurfaceView src = surfaceView(*source_);
   if (!src.plane[0]) OPIX_THROW(OPIX_INTERNAL_ERROR);
   // The drivers read the work image's samples from the source, its margins

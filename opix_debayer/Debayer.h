@@ -65,12 +65,7 @@ class Debayer : public IDebayer, public AttachableComponent, public IPreOperatio
 
  protected:
   opixSurfaceFormat_t sourceFormat_ = OPIX_I8;
-  uint32_t workWidth_ = 0;
-  uint32_t workPitch_ = 0;
-  uint32_t workHeight_ = 0;
-  uint32_t workHeightRounded_ = 0;
-  uint64_t workSize_ = 0;
-  uint64_t workOffset_ = 0;
+  uint64_t workSize_ = 0;  // reserved, not written (Init)
   SurfaceBufferPtr destination_;
   // Pre-operations: once set (and with steps), the drivers apply them as
   // they read the source.

@@ -24,15 +24,12 @@ constexpr int maxEstimate(opixSurfaceFormat_t source) {
 }
 
 // The padded work image a debayer's drivers address: the image at column
-// A + cx and row A + cy, mirrored margins around it. Its samples are read
-// from the source; the work buffer (base, pitch) is reserved but not
-// written.
+// A + cx and row A + cy, mirrored margins around it. No work image is
+// made: its samples are read from the source.
 struct WorkView {
   opixSurfaceFormat_t format;  // of the samples: I8, I12 or I16
-  unsigned char* base;
-  uint32_t pitch;   // bytes, multiple of 128
-  uint32_t width;   // w + 2A + cx
-  uint32_t height;  // h + 2A + cy
+  uint32_t width;              // w + 2A + cx
+  uint32_t height;             // h + 2A + cy
   uint32_t imageWidth;
   uint32_t imageHeight;
   int apron;

@@ -200,7 +200,7 @@ TEST_F(CudaDrivers, MgPassOneKernelsOfEitherSharedMemorySize) {
         // 8-bit work images carry the pattern's shift: one column and row
         // wider.
         const int shift = f == OPIX_I8 ? int(p != OPIX_BAYER_RGGB) : 0;
-        WorkView work{f, nullptr, 0, w + 24 + shift, h + 24 + shift, w, h, 12, shift, shift};
+        WorkView work{f, w + 24 + shift, h + 24 + shift, w, h, 12, shift, shift};
         work.source = reinterpret_cast<const unsigned char*>(image.data());
         work.sourcePitch = pitch;
         const MgGeometry g = mgGeometry(w, h);

@@ -13,19 +13,28 @@ namespace opix {
 // being relatively larger there.
 OPIX_HD float badPixelThreshold(uint32_t top8) { return top8 < 16 ? 0.7f : (top8 < 64 ? 0.2f : 0.1f); }
 
+// Whether sample v lies far enough below its neighbours' lowest value lo to
+// be raised to it, or above their highest hi to be clipped, at margin t.
+OPIX_HD bool badPixelRaises(uint32_t v, uint32_t lo, float t) {
+  return (1.0f - t) * static_cast<float>(lo) > static_cast<float>(v);
+}
+OPIX_HD bool badPixelClips(uint32_t v, uint32_t hi, float t) {
+  return (1.0f + t) * static_cast<float>(hi) < static_cast<float>(v);
+}
+
 // Sample v corrected, its neighbours ranging from lo to hi.
 OPIX_HD uint32_t badPixelDecide(uint32_t v, uint32_t lo, uint32_t hi, int bits) {
   const float t = badPixelThreshold(v >> (bits - 8));
-  const uint32_t raised = (1.0f - t) * static_cast<float>(lo) > static_cast<float>(v) ? lo : v;
-  return (1.0f + t) * static_cast<float>(hi) < static_cast<float>(v) ? hi : raised;
+  const uint32_t raised = badPixelRaises(v, lo, t) ? lo : v;
+  return badPixelClips(v, hi, t) ? hi : raised;
 }
 
 // badPixelDecide for 8-bit samples as integer comparisons: a sample of
 // threshold class k (t of badPixelThreshold: samples below 16, below 64, the
 // others) is raised when below raise[k][lo] and clipped when above
-// clip[k][hi]. Each entry is the first sample the float product of
-// badPixelDecide does not raise (the last it does not clip), found with
-// that very product: the products keep their order over the samples, so the
+// clip[k][hi]. Each entry is the first sample that badPixelRaises does not
+// raise (the last that badPixelClips does not clip): their float products do
+// not depend on the sample, and compare with it in its order, so the
 // decisions are the same for every sample, lo and hi.
 struct BadPixelTables8 {
   uint8_t raise[3][256], clip[3][256];
@@ -38,13 +47,12 @@ inline BadPixelTables8 badPixelTables8() {
   const uint32_t first[3] = {0, 16, 64};  // a sample of each class
   for (int k = 0; k < 3; ++k) {
     const float t = badPixelThreshold(first[k]);
-    for (int n = 0; n < 256; ++n) {
-      const float low = (1.0f - t) * static_cast<float>(n), high = (1.0f + t) * static_cast<float>(n);
-      int v = 0;
-      while (v < 255 && low > static_cast<float>(v)) ++v;
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t v = 0;
+      while (v < 255 && badPixelRaises(v, n, t)) ++v;
       b.raise[k][n] = static_cast<uint8_t>(v);
       v = 255;
-      while (v > 0 && high < static_cast<float>(v)) --v;
+      while (v > 0 && badPixelClips(v, n, t)) --v;
       b.clip[k][n] = static_cast<uint8_t>(v);
     }
   }

@@ -68,6 +68,16 @@ class IDebayer : public virtual IAttachable {
   virtual void Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
                     opixDeviceSurfaceBufferHandle_t source, opixDeviceSurfaceBufferHandle_t* destination) = 0;
   virtual void Transform(opixBayerPattern_t pattern, uint32_t width, uint32_t height) = 0;
+  // Before Init: the format of the destination Init makes, where the caller
+  // names one (opixDebayerCreateWithDestinationFormat); Init checks it.
+  void RequestDestinationFormat(opixSurfaceFormat_t format) {
+    requestedFormat_ = format;
+    formatRequested_ = true;
+  }
+
+ protected:
+  opixSurfaceFormat_t requestedFormat_ = OPIX_I8;
+  bool formatRequested_ = false;
 };
 
 class ISurfaceConverter : public virtual IAttachable {

@@ -418,6 +418,23 @@ opixStatus_t opixDebayerCreateWithPreOperations(opixDebayerHandle_t* handle, opi
  * failing call leaves the pre-operations in force unchanged. */
 opixStatus_t opixDebayerSetPreOperations(opixDebayerHandle_t handle, const opixDebayerPreOperations_t* preOperations);
 
+/* opixDebayerCreateWithPreOperations whose destination is in
+ * destinationFormat: the debayer's own (RGB8 for I8 sources, RGB12_PLANAR
+ * for I12, RGB16_PLANAR for I16), or the layout the export to host delivers
+ * from it: OPIX_BGR8 (the pixels in blue-green-red order, as
+ * OPIX_CONVERT_BGR delivers RGB8), OPIX_RGB12 or OPIX_RGB16 (the three
+ * channels interleaved). An export of such a destination copies it as it
+ * stands, with no conversion pass and no buffer of its own, and delivers the
+ * same bytes as the export of the debayer's own destination would; other
+ * components take it as they take any buffer of that format. Any other
+ * format: OPIX_UNSUPPORTED_SURFACE. */
+opixStatus_t opixDebayerCreateWithDestinationFormat(opixDebayerHandle_t* handle, opixDebayerType_t type,
+                                                    uint32_t maxWidth, uint32_t maxHeight,
+                                                    const opixDebayerPreOperations_t* preOperations,
+                                                    opixSurfaceFormat_t destinationFormat,
+                                                    opixDeviceSurfaceBufferHandle_t source,
+                                                    opixDeviceSurfaceBufferHandle_t* destination);
+
 /* Base colour correction (OPIX_BASE_COLOR_CORRECTION). Colour sources: each
  * channel is first limited to its white level, then output channel c is
  * matrix[4c] R + matrix[4c+1] G + matrix[4c+2] B - matrix[4c+3]. Grey

@@ -23,6 +23,14 @@ opixSurfaceFormat_t debayerDestinationFormat(opixSurfaceFormat_t source) {
   }
 }
 
+opixSurfaceFormat_t requestedDestinationFormat(opixSurfaceFormat_t own, opixSurfaceFormat_t requested) {
+  const bool delivered = (own == OPIX_RGB8 && requested == OPIX_BGR8) ||
+                         (own == OPIX_RGB12_PLANAR && requested == OPIX_RGB12) ||
+                         (own == OPIX_RGB16_PLANAR && requested == OPIX_RGB16);
+  if (requested != own && !delivered) OPIX_THROW(OPIX_UNSUPPORTED_SURFACE);
+  return requested;
+}
+
 CopyShift debayerCopyShift(opixDebayerType_t type, opixSurfaceFormat_t source, int sx, int sy) {
   if (source == OPIX_I8 || type == OPIX_HQLI || type == OPIX_DFPD) return {sx, sy};
   return {0, 0};  // MG and L7 kernels take the whole pattern
@@ -42,7 +50,9 @@ void Debayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, uint3
   checks::externalBuffer(*source);
   sourceFormat_ = sourceFormat;
   holdSource(source);
-  destination_ = createSurfaceBuffer(maxWidth, maxHeight, debayerDestinationFormat(sourceFormat));
+  const opixSurfaceFormat_t own = debayerDestinationFormat(sourceFormat);
+  destination_ = createSurfaceBuffer(maxWidth, maxHeight,
+                                     formatRequested_ ? requestedDestinationFormat(own, requestedFormat_) : own);
   *destination = destination_.get();
   // The work buffer of the component's memory layout: rows of whole 128-byte
   // lines, a multiple of 32 of them. It stays reserved though the drivers

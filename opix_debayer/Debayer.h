@@ -29,6 +29,12 @@ constexpr int debayerApron(opixDebayerType_t type) {
 // Destination format of a source format; OPIX_UNSUPPORTED_FORMAT for others.
 opixSurfaceFormat_t debayerDestinationFormat(opixSurfaceFormat_t source);
 
+// The format of the destination of a debayer whose own is `own`, where the
+// caller asks for `requested`: its own, or the layout the export of its own
+// delivers (BGR8 for RGB8, the interleaved RGB12 and RGB16 for the planar
+// ones); any other is OPIX_UNSUPPORTED_SURFACE.
+opixSurfaceFormat_t requestedDestinationFormat(opixSurfaceFormat_t own, opixSurfaceFormat_t requested);
+
 // The part of the pattern shift (sx, sy) that the copy applies, per algorithm
 // and bit depth; the kernels take the rest.
 struct CopyShift {

@@ -4,6 +4,7 @@
 
 #include "BinningMath.h"
 #include "Checks.h"
+#include "Debayer.h"
 #include "HostRows.h"
 #include "KernelLaunch.h"
 #include "device/Parallel.h"
@@ -34,6 +35,7 @@ void DebayerBinning::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t ty
     case OPIX_I16: out = OPIX_RGB16_PLANAR; break;
     default: OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);
   }
+  if (formatRequested_) out = requestedDestinationFormat(out, requestedFormat_);
   checks::externalBuffer(*source);
   holdSource(source);
   destination_ = createSurfaceBuffer(maxWidth / factor_, maxHeight / factor_, out);
@@ -234,12 +236,21 @@ BlockRows<T, F> blockRows(const SurfaceView& s, int64_t y) {
 template <int F>
 void binHost(const SurfaceView& s, const SurfaceView& d, int pattern) {
   const int w = int(d.width);
-  if (s.format == OPIX_I8)
-    host::parallelRows(
-        d.height, [&](int64_t y) { binRow8<F>(blockRows<F, uint8_t>(s, y), w, pattern, d.plane[0] + y * d.pitch); });
-  else
-    host::parallelRows(d.height,
-                       [&](int64_t y) { binRow16<F>(blockRows<F, uint16_t>(s, y), w, pattern, planarRow(d, y)); });
+  if (s.format == OPIX_I8) {
+    host::parallelRows(d.height, [&](int64_t y) {
+      unsigned char* row = d.plane[0] + y * d.pitch;
+      binRow8<F>(blockRows<F, uint8_t>(s, y), w, pattern, row);
+      if (isBgr8(d)) copyRgb8Pixels(row, row, w, true);
+    });
+  } else {
+    host::parallelFor(d.height, [&](int64_t begin, int64_t end) {
+      PlanarRows16 out(d);
+      for (int64_t y = begin; y < end; ++y) {
+        binRow16<F>(blockRows<F, uint16_t>(s, y), w, pattern, out.row(y));
+        out.deliver(y);
+      }
+    });
+  }
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ __device__ void binPixels(const SurfaceView& s, const SurfaceView& d, int patter
 // kernel-report DebayerBinning8Kernel<4>: block 512, 4 px per thread, reads 16 B/px, writes 3 B/px; budget 40 regs, 190 SASS/px
 // kernel-report DebayerBinning8Kernel<8>: block 512, 4 px per thread, reads 64 B/px, writes 3 B/px; budget 56 regs, 430 SASS/px
 // kernel-report DebayerBinning16Kernel<2>: block 512, 2 px per thread, reads 8 B/px, writes 6 B/px; budget 34 regs, 90 SASS/px
-// kernel-report DebayerBinning16Kernel<4>: block 512, 2 px per thread, reads 32 B/px, writes 6 B/px; budget 40 regs, 115 SASS/px
-// kernel-report DebayerBinning16Kernel<8>: block 512, 2 px per thread, reads 128 B/px, writes 6 B/px; budget 40 regs, 200 SASS/px
+// kernel-report DebayerBinning16Kernel<4>: block 512, 2 px per thread, reads 32 B/px, writes 6 B/px; budget 40 regs, 122 SASS/px
+// kernel-report DebayerBinning16Kernel<8>: block 512, 2 px per thread, reads 128 B/px, writes 6 B/px; budget 40 regs, 210 SASS/px
 template <int F>
 __global__ void DebayerBinning8Kernel(SurfaceView s, SurfaceView d, int pattern) {
   binPixels<F, uint8_t>(s, d, pattern);

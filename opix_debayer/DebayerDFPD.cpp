@@ -412,28 +412,35 @@ struct Rgb8Rows {
   void row(const T* s, BandRows<L>& b, int y, int r, int w, int sx, int hi) const {
     dfpdRowPixels<P, false>(s, b, r, w, sx, hi, pairs, nullptr, nullptr);
     unsigned char* out = d.plane[0] + int64_t(y - sy) * d.pitch + 3 * int64_t(x0);
-    std::memcpy(out, reinterpret_cast<const unsigned char*>(pairs) + 3 * (sx & 1), 3 * size_t(w));
+    copyRgb8Pixels(out, reinterpret_cast<const unsigned char*>(pairs) + 3 * (sx & 1), w, isBgr8(d));
   }
 };
 
 // Planar pixels go straight to the destination's planes, or, where `stream`,
 // to a row of each plane of their own first, and from there to the
 // destination in stores that bypass the caches: a destination too large to
-// stay in them is then written without being read first.
+// stay in them is then written without being read first. An interleaved
+// destination takes them from those rows too.
 struct PlanarRows {
   const SurfaceView& d;
   int sy, x0;
   bool stream;
   template <int P, class L, class T>
   void row(const T* s, BandRows<L>& b, int y, int r, int w, int sx, int hi) const {
-    const PlanarRow o = planarRow(d, y - sy);
-    if (!stream) {
+    const bool interleaved = isInterleaved16(d);
+    if (!stream && !interleaved) {
+      const PlanarRow o = planarRow(d, y - sy);
       dfpdRowPixels<P, true>(s, b, r, w, sx, hi, o.r + x0, o.g + x0, o.b + x0);
       return;
     }
     uint16_t* t = b.pairs.data();
     const size_t plane = b.pairs.size() / 3;
     dfpdRowPixels<P, true>(s, b, r, w, sx, hi, t, t + plane, t + 2 * plane);
+    if (interleaved) {
+      copyPlanarPixels(d, y - sy, x0, t, t + plane, t + 2 * plane, w);
+      return;
+    }
+    const PlanarRow o = planarRow(d, y - sy);
     streamCopy(o.r + x0, t, w);
     streamCopy(o.g + x0, t + plane, w);
     streamCopy(o.b + x0, t + 2 * plane, w);

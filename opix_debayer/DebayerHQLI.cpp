@@ -161,8 +161,8 @@ void hqliRows8(const WorkView& work, const SurfaceView& d, int sx, int sy, int64
   const PairWords out{{words.data() + 3 * pairs, words.data() + 4 * pairs, words.data() + 5 * pairs}, words.data()};
   hqliRingRows<uint8_t, int16_t>(work, w, sx, sy, begin, end, [&](const Halves<int16_t>& h, int Y, int64_t y) {
     hqliRow8(h, Y, pairs, out);
-    std::memcpy(d.plane[0] + y * d.pitch, reinterpret_cast<const unsigned char*>(words.data()) + 3 * (sx & 1),
-                3 * size_t(w));
+    copyRgb8Pixels(d.plane[0] + y * d.pitch, reinterpret_cast<const unsigned char*>(words.data()) + 3 * (sx & 1), w,
+                   isBgr8(d));
   });
 }
 
@@ -175,9 +175,8 @@ void hqliRows16(const WorkView& work, const SurfaceView& d, int sx, int sy, int 
   const PairPlanes out{{words.data(), words.data() + pairs, words.data() + 2 * pairs}};
   hqliRingRows<uint16_t, uint16_t>(work, w, sx, sy, begin, end, [&](const Halves<uint16_t>& h, int Y, int64_t y) {
     hqliRow16(h, Y, pairs, hi, out);
-    for (int c = 0; c < 3; ++c)
-      std::memcpy(d.plane[c] + y * d.pitch, reinterpret_cast<const unsigned char*>(out.plane[c]) + 2 * (sx & 1),
-                  2 * size_t(w));
+    const auto plane = [&](int c) { return reinterpret_cast<const uint16_t*>(out.plane[c]) + (sx & 1); };
+    copyPlanarPixels(d, y, 0, plane(0), plane(1), plane(2), w);
   });
 }
 

@@ -69,11 +69,13 @@ void launchL7Host(const WorkView& work, const SurfaceView& d, int pattern) {
   // The work image keeps the source's phase: phased row y is image row y.
   host::parallelFor(d.height, [&](int64_t begin, int64_t end) {
     WorkRowReader<uint16_t> rows(work, 8);
+    PlanarRows16 out(d);
     static_assert(2 * kL7Reach + 1 <= 8, "a row's window fits the ring");
     for (int64_t y = begin; y < end; ++y) {
       L7Rows w{};
       for (int dy = -kL7Reach; dy <= kL7Reach; ++dy) w.row[dy + kL7Reach] = rows.row(int(y) + dy);
-      l7Row(w, int(y), static_cast<int>(d.width), shift.sx, shift.sy, hi, planarRow(d, y));
+      l7Row(w, int(y), static_cast<int>(d.width), shift.sx, shift.sy, hi, out.row(y));
+      out.deliver(y);
     }
   });
 }

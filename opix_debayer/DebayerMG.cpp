@@ -588,6 +588,10 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run8(ImageRows<uint8_t>
       row[3 * m + 1] = w1[m];
       row[3 * m + 2] = w2[m];
     }
+    if (isBgr8(d)) {
+      unsigned char* out = reinterpret_cast<unsigned char*>(row);
+      copyRgb8Pixels(out, out, int(d.width), true);
+    }
   }
 }
 
@@ -596,9 +600,11 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run16(ImageRows<uint16_
                                                                const SurfaceView& d, Pass2Rows& p) {
   pass2Shape(p, w);
   Pass2<uint16_t> pass{s, b, pattern, w, h, w / 2, hi, p};
+  PlanarRows16 rows(d);
   for (int y = y0; y < y1; ++y) {
-    const PlanarRow out = planarRow(d, y);
+    const PlanarRow out = rows.row(y);
     pass.pixelRow(y, PlanarPairs{out.r, out.g, out.b});
+    rows.deliver(y);
   }
 }
 

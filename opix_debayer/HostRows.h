@@ -129,4 +129,42 @@ inline PlanarRow planarRow(const SurfaceView& d, int64_t y) {
           reinterpret_cast<uint16_t*>(d.plane[2] + y * d.pitch)};
 }
 
+// The destinations in the layout an export delivers: blue-green-red 8-bit
+// pixels, and 16-bit colour interleaved. The drivers make their rows in the
+// debayer's own layouts (RGB8, planar) and deliver them with these.
+inline bool isBgr8(const SurfaceView& d) { return d.format == OPIX_BGR8; }
+inline bool isInterleaved16(const SurfaceView& d) { return d.format == OPIX_RGB12 || d.format == OPIX_RGB16; }
+
+// n RGB8 pixels to `out`, in blue-green-red order where `bgr`; `out` may be
+// `rgb` itself.
+void copyRgb8Pixels(unsigned char* out, const unsigned char* rgb, int n, bool bgr);
+
+// n pixels of three planes' rows to row y of d from column x0, in d's layout:
+// plane by plane, or interleaved.
+void copyPlanarPixels(const SurfaceView& d, int64_t y, int x0, const uint16_t* r, const uint16_t* g, const uint16_t* b,
+                      int n);
+
+// The planar rows a thread's driver writes destination rows to: the
+// destination's own planes, or, for an interleaved destination, rows of its
+// own that deliver(y) interleaves into destination row y.
+class PlanarRows16 {
+ public:
+  explicit PlanarRows16(const SurfaceView& d) : d_(d) {
+    if (isInterleaved16(d)) own_.resize(3 * size_t(d.width));
+  }
+  PlanarRow row(int64_t y) {
+    if (own_.empty()) return planarRow(d_, y);
+    return {own_.data(), own_.data() + d_.width, own_.data() + 2 * size_t(d_.width)};
+  }
+  void deliver(int64_t y) const {
+    if (!own_.empty())
+      copyPlanarPixels(d_, y, 0, own_.data(), own_.data() + d_.width, own_.data() + 2 * size_t(d_.width),
+                       int(d_.width));
+  }
+
+ private:
+  const SurfaceView& d_;
+  std::vector<uint16_t> own_;
+};
+
 }  // namespace opix

@@ -21,6 +21,8 @@ namespace opix {
 namespace {
 
 const ObjectNames kNames{"Debayer. Create", "Debayer. Transform", "Debayer. Destroy", "Debayer. Destroyed."};
+const ObjectNames kFormatNames{"Debayer. Create with destination format", "Debayer. Transform", "Debayer. Destroy",
+                               "Debayer. Destroyed."};
 const ObjectNames kPreNames{"Debayer. Create with pre-operations", "Debayer. Set pre-operations", "Debayer. Destroy",
                             "Debayer. Destroyed."};
 
@@ -81,6 +83,29 @@ extern "C" opixStatus_t opixDebayerCreate(opixDebayerHandle_t* handle, opixDebay
       });
 }
 
+namespace opix {
+namespace {
+
+// The debayer of a type with pre-operations (null: none) and, where
+// `format`, that destination format.
+std::unique_ptr<IDebayer> buildDebayer(opixDebayerType_t type, uint32_t maxWidth, uint32_t maxHeight,
+                                       const opixDebayerPreOperations_t* preOperations,
+                                       const opixSurfaceFormat_t* format, opixDeviceSurfaceBufferHandle_t source,
+                                       opixDeviceSurfaceBufferHandle_t* built) {
+  if (!source) OPIX_THROW(OPIX_INVALID_VALUE);
+  auto component = makeDebayer(type, source->surfaceFormat);
+  auto* pre = dynamic_cast<IPreOperations*>(component.get());
+  if (preOperations && !pre) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);  // binning
+  if (preOperations) pre->ReservePreOperations(*preOperations);
+  if (format) component->RequestDestinationFormat(*format);
+  component->Init(source->surfaceFormat, type, maxWidth, maxHeight, source, built);
+  if (preOperations) pre->SetPreOperations(preOperations);
+  return component;
+}
+
+}  // namespace
+}  // namespace opix
+
 extern "C" opixStatus_t opixDebayerCreateWithPreOperations(opixDebayerHandle_t* handle, opixDebayerType_t type,
                                                            uint32_t maxWidth, uint32_t maxHeight,
                                                            const opixDebayerPreOperations_t* preOperations,
@@ -94,14 +119,26 @@ extern "C" opixStatus_t opixDebayerCreateWithPreOperations(opixDebayerHandle_t* 
         tracePreOperations(preOperations);
       },
       [&](opixDeviceSurfaceBufferHandle_t* built) {
-        if (!source) OPIX_THROW(OPIX_INVALID_VALUE);
-        auto component = makeDebayer(type, source->surfaceFormat);
-        auto* pre = dynamic_cast<IPreOperations*>(component.get());
-        if (preOperations && !pre) OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);  // binning
-        if (preOperations) pre->ReservePreOperations(*preOperations);
-        component->Init(source->surfaceFormat, type, maxWidth, maxHeight, source, built);
-        if (preOperations) pre->SetPreOperations(preOperations);
-        return component;
+        return buildDebayer(type, maxWidth, maxHeight, preOperations, nullptr, source, built);
+      });
+}
+
+extern "C" opixStatus_t opixDebayerCreateWithDestinationFormat(opixDebayerHandle_t* handle, opixDebayerType_t type,
+                                                               uint32_t maxWidth, uint32_t maxHeight,
+                                                               const opixDebayerPreOperations_t* preOperations,
+                                                               opixSurfaceFormat_t destinationFormat,
+                                                               opixDeviceSurfaceBufferHandle_t source,
+                                                               opixDeviceSurfaceBufferHandle_t* destination) {
+  return createWithDestination(
+      kFormatNames, handle, destination, source,
+      [&] {
+        trace::value("debayer type", type);
+        trace::buffer("source buffer", source);
+        tracePreOperations(preOperations);
+        trace::value("destination surface format", destinationFormat);
+      },
+      [&](opixDeviceSurfaceBufferHandle_t* built) {
+        return buildDebayer(type, maxWidth, maxHeight, preOperations, &destinationFormat, source, built);
       });
 }
 

@@ -38,7 +38,9 @@ class BaseComponent : public virtual IAllocatable {
 
  protected:
   // Places a buffer's pixels in this component's block.
-  void reserve(opixDeviceSurfaceBuffer_t& buffer) { reserveSurfaceBuffer(buffer, memSpace_); }
+  void reserve(opixDeviceSurfaceBuffer_t& buffer, uint64_t atLeast = 0) {
+    reserveSurfaceBuffer(buffer, memSpace_, atLeast);
+  }
 
   MemSpace memSpace_;
   uint64_t allocatedSize_ = 0;

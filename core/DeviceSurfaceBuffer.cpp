@@ -25,10 +25,10 @@ SurfaceBufferPtr createSurfaceBuffer(uint32_t maxWidth, uint32_t maxHeight, opix
   return b;
 }
 
-void reserveSurfaceBuffer(opixDeviceSurfaceBuffer_t& buffer, MemSpace& space) {
+void reserveSurfaceBuffer(opixDeviceSurfaceBuffer_t& buffer, MemSpace& space, uint64_t atLeast) {
   const uint64_t bytes = opixImageSize(buffer.surfaceFormat, buffer.maxWidth, buffer.maxHeight);
   buffer.memorySpaceBase = space.pointerField();
-  buffer.offset = space.reserve(bytes);
+  buffer.offset = space.reserve(bytes > atLeast ? bytes : atLeast);
   buffer.size = bytes;
 }
 

@@ -21,8 +21,9 @@ bool isPlanar(opixSurfaceFormat_t format);
 // placed in any memory space.
 SurfaceBufferPtr createSurfaceBuffer(uint32_t maxWidth, uint32_t maxHeight, opixSurfaceFormat_t format);
 
-// Reserves the buffer's pixels (its image size at max size) in `space`.
-void reserveSurfaceBuffer(opixDeviceSurfaceBuffer_t& buffer, MemSpace& space);
+// Reserves the buffer's pixels (its image size at max size) in `space`, and
+// at least `atLeast` bytes.
+void reserveSurfaceBuffer(opixDeviceSurfaceBuffer_t& buffer, MemSpace& space, uint64_t atLeast = 0);
 
 // Sets the current size; beyond the max size raises OPIX_INVALID_SIZE.
 void setCurrentSize(opixDeviceSurfaceBuffer_t& buffer, uint32_t width, uint32_t height);

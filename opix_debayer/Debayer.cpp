@@ -66,7 +66,10 @@ void Debayer<N>::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t, uint3
 template <opixDebayerType_t N>
 void Debayer<N>::ComputeMemorySize() {
   memSpace_.reserve(workSize_);
-  reserve(*destination_);
+  // A destination in the export's layout keeps the room of the debayer's own
+  // (as large or larger), so the memory figure is the same either way.
+  reserve(*destination_,
+          opixImageSize(debayerDestinationFormat(sourceFormat_), destination_->maxWidth, destination_->maxHeight));
   const uint32_t w = source_->maxWidth, h = source_->maxHeight;
   if (roomForFactor_) factor_.place(memSpace_, uint64_t{w} * h);
   if (roomForShift_) shift_.place(memSpace_, uint64_t{madShiftPitch(roomForWideShift_, w)} * h);

@@ -35,6 +35,7 @@ void DebayerBinning::Init(opixSurfaceFormat_t sourceFormat, opixDebayerType_t ty
     case OPIX_I16: out = OPIX_RGB16_PLANAR; break;
     default: OPIX_THROW(OPIX_UNSUPPORTED_FORMAT);
   }
+  ownFormat_ = out;
   if (formatRequested_) out = requestedDestinationFormat(out, requestedFormat_);
   checks::externalBuffer(*source);
   holdSource(source);

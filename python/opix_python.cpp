@@ -310,13 +310,23 @@ class Chain {
       if (s.demosaicWhiteBalance && binningScale(s.type) != 1) {
         check(opixImageFilterCreate(&filter_, OPIX_WHITE_BALANCE, &s.whiteBalance, width, height, current, &current),
               "opixImageFilterCreate");
-      } else if (s.demosaicWhiteBalance) {
-        opixDebayerPreOperations_t pre{};
-        pre.whiteBalance = &s.whiteBalance;
+      }
+      opixDebayerPreOperations_t pre{};
+      if (s.demosaicWhiteBalance && binningScale(s.type) == 1) pre.whiteBalance = &s.whiteBalance;
+      // A 12- or 16-bit result that goes to the export as it is comes in the
+      // export's interleaved layout, which the export then only copies.
+      const uint32_t bits = opixFormatBits(current->surfaceFormat);
+      if (!convert && bits != 8) {
+        check(
+            opixDebayerCreateWithDestinationFormat(&debayer_, s.type, width, height, pre.whiteBalance ? &pre : nullptr,
+                                                   bits == 12 ? OPIX_RGB12 : OPIX_RGB16, current, &current),
+            "opixDebayerCreateWithDestinationFormat");
+      } else if (pre.whiteBalance) {
         check(opixDebayerCreateWithPreOperations(&debayer_, s.type, width, height, &pre, current, &current),
               "opixDebayerCreateWithPreOperations");
+      } else {
+        check(opixDebayerCreate(&debayer_, s.type, width, height, current, &current), "opixDebayerCreate");
       }
-      if (!debayer_) check(opixDebayerCreate(&debayer_, s.type, width, height, current, &current), "opixDebayerCreate");
       if (convert) {
         const uint32_t sc = binningScale(s.type);
         const opixBitDepthConverter_t back{0, false, opixFormatBits(hostFormat)};

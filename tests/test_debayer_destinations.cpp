@@ -49,7 +49,7 @@ uint32_t scaleOf(opixDebayerType_t t) {
 struct Result {
   std::vector<uint8_t> bytes;
   opixSurfaceFormat_t destination{}, delivered{};
-  uint64_t exportMemory = 0;
+  uint64_t exportMemory = 0, debayerMemory = 0;
 };
 
 // import -> debayer -> export of two frames (the second must not depend on
@@ -76,6 +76,7 @@ Result runChain(opixDebayerType_t type, const Frame& f, opixBayerPattern_t patte
     return r;
   }
   r.destination = b->surfaceFormat;
+  EXPECT_EQ(opixDebayerGetAllocatedGpuMemorySize(debayer, &r.debayerMemory), OPIX_OK);
   EXPECT_EQ(opixExportToHostCreate(&exporter, &r.delivered, b), OPIX_OK);
   EXPECT_EQ(opixExportToHostGetAllocatedGpuMemorySize(exporter, &r.exportMemory), OPIX_OK);
   const uint32_t ow = f.w / scaleOf(type), oh = f.h / scaleOf(type);
@@ -101,11 +102,11 @@ TEST(DebayerDestinations, TheExportsLayoutDeliversTheSameBytes) {
     opixSurfaceFormat_t format;
   };
   const Case cases[] = {
-      {OPIX_HQLI, OPIX_I8},         {OPIX_HQLI, OPIX_I12},        {OPIX_HQLI, OPIX_I16},
-      {OPIX_DFPD, OPIX_I8},         {OPIX_DFPD, OPIX_I12},        {OPIX_DFPD, OPIX_I16},
-      {OPIX_MG, OPIX_I8},           {OPIX_MG, OPIX_I16},          {OPIX_L7, OPIX_I12},
-      {OPIX_L7, OPIX_I16},          {OPIX_BINNING_2x2, OPIX_I8},  {OPIX_BINNING_4x4, OPIX_I16},
-      {OPIX_BINNING_8x8, OPIX_I8},  {OPIX_BINNING_8x8, OPIX_I16},
+      {OPIX_HQLI, OPIX_I8},        {OPIX_HQLI, OPIX_I12},        {OPIX_HQLI, OPIX_I16},
+      {OPIX_DFPD, OPIX_I8},        {OPIX_DFPD, OPIX_I12},        {OPIX_DFPD, OPIX_I16},
+      {OPIX_MG, OPIX_I8},          {OPIX_MG, OPIX_I16},          {OPIX_L7, OPIX_I12},
+      {OPIX_L7, OPIX_I16},         {OPIX_BINNING_2x2, OPIX_I8},  {OPIX_BINNING_4x4, OPIX_I16},
+      {OPIX_BINNING_8x8, OPIX_I8}, {OPIX_BINNING_8x8, OPIX_I16},
   };
   // Odd sizes (an odd last pixel, rows whose bytes are not whole words), a
   // width just above a multiple of 32 and one past a vector's blocks.
@@ -130,7 +131,9 @@ TEST(DebayerDestinations, TheExportsLayoutDeliversTheSameBytes) {
         ASSERT_FALSE(own.bytes.empty()) << what.str();
         EXPECT_EQ(fused.destination, layout) << what.str();
         EXPECT_TRUE(fused.bytes == own.bytes) << what.str();
-        // The export copies: no pass, no buffer of its own.
+        // The debayer's memory figure is that of its own layout; the export
+        // copies: no pass, no buffer of its own.
+        EXPECT_EQ(fused.debayerMemory, own.debayerMemory) << what.str();
         EXPECT_EQ(fused.exportMemory, 0u) << what.str();
         if (cudaDrivers()) {
           EXPECT_GT(own.exportMemory, 0u) << what.str();
@@ -146,16 +149,26 @@ TEST(DebayerDestinations, CreateTakesTheOwnFormatAndRefusesOthers) {
   opixDeviceSurfaceBufferHandle_t sources[3] = {};
   const opixSurfaceFormat_t formats[3] = {OPIX_I8, OPIX_I12, OPIX_I16};
   const opixSurfaceFormat_t own[3] = {OPIX_RGB8, OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR};
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(opixImportFromHostCreate(&importers[i], formats[i], w, h, &sources[i]), OPIX_OK);
-  const opixSurfaceFormat_t every[] = {OPIX_I8,    OPIX_I16,   OPIX_RGB8,         OPIX_BGR8,
-                                       OPIX_RGB12, OPIX_RGB16, OPIX_BGRX8,        OPIX_RGB32,
-                                       OPIX_RGB12_PLANAR, OPIX_RGB16_PLANAR, static_cast<opixSurfaceFormat_t>(99)};
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(opixImportFromHostCreate(&importers[i], formats[i], w, h, &sources[i]), OPIX_OK);
+  const opixSurfaceFormat_t every[] = {OPIX_I8,
+                                       OPIX_I16,
+                                       OPIX_RGB8,
+                                       OPIX_BGR8,
+                                       OPIX_RGB12,
+                                       OPIX_RGB16,
+                                       OPIX_BGRX8,
+                                       OPIX_RGB32,
+                                       OPIX_RGB12_PLANAR,
+                                       OPIX_RGB16_PLANAR,
+                                       static_cast<opixSurfaceFormat_t>(99)};
   for (int i = 0; i < 3; ++i) {
     for (opixSurfaceFormat_t f : every) {
       const bool taken = f == own[i] || f == deliveredLayout(formats[i]);
       opixDebayerHandle_t debayer = nullptr;
       opixDeviceSurfaceBufferHandle_t d = nullptr;
-      const opixStatus_t s = opixDebayerCreateWithDestinationFormat(&debayer, OPIX_HQLI, w, h, nullptr, f, sources[i], &d);
+      const opixStatus_t s =
+          opixDebayerCreateWithDestinationFormat(&debayer, OPIX_HQLI, w, h, nullptr, f, sources[i], &d);
       EXPECT_EQ(s, taken ? OPIX_OK : OPIX_UNSUPPORTED_SURFACE) << formats[i] << " to " << f;
       EXPECT_EQ(debayer != nullptr, taken);
       if (taken) {

@@ -9,8 +9,9 @@
 // --digest runs every case once, untimed, and prints a digest of its output
 // pixels instead: two backends that print the same lines gave the same bytes.
 // --chains reports the program's chains instead, with their corrections as
-// filters and as the debayer's pre-operations: launches and device
-// operations per frame, frame buffers between import and export, host time.
+// filters and as the debayer's pre-operations (with its destination in the
+// export's layout): launches and device operations per frame, frame buffers
+// between import and export, host time.
 //
 // Built with OpenCV, the 8-bit demosaic cases are followed by the ratio of
 // their pixel rate to that of OpenCV's cvtColor Bayer conversions (bilinear,

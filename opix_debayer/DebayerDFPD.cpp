@@ -420,7 +420,8 @@ struct Rgb8Rows {
 // to a row of each plane of their own first, and from there to the
 // destination in stores that bypass the caches: a destination too large to
 // stay in them is then written without being read first. An interleaved
-// destination takes them from those rows too.
+// destination takes them from those rows too, interleaved on the way (and
+// streamed likewise).
 struct PlanarRows {
   const SurfaceView& d;
   int sy, x0;
@@ -437,7 +438,8 @@ struct PlanarRows {
     const size_t plane = b.pairs.size() / 3;
     dfpdRowPixels<P, true>(s, b, r, w, sx, hi, t, t + plane, t + 2 * plane);
     if (interleaved) {
-      copyPlanarPixels(d, y - sy, x0, t, t + plane, t + 2 * plane, w);
+      interleave16Pixels(reinterpret_cast<uint16_t*>(d.plane[0] + int64_t(y - sy) * d.pitch) + 3 * int64_t(x0), t,
+                         t + plane, t + 2 * plane, w, stream);
       return;
     }
     const PlanarRow o = planarRow(d, y - sy);

@@ -2,6 +2,10 @@
 
 #include "device/Parallel.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace opix {
 
 OPIX_HOST_SIMD_CLONES void copyRgb8Pixels(unsigned char* out, const unsigned char* rgb, int n, bool bgr) {
@@ -30,8 +34,52 @@ OPIX_HOST_SIMD_CLONES void copyRgb8Pixels(unsigned char* out, const unsigned cha
   }
 }
 
-OPIX_HOST_SIMD_CLONES void copyPlanarPixels(const SurfaceView& d, int64_t y, int x0, const uint16_t* r,
-                                            const uint16_t* g, const uint16_t* b, int n) {
+OPIX_HOST_SIMD_CLONES void interleave16Pixels(uint16_t* __restrict o, const uint16_t* r, const uint16_t* g,
+                                              const uint16_t* b, int n, bool stream) {
+  // Eight pixels a step, as three vectors of eight samples each: two-source
+  // word permutes take r and g into place, then b. Streamed stores need a
+  // 16-byte aligned row, whose eight-pixel steps then stay aligned.
+#if defined(__SSE2__)
+  const bool streamed = stream && (reinterpret_cast<uintptr_t>(o) & 15) == 0;
+#else
+  const bool streamed = false;
+  (void)stream;
+#endif
+  typedef uint16_t Words8 __attribute__((vector_size(16)));
+  const Words8 rg0 = {0, 8, 0, 1, 9, 0, 2, 10}, rgb0 = {0, 1, 8, 3, 4, 9, 6, 7};
+  const Words8 rg1 = {0, 3, 11, 0, 4, 12, 0, 5}, rgb1 = {10, 1, 2, 11, 4, 5, 12, 7};
+  const Words8 rg2 = {13, 0, 6, 14, 0, 7, 15, 0}, rgb2 = {0, 13, 2, 3, 14, 5, 6, 15};
+  int x = 0;
+  for (; x + 8 <= n; x += 8) {
+    Words8 vr, vg, vb;
+    std::memcpy(&vr, r + x, 16);
+    std::memcpy(&vg, g + x, 16);
+    std::memcpy(&vb, b + x, 16);
+    const Words8 w0 = __builtin_shuffle(__builtin_shuffle(vr, vg, rg0), vb, rgb0);
+    const Words8 w1 = __builtin_shuffle(__builtin_shuffle(vr, vg, rg1), vb, rgb1);
+    const Words8 w2 = __builtin_shuffle(__builtin_shuffle(vr, vg, rg2), vb, rgb2);
+#if defined(__SSE2__)
+    if (streamed) {
+      __m128i* out = reinterpret_cast<__m128i*>(o + 3 * x);
+      _mm_stream_si128(out, __m128i(w0));
+      _mm_stream_si128(out + 1, __m128i(w1));
+      _mm_stream_si128(out + 2, __m128i(w2));
+      continue;
+    }
+#endif
+    std::memcpy(o + 3 * x, &w0, 16);
+    std::memcpy(o + 3 * x + 8, &w1, 16);
+    std::memcpy(o + 3 * x + 16, &w2, 16);
+  }
+  for (; x < n; ++x) {
+    o[3 * x] = r[x];
+    o[3 * x + 1] = g[x];
+    o[3 * x + 2] = b[x];
+  }
+}
+
+void copyPlanarPixels(const SurfaceView& d, int64_t y, int x0, const uint16_t* r, const uint16_t* g, const uint16_t* b,
+                      int n) {
   if (!isInterleaved16(d)) {
     const PlanarRow o = planarRow(d, y);
     std::memcpy(o.r + x0, r, 2 * size_t(n));
@@ -39,12 +87,7 @@ OPIX_HOST_SIMD_CLONES void copyPlanarPixels(const SurfaceView& d, int64_t y, int
     std::memcpy(o.b + x0, b, 2 * size_t(n));
     return;
   }
-  uint16_t* __restrict o = reinterpret_cast<uint16_t*>(d.plane[0] + y * d.pitch) + 3 * int64_t(x0);
-  for (int x = 0; x < n; ++x) {
-    o[3 * x] = r[x];
-    o[3 * x + 1] = g[x];
-    o[3 * x + 2] = b[x];
-  }
+  interleave16Pixels(reinterpret_cast<uint16_t*>(d.plane[0] + y * d.pitch) + 3 * int64_t(x0), r, g, b, n, false);
 }
 
 }  // namespace opix

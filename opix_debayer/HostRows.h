@@ -139,6 +139,10 @@ inline bool isInterleaved16(const SurfaceView& d) { return d.format == OPIX_RGB1
 // `rgb` itself.
 void copyRgb8Pixels(unsigned char* out, const unsigned char* rgb, int n, bool bgr);
 
+// n pixels of three planes' rows side by side at `out` (not one of them);
+// where `stream`, in stores that bypass the caches (the caller fences them).
+void interleave16Pixels(uint16_t* out, const uint16_t* r, const uint16_t* g, const uint16_t* b, int n, bool stream);
+
 // n pixels of three planes' rows to row y of d from column x0, in d's layout:
 // plane by plane, or interleaved.
 void copyPlanarPixels(const SurfaceView& d, int64_t y, int x0, const uint16_t* r, const uint16_t* g, const uint16_t* b,

@@ -143,6 +143,25 @@ TEST(DebayerDestinations, TheExportsLayoutDeliversTheSameBytes) {
   }
 }
 
+// Frames too large for the caches have their 16-bit rows streamed to memory
+// by the host drivers, in strips of columns where the frame is wider than
+// one: the interleaved stores give the same bytes there too.
+TEST(DebayerDestinations, LargeFramesGiveTheSameBytes) {
+  const uint32_t sizes[][2] = {{4100, 352}, {1601, 901}};
+  uint32_t seed = 100;
+  for (opixSurfaceFormat_t format : {OPIX_I12, OPIX_I16}) {
+    for (const auto& size : sizes) {
+      const Frame f = makeFrame(size[0], size[1], format, seed++);
+      const opixBayerPattern_t p = kPatterns[seed % 4];
+      const opixSurfaceFormat_t layout = deliveredLayout(format);
+      const Result own = runChain(OPIX_DFPD, f, p, true, nullptr);
+      const Result fused = runChain(OPIX_DFPD, f, p, true, &layout);
+      ASSERT_FALSE(own.bytes.empty());
+      EXPECT_TRUE(fused.bytes == own.bytes) << opixSurfaceFormatName(format) << " " << f.w << "x" << f.h;
+    }
+  }
+}
+
 TEST(DebayerDestinations, CreateTakesTheOwnFormatAndRefusesOthers) {
   const uint32_t w = 64, h = 64;
   opixImportFromHostHandle_t importers[3] = {};

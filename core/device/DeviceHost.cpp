@@ -17,12 +17,15 @@
 #include <vector>
 
 #include "device/DeviceApi.h"
+#include "device/Parallel.h"
 
 namespace opix::device {
 
 namespace {
 
 constexpr size_t kDeviceAlignment = 256;
+// From this size on a 2D copy runs on all cores.
+constexpr size_t kParallelCopyBytes = size_t{1} << 20;
 
 thread_local Error t_lastError = kSuccess;
 
@@ -152,6 +155,16 @@ class HostApi final : public DeviceApi {
     if ((height > 1 && (width > dpitch || width > spitch))) return kErrorInvalidPitchValue;
     auto* d = static_cast<unsigned char*>(dst);
     const auto* s = static_cast<const unsigned char*>(src);
+    // A frame's copy is spread over the cores, as a device's copy engines
+    // move it faster than one thread; areas that overlap keep the row order.
+    const uintptr_t d0 = reinterpret_cast<uintptr_t>(d), s0 = reinterpret_cast<uintptr_t>(s);
+    const bool apart = d0 + (height - 1) * dpitch + width <= s0 || s0 + (height - 1) * spitch + width <= d0;
+    if (apart && height > 1 && width * height >= kParallelCopyBytes) {
+      host::parallelFor(int64_t(height), [&](int64_t begin, int64_t end) {
+        for (int64_t y = begin; y < end; ++y) std::memcpy(d + y * dpitch, s + y * spitch, width);
+      });
+      return kSuccess;
+    }
     for (size_t y = 0; y < height; ++y) std::memmove(d + y * dpitch, s + y * spitch, width);
     return kSuccess;
   }

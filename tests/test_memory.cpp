@@ -1,5 +1,6 @@
 // Memory spaces, typed arrays, page-locked host memory and the device layer's
 // copies, arrays and textures; the device information of the programs.
+#include <algorithm>
 #include <cstring>
 
 #include "DeviceContext.h"
@@ -156,6 +157,33 @@ TEST(DeviceLayer, PitchedCopies) {
     EXPECT_EQ(e.cudaError(), device::kErrorInvalidPitchValue);
     EXPECT_STREQ(e.cudaCall(), "cudaMemcpy2DAsync");
   }
+}
+
+// Copies of a frame's size, which the host backend spreads over its cores,
+// move every byte once, whatever their length and pitches; copies whose
+// areas overlap keep the order of one copy (the host backend's memmove).
+TEST(DeviceLayer, LargeCopies) {
+  const size_t n = (size_t{3} << 20) + 77;
+  const auto src = test::randomBytes(n, 11);
+  test::DeviceBlock a(n), b(n + 64);
+  a.upload(src);
+  ASSERT_EQ(device::memcpy(b.get() + 3, a.get(), n, device::CopyKind::DeviceToDevice), device::kSuccess);
+  auto out = b.download();
+  EXPECT_TRUE(std::equal(src.begin(), src.end(), out.begin() + 3));
+  // 2001 bytes in each of 700 rows, the pitches wider and odd.
+  const size_t w = 2001, h = 700, sp = 2048, dp = 2113;
+  test::DeviceBlock c(sp * h), d(dp * h);
+  const auto rows = test::randomBytes(sp * h, 12);
+  c.upload(rows);
+  ASSERT_EQ(device::memcpy2DAsync(d.get(), dp, c.get(), sp, w, h, device::CopyKind::DeviceToDevice), device::kSuccess);
+  out = d.download();
+  for (size_t y = 0; y < h; ++y)
+    ASSERT_TRUE(std::equal(rows.begin() + y * sp, rows.begin() + y * sp + w, out.begin() + y * dp)) << "row " << y;
+  if (test::g_backend == test::Backend::Cuda) return;  // overlap is undefined there
+  std::vector<uint8_t> expected = src;
+  std::memmove(expected.data() + 5, expected.data(), n - 5);
+  ASSERT_EQ(device::memcpy(a.get() + 5, a.get(), n - 5, device::CopyKind::DeviceToDevice), device::kSuccess);
+  EXPECT_TRUE(a.download() == expected);
 }
 
 TEST(DeviceLayer, ArraysAnd3DCopies) {

@@ -1,9 +1,6 @@
 #include "DebayerDFPD.h"
 
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <memory>
 #include <vector>
 
@@ -382,24 +379,6 @@ inline void dfpdRowPixels(const T* __restrict s, BandRows<L>& b, int r, int w, i
   }
 }
 
-// Copies n words to dst, the aligned 16-byte blocks with non-temporal stores
-// (the caller fences them before the pixels are read elsewhere).
-inline void streamCopy(uint16_t* dst, const uint16_t* src, int n) {
-  unsigned char* out = reinterpret_cast<unsigned char*>(dst);
-  const unsigned char* in = reinterpret_cast<const unsigned char*>(src);
-  const size_t bytes = 2 * size_t(n);
-#if defined(__SSE2__)
-  size_t i = (16 - (reinterpret_cast<uintptr_t>(out) & 15)) & 15;
-  if (i > bytes) i = bytes;
-  std::memcpy(out, in, i);
-  for (; i + 16 <= bytes; i += 16)
-    _mm_stream_si128(reinterpret_cast<__m128i*>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
-  std::memcpy(out + i, in + i, bytes - i);
-#else
-  std::memcpy(out, in, bytes);
-#endif
-}
-
 // Row stores of a tile's pixels: destination row y - sy from column x0.
 // Interleaved 8-bit pixels go a row of whole pairs at a time to a row of
 // their own, from the pair of phased column sx, and from there the tile's
@@ -517,9 +496,7 @@ void dfpdHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const 
       const int y1 = y0 + kBand < h ? y0 + kBand : h;
       band(ring.strip(x0), rows, y0 + sy, y1 + sy, x0, w - x0 < kStrip ? w - x0 : kStrip, ring);
     }
-#if defined(__SSE2__)
-    _mm_sfence();  // the streamed stores, before the tiles count as done
-#endif
+    streamFence();  // the streamed stores, before the tiles count as done
   });
 }
 
@@ -537,7 +514,7 @@ void launchDFPDHost(const WorkView& work, const SurfaceView& d, int sx, int sy) 
   }
   const int hi = maxEstimate(work.format);
   // Planes larger than the caches are streamed to memory.
-  const bool stream = 6 * uint64_t(d.width) * d.height >= (uint64_t{8} << 20);
+  const bool stream = streamsColour16(d);
   if (work.format == OPIX_I12) {
     // The 16-bit lanes take the tiles with a sample above 4095.
     struct Rows {

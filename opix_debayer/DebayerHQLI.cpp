@@ -167,17 +167,19 @@ void hqliRows8(const WorkView& work, const SurfaceView& d, int sx, int sy, int64
 }
 
 // 12- and 16-bit rows: a plane's pairs to a row of words, copied from the
-// pair of phased column sx.
+// pair of phased column sx (streamed where the frame outgrows the caches).
 void hqliRows16(const WorkView& work, const SurfaceView& d, int sx, int sy, int hi, int64_t begin, int64_t end) {
   const int w = static_cast<int>(d.width);
   const int pairs = ((sx + w - 1) >> 1) + 1;
   std::vector<uint32_t> words(size_t(3) * pairs);
   const PairPlanes out{{words.data(), words.data() + pairs, words.data() + 2 * pairs}};
+  const bool stream = streamsColour16(d);
   hqliRingRows<uint16_t, uint16_t>(work, w, sx, sy, begin, end, [&](const Halves<uint16_t>& h, int Y, int64_t y) {
     hqliRow16(h, Y, pairs, hi, out);
     const auto plane = [&](int c) { return reinterpret_cast<const uint16_t*>(out.plane[c]) + (sx & 1); };
-    copyPlanarPixels(d, y, 0, plane(0), plane(1), plane(2), w);
+    copyPlanarPixels(d, y, 0, plane(0), plane(1), plane(2), w, stream);
   });
+  if (stream) streamFence();
 }
 
 }  // namespace

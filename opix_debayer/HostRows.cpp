@@ -78,16 +78,44 @@ OPIX_HOST_SIMD_CLONES void interleave16Pixels(uint16_t* __restrict o, const uint
   }
 }
 
+void streamCopy(uint16_t* dst, const uint16_t* src, int n) {
+  unsigned char* out = reinterpret_cast<unsigned char*>(dst);
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(src);
+  const size_t bytes = 2 * size_t(n);
+#if defined(__SSE2__)
+  size_t i = (16 - (reinterpret_cast<uintptr_t>(out) & 15)) & 15;
+  if (i > bytes) i = bytes;
+  std::memcpy(out, in, i);
+  for (; i + 16 <= bytes; i += 16)
+    _mm_stream_si128(reinterpret_cast<__m128i*>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)));
+  std::memcpy(out + i, in + i, bytes - i);
+#else
+  std::memcpy(out, in, bytes);
+#endif
+}
+
+void streamFence() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
+
 void copyPlanarPixels(const SurfaceView& d, int64_t y, int x0, const uint16_t* r, const uint16_t* g, const uint16_t* b,
-                      int n) {
+                      int n, bool stream) {
   if (!isInterleaved16(d)) {
     const PlanarRow o = planarRow(d, y);
+    if (stream) {
+      streamCopy(o.r + x0, r, n);
+      streamCopy(o.g + x0, g, n);
+      streamCopy(o.b + x0, b, n);
+      return;
+    }
     std::memcpy(o.r + x0, r, 2 * size_t(n));
     std::memcpy(o.g + x0, g, 2 * size_t(n));
     std::memcpy(o.b + x0, b, 2 * size_t(n));
     return;
   }
-  interleave16Pixels(reinterpret_cast<uint16_t*>(d.plane[0] + y * d.pitch) + 3 * int64_t(x0), r, g, b, n, false);
+  interleave16Pixels(reinterpret_cast<uint16_t*>(d.plane[0] + y * d.pitch) + 3 * int64_t(x0), r, g, b, n, stream);
 }
 
 }  // namespace opix

@@ -143,31 +143,48 @@ void copyRgb8Pixels(unsigned char* out, const unsigned char* rgb, int n, bool bg
 // where `stream`, in stores that bypass the caches (the caller fences them).
 void interleave16Pixels(uint16_t* out, const uint16_t* r, const uint16_t* g, const uint16_t* b, int n, bool stream);
 
+// Copies n words to dst, the aligned 16-byte blocks with stores that bypass
+// the caches; streamFence orders them before the pixels are read elsewhere
+// (a thread's last act on a frame it streamed).
+void streamCopy(uint16_t* dst, const uint16_t* src, int n);
+void streamFence();
+
+// Whether a driver streams the 16-bit colour it writes: a frame too large to
+// stay in the caches is then written without being read first.
+inline bool streamsColour16(const SurfaceView& d) { return 6 * uint64_t(d.width) * d.height >= (uint64_t{8} << 20); }
+
 // n pixels of three planes' rows to row y of d from column x0, in d's layout:
-// plane by plane, or interleaved.
+// plane by plane, or interleaved; where `stream`, streamed (streamCopy).
 void copyPlanarPixels(const SurfaceView& d, int64_t y, int x0, const uint16_t* r, const uint16_t* g, const uint16_t* b,
-                      int n);
+                      int n, bool stream = false);
 
 // The planar rows a thread's driver writes destination rows to: the
 // destination's own planes, or, for an interleaved destination, rows of its
 // own that deliver(y) interleaves into destination row y.
 class PlanarRows16 {
  public:
-  explicit PlanarRows16(const SurfaceView& d) : d_(d) {
+  explicit PlanarRows16(const SurfaceView& d) : d_(d), stream_(isInterleaved16(d) && streamsColour16(d)) {
     if (isInterleaved16(d)) own_.resize(3 * size_t(d.width));
   }
+  // The rows it streamed are fenced before the thread's work counts as done.
+  ~PlanarRows16() {
+    if (stream_) streamFence();
+  }
+  PlanarRows16(const PlanarRows16&) = delete;
+  PlanarRows16& operator=(const PlanarRows16&) = delete;
   PlanarRow row(int64_t y) {
     if (own_.empty()) return planarRow(d_, y);
     return {own_.data(), own_.data() + d_.width, own_.data() + 2 * size_t(d_.width)};
   }
   void deliver(int64_t y) const {
     if (!own_.empty())
-      copyPlanarPixels(d_, y, 0, own_.data(), own_.data() + d_.width, own_.data() + 2 * size_t(d_.width),
-                       int(d_.width));
+      copyPlanarPixels(d_, y, 0, own_.data(), own_.data() + d_.width, own_.data() + 2 * size_t(d_.width), int(d_.width),
+                       stream_);
   }
 
  private:
   const SurfaceView& d_;
+  bool stream_;
   std::vector<uint16_t> own_;
 };
 

@@ -144,21 +144,29 @@ TEST(DebayerDestinations, TheExportsLayoutDeliversTheSameBytes) {
 }
 
 // Frames too large for the caches have their 16-bit rows streamed to memory
-// by the host drivers, in strips of columns where the frame is wider than
-// one: the interleaved stores give the same bytes there too.
+// by the host drivers (DFPD in strips of columns where the frame is wider
+// than one): the interleaved stores give the same bytes there too.
 TEST(DebayerDestinations, LargeFramesGiveTheSameBytes) {
-  const uint32_t sizes[][2] = {{4100, 352}, {1601, 901}};
+  struct Case {
+    opixDebayerType_t type;
+    opixSurfaceFormat_t format;
+    uint32_t w, h;
+  };
+  const Case cases[] = {
+      {OPIX_DFPD, OPIX_I12, 4100, 352}, {OPIX_DFPD, OPIX_I12, 1601, 901}, {OPIX_DFPD, OPIX_I16, 4100, 352},
+      {OPIX_DFPD, OPIX_I16, 1601, 901}, {OPIX_HQLI, OPIX_I12, 1601, 901}, {OPIX_HQLI, OPIX_I16, 1601, 901},
+      {OPIX_MG, OPIX_I16, 1600, 901},   {OPIX_L7, OPIX_I12, 1601, 901},
+  };
   uint32_t seed = 100;
-  for (opixSurfaceFormat_t format : {OPIX_I12, OPIX_I16}) {
-    for (const auto& size : sizes) {
-      const Frame f = makeFrame(size[0], size[1], format, seed++);
-      const opixBayerPattern_t p = kPatterns[seed % 4];
-      const opixSurfaceFormat_t layout = deliveredLayout(format);
-      const Result own = runChain(OPIX_DFPD, f, p, true, nullptr);
-      const Result fused = runChain(OPIX_DFPD, f, p, true, &layout);
-      ASSERT_FALSE(own.bytes.empty());
-      EXPECT_TRUE(fused.bytes == own.bytes) << opixSurfaceFormatName(format) << " " << f.w << "x" << f.h;
-    }
+  for (const Case& c : cases) {
+    const Frame f = makeFrame(c.w, c.h, c.format, seed++);
+    const opixBayerPattern_t p = kPatterns[seed % 4];
+    const opixSurfaceFormat_t layout = deliveredLayout(c.format);
+    const Result own = runChain(c.type, f, p, true, nullptr);
+    const Result fused = runChain(c.type, f, p, true, &layout);
+    ASSERT_FALSE(own.bytes.empty());
+    EXPECT_TRUE(fused.bytes == own.bytes)
+        << opixDebayerTypeName(c.type) << " " << opixSurfaceFormatName(c.format) << " " << f.w << "x" << f.h;
   }
 }
 

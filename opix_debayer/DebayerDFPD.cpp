@@ -417,8 +417,8 @@ struct PlanarRows {
     const size_t plane = b.pairs.size() / 3;
     dfpdRowPixels<P, true>(s, b, r, w, sx, hi, t, t + plane, t + 2 * plane);
     if (interleaved) {
-      interleave16Pixels(reinterpret_cast<uint16_t*>(d.plane[0] + int64_t(y - sy) * d.pitch) + 3 * int64_t(x0), t,
-                         t + plane, t + 2 * plane, w, stream);
+      host::interleave16(t, t + plane, t + 2 * plane, d.plane[0] + int64_t(y - sy) * d.pitch + 6 * int64_t(x0),
+                         size_t(w), stream);
       return;
     }
     const PlanarRow o = planarRow(d, y - sy);
@@ -496,7 +496,7 @@ void dfpdHost(const WorkView& work, const SurfaceView& d, int sx, int sy, const 
       const int y1 = y0 + kBand < h ? y0 + kBand : h;
       band(ring.strip(x0), rows, y0 + sy, y1 + sy, x0, w - x0 < kStrip ? w - x0 : kStrip, ring);
     }
-    streamFence();  // the streamed stores, before the tiles count as done
+    host::streamFence();  // the streamed stores, before the tiles count as done
   });
 }
 

@@ -179,7 +179,7 @@ void hqliRows16(const WorkView& work, const SurfaceView& d, int sx, int sy, int 
     const auto plane = [&](int c) { return reinterpret_cast<const uint16_t*>(out.plane[c]) + (sx & 1); };
     copyPlanarPixels(d, y, 0, plane(0), plane(1), plane(2), w, stream);
   });
-  if (stream) streamFence();
+  if (stream) host::streamFence();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "DebayerMath.h"
 #include "DeviceSurfaceBuffer.h"
 #include "PreOperationsMath.h"
+#include "device/ChannelRows.h"
 
 namespace opix {
 
@@ -137,17 +138,18 @@ inline bool isInterleaved16(const SurfaceView& d) { return d.format == OPIX_RGB1
 
 // n RGB8 pixels to `out`, in blue-green-red order where `bgr`; `out` may be
 // `rgb` itself.
-void copyRgb8Pixels(unsigned char* out, const unsigned char* rgb, int n, bool bgr);
+inline void copyRgb8Pixels(unsigned char* out, const unsigned char* rgb, int n, bool bgr) {
+  if (bgr)
+    host::swapRgb8(rgb, out, size_t(n));
+  else if (out != rgb)
+    std::memmove(out, rgb, 3 * size_t(n));
+}
 
-// n pixels of three planes' rows side by side at `out` (not one of them);
-// where `stream`, in stores that bypass the caches (the caller fences them).
-void interleave16Pixels(uint16_t* out, const uint16_t* r, const uint16_t* g, const uint16_t* b, int n, bool stream);
-
-// Copies n words to dst, the aligned 16-byte blocks with stores that bypass
-// the caches; streamFence orders them before the pixels are read elsewhere
-// (a thread's last act on a frame it streamed).
-void streamCopy(uint16_t* dst, const uint16_t* src, int n);
-void streamFence();
+// Copies n words to dst, the aligned 16-byte blocks in stores that bypass the
+// caches (host::streamBytes; host::streamFence orders them).
+inline void streamCopy(uint16_t* dst, const uint16_t* src, int n) {
+  host::streamBytes(reinterpret_cast<const uint8_t*>(src), reinterpret_cast<uint8_t*>(dst), 2 * size_t(n));
+}
 
 // Whether a driver streams the 16-bit colour it writes: a frame too large to
 // stay in the caches is then written without being read first.
@@ -168,7 +170,7 @@ class PlanarRows16 {
   }
   // The rows it streamed are fenced before the thread's work counts as done.
   ~PlanarRows16() {
-    if (stream_) streamFence();
+    if (stream_) host::streamFence();
   }
   PlanarRows16(const PlanarRows16&) = delete;
   PlanarRows16& operator=(const PlanarRows16&) = delete;

@@ -124,17 +124,6 @@ uint32_t outputBits(opixSurfaceFormat_t input, const char* outputPath) {
   return outputPath && hasExtension(outputPath, ".bmp") ? 8 : chainBits(input);
 }
 
-// Whether every output named by the path or mask is a BMP or JPEG file (whose
-// pixels go in blue-green-red order): the mask's '*' stands before the
-// extension, which numbering then leaves as it is.
-bool everyOutputBgr(const char* outputPath) {
-  if (!outputPath) return false;
-  const std::string path = outputPath;
-  const size_t star = path.find('*'), dot = path.rfind('.');
-  if (star != std::string::npos && (dot == std::string::npos || star > dot)) return false;
-  return hasExtension(path, ".bmp") || hasExtension(path, ".jpg");
-}
-
 // Matrices A and B as the SAM filter takes them; unused ones stay empty.
 struct Matrices {
   HostImage a;  // floats, one per pixel
@@ -423,8 +412,8 @@ opixStatus_t DebayerPipeline::build(const Matrices& m, const LutTable* lut, bool
   // it in the layout the export delivers (blue-green-red for BMP and JPEG
   // files, interleaved 12- and 16-bit colour), and the export only copies.
   const bool exportTakesIt = !o_.noFuse && !o_.developMatrix && outputBits_ == debayerBits && !lut;
-  const opixSurfaceFormat_t layout = debayerBits == 8 ? (everyOutputBgr(o_.outputPath) ? OPIX_BGR8 : OPIX_RGB8)
-                                                      : (debayerBits == 12 ? OPIX_RGB12 : OPIX_RGB16);
+  const opixSurfaceFormat_t layout =
+      debayerBits == 8 ? (o_.outputNeedsBgr ? OPIX_BGR8 : OPIX_RGB8) : (debayerBits == 12 ? OPIX_RGB12 : OPIX_RGB16);
   if (exportTakesIt && layout != OPIX_RGB8)
     OPIX_CHECK(opixDebayerCreateWithDestinationFormat(&debayer_, type, width, height, withPre ? &pre_ : nullptr, layout,
                                                       current, &current));

@@ -1,10 +1,11 @@
 // CUDA drivers of DFPD: each step of the method once per position of a tile
 // and the halo the next step needs, through half-resolution planes in shared
 // memory, the tiles loaded as aligned 32-bit words. 8-bit: one kernel, the
-// 128 x 16 tile and its apron of 6, packed 32-bit stores. 16-bit: pass 1
-// computes the final green and the decision of every site into the
-// half-resolution device planes, pass 2 rebuilds the pixels from the samples
-// and those planes.
+// 128 x 16 tile and its apron of 6. 16-bit: pass 1 computes the final green
+// and the decision of every site into the half-resolution device planes,
+// pass 2 rebuilds the pixels from the samples and those planes. Each warp
+// stores a row of the tile, as 16-byte words where the layout is
+// interleaved.
 #include "CudaKernel.cuh"
 #include "DFPDMath.h"
 #include "DebayerDFPD.h"
@@ -16,7 +17,7 @@ namespace opix::OPIX_CUDA_NS {
 
 namespace {
 
-constexpr int kThreads = 256;
+constexpr int kThreads = 256, kWarps = kThreads / 32;
 
 // Tile positions (tx, ty) of a block: tile sample (tx, ty) lies at phased
 // (tx + ox, ty + oy), and `par` is (ox + oy) & 1, so that the sites are the
@@ -118,6 +119,7 @@ __device__ Rgb tilePixel(const Tile& t, const G* green, const H* horizontal, con
 }
 
 constexpr int kTw8 = 128, kTh8 = 16, kApron = 6;
+static_assert(kTw8 / 4 == 32, "a warp stores a row of the tile");
 constexpr int kWords8 = (kTw8 + 2 * kApron + 4) / 4;  // one more word for the column shift
 constexpr int kRows8 = kTh8 + 2 * kApron;
 // The planes cover tile rows [2, 26) and every tile column.
@@ -137,8 +139,6 @@ __global__ void __launch_bounds__(kThreads, 8) MenonKernel8(WorkView w, SurfaceV
   __shared__ uint32_t tile[kRows8 * kWords8];
   __shared__ uint8_t planes[4][kPlaneRows8 * kPlaneStride8];
   const int x0 = blockIdx.x * kTw8, y0 = blockIdx.y * kTh8;
-  const int width = int(d.width), height = int(d.height);
-  const bool checked = x0 + kTw8 > width || y0 + kTh8 > height;
   // Phased column X lies at work column apron + cx - sx + X (cx = sx for 8 bits).
   loadTile<uint8_t, Corrected, kRows8, kWords8, kThreads>(tile, w, x0 / 4, y0 + sy);
   __syncthreads();
@@ -164,17 +164,12 @@ __global__ void __launch_bounds__(kThreads, 8) MenonKernel8(WorkView w, SurfaceV
   tileGreenColours<65, 18>(t, green, rowColour, colColour, c0 - 1, 5, 255);
   __syncthreads();
 
-  OPIX_UNROLL
-  for (int k = 0; k < kTw8 / 4 * kTh8 / kThreads; ++k) {
-    const int q = int(threadIdx.x) + k * kThreads;
-    const int col = 4 * (q % (kTw8 / 4)), row = q / (kTw8 / 4);
-    const int x = x0 + col, y = y0 + row;
-    if (checked && (y >= height || x >= width)) continue;
-    const bool blueRow = (y + sy) & 1;
-    storeRgb8Quad(d, x, y, [&](int i) {
-      return tilePixel(t, green, horizontal, rowColour, colColour, c0 + col + i, kApron + row, blueRow, 255);
-    });
-  }
+  // Warp v stores tile rows v + kWarps x j.
+  const int col = 4 * (int(threadIdx.x) % 32), warp = int(threadIdx.x) / 32;
+  storeWarpRows<uint8_t, kWarps, kTh8 / kWarps>(d, x0, y0 + warp, kWarps, [&](int i, int j) {
+    const int row = warp + kWarps * j;
+    return tilePixel(t, green, horizontal, rowColour, colColour, c0 + col + i, kApron + row, (y0 + row + sy) & 1, 255);
+  });
 }
 
 // Phased column X of a 16-bit work image lies at work column
@@ -182,6 +177,7 @@ __global__ void __launch_bounds__(kThreads, 8) MenonKernel8(WorkView w, SurfaceV
 // (ci, cj) holds the sites of work columns cx + 4 + 2ci, cx + 5 + 2ci and
 // rows 4 + 2cj, 5 + 2cj: one red site (even row) and one blue site.
 constexpr int kTw16 = 64, kTh16 = 32;
+static_assert(kTw16 / 2 == 32, "a warp stores a row of the tile");
 
 // Pass 1 over the sites of 32 x 16 cells, from a tile of the work image at
 // the block's first cell column and row less the apron of 4; tiles start at
@@ -231,7 +227,7 @@ constexpr int kPlaneStride2 = kWords2;
 using Tile16b = DFPDTile<uint16_t, 2 * kWords2, kPlaneStride2, 0>;
 
 // Eight blocks an SM: 32 registers a thread.
-// kernel-report MenonGpuRgbKernel16: block 256, 8 px per thread, reads 3.5 B/px, writes 6 B/px; budget 32 regs, 232 SASS/px
+// kernel-report MenonGpuRgbKernel16: block 256, 8 px per thread, reads 3.5 B/px, writes 6 B/px; budget 32 regs, 244 SASS/px
 template <int Hi, bool Corrected>
 __global__ void __launch_bounds__(kThreads, 8)
     MenonGpuRgbKernel16(WorkView w, DFPDPlanes planes, SurfaceView d, int sx, int sy) {
@@ -240,10 +236,8 @@ __global__ void __launch_bounds__(kThreads, 8)
       colColour[kRows2 * kPlaneStride2];
   __shared__ uint8_t horizontal[kRows2 * kPlaneStride2];
   const int x0 = blockIdx.x * kTw16, y0 = blockIdx.y * kTh16;
-  const int width = int(d.width), height = int(d.height);
   // Output column x lies at work column apron + cx + x, row y at apron + sy + y.
   const int c0 = x0 + w.apron - 2, r0 = y0 + sy + w.apron - 2;
-  const bool checked = x0 + kTw16 > width || y0 + kTh16 > height;
   loadTile<uint16_t, Corrected, kRows2, kWords2, kThreads>(tile, w, c0 / 2, r0);
   // Tile sample (0, 0) is phased (x0 - cx + sx - 2, y0 + sy - 2).
   const Tile16b t{reinterpret_cast<const uint16_t*>(tile), (w.cx + sx + sy) & 1};
@@ -261,17 +255,12 @@ __global__ void __launch_bounds__(kThreads, 8)
   tileGreenColours<33, 34>(t, green, rowColour, colColour, 1 + w.cx, 1, Hi);
   __syncthreads();
 
-  OPIX_UNROLL
-  for (int k = 0; k < kTw16 / 2 * kTh16 / kThreads; ++k) {
-    const int q = int(threadIdx.x) + k * kThreads;
-    const int col = 2 * (q % (kTw16 / 2)), row = q / (kTw16 / 2);
-    const int x = x0 + col, y = y0 + row;
-    if (checked && (y >= height || x >= width)) continue;
-    const bool blueRow = (y + sy) & 1;
-    storePlanarPair(d, x, y, [&](int i) {
-      return tilePixel(t, green, horizontal, rowColour, colColour, 2 + w.cx + col + i, 2 + row, blueRow, Hi);
-    });
-  }
+  // Warp v stores tile rows v + kWarps x j.
+  const int col = 2 * (int(threadIdx.x) % 32), warp = int(threadIdx.x) / 32;
+  storeWarpRows<uint16_t, kWarps, kTh16 / kWarps>(d, x0, y0 + warp, kWarps, [&](int i, int j) {
+    const int row = warp + kWarps * j;
+    return tilePixel(t, green, horizontal, rowColour, colColour, 2 + w.cx + col + i, 2 + row, (y0 + row + sy) & 1, Hi);
+  });
 }
 
 template <int Hi, bool Corrected>

@@ -4,7 +4,7 @@
 // 128 x 16 tile and its apron of 6. 16-bit: pass 1 computes the final green
 // and the decision of every site into the half-resolution device planes,
 // pass 2 rebuilds the pixels from the samples and those planes. Each warp
-// stores a row of the tile, as 16-byte words where the layout is
+// stores whole rows of the tile, as 16-byte words where the layout is
 // interleaved.
 #include "CudaKernel.cuh"
 #include "DFPDMath.h"

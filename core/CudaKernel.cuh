@@ -57,6 +57,9 @@ __device__ inline void warpSync() { __syncthreads(); }
 __device__ __forceinline__ void warpSync() { __syncwarp(); }
 #endif
 
+// The thread's place in a block of one or two dimensions, x fastest.
+__device__ inline int threadInBlock() { return int(threadIdx.y * blockDim.x + threadIdx.x); }
+
 // A load through the read-only data cache where the GPU has one.
 template <class T>
 __device__ __forceinline__ T readOnly(const T* p) {

@@ -241,7 +241,7 @@ void binHost(const SurfaceView& s, const SurfaceView& d, int pattern) {
     host::parallelRows(d.height, [&](int64_t y) {
       unsigned char* row = d.plane[0] + y * d.pitch;
       binRow8<F>(blockRows<F, uint8_t>(s, y), w, pattern, row);
-      if (isBgr8(d)) copyRgb8Pixels(row, row, w, true);
+      if (isBgr8(d.format)) copyRgb8Pixels(row, row, w, true);
     });
   } else {
     host::parallelFor(d.height, [&](int64_t begin, int64_t end) {

@@ -391,7 +391,7 @@ struct Rgb8Rows {
   void row(const T* s, BandRows<L>& b, int y, int r, int w, int sx, int hi) const {
     dfpdRowPixels<P, false>(s, b, r, w, sx, hi, pairs, nullptr, nullptr);
     unsigned char* out = d.plane[0] + int64_t(y - sy) * d.pitch + 3 * int64_t(x0);
-    copyRgb8Pixels(out, reinterpret_cast<const unsigned char*>(pairs) + 3 * (sx & 1), w, isBgr8(d));
+    copyRgb8Pixels(out, reinterpret_cast<const unsigned char*>(pairs) + 3 * (sx & 1), w, isBgr8(d.format));
   }
 };
 
@@ -407,7 +407,7 @@ struct PlanarRows {
   bool stream;
   template <int P, class L, class T>
   void row(const T* s, BandRows<L>& b, int y, int r, int w, int sx, int hi) const {
-    const bool interleaved = isInterleaved16(d);
+    const bool interleaved = isInterleaved16(d.format);
     if (!stream && !interleaved) {
       const PlanarRow o = planarRow(d, y - sy);
       dfpdRowPixels<P, true>(s, b, r, w, sx, hi, o.r + x0, o.g + x0, o.b + x0);

@@ -162,7 +162,7 @@ void hqliRows8(const WorkView& work, const SurfaceView& d, int sx, int sy, int64
   hqliRingRows<uint8_t, int16_t>(work, w, sx, sy, begin, end, [&](const Halves<int16_t>& h, int Y, int64_t y) {
     hqliRow8(h, Y, pairs, out);
     copyRgb8Pixels(d.plane[0] + y * d.pitch, reinterpret_cast<const unsigned char*>(words.data()) + 3 * (sx & 1), w,
-                   isBgr8(d));
+                   isBgr8(d.format));
   });
 }
 

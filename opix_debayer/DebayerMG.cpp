@@ -588,7 +588,7 @@ OPIX_HOST_SIMD_CLONES __attribute__((flatten)) void pass2Run8(ImageRows<uint8_t>
       row[3 * m + 1] = w1[m];
       row[3 * m + 2] = w2[m];
     }
-    if (isBgr8(d)) {
+    if (isBgr8(d.format)) {
       unsigned char* out = reinterpret_cast<unsigned char*>(row);
       copyRgb8Pixels(out, out, int(d.width), true);
     }

@@ -28,13 +28,11 @@ struct SharedPlane {
   __device__ V& at(int x, int y) const { return p[(y - y0) * stride + (x - x0)]; }
 };
 
-__device__ int threadIndex() { return int(threadIdx.y * blockDim.x + threadIdx.x); }
-
 // The work of a block spread over its threads in unrolled rounds: f(i) for
 // i in [0, N), a fixed number of rounds per thread.
 template <int N, class F>
 __device__ void forEachIndex(const F& f) {
-  const int t = threadIndex();
+  const int t = threadInBlock();
   OPIX_UNROLL
   for (int k = 0; k < (N + kThreads - 1) / kThreads; ++k) {
     const int i = t + k * kThreads;
@@ -75,7 +73,7 @@ __device__ void pass1Block(Pass1Shared<T, Rows>& sh, const WorkView& w, const Mg
   constexpr int spw = 4 / int(sizeof(T)), words = Sh::kRawW / spw, gw = Sh::kGradW, sw = Sh::kSiteW;
   const int X0 = kTileW * int(blockIdx.x), Y0 = Rows * int(blockIdx.y);
   const int wx = X0 / spw, wy = Y0 - 9 + w.apron + w.cy;
-  loadTile<T, Corrected, Sh::kRawH, words, kThreads>(sh.raw, w, wx, wy, threadIndex());
+  loadTile<T, Corrected, Sh::kRawH, words, kThreads>(sh.raw, w, wx, wy, threadInBlock());
   __syncthreads();
 
   const SharedTile<T> s{reinterpret_cast<const T*>(sh.raw), Sh::kRawW, X0 - w.apron - w.cx, Y0 - 9};
@@ -175,7 +173,7 @@ __global__ void MGKernel2(WorkView w, MgBuffers b, SurfaceView d, int pattern, i
   const SharedTile<T> s{reinterpret_cast<const T*>(raw), kRaw2Samples, wx * spw - w.apron - w.cx, wy - w.apron - w.cy};
   const SharedPlane<float> G{gPlane, x0 - 4, y0 - 4, kPlaneW}, S{sPlane, x0 - 4, y0 - 4, kPlaneW};
   // Positions beyond the image that no pixel reaches stay unset.
-  for (int i = threadIndex(); i < kPlaneW * kPlaneH; i += kThreads) {
+  for (int i = threadInBlock(); i < kPlaneW * kPlaneH; i += kThreads) {
     const int x = x0 - 4 + i % kPlaneW, y = y0 - 4 + i / kPlaneW;
     if (x >= width + 4 || y >= height + 4) continue;
     const int mx = mgMirror(x, width), my = mgMirror(y, height);
@@ -186,7 +184,7 @@ __global__ void MGKernel2(WorkView w, MgBuffers b, SurfaceView d, int pattern, i
   __syncthreads();
 
   const SharedPlane<float> opp{oppPlane, x0 - 1, y0 - 1, kOppW};
-  for (int i = threadIndex(); i < kOppW * kOppH; i += kThreads) {
+  for (int i = threadInBlock(); i < kOppW * kOppH; i += kThreads) {
     const int x = x0 - 1 + i % kOppW, y = y0 - 1 + i / kOppW;
     if (x >= width + 1 || y >= height + 1) continue;
     const int mx = mgMirror(x, width), my = mgMirror(y, height);
@@ -195,7 +193,7 @@ __global__ void MGKernel2(WorkView w, MgBuffers b, SurfaceView d, int pattern, i
   __syncthreads();
 
   constexpr int per = kTileW / kStorePixels<T>;
-  for (int i = threadIndex(); i < per * kTileH; i += kThreads) {
+  for (int i = threadInBlock(); i < per * kTileH; i += kThreads) {
     const int x = x0 + kStorePixels<T> * (i % per), y = y0 + i / per;
     if (x >= width || y >= height) continue;
     storePixels<T>(d, x, y, [&](int k) {

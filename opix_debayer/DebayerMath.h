@@ -23,6 +23,14 @@ constexpr int maxEstimate(opixSurfaceFormat_t source) {
   return source == OPIX_I8 ? 255 : source == OPIX_I12 ? 4095 : 65535;
 }
 
+// The destinations in the layout an export delivers: blue-green-red 8-bit
+// pixels, and 16-bit colour interleaved. The drivers make their pixels in
+// the debayer's own layouts (RGB8, planar) and deliver them in these.
+OPIX_HD bool isBgr8(opixSurfaceFormat_t destination) { return destination == OPIX_BGR8; }
+OPIX_HD bool isInterleaved16(opixSurfaceFormat_t destination) {
+  return destination == OPIX_RGB12 || destination == OPIX_RGB16;
+}
+
 // The padded work image a debayer's drivers address: the image at column
 // A + cx and row A + cy, mirrored margins around it. No work image is
 // made: its samples are read from the source.

@@ -4,7 +4,7 @@ namespace opix {
 
 void copyPlanarPixels(const SurfaceView& d, int64_t y, int x0, const uint16_t* r, const uint16_t* g, const uint16_t* b,
                       int n, bool stream) {
-  if (!isInterleaved16(d)) {
+  if (!isInterleaved16(d.format)) {
     const PlanarRow o = planarRow(d, y);
     if (stream) {
       streamCopy(o.r + x0, r, n);

@@ -130,12 +130,6 @@ inline PlanarRow planarRow(const SurfaceView& d, int64_t y) {
           reinterpret_cast<uint16_t*>(d.plane[2] + y * d.pitch)};
 }
 
-// The destinations in the layout an export delivers: blue-green-red 8-bit
-// pixels, and 16-bit colour interleaved. The drivers make their rows in the
-// debayer's own layouts (RGB8, planar) and deliver them with these.
-inline bool isBgr8(const SurfaceView& d) { return d.format == OPIX_BGR8; }
-inline bool isInterleaved16(const SurfaceView& d) { return d.format == OPIX_RGB12 || d.format == OPIX_RGB16; }
-
 // n RGB8 pixels to `out`, in blue-green-red order where `bgr`; `out` may be
 // `rgb` itself.
 inline void copyRgb8Pixels(unsigned char* out, const unsigned char* rgb, int n, bool bgr) {
@@ -165,8 +159,8 @@ void copyPlanarPixels(const SurfaceView& d, int64_t y, int x0, const uint16_t* r
 // own that deliver(y) interleaves into destination row y.
 class PlanarRows16 {
  public:
-  explicit PlanarRows16(const SurfaceView& d) : d_(d), stream_(isInterleaved16(d) && streamsColour16(d)) {
-    if (isInterleaved16(d)) own_.resize(3 * size_t(d.width));
+  explicit PlanarRows16(const SurfaceView& d) : d_(d), stream_(isInterleaved16(d.format) && streamsColour16(d)) {
+    if (isInterleaved16(d.format)) own_.resize(3 * size_t(d.width));
   }
   // The rows it streamed are fenced before the thread's work counts as done.
   ~PlanarRows16() {

@@ -5,9 +5,9 @@
 // One thread's pixels of an interleaved format (four RGB8 or BGR8 pixels,
 // two RGB12 or RGB16 pixels) are 12 bytes, so the 32-bit stores of a warp
 // land 12 bytes apart and each writes a third of every 32-byte sector it
-// touches. storeWarpRows gathers the warp's 384 bytes of a row in shared memory and
-// writes them as aligned 16-byte words, whole sectors, with 32-bit words
-// and bytes only at the ends of the row. Planar stores are already whole
+// touches. storeWarpRows gathers a warp's 384 bytes of a row in shared
+// memory and writes them as aligned 16-byte words, whole sectors, with
+// 32-bit words and bytes only at the ends. Planar stores are already whole
 // sectors: a warp's word of a plane covers 128 consecutive bytes.
 #pragma once
 
@@ -34,9 +34,11 @@ __device__ inline uint32_t permuteBytes(uint32_t x, uint32_t y, uint32_t s) {
 #endif
 }
 
-// The three words of the interleaved bytes of pixels x to x + 3 of an RGB8
-// or BGR8 row, the first n of them (0 to 4) inside the row; the bytes of the
-// others are 0.
+// The three words of the interleaved bytes of four pixels of an RGB8 or
+// BGR8 row, the first n of them (0 to 4) inside the row; the bytes of the
+// others are 0. Blue-green-red order is made from the red-green-blue bytes
+// by permutes, after the pixels' maths, which stays the same code for
+// either order.
 template <class PixelAt>
 __device__ void rgb8QuadWords(const SurfaceView& d, int n, const PixelAt& pixel, uint32_t (&w)[3]) {
   uint8_t b[12] = {};
@@ -53,7 +55,7 @@ __device__ void rgb8QuadWords(const SurfaceView& d, int n, const PixelAt& pixel,
   OPIX_UNROLL
   for (int k = 0; k < 3; ++k)
     v[k] = b[4 * k] | (b[4 * k + 1] << 8) | (b[4 * k + 2] << 16) | (uint32_t(b[4 * k + 3]) << 24);
-  const bool bgr = d.format == OPIX_BGR8;
+  const bool bgr = isBgr8(d.format);
   // R0 G0 B0 R1 | G1 B1 R2 G2 | B2 R3 G3 B3 to B0 G0 R0 B1 | G1 R1 B2 G2 | R2 B3 G3 R3.
   const uint32_t s0 = permuteBytes(v[0], v[1], 0x5012u);
   const uint32_t s1 = permuteBytes(permuteBytes(v[1], v[0], 0x3070u), v[2], 0x3410u);
@@ -98,9 +100,7 @@ __device__ inline void storePlaneWords(const SurfaceView& d, int x, int y, int n
 }
 
 // RGB8 and BGR8: pixels x to x + 3 of row y (x a multiple of 4) as three
-// words; at the end of a row the pixels inside it byte by byte. Blue-green-
-// red order is made from the red-green-blue bytes by permutes, after the
-// pixels' maths, which stays the same code for either order.
+// words; at the end of a row the pixels inside it byte by byte.
 template <class PixelAt>
 __device__ void storeRgb8Quad(const SurfaceView& d, int x, int y, const PixelAt& pixel) {
   const int n = int(d.width) - x;
@@ -126,7 +126,7 @@ __device__ void storePlanarPair(const SurfaceView& d, int x, int y, const PixelA
   const int n = x + 1 < int(d.width) ? 2 : 1;
   uint32_t v[3];
   pairPlaneWords(n, pixel, v);
-  if (d.format != OPIX_RGB12 && d.format != OPIX_RGB16) {
+  if (!isInterleaved16(d.format)) {
     storePlaneWords(d, x, y, n, v);
     return;
   }
@@ -158,11 +158,6 @@ __device__ void storePixels(const SurfaceView& d, int x, int y, const PixelAt& p
     storePlanarPair(d, x, y, pixel);
 }
 
-// The thread's place in its block, x fastest.
-__device__ inline int threadInBlock() {
-  return int(threadIdx.x + blockDim.x * (threadIdx.y + blockDim.y * threadIdx.z));
-}
-
 #if defined(OPIX_CUDA_CPU_DRIVER)
 struct alignas(16) Words16 {
   uint32_t v[4];
@@ -187,7 +182,7 @@ __device__ void storeWarpRows(const SurfaceView& d, int xw, int y0, int step, co
   __shared__ Words16 stage[Warps][Rows][kStage];
   const int t = threadInBlock(), lane = t % 32, warp = t / 32;
   const int x = xw + kPixels * lane, width = int(d.width), height = int(d.height);
-  const bool planar = sizeof(T) == 2 && (d.format == OPIX_RGB12_PLANAR || d.format == OPIX_RGB16_PLANAR);
+  const bool planar = sizeof(T) == 2 && !isInterleaved16(d.format);
   // A segment's offset in the plane; its bytes from the row's start lie
   // within the pitch, a 32-bit figure.
   const auto offset = [&](int y) { return size_t(y) * d.pitch + size_t(uint32_t(kBytes) * uint32_t(xw)); };

@@ -88,7 +88,7 @@ template <class T, bool Corrected>
 __device__ inline void loadTile(uint32_t* tile, int rows, int words, const WorkView& w, int wx, int wy) {
   const TileSource s = tileSource(w);
   const int threads = int(blockDim.x * blockDim.y);
-  for (int i = int(threadIdx.y * blockDim.x + threadIdx.x); i < rows * words; i += threads)
+  for (int i = threadInBlock(); i < rows * words; i += threads)
     tile[i] = tileWord<T, Corrected>(s, wx + i % words, wy + i / words);
 }
 
